@@ -1,0 +1,7 @@
+// The module entry point: accepts every notification and does no work, so
+// loading, unloading and host threads never depend on library state.
+#include <windows.h>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD /*reason*/, LPVOID /*reserved*/) {
+    return TRUE;
+}
