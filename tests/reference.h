@@ -1,0 +1,17 @@
+// Test-only references: each routine written out step by step in its most
+// literal form, so the library's faster code can be checked against it.
+#ifndef TIDEMARK_TESTS_REFERENCE_H
+#define TIDEMARK_TESTS_REFERENCE_H
+
+#include <cstdint>
+
+namespace reference {
+
+// Level merging: bubble passes over a linked list, then a full closest-pair
+// scan before every merge.
+void hlop(double* prices, int32_t* weights, const int32_t* tags, int32_t count,
+          double tolerance, int32_t mode);
+
+}  // namespace reference
+
+#endif

@@ -1,0 +1,131 @@
+// What only the 32-bit Windows DLL can get wrong: the export table, the
+// stdcall contract (callee pops its arguments, keeps EBX/ESI/EDI), stack
+// alignment at entry, and loading, unloading and host threads.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host.h"
+#include "win32_probe.h"
+
+namespace {
+
+using win32_probe::Args;
+using win32_probe::call_as_host;
+
+// Every export the DLL must offer, and nothing else.
+const std::vector<std::string> kExports = {"Hlop"};
+
+std::vector<std::string> exported_names(HMODULE module) {
+    const auto* base = reinterpret_cast<const uint8_t*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    std::vector<std::string> names;
+    if (dir.VirtualAddress == 0) return names;
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    const auto* rvas = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        names.emplace_back(reinterpret_cast<const char*>(base + rvas[i]));
+    EXPECT_EQ(exports->NumberOfFunctions, exports->NumberOfNames) << "an export without a name";
+    return names;
+}
+
+TEST(Win32Abi, ExportsExactlyTheUndecoratedNames) {
+    HMODULE module = GetModuleHandleA("tidemark.dll");
+    ASSERT_NE(module, nullptr);
+    std::vector<std::string> names = exported_names(module);
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> want = kExports;
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(names, want);
+    EXPECT_EQ(GetProcAddress(module, "DllMain"), nullptr);
+    EXPECT_EQ(GetProcAddress(module, "_Hlop@36"), nullptr);
+    EXPECT_EQ(GetProcAddress(module, "Hlop@36"), nullptr);
+}
+
+// One call of each export with known arguments and result. Each runs once
+// per stack offset; call_as_host checks the bytes popped and the registers.
+struct AbiCase {
+    const char* name;
+    std::function<void(uint32_t entry_offset)> run;
+};
+
+void hlop_case(uint32_t entry_offset) {
+    double prices[4] = {2.1, 5.0, 2.0, -1.0};
+    int32_t weights[4] = {3, 1, 1, 9};
+    const int32_t tags[4] = {7, 8, 9, 10};
+    Args args;
+    args.i32(123).i32(-456).ptr(prices).ptr(weights).ptr(tags).i32(3).f64(0.5).i32(2);
+    call_as_host("Hlop", args, entry_offset, 36);
+    EXPECT_EQ(prices[0], 2.075);
+    EXPECT_EQ(prices[1], 5.0);
+    EXPECT_EQ(prices[2], 0.0);
+    EXPECT_EQ(prices[3], -1.0) << "wrote past count";
+    EXPECT_EQ(weights[0], 4);
+    EXPECT_EQ(weights[1], 1);
+    EXPECT_EQ(weights[2], 0);
+    EXPECT_EQ(weights[3], 9) << "wrote past count";
+}
+
+const std::vector<AbiCase> kCases = {
+    {"Hlop", hlop_case},
+};
+
+TEST(Win32Abi, EveryExportIsStdcallAtEveryStackOffset) {
+    for (const AbiCase& c : kCases) {
+        for (uint32_t offset : {0u, 4u, 8u, 12u}) {
+            SCOPED_TRACE(std::string(c.name) + " entered with ESP % 16 == " + std::to_string(offset));
+            c.run(offset);
+        }
+    }
+}
+
+DWORD WINAPI merge_on_thread(LPVOID entry) {
+    const auto hlop = reinterpret_cast<decltype(&::Hlop)>(entry);
+    double prices[3] = {3.0, 1.0, 1.1};
+    int32_t weights[3] = {1, 1, 2};
+    const int32_t tags[3] = {0, 0, 0};
+    hlop(0, 0, prices, weights, tags, 3, 0.2, 1);
+    return prices[0] == 1.1 && prices[1] == 3.0 && weights[0] == 3 ? 0 : 1;
+}
+
+// A private copy of the DLL is loaded and really unloaded (the suite's own
+// copy stays loaded), with host threads started and ended in between.
+TEST(Win32Abi, LoadThreadsAndUnloadSucceed) {
+    char dir[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(GetModuleHandleA("tidemark.dll"), dir, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    std::string original(dir, length);
+    const std::string copy = original.substr(0, original.find_last_of("\\/") + 1) + "tidemark-reload.dll";
+    ASSERT_TRUE(CopyFileA(original.c_str(), copy.c_str(), FALSE));
+    for (int round = 0; round < 3; ++round) {
+        HMODULE module = LoadLibraryA(copy.c_str());
+        ASSERT_NE(module, nullptr);
+        const auto entry = reinterpret_cast<LPVOID>(GetProcAddress(module, "Hlop"));
+        ASSERT_NE(entry, nullptr);
+        std::vector<HANDLE> threads;
+        for (int i = 0; i < 4; ++i) threads.push_back(CreateThread(nullptr, 0, merge_on_thread, entry, 0, nullptr));
+        for (HANDLE t : threads) {
+            ASSERT_NE(t, nullptr);
+            EXPECT_EQ(WaitForSingleObject(t, 10000), WAIT_OBJECT_0);
+            DWORD code = 99;
+            EXPECT_TRUE(GetExitCodeThread(t, &code));
+            EXPECT_EQ(code, 0u);
+            CloseHandle(t);
+        }
+        EXPECT_TRUE(FreeLibrary(module));
+        EXPECT_EQ(GetModuleHandleA("tidemark-reload.dll"), nullptr) << "still loaded after FreeLibrary";
+    }
+    DeleteFileA(copy.c_str());
+}
+
+}  // namespace
