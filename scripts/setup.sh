@@ -1,0 +1,51 @@
+# Sourced by the scripts in this folder: makes sure the Debian packages that a
+# command needs are installed. As root it installs what is missing; otherwise
+# it prints the exact command to run and stops.
+#
+#   tm_require native cross wine ...   (groups below)
+
+tm_have_pkg() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+tm_missing_for() {
+    case $1 in
+        native)
+            command -v cmake >/dev/null || echo cmake
+            command -v g++ >/dev/null || echo g++
+            command -v make >/dev/null || echo make
+            [ -f /usr/src/googletest/CMakeLists.txt ] || echo googletest
+            ;;
+        cross)
+            command -v i686-w64-mingw32-g++-posix >/dev/null || echo g++-mingw-w64-i686
+            command -v i686-w64-mingw32-objdump >/dev/null || echo binutils-mingw-w64-i686
+            ;;
+        wine)
+            command -v wine >/dev/null || echo wine
+            tm_have_pkg wine32:i386 || echo wine32:i386
+            ;;
+        *) echo "tm_require: unknown group $1" >&2; return 1 ;;
+    esac
+}
+
+tm_require() {
+    local missing="" group
+    for group in "$@"; do
+        missing="$missing $(tm_missing_for "$group" | tr '\n' ' ')"
+    done
+    missing=$(echo $missing)
+    [ -z "$missing" ] && return 0
+
+    local arch=""
+    case " $missing " in *":i386 "*) arch="dpkg --add-architecture i386 && " ;; esac
+    local cmd="${arch}apt-get update && apt-get install -y --no-install-recommends $missing"
+    if [ "$(id -u)" != 0 ]; then
+        echo "Missing packages: $missing" >&2
+        echo "Install them as root with:" >&2
+        echo "  $cmd" >&2
+        exit 1
+    fi
+    echo "Installing: $missing"
+    export DEBIAN_FRONTEND=noninteractive
+    sh -c "$cmd"
+}
