@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -22,7 +23,7 @@ using win32_probe::Args;
 using win32_probe::call_as_host;
 
 // Every export the DLL must offer, and nothing else.
-const std::vector<std::string> kExports = {"Hlop"};
+const std::vector<std::string> kExports = {"Hlop", "CreateTimer", "StartTimer", "StopTimer"};
 
 std::vector<std::string> exported_names(HMODULE module) {
     const auto* base = reinterpret_cast<const uint8_t*>(module);
@@ -50,6 +51,8 @@ TEST(Win32Abi, ExportsExactlyTheUndecoratedNames) {
     EXPECT_EQ(GetProcAddress(module, "DllMain"), nullptr);
     EXPECT_EQ(GetProcAddress(module, "_Hlop@36"), nullptr);
     EXPECT_EQ(GetProcAddress(module, "Hlop@36"), nullptr);
+    EXPECT_EQ(GetProcAddress(module, "_StopTimer@8"), nullptr);
+    EXPECT_EQ(GetProcAddress(module, "StopTimer@8"), nullptr);
 }
 
 // One call of each export with known arguments and result. Each runs once
@@ -76,8 +79,40 @@ void hlop_case(uint32_t entry_offset) {
     EXPECT_EQ(weights[3], 9) << "wrote past count";
 }
 
+// The whole stopwatch life cycle through the probe. StopTimer's double must
+// come back in ST(0): a reading taken anywhere else would show up there as a
+// NaN (empty x87 stack) or as a stale value.
+void stopwatch_case(uint32_t entry_offset) {
+    const auto created = call_as_host("CreateTimer", Args(), entry_offset, 0);
+    const uint32_t handle = created.eax;
+    ASSERT_NE(handle, 0u);
+    Args timer;
+    timer.i32(static_cast<int32_t>(handle));
+    EXPECT_NE(call_as_host("StartTimer", timer, entry_offset, 4).eax, 0u);
+    Sleep(20);
+    Args keep = timer;
+    keep.i32(256);
+    const double first = call_as_host("StopTimer", keep, entry_offset, 8, true).st0;
+    EXPECT_TRUE(std::isfinite(first)) << first;
+    EXPECT_GE(first, 0.015);
+    EXPECT_LT(first, 5.0);
+    Args release = timer;
+    release.i32(1);
+    const double last = call_as_host("StopTimer", release, entry_offset, 8, true).st0;
+    EXPECT_GE(last, first);
+    EXPECT_LT(last, 5.0);
+    // A null handle still pops its arguments and reads 0.0.
+    Args null_timer;
+    null_timer.ptr(nullptr).i32(1);
+    EXPECT_EQ(call_as_host("StopTimer", null_timer, entry_offset, 8, true).st0, 0.0);
+    Args null_start;
+    null_start.ptr(nullptr);
+    EXPECT_EQ(call_as_host("StartTimer", null_start, entry_offset, 4).eax, 0u);
+}
+
 const std::vector<AbiCase> kCases = {
     {"Hlop", hlop_case},
+    {"CreateTimer, StartTimer, StopTimer", stopwatch_case},
 };
 
 TEST(Win32Abi, EveryExportIsStdcallAtEveryStackOffset) {

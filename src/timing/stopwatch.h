@@ -1,0 +1,44 @@
+#ifndef TIDEMARK_TIMING_STOPWATCH_H
+#define TIDEMARK_TIMING_STOPWATCH_H
+
+#include <cstdint>
+
+namespace tidemark::timing {
+
+// A stopwatch on the platform's high-resolution counter with a fixed number
+// of start slots. The host holds it as an opaque handle; the virtual
+// destructor is what a release goes through.
+class Stopwatch {
+public:
+    // Reads the counter frequency once and stamps every slot with the current
+    // counter, so that a reading before any Start measures from creation.
+    // When the stamps cannot be allocated the stopwatch is not usable: check
+    // usable() before handing it out.
+    explicit Stopwatch(int32_t slots) noexcept;
+    virtual ~Stopwatch();
+    Stopwatch(const Stopwatch&) = delete;
+    Stopwatch& operator=(const Stopwatch&) = delete;
+
+    bool usable() const noexcept { return stamps_ != nullptr; }
+
+    // Restarts slot; non-zero when the counter could be read. On failure the
+    // slot keeps its previous stamp.
+    int32_t Start(int32_t slot) noexcept;
+
+    // Counter ticks since slot's stamp, in seconds times scale.
+    double Elapsed(int32_t slot, int32_t scale) const noexcept;
+
+private:
+    int64_t* stamps_;
+    int64_t frequency_;  // ticks per second
+};
+
+// What the three stopwatch exports do; see tidemark.h. None of them throws,
+// and a null handle is answered with 0 without touching anything.
+void* create_timer() noexcept;
+int32_t start_timer(void* handle) noexcept;
+double stop_timer(void* handle, int32_t release) noexcept;
+
+}  // namespace tidemark::timing
+
+#endif

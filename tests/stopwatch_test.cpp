@@ -1,0 +1,153 @@
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "host.h"
+
+namespace {
+
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+
+// Sleeps that the host's clock calls 50 ms; readings are only ever compared
+// with loose bounds, so a loaded machine cannot make a test fail.
+constexpr double kSleepFloor = 0.04;
+constexpr double kCeiling = 5.0;
+
+void sleep_50ms() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
+
+struct Exports {
+    decltype(&::CreateTimer) create = HOST_EXPORT(CreateTimer);
+    decltype(&::StartTimer) start = HOST_EXPORT(StartTimer);
+    decltype(&::StopTimer) stop = HOST_EXPORT(StopTimer);
+    bool found() const { return create && start && stop; }
+};
+
+TEST(Stopwatch, ReadingsWithoutRestartNeverDecrease) {
+    const Exports x;
+    ASSERT_TRUE(x.found());
+    void* timer = x.create();
+    ASSERT_NE(timer, nullptr);
+    // Before any start the stopwatch measures from its creation.
+    const double unstarted = x.stop(timer, 0);
+    EXPECT_GE(unstarted, 0.0);
+    EXPECT_LT(unstarted, kCeiling);
+    EXPECT_NE(x.start(timer), 0);
+    double previous = 0.0;
+    for (int i = 0; i < 1000; ++i) {
+        const double reading = x.stop(timer, 0);
+        ASSERT_TRUE(std::isfinite(reading));
+        ASSERT_GE(reading, previous) << "reading " << i;
+        previous = reading;
+    }
+    EXPECT_LT(previous, kCeiling);
+    const double last = x.stop(timer, 1);
+    EXPECT_GE(last, previous);
+    EXPECT_LT(last, kCeiling);
+}
+
+TEST(Stopwatch, ReadingAfterSleepIsInSeconds) {
+    const Exports x;
+    ASSERT_TRUE(x.found());
+    void* timer = x.create();
+    ASSERT_NE(timer, nullptr);
+    EXPECT_NE(x.start(timer), 0);
+    sleep_50ms();
+    const double elapsed = x.stop(timer, 1);
+    EXPECT_GE(elapsed, kSleepFloor);
+    EXPECT_LT(elapsed, kCeiling);
+}
+
+// Two stopwatches started together; one is restarted after a sleep. However
+// slowly the machine runs, the restarted one then reads at least the sleep
+// less than the other, because it starts later and is read first.
+TEST(Stopwatch, RestartMeasuresFromTheNewStart) {
+    const Exports x;
+    ASSERT_TRUE(x.found());
+    void* kept = x.create();
+    void* restarted = x.create();
+    ASSERT_NE(kept, nullptr);
+    ASSERT_NE(restarted, nullptr);
+    EXPECT_NE(kept, restarted);
+    EXPECT_NE(x.start(kept), 0);
+    EXPECT_NE(x.start(restarted), 0);
+    sleep_50ms();
+    EXPECT_NE(x.start(restarted), 0);
+    const double short_reading = x.stop(restarted, 1);
+    const double long_reading = x.stop(kept, 1);
+    EXPECT_GE(short_reading, 0.0);
+    EXPECT_GE(long_reading, kSleepFloor);
+    EXPECT_GE(long_reading - short_reading, kSleepFloor);
+    EXPECT_LT(long_reading, kCeiling);
+}
+
+// Only the low byte of release decides. A stopwatch that was wrongly freed
+// would be used after free below (caught by AddressSanitizer); one that was
+// wrongly kept leaks (caught by LeakSanitizer at exit).
+TEST(Stopwatch, LowByteOfReleaseDecides) {
+    struct ReleaseCase {
+        int32_t release;
+        bool frees;
+    };
+    const ReleaseCase cases[] = {
+        {0, false},   {256, false},      {0x7fffff00, false}, {kMin, false},    {-256, false},
+        {1, true},    {255, true},       {257, true},         {-1, true},       {kMin + 1, true},
+        {0x80, true}, {0x12345678, true},
+    };
+    const Exports x;
+    ASSERT_TRUE(x.found());
+    for (const ReleaseCase& c : cases) {
+        SCOPED_TRACE("release " + std::to_string(c.release));
+        void* timer = x.create();
+        ASSERT_NE(timer, nullptr);
+        EXPECT_NE(x.start(timer), 0);
+        const double first = x.stop(timer, c.release);
+        EXPECT_GE(first, 0.0);
+        EXPECT_LT(first, kCeiling);
+        if (c.frees) continue;
+        // Still usable: restart, read, and finally free it.
+        EXPECT_NE(x.start(timer), 0);
+        const double second = x.stop(timer, 0);
+        EXPECT_GE(second, 0.0);
+        EXPECT_LT(second, kCeiling);
+        EXPECT_GE(x.stop(timer, 1), second);
+    }
+}
+
+// Under LeakSanitizer (the sanitizer build) any stopwatch left behind fails
+// the run at exit.
+TEST(Stopwatch, ManyCyclesReleaseEverything) {
+    const Exports x;
+    ASSERT_TRUE(x.found());
+    constexpr long kCycles = 100000;
+    long failures = 0;
+    for (long i = 0; i < kCycles; ++i) {
+        void* timer = x.create();
+        if (timer == nullptr || x.start(timer) == 0) {
+            ++failures;
+            if (timer) x.stop(timer, 1);
+            continue;
+        }
+        const double reading = x.stop(timer, 1);
+        if (!(reading >= 0.0 && reading < kCeiling)) ++failures;
+    }
+    EXPECT_EQ(failures, 0);
+}
+
+// A host that passes on the null of a failed CreateTimer must not crash.
+TEST(Stopwatch, NullHandleIsHarmless) {
+    const Exports x;
+    ASSERT_TRUE(x.found());
+    EXPECT_EQ(x.start(nullptr), 0);
+    for (int32_t release : {0, 1, 256, -1}) {
+        const double reading = x.stop(nullptr, release);
+        EXPECT_EQ(reading, 0.0);
+        EXPECT_FALSE(std::signbit(reading));
+    }
+}
+
+}  // namespace
