@@ -1,5 +1,11 @@
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -131,52 +137,213 @@ TEST(Hlop, StorageFailureLeavesArraysUntouched) {
     EXPECT_EQ(weights[1], 2);
 }
 
-// Random inputs of every kind, compared bit for bit with the literal
-// reference; guard elements past count must stay untouched.
-TEST(Hlop, MatchesLiteralReferenceOnRandomInputs) {
-    const auto hlop = HOST_EXPORT(Hlop);
-    ASSERT_NE(hlop, nullptr);
-    random_values::Rng rng(20261207);
-    const long cases = random_values::case_count(100000);
+// Runs the library and the literal reference on the same levels and reports
+// the first difference: prices bit for bit, weights, the tags left alone and
+// a guard element past count left untouched.
+struct Outcome {
+    bool same = true;
+    std::string detail;
+};
+
+Outcome compare_with_reference(std::vector<double> prices, std::vector<int32_t> weights,
+                               double tolerance, int32_t mode, uint64_t seed) {
     constexpr double kGuardPrice = -12345.678;
     constexpr int32_t kGuardWeight = 0x5eed;
+    const int32_t count = static_cast<int32_t>(prices.size());
+    random_values::Rng rng(seed);
+    std::vector<int32_t> tags(count + 1);
+    for (int32_t& tag : tags) tag = static_cast<int32_t>(rng());
+    prices.push_back(kGuardPrice);
+    weights.push_back(kGuardWeight);
+    std::vector<double> want_prices = prices;
+    std::vector<int32_t> want_weights = weights;
+    const std::vector<int32_t> tags_before = tags;
+    reference::hlop(want_prices.data(), want_weights.data(), tags.data(), count, tolerance, mode);
+    HOST_EXPORT(Hlop)(static_cast<int32_t>(rng()), static_cast<int32_t>(rng()), prices.data(),
+                      weights.data(), tags.data(), count, tolerance, mode);
+    Outcome out;
+    if (tags != tags_before) {
+        out.same = false;
+        out.detail = "tags written";
+        return out;
+    }
+    for (int32_t i = 0; i <= count; ++i) {
+        if (!same_bits(prices[i], want_prices[i]) || weights[i] != want_weights[i]) {
+            out.same = false;
+            out.detail = "first difference at " + std::to_string(i) + " of " + std::to_string(count) +
+                         ": got " + std::to_string(prices[i]) + "/" + std::to_string(weights[i]) +
+                         " want " + std::to_string(want_prices[i]) + "/" +
+                         std::to_string(want_weights[i]);
+            return out;
+        }
+    }
+    return out;
+}
+
+int32_t random_mode(random_values::Rng& rng) {
+    return random_values::below(rng, 4) == 0 ? random_values::int32(rng)
+                                             : static_cast<int32_t>(random_values::below(rng, 3));
+}
+
+// Random inputs of every kind, mostly small so that many shapes are seen,
+// compared bit for bit with the literal reference.
+TEST(Hlop, MatchesLiteralReferenceOnRandomInputs) {
+    ASSERT_NE(HOST_EXPORT(Hlop), nullptr);
+    random_values::Rng rng(20261207);
+    const long cases = random_values::case_count(100000);
     long mismatches = 0;
     for (long n = 0; n < cases && mismatches < 5; ++n) {
-        const uint64_t size_class = random_values::below(rng, 10);
+        const uint64_t size_class = random_values::below(rng, 100);
         const int32_t count = static_cast<int32_t>(
-            size_class < 7 ? random_values::below(rng, 8) : random_values::below(rng, 64));
-        std::vector<double> prices(count + 1, kGuardPrice);
-        std::vector<int32_t> weights(count + 1, kGuardWeight);
-        std::vector<int32_t> tags(count + 1);
+            size_class < 70   ? random_values::below(rng, 8)
+            : size_class < 98 ? random_values::below(rng, 64)
+                              : random_values::below(rng, 400));
+        std::vector<double> prices(count);
+        std::vector<int32_t> weights(count);
         for (int32_t i = 0; i < count; ++i) {
             prices[i] = random_values::price(rng);
             weights[i] = random_values::int32(rng);
-            tags[i] = static_cast<int32_t>(rng());
         }
         const double tolerance = random_values::tolerance(rng);
-        const int32_t mode = random_values::below(rng, 4) == 0 ? random_values::int32(rng)
-                                                                : static_cast<int32_t>(random_values::below(rng, 3));
-        const int32_t reserved1 = static_cast<int32_t>(rng());
-        const int32_t reserved2 = static_cast<int32_t>(rng());
-
-        std::vector<double> want_prices = prices;
-        std::vector<int32_t> want_weights = weights;
-        const std::vector<int32_t> tags_before = tags;
-        reference::hlop(want_prices.data(), want_weights.data(), tags.data(), count, tolerance, mode);
-        hlop(reserved1, reserved2, prices.data(), weights.data(), tags.data(), count, tolerance, mode);
-
-        bool same = weights == want_weights && tags == tags_before;
-        for (int32_t i = 0; i <= count; ++i) same = same && same_bits(prices[i], want_prices[i]);
-        if (!same) {
+        const int32_t mode = random_mode(rng);
+        const Outcome out = compare_with_reference(prices, weights, tolerance, mode, rng());
+        if (!out.same) {
             ++mismatches;
             ADD_FAILURE() << "case " << n << ": count " << count << " tolerance " << tolerance
-                          << " mode " << mode << "\n got  " << show(prices) << "\n want "
-                          << show(want_prices);
+                          << " mode " << mode << ": " << out.detail << "\n input " << show(prices);
         }
     }
     EXPECT_EQ(mismatches, 0);
     RecordProperty("random_cases", std::to_string(cases));
     std::printf("[ random   ] %ld random merge cases compared\n", cases);
+}
+
+// Large inputs of the shapes that break fast merges and sorts: long runs
+// (sorted by a different method than short ones), ties everywhere, NaN
+// runs, infinities, prices from the whole double range, and mode 2 with
+// weights that move prices out of order.
+TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
+    ASSERT_NE(HOST_EXPORT(Hlop), nullptr);
+    using random_values::below;
+    using Rng = random_values::Rng;
+    auto uniform = [](Rng& rng, double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng);
+    };
+    auto small_weight = [](Rng& rng) { return static_cast<int32_t>(below(rng, 9)) + 1; };
+    struct Shape {
+        const char* name;
+        std::function<void(Rng&, int32_t, std::vector<double>&, std::vector<int32_t>&)> make;
+    };
+    const std::vector<Shape> shapes = {
+        {"random", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 p[i] = uniform(rng, 0.0, 1.0);
+                 w[i] = small_weight(rng);
+             }
+         }},
+        {"all prices equal", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 p[i] = 2.5;
+                 w[i] = small_weight(rng);
+             }
+         }},
+        {"all gaps equal, shuffled", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 p[i] = 0.25 * i;
+                 w[i] = small_weight(rng);
+             }
+             std::shuffle(p.begin(), p.end(), rng);
+         }},
+        {"sorted, duplicates", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 p[i] = static_cast<double>(i / 3) * 0.125;
+                 w[i] = small_weight(rng);
+             }
+         }},
+        {"reverse sorted", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 p[i] = static_cast<double>(n - i) * 0.001 + uniform(rng, 0.0, 0.0005);
+                 w[i] = small_weight(rng);
+             }
+         }},
+        {"signed zeros and a small grid", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 const uint64_t k = below(rng, 6);
+                 p[i] = k == 0 ? 0.0 : k == 1 ? -0.0 : static_cast<double>(below(rng, 16)) * 0.5 - 4.0;
+                 w[i] = random_values::int32(rng);
+             }
+         }},
+        {"whole double range", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 do {
+                     const uint64_t bits = rng();
+                     std::memcpy(&p[i], &bits, sizeof bits);
+                 } while (std::isnan(p[i]));
+                 w[i] = random_values::int32(rng);
+             }
+         }},
+        {"NaN runs, some long", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 const bool cut = below(rng, 1500) == 0 || (i % 700 < 5 && below(rng, 3) == 0);
+                 p[i] = cut ? kNaN : uniform(rng, -5.0, 5.0);
+                 w[i] = small_weight(rng);
+             }
+         }},
+        {"infinities", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 const uint64_t k = below(rng, 40);
+                 p[i] = k == 0 ? kInf : k == 1 ? -kInf : uniform(rng, -1.0, 1.0);
+                 w[i] = small_weight(rng);
+             }
+         }},
+        {"negative and zero weights", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 p[i] = static_cast<double>(below(rng, 1000)) * 0.01;
+                 w[i] = static_cast<int32_t>(below(rng, 11)) - 5;
+             }
+         }},
+        {"random with specials", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             for (int32_t i = 0; i < n; ++i) {
+                 p[i] = below(rng, 50) == 0 ? random_values::price(rng) : uniform(rng, 0.0, 3.0);
+                 w[i] = random_values::int32(rng);
+             }
+         }},
+    };
+    // Tolerances relative to the mean gap, plus the special ones.
+    const std::vector<double> tolerance_scale = {0.0, 0.5, 3.0, kInf, kNaN, -1.0};
+    random_values::Rng rng(777);
+    long compared = 0;
+    for (const Shape& shape : shapes) {
+        for (int32_t count : {1500, 3000}) {
+            for (double scale : tolerance_scale) {
+                for (int32_t mode : {0, 1, 2}) {
+                    std::vector<double> prices(count);
+                    std::vector<int32_t> weights(count);
+                    shape.make(rng, count, prices, weights);
+                    const double tolerance = std::isfinite(scale) && scale > 0 ? scale / count : scale;
+                    const Outcome out = compare_with_reference(prices, weights, tolerance, mode, rng());
+                    ++compared;
+                    EXPECT_TRUE(out.same) << shape.name << ", count " << count << ", tolerance "
+                                          << tolerance << ", mode " << mode << ": " << out.detail;
+                }
+            }
+        }
+    }
+    // A few at the largest size, random and the worst shape for a quadratic
+    // reference.
+    for (const char* name : {"random", "random with specials", "reverse sorted", "NaN runs, some long"}) {
+        const Shape& shape = *std::find_if(shapes.begin(), shapes.end(),
+                                           [&](const Shape& s) { return std::string(s.name) == name; });
+        constexpr int32_t count = 20000;
+        std::vector<double> prices(count);
+        std::vector<int32_t> weights(count);
+        shape.make(rng, count, prices, weights);
+        const int32_t mode = static_cast<int32_t>(below(rng, 3));
+        const Outcome out = compare_with_reference(prices, weights, 0.7 / count, mode, rng());
+        ++compared;
+        EXPECT_TRUE(out.same) << name << ", count " << count << ", mode " << mode << ": " << out.detail;
+    }
+    std::printf("[ large    ] %ld large merge cases compared\n", compared);
 }
 
 }  // namespace
