@@ -3,10 +3,17 @@
 // deliberately ignored.
 #include "tidemark.h"
 
+#include "levels/check_level.h"
 #include "levels/hlop.h"
+#include "levels/resize.h"
 #include "timing/stopwatch.h"
 
 extern "C" {
+
+TM_API int32_t TM_CALL CheckLevel(int32_t /*reserved1*/, int32_t /*reserved2*/, double price,
+                                  double tolerance, const double* prices, int32_t count) {
+    return tidemark::levels::find_level(price, tolerance, prices, count);
+}
 
 TM_API void TM_CALL Hlop(int32_t /*reserved1*/, int32_t /*reserved2*/, double* prices,
                          int32_t* weights, const int32_t* /*tags*/, int32_t count,
@@ -14,6 +21,11 @@ TM_API void TM_CALL Hlop(int32_t /*reserved1*/, int32_t /*reserved2*/, double* p
     // Tags only ride along with their levels and are never written back, so
     // the merge does not need them.
     tidemark::levels::merge_levels(prices, weights, count, tolerance, mode);
+}
+
+TM_API void TM_CALL Resize(int32_t /*reserved1*/, int32_t /*reserved2*/, int32_t span,
+                           int32_t* weights, int32_t count) {
+    tidemark::levels::rescale_weights(span, weights, count);
 }
 
 TM_API void* TM_CALL CreateTimer(void) { return tidemark::timing::create_timer(); }
