@@ -7,10 +7,17 @@
 
 namespace reference {
 
+// Level lookup: one comparison per level, in index order.
+int32_t check_level(double price, double tolerance, const double* prices, int32_t count);
+
 // Level merging: bubble passes over a linked list, then a full closest-pair
 // scan before every merge.
 void hlop(double* prices, int32_t* weights, const int32_t* tags, int32_t count,
           double tolerance, int32_t mode);
+
+// Weight rescaling in 64-bit integers: a zero denominator changes nothing,
+// and products beyond int32 take the nearest limit.
+void resize(int32_t span, int32_t* weights, int32_t count);
 
 }  // namespace reference
 

@@ -23,7 +23,8 @@ using win32_probe::Args;
 using win32_probe::call_as_host;
 
 // Every export the DLL must offer, and nothing else.
-const std::vector<std::string> kExports = {"Hlop", "CreateTimer", "StartTimer", "StopTimer"};
+const std::vector<std::string> kExports = {"CheckLevel", "Hlop", "Resize", "CreateTimer", "StartTimer",
+                                              "StopTimer"};
 
 std::vector<std::string> exported_names(HMODULE module) {
     const auto* base = reinterpret_cast<const uint8_t*>(module);
@@ -79,6 +80,30 @@ void hlop_case(uint32_t entry_offset) {
     EXPECT_EQ(weights[3], 9) << "wrote past count";
 }
 
+void check_level_case(uint32_t entry_offset) {
+    const double levels[4] = {1.0000, 1.0010, 1.0012, 1.0012};
+    Args args;
+    args.i32(-9).i32(9).f64(1.0012).f64(0.0005).ptr(levels).i32(3);
+    EXPECT_EQ(call_as_host("CheckLevel", args, entry_offset, 32).eax, 1u);
+    Args wider;
+    wider.i32(0).i32(0).f64(1.0012).f64(0.0020).ptr(levels).i32(2);
+    EXPECT_EQ(call_as_host("CheckLevel", wider, entry_offset, 32).eax, 0u);
+    Args none;
+    none.i32(0).i32(0).f64(5.0).f64(0.5).ptr(levels).i32(4);
+    EXPECT_EQ(call_as_host("CheckLevel", none, entry_offset, 32).eax, 0xffffffffu);
+}
+
+void resize_case(uint32_t entry_offset) {
+    int32_t weights[4] = {10, 20, 40, 1000};
+    Args args;
+    args.i32(77).i32(-77).i32(11).ptr(weights).i32(3);
+    call_as_host("Resize", args, entry_offset, 20);
+    EXPECT_EQ(weights[0], 3);
+    EXPECT_EQ(weights[1], 6);
+    EXPECT_EQ(weights[2], 13);
+    EXPECT_EQ(weights[3], 1000) << "wrote past count";
+}
+
 // The whole stopwatch life cycle through the probe. StopTimer's double must
 // come back in ST(0): a reading taken anywhere else would show up there as a
 // NaN (empty x87 stack) or as a stale value.
@@ -111,7 +136,9 @@ void stopwatch_case(uint32_t entry_offset) {
 }
 
 const std::vector<AbiCase> kCases = {
+    {"CheckLevel", check_level_case},
     {"Hlop", hlop_case},
+    {"Resize", resize_case},
     {"CreateTimer, StartTimer, StopTimer", stopwatch_case},
 };
 

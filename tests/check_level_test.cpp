@@ -1,0 +1,145 @@
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host.h"
+#include "random_values.h"
+#include "reference.h"
+
+namespace {
+
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+const double kTiny = std::numeric_limits<double>::denorm_min();
+
+struct LookupCase {
+    const char* name;
+    std::vector<double> prices;
+    double price;
+    double tolerance;
+    int32_t want;
+};
+
+TEST(CheckLevel, FindsTheFirstLevelWithinTolerance) {
+    const std::vector<LookupCase> cases = {
+        {"nearer later level loses to the first match", {1.0000, 1.0010}, 1.0012, 0.0020, 0},
+        {"only the later level is close enough", {1.0000, 1.0010}, 1.0012, 0.0005, 1},
+        {"first match, not nearest", {1.0, 1.1, 1.05}, 1.05, 0.1, 0},
+        {"distance equal to tolerance matches", {2.0, 1.5}, 1.0, 0.5, 1},
+        {"nothing within tolerance", {2.0, 3.0, -1.0}, 1.0, 0.5, -1},
+        {"zero tolerance: equal level only", {1.0, 2.0, 2.0}, 2.0, 0.0, 1},
+        {"negative zero tolerance: equal level only", {1.0, 2.0, 2.0}, 2.0, -0.0, 1},
+        {"zero tolerance, next double up", {2.0000000000000004}, 2.0, 0.0, -1},
+        {"signed zeros are equal", {5.0, -0.0}, 0.0, 0.0, 1},
+        {"negative tolerance matches nothing", {2.0, 2.0}, 2.0, -1.0, -1},
+        {"negative tolerance still matches a NaN level", {2.0, 2.0, kNaN, 3.0}, 2.0, -1.0, 2},
+        {"NaN tolerance: index 0", {100.0, 200.0}, 0.0, kNaN, 0},
+        {"NaN price: index 0", {100.0, 200.0}, kNaN, 0.5, 0},
+        {"NaN level matches where it stands", {10.0, 20.0, 30.0, kNaN, 0.0}, 0.0, 0.5, 3},
+        {"infinite level and price: NaN distance", {5.0, kInf}, kInf, 1.0, 1},
+        {"opposite infinities never match", {-kInf}, kInf, 1.0, -1},
+        {"infinite tolerance reaches an infinite distance", {-kInf}, kInf, kInf, 0},
+        {"overflowing distance", {1e308}, -1e308, 1e308, -1},
+        {"overflowing distance, infinite tolerance", {1e308}, -1e308, kInf, 0},
+        {"smallest subnormal tolerance", {3.0, kTiny}, 0.0, kTiny, 1},
+        {"subnormal distance beyond zero tolerance", {kTiny}, 0.0, 0.0, -1},
+    };
+    const auto check_level = HOST_EXPORT(CheckLevel);
+    ASSERT_NE(check_level, nullptr);
+    for (const LookupCase& c : cases) {
+        const int32_t count = static_cast<int32_t>(c.prices.size());
+        EXPECT_EQ(check_level(3, -3, c.price, c.tolerance, c.prices.data(), count), c.want) << c.name;
+        EXPECT_EQ(reference::check_level(c.price, c.tolerance, c.prices.data(), count), c.want)
+            << "reference: " << c.name;
+    }
+}
+
+TEST(CheckLevel, EmptyOrNegativeCountReadsNothing) {
+    const auto check_level = HOST_EXPORT(CheckLevel);
+    ASSERT_NE(check_level, nullptr);
+    // A null array crashes on any read; a NaN tolerance would match any level.
+    for (int32_t count : {0, -1, -8, kMin}) EXPECT_EQ(check_level(0, 0, 1.0, kNaN, nullptr, count), -1);
+}
+
+// The match (a level equal to the price, or a NaN level) at every position of
+// arrays of every length up to a few blocks, from an aligned and a misaligned
+// start, with a second match after it. Catches a scan that skips elements,
+// reports a later match first, or reads past count (under the sanitizers).
+TEST(CheckLevel, FirstMatchAtEveryPosition) {
+    const auto check_level = HOST_EXPORT(CheckLevel);
+    ASSERT_NE(check_level, nullptr);
+    const double price = 7.25;
+    for (int32_t count = 1; count <= 40; ++count) {
+        for (int32_t shift = 0; shift <= 1; ++shift) {
+            for (int32_t at = -1; at < count; ++at) {
+                for (double hit : {price + 0.5, kNaN}) {
+                    std::vector<double> buffer(static_cast<size_t>(count + shift));
+                    double* levels = buffer.data() + shift;
+                    for (int32_t i = 0; i < count; ++i) levels[i] = price + 1.0 + i * 0.25;
+                    if (at >= 0) levels[at] = hit;
+                    if (at >= 0 && at + 1 < count) levels[count - 1] = price;
+                    EXPECT_EQ(check_level(0, 0, price, 0.5, levels, count), at)
+                        << "count " << count << " shift " << shift << " hit " << hit;
+                }
+            }
+        }
+    }
+}
+
+// Random inputs compared with the literal reference. Half the arrays are
+// made of far-away levels with a few special values planted in them, so that
+// matches come late and the whole scan is exercised; the arrays are exactly
+// count long, so the sanitizers see any read past the end.
+TEST(CheckLevel, MatchesLiteralReferenceOnRandomInputs) {
+    const auto check_level = HOST_EXPORT(CheckLevel);
+    ASSERT_NE(check_level, nullptr);
+    random_values::Rng rng(20261208);
+    const long cases = random_values::case_count(100000);
+    long mismatches = 0;
+    for (long n = 0; n < cases && mismatches < 5; ++n) {
+        const uint64_t size_class = random_values::below(rng, 10);
+        const int32_t count = static_cast<int32_t>(
+            size_class < 6 ? random_values::below(rng, 20) : random_values::below(rng, 300));
+        const int32_t shift = static_cast<int32_t>(random_values::below(rng, 2));
+        std::vector<double> buffer(static_cast<size_t>(count + shift));
+        double* levels = buffer.data() + shift;
+        double price;
+        double tolerance;
+        if (random_values::below(rng, 2) == 0) {
+            price = random_values::price(rng);
+            tolerance = random_values::tolerance(rng);
+            for (int32_t i = 0; i < count; ++i) levels[i] = random_values::price(rng);
+        } else {
+            price = std::uniform_real_distribution<double>(-10.0, 10.0)(rng);
+            tolerance = random_values::below(rng, 4) == 0 ? random_values::tolerance(rng)
+                                                         : std::uniform_real_distribution<double>(-1.0, 2.0)(rng);
+            for (int32_t i = 0; i < count; ++i)
+                levels[i] = (random_values::below(rng, 2) == 0 ? 1.0 : -1.0) * (50.0 + i);
+            const uint64_t planted = count == 0 ? 0 : random_values::below(rng, 4);
+            for (uint64_t k = 0; k < planted; ++k) {
+                const int32_t at = static_cast<int32_t>(random_values::below(rng, static_cast<uint64_t>(count)));
+                levels[at] = random_values::below(rng, 2) == 0
+                                 ? random_values::price(rng)
+                                 : price + std::uniform_real_distribution<double>(-2.0, 2.0)(rng);
+            }
+        }
+        const int32_t want = reference::check_level(price, tolerance, levels, count);
+        const int32_t got = check_level(static_cast<int32_t>(rng()), static_cast<int32_t>(rng()), price,
+                                        tolerance, levels, count);
+        if (got != want) {
+            ++mismatches;
+            ADD_FAILURE() << "case " << n << ": count " << count << " price " << price << " tolerance "
+                          << tolerance << ": got " << got << " want " << want;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+    RecordProperty("random_cases", std::to_string(cases));
+    std::printf("[ random   ] %ld random lookup cases compared\n", cases);
+}
+
+}  // namespace
