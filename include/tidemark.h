@@ -73,7 +73,11 @@ TM_API int32_t TM_CALL CheckUpFractal(int32_t reserved1, int32_t reserved2,
 TM_API int32_t TM_CALL CheckDownFractal(int32_t reserved1, int32_t reserved2,
                                         const BarRecord* bars, int32_t depth, int32_t shift);
 
-/* Rescales weights in place by one common factor chosen from span. */
+/*
+ * Rescales weights in place by |span - 1| / |max - min/10 - min| (min / 10
+ * truncated), each product truncated toward zero and held to the int32
+ * limits. A zero denominator leaves the weights unchanged.
+ */
 TM_API void TM_CALL Resize(int32_t reserved1, int32_t reserved2, int32_t span, int32_t* weights,
                            int32_t count);
 
