@@ -87,7 +87,7 @@ TEST(Resize, EmptyOrNegativeCountTouchesNothing) {
 TEST(Resize, ExtremesAtEveryPosition) {
     const auto resize = HOST_EXPORT(Resize);
     ASSERT_NE(resize, nullptr);
-    for (int32_t count = 2; count <= 24; ++count) {
+    for (int32_t count = 2; count <= 40; ++count) {
         for (int32_t low = 0; low < count; ++low) {
             for (int32_t high = 0; high < count; ++high) {
                 if (low == high) continue;
