@@ -65,11 +65,19 @@ TM_API int32_t TM_CALL CheckLevel(int32_t reserved1, int32_t reserved2, double p
 TM_API void TM_CALL Hlop(int32_t reserved1, int32_t reserved2, double* prices, int32_t* weights,
                          const int32_t* tags, int32_t count, double tolerance, int32_t mode);
 
-/* Strength of bars[shift] as an up fractal: 0 ... depth. */
+/*
+ * Strength of bars[shift] as an up fractal: 0 ... depth, the shorter of the
+ * runs of neighbours on each side whose high is <= the centre's. depth < 1
+ * gives 0 and reads nothing; otherwise bars[shift - depth] ...
+ * bars[shift + depth] must be readable. Any alignment of bars is fine.
+ */
 TM_API int32_t TM_CALL CheckUpFractal(int32_t reserved1, int32_t reserved2,
                                       const BarRecord* bars, int32_t depth, int32_t shift);
 
-/* Strength of bars[shift] as a down fractal: 0 ... depth. */
+/*
+ * Strength of bars[shift] as a down fractal: the same, counting neighbours
+ * unless the centre's low is > theirs (so a NaN low qualifies).
+ */
 TM_API int32_t TM_CALL CheckDownFractal(int32_t reserved1, int32_t reserved2,
                                         const BarRecord* bars, int32_t depth, int32_t shift);
 

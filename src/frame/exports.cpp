@@ -3,6 +3,7 @@
 // deliberately ignored.
 #include "tidemark.h"
 
+#include "bars/fractal.h"
 #include "levels/check_level.h"
 #include "levels/hlop.h"
 #include "levels/resize.h"
@@ -34,6 +35,16 @@ TM_API int32_t TM_CALL StartTimer(void* timer) { return tidemark::timing::start_
 
 TM_API double TM_CALL StopTimer(void* timer, int32_t release) {
     return tidemark::timing::stop_timer(timer, release);
+}
+
+TM_API int32_t TM_CALL CheckUpFractal(int32_t /*reserved1*/, int32_t /*reserved2*/,
+                                      const BarRecord* bars, int32_t depth, int32_t shift) {
+    return tidemark::bars::up_fractal(bars, depth, shift);
+}
+
+TM_API int32_t TM_CALL CheckDownFractal(int32_t /*reserved1*/, int32_t /*reserved2*/,
+                                        const BarRecord* bars, int32_t depth, int32_t shift) {
+    return tidemark::bars::down_fractal(bars, depth, shift);
 }
 
 }  // extern "C"

@@ -1,0 +1,124 @@
+#ifndef TIDEMARK_BARS_FRACTAL_H
+#define TIDEMARK_BARS_FRACTAL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "tidemark.h"
+
+namespace tidemark::bars {
+
+// The trace sink of the shipped library: it listens to nothing, so the
+// messages (and the calendar conversion behind one of them) are never formed.
+// A diagnostic build or a test supplies a sink with kListening = true and a
+// printf-style call operator.
+struct Trace {
+    static constexpr bool kListening = false;
+    void operator()(const char* /*format*/, ...) const noexcept {}
+};
+
+// Records arrive back to back, 44 bytes each, so a double inside one is as
+// often misaligned as not: read fields as bytes, never through a double
+// lvalue.
+inline double bar_field(const BarRecord* bars, std::ptrdiff_t index, std::size_t offset) noexcept {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(bars + index) + offset;
+    double value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+inline int32_t bar_time(const BarRecord* bars, std::ptrdiff_t index) noexcept {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(bars + index) + offsetof(BarRecord, time);
+    int32_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// Room for the asctime layout "Www Mmm dd hh:mm:ss yyyy\n" and its NUL.
+constexpr std::size_t kTimeTextSize = 32;
+
+// The bar time, shifted back four hours, as local time in the asctime
+// layout (newline included). Thread-safe; a time that cannot be converted
+// (negative after the shift, or rejected by the platform) gives a fixed
+// placeholder of the same layout. Never fails.
+void bar_time_text(int32_t time, char (&text)[kTimeTextSize]) noexcept;
+
+// Counts the neighbours bars[shift + step * k], k = 1 ... depth, up to the
+// first one whose field fails `qualifies`. `seen(value, qualified, accepted)`
+// is told about every neighbour examined, with the count accepted before it.
+template <class Qualifies, class Seen>
+int32_t count_run(const BarRecord* bars, int32_t shift, int32_t step, int32_t depth,
+                  std::size_t field, Qualifies qualifies, Seen seen) noexcept {
+    int32_t accepted = 0;
+    while (accepted < depth) {
+        // In 64 bits: shift +/- depth must not overflow even for calls that
+        // stop long before depth.
+        const int64_t index = static_cast<int64_t>(shift) + static_cast<int64_t>(step) * (accepted + 1);
+        const double value = bar_field(bars, static_cast<std::ptrdiff_t>(index), field);
+        const bool qualified = qualifies(value);
+        seen(value, qualified, accepted);
+        if (!qualified) break;
+        ++accepted;
+    }
+    return accepted;
+}
+
+// Strength of bars[shift] as an up fractal; see CheckUpFractal.
+int32_t up_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept;
+
+// Strength of bars[shift] as a down fractal, telling `trace` how it got
+// there when the sink listens. The message texts are Windows-1251 bytes.
+template <class Sink>
+int32_t down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& trace) noexcept {
+    // Nothing is read, not even the centre bar, when no neighbour is asked for.
+    if (depth < 1) return 0;
+    const double c = bar_field(bars, shift, offsetof(BarRecord, low));
+    // "not c > low" rather than "c <= low": a NaN on either side qualifies.
+    const auto qualifies = [c](double low) { return !(c > low); };
+
+    if constexpr (Sink::kListening) {
+        char when[kTimeTextSize];
+        bar_time_text(bar_time(bars, shift), when);
+        trace("\n");
+        // "Определяем нижний фрактал cмещение %d, время %s; low %f\n" (Latin "c")
+        trace("\xCE\xEF\xF0\xE5\xE4\xE5\xEB\xFF\xE5\xEC \xED\xE8\xE6\xED\xE8\xE9 \xF4\xF0\xE0\xEA\xF2"
+              "\xE0\xEB c\xEC\xE5\xF9\xE5\xED\xE8\xE5 %d, \xE2\xF0\xE5\xEC\xFF %s; low %f\n",
+              static_cast<int>(shift), when, c);
+    }
+    const int32_t right = count_run(
+        bars, shift, -1, depth, offsetof(BarRecord, low), qualifies,
+        [&trace, c](double low, bool qualified, int32_t accepted) {
+            if constexpr (Sink::kListening) {
+                // "\tПроверяем %f > %f?  ..."
+                trace("\t\xCF\xF0\xEE\xE2\xE5\xF0\xFF\xE5\xEC %f > %f?  ...", c, low);
+                if (qualified) trace("right = %d\n", static_cast<int>(accepted));
+                else trace(" !!! ");
+            } else {
+                (void)trace, (void)c, (void)low, (void)qualified, (void)accepted;
+            }
+        });
+    if constexpr (Sink::kListening) trace("\n");
+    const int32_t left = count_run(
+        bars, shift, +1, depth, offsetof(BarRecord, low), qualifies,
+        [&trace, c](double low, bool qualified, int32_t accepted) {
+            if constexpr (Sink::kListening) {
+                // "\tПроверяем %f > %f? ... "
+                trace("\t\xCF\xF0\xEE\xE2\xE5\xF0\xFF\xE5\xEC %f > %f? ... ", c, low);
+                if (qualified) trace("left = %d\n", static_cast<int>(accepted));
+            } else {
+                (void)trace, (void)c, (void)low, (void)qualified, (void)accepted;
+            }
+        });
+    if constexpr (Sink::kListening) {
+        trace("left = %d, right = %d\n", static_cast<int>(left), static_cast<int>(right));
+    }
+    return left < right ? left : right;
+}
+
+// The shipped down fractal: the silent sink.
+int32_t down_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept;
+
+}  // namespace tidemark::bars
+
+#endif
