@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "tidemark.h"
+
 namespace reference {
 
 // Level lookup: one comparison per level, in index order.
@@ -18,6 +20,11 @@ void hlop(double* prices, int32_t* weights, const int32_t* tags, int32_t count,
 // Weight rescaling in 64-bit integers: a zero denominator changes nothing,
 // and products beyond int32 take the nearest limit.
 void resize(int32_t span, int32_t* weights, int32_t count);
+
+// Fractal strength: two counting loops over k = 1 ... depth and the smaller
+// count. Reads the records as bytes, so any alignment will do.
+int32_t check_up_fractal(const BarRecord* bars, int32_t depth, int32_t shift);
+int32_t check_down_fractal(const BarRecord* bars, int32_t depth, int32_t shift);
 
 }  // namespace reference
 

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bar_buffer.h"
 #include "host.h"
 #include "win32_probe.h"
 
@@ -23,8 +24,8 @@ using win32_probe::Args;
 using win32_probe::call_as_host;
 
 // Every export the DLL must offer, and nothing else.
-const std::vector<std::string> kExports = {"CheckLevel", "Hlop", "Resize", "CreateTimer", "StartTimer",
-                                              "StopTimer"};
+const std::vector<std::string> kExports = {"CheckLevel", "Hlop", "Resize", "CheckUpFractal", "CheckDownFractal",
+                                           "CreateTimer", "StartTimer", "StopTimer"};
 
 std::vector<std::string> exported_names(HMODULE module) {
     const auto* base = reinterpret_cast<const uint8_t*>(module);
@@ -54,6 +55,8 @@ TEST(Win32Abi, ExportsExactlyTheUndecoratedNames) {
     EXPECT_EQ(GetProcAddress(module, "Hlop@36"), nullptr);
     EXPECT_EQ(GetProcAddress(module, "_StopTimer@8"), nullptr);
     EXPECT_EQ(GetProcAddress(module, "StopTimer@8"), nullptr);
+    EXPECT_EQ(GetProcAddress(module, "CheckUpFractal@20"), nullptr);
+    EXPECT_EQ(GetProcAddress(module, "CheckDownFractal@20"), nullptr);
 }
 
 // One call of each export with known arguments and result. Each runs once
@@ -135,11 +138,46 @@ void stopwatch_case(uint32_t entry_offset) {
     EXPECT_EQ(call_as_host("StartTimer", null_start, entry_offset, 4).eax, 0u);
 }
 
+// Records start 4 bytes past an 8-aligned address, as a host's array may:
+// the doubles of every other record are misaligned.
+BarBuffer misaligned_bars(const std::vector<double>& values, bool highs) {
+    BarBuffer bars(values.size(), 4);
+    EXPECT_EQ(bars.address() % 8, 4u);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        bars.set_time(i, 1700000000);
+        if (highs) bars.set_high(i, values[i]);
+        else bars.set_low(i, values[i]);
+    }
+    return bars;
+}
+
+void up_fractal_case(uint32_t entry_offset) {
+    const BarBuffer bars = misaligned_bars({1, 2, 3, 9, 4, 8, 10}, true);
+    Args args;
+    args.i32(-1).i32(77).ptr(bars.data()).i32(3).i32(3);
+    EXPECT_EQ(call_as_host("CheckUpFractal", args, entry_offset, 20).eax, 2u);
+    Args shallow;
+    shallow.i32(0).i32(0).ptr(bars.data()).i32(1).i32(3);
+    EXPECT_EQ(call_as_host("CheckUpFractal", shallow, entry_offset, 20).eax, 1u);
+}
+
+void down_fractal_case(uint32_t entry_offset) {
+    const BarBuffer bars = misaligned_bars({5, 4, 3, 1, 2, 1, 0.5}, false);
+    Args args;
+    args.i32(-1).i32(77).ptr(bars.data()).i32(3).i32(3);
+    EXPECT_EQ(call_as_host("CheckDownFractal", args, entry_offset, 20).eax, 2u);
+    Args shallow;
+    shallow.i32(0).i32(0).ptr(bars.data()).i32(1).i32(3);
+    EXPECT_EQ(call_as_host("CheckDownFractal", shallow, entry_offset, 20).eax, 1u);
+}
+
 const std::vector<AbiCase> kCases = {
     {"CheckLevel", check_level_case},
     {"Hlop", hlop_case},
     {"Resize", resize_case},
     {"CreateTimer, StartTimer, StopTimer", stopwatch_case},
+    {"CheckUpFractal", up_fractal_case},
+    {"CheckDownFractal", down_fractal_case},
 };
 
 TEST(Win32Abi, EveryExportIsStdcallAtEveryStackOffset) {
