@@ -96,86 +96,41 @@ void sort_between_nans(Level* level, Level* spare, int32_t count, uint32_t* coun
 }
 
 // ---------------------------------------------------------------------------
-// Merging. The closest pair is the result of a left-to-right scan over the
-// adjacent pairs that replaces its best pair when
-//     gap < best gap, or gap is NaN, or best gap is NaN,
-// the first pair always becoming the best. A tournament tree gives the same
-// answer in O(log n) per merge: each node summarises its stretch of pair
-// slots as
-//   - no NaN gap in the stretch: the smallest gap, nearest the head on ties
-//     (what the scan keeps from the stretch whatever it arrived with, unless
-//     that was a non-NaN gap no larger);
-//   - a NaN gap in the stretch: what the scan ends with, which no longer
-//     depends on what it arrived with, since a NaN pair always becomes best.
-// Combining two neighbouring stretches composes the scan over them, so the
-// root holds exactly the pair that the scan over the whole list would pick.
-//
-// Slot i belongs to the pair (i, next[i]) of the sorted array; it is empty
-// once level i is removed or while it is the last level. Levels never move,
-// so slot order is list order.
+// The merge list. Levels stay where the sort put them and are linked by
+// index, so that a merge is an unlink and slot order is list order.
 
-// A tree node: a slot index, with the top bit set when the stretch holds a
-// NaN gap.
-constexpr uint32_t kHasNaN = 0x80000000u;
-constexpr uint32_t kIndex = 0x7fffffffu;
-constexpr uint32_t kEmpty = kIndex;  // no slot has this index: count < 2^31
+// A level in the merge, with everything a merge touches on one cache line.
+struct Node {
+    double price;
+    double gap;  // the tree's copy of the gap to the next level, or kNoPair
+    int32_t weight;
+    int32_t next;
+    int32_t prev;
+    int32_t unused;
+};
 
-struct Merger {
-    Level* level;
-    double* gap;  // gap[i] = |price(next[i]) - price(i)| while slot i holds a pair
-    int32_t* next;
-    int32_t* prev;
-    uint32_t* tree;   // tree[1] is the root, the leaves start at tree[leaves]
-    uint32_t leaves;  // a power of two, at least the number of slots
+// A gap is an absolute value, so its sign bit is clear even when it is a
+// NaN; a set sign bit marks a slot without a pair.
+constexpr double kNoPair = -1.0;
+
+struct List {
+    Node* node;
     int32_t head;
     int32_t live;
 
-    uint32_t combine(uint32_t left, uint32_t right) const noexcept {
-        if (right == kEmpty) return left;
-        if ((right & kHasNaN) != 0) return right;
-        if (left == kEmpty) return right;
-        // right has no NaN gap. The scan keeps left's pick only when its gap
-        // is a number no larger than right's smallest.
-        if (gap[left & kIndex] <= gap[right]) return left;
-        return right | (left & kHasNaN);
-    }
-
-    // The leaf for slot i, after computing its gap.
-    uint32_t pair_leaf(int32_t i) noexcept {
-        const int32_t j = next[i];
-        if (j == kNone) return kEmpty;
-        const double g = std::fabs(level[j].price - level[i].price);
-        gap[i] = g;
-        return static_cast<uint32_t>(i) | (std::isnan(g) ? kHasNaN : 0u);
-    }
-
-    void set_leaf(int32_t i, uint32_t leaf) noexcept {
-        uint32_t t = leaves + static_cast<uint32_t>(i);
-        tree[t] = leaf;
-        for (t >>= 1; t != 0; t >>= 1) tree[t] = combine(tree[2 * t], tree[2 * t + 1]);
-    }
-
-    void build(int32_t count) noexcept {
-        for (int32_t i = 0; i < count; ++i) {
-            next[i] = i + 1 < count ? i + 1 : kNone;
-            prev[i] = i - 1;
-        }
-        for (int32_t i = 0; i < count; ++i) tree[leaves + i] = pair_leaf(i);
-        for (uint64_t t = leaves + uint64_t(count); t < 2 * uint64_t{leaves}; ++t) tree[t] = kEmpty;
-        for (uint32_t t = leaves - 1; t != 0; --t) tree[t] = combine(tree[2 * t], tree[2 * t + 1]);
-        head = 0;
-        live = count;
+    double gap_after(int32_t i) const noexcept {
+        return std::fabs(node[node[i].next].price - node[i].price);
     }
 
     // Merges the pair (lower, lower.next), unlinks the level that loses and
-    // brings the slots whose pairs changed up to date.
-    void merge_pair(int32_t lower, int32_t mode) noexcept {
-        const int32_t upper = next[lower];
-        Level& lo = level[lower];
-        Level& up = level[upper];
+    // returns the survivor.
+    int32_t merge(int32_t lower, int32_t mode) noexcept {
+        Node& lo = node[lower];
+        const int32_t upper = lo.next;
+        Node& up = node[upper];
         // The heavier level survives; on equal weights the upper one does.
         const bool lower_survives = lo.weight > up.weight;
-        Level& survivor = lower_survives ? lo : up;
+        Node& survivor = lower_survives ? lo : up;
         if (mode == 1) {
             survivor.weight = saturating_add(lo.weight, up.weight);
         } else if (mode == 2) {
@@ -187,33 +142,208 @@ struct Merger {
             if (sum != 0.0) survivor.price = (lw * lo.price + uw * up.price) / sum;
             survivor.weight = saturating_add(lo.weight, up.weight);
         }
-        // Only mode 2 moves a price, and then both pairs at the survivor change.
-        const bool moved = mode == 2;
         if (lower_survives) {
-            const int32_t after = next[upper];
-            next[lower] = after;
-            if (after != kNone) prev[after] = lower;
-            set_leaf(upper, kEmpty);
-            set_leaf(lower, pair_leaf(lower));
-            if (moved && prev[lower] != kNone) set_leaf(prev[lower], pair_leaf(prev[lower]));
+            lo.next = up.next;
+            if (up.next != kNone) node[up.next].prev = lower;
         } else {
-            const int32_t before = prev[lower];
-            prev[upper] = before;
-            if (before != kNone) next[before] = upper;
+            up.prev = lo.prev;
+            if (lo.prev != kNone) node[lo.prev].next = upper;
             else head = upper;
-            set_leaf(lower, kEmpty);
-            if (before != kNone) set_leaf(before, pair_leaf(before));
-            if (moved) set_leaf(upper, pair_leaf(upper));
         }
         --live;
+        return lower_survives ? lower : upper;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Merging by a sweep, in O(n), for the common case: the list sorted, no gap
+// NaN, and a mode that leaves the survivor at one of the two prices (any but
+// 2). Then a merge never narrows a gap, and a pair whose gap is within the
+// tolerance and smaller than its neighbours' (on the left strictly, on the
+// right or equal, as the scan breaks ties towards the head) is merged by the
+// closest-pair-first order too, with the same neighbours, before either of
+// them: nothing that happens elsewhere in the meantime touches it. Merging it
+// at once therefore leads to the same end, and merging such local minima
+// until none is left (then no pair is within the tolerance: the smallest
+// would be one) gives exactly the closest-pair-first result.
+
+// Whether the sweep applies: every gap of the sorted list is a number.
+// Without NaN prices the list is fully sorted, and two equal infinities, the
+// only other source of a NaN gap, would sit side by side.
+bool sweep_applies(const Node* node, int32_t count, int32_t mode) noexcept {
+    if (mode == 2) return false;
+    for (int32_t i = 0; i + 1 < count; ++i)
+        if (std::isnan(std::fabs(node[i + 1].price - node[i].price))) return false;
+    return true;
+}
+
+void merge_by_sweep(List& list, double tolerance, int32_t mode) noexcept {
+    const Node* node = list.node;
+    int32_t a = list.head;
+    while (a != kNone && node[a].next != kNone) {
+        const int32_t b = node[a].next;
+        const double gap = list.gap_after(a);
+        const bool local_minimum = !(gap > tolerance) &&
+                                   (node[a].prev == kNone || list.gap_after(node[a].prev) > gap) &&
+                                   (node[b].next == kNone || list.gap_after(b) >= gap);
+        if (!local_minimum) {
+            a = b;
+            continue;
+        }
+        a = list.merge(a, mode);
+        // The pairs on both sides of the survivor changed, and so did the
+        // right neighbour of the pair before them: look again from there.
+        for (int k = 0; k < 2 && node[a].prev != kNone; ++k) a = node[a].prev;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Merging by a tournament tree, in O(n log n), for every other case. The
+// closest pair is the result of a left-to-right scan over the adjacent pairs
+// that replaces its best pair when
+//     gap < best gap, or gap is NaN, or best gap is NaN,
+// the first pair always becoming the best. Each tree node summarises its
+// stretch of pair slots as
+//   - no NaN gap in the stretch: the smallest gap, nearest the head on ties
+//     (what the scan keeps from the stretch whatever it arrived with, unless
+//     that was a non-NaN gap no larger);
+//   - a NaN gap in the stretch: what the scan ends with, which no longer
+//     depends on what it arrived with, since a NaN pair always becomes best.
+// In both cases that is what the scan ends with when it starts on the
+// stretch. Combining two neighbouring stretches composes the scan over them,
+// so the root holds exactly the pair that the scan over the whole list picks.
+//
+// Slot i belongs to the pair (i, next[i]); it is empty once level i is
+// removed or while it is the last level. The tree's leaves are blocks of
+// slots, summarised by running the scan over the block.
+
+constexpr uint32_t kHasNaN = 0x80000000u;
+constexpr uint32_t kIndex = 0x7fffffffu;
+constexpr uint32_t kEmpty = kIndex;  // no slot has this index: count < 2^31
+constexpr int kBlockBits = 4;
+constexpr uint32_t kBlock = uint32_t{1} << kBlockBits;
+
+// A stretch's pick: the slot, with kHasNaN when the stretch holds a NaN gap,
+// and a copy of its gap so that combining touches no other memory.
+struct Pick {
+    double gap;
+    uint32_t slot;
+};
+
+inline bool same_pick(const Pick& a, const Pick& b) noexcept {
+    return a.slot == b.slot && std::memcmp(&a.gap, &b.gap, sizeof a.gap) == 0;
+}
+
+inline Pick combine(const Pick& left, const Pick& right) noexcept {
+    if (right.slot == kEmpty) return left;
+    if ((right.slot & kHasNaN) != 0) return right;
+    if (left.slot == kEmpty) return right;
+    // right holds no NaN gap. The scan keeps left's pick only when its gap is
+    // a number no larger than right's smallest.
+    if (left.gap <= right.gap) return left;
+    return Pick{right.gap, right.slot | (left.slot & kHasNaN)};
+}
+
+struct Tree {
+    List& list;
+    Pick* pick;       // pick[1] is the root, the blocks start at pick[leaves]
+    uint32_t leaves;  // a power of two, at least the number of blocks
+    uint32_t count;
+
+    void set_gap(int32_t i) noexcept {
+        Node& n = list.node[i];
+        n.gap = n.next == kNone ? kNoPair : list.gap_after(i);
+    }
+
+    // The scan over one block of slots.
+    Pick scan_block(uint32_t block) const noexcept {
+        const uint32_t begin = block << kBlockBits;
+        const uint32_t end = std::min(begin + kBlock, count);
+        Pick best{0.0, kEmpty};
+        bool nan = false;
+        for (uint32_t i = begin; i < end; ++i) {
+            const double g = list.node[i].gap;
+            if (std::signbit(g)) continue;
+            if (best.slot == kEmpty || g < best.gap || std::isnan(g) || std::isnan(best.gap))
+                best = Pick{g, i};
+            nan = nan || std::isnan(g);
+        }
+        if (nan) best.slot |= kHasNaN;
+        return best;
+    }
+
+    void build() noexcept {
+        for (uint32_t i = 0; i < count; ++i) set_gap(static_cast<int32_t>(i));
+        const uint32_t blocks = (count + kBlock - 1) >> kBlockBits;
+        for (uint32_t b = 0; b < leaves; ++b)
+            pick[leaves + b] = b < blocks ? scan_block(b) : Pick{0.0, kEmpty};
+        for (uint32_t t = leaves - 1; t != 0; --t) pick[t] = combine(pick[2 * t], pick[2 * t + 1]);
+    }
+
+    // Brings the tree up to date after the gaps of the given slots changed
+    // (at most three, in ascending order). Walks up once for all of them and
+    // stops where a node comes out as it was.
+    void refresh(const int32_t* slots, int n) noexcept {
+        uint32_t up[3];
+        int k = 0;
+        for (int i = 0; i < n; ++i) {
+            const uint32_t t = leaves + (static_cast<uint32_t>(slots[i]) >> kBlockBits);
+            if (k != 0 && up[k - 1] == t) continue;
+            const Pick fresh = scan_block(t - leaves);
+            if (same_pick(fresh, pick[t])) continue;
+            pick[t] = fresh;
+            up[k++] = t;
+        }
+        while (k != 0 && up[0] > 1) {
+            int kept = 0;
+            for (int i = 0; i < k; ++i) {
+                const uint32_t t = up[i] >> 1;
+                if (kept != 0 && up[kept - 1] == t) continue;
+                const Pick fresh = combine(pick[2 * t], pick[2 * t + 1]);
+                if (same_pick(fresh, pick[t])) continue;
+                pick[t] = fresh;
+                up[kept++] = t;
+            }
+            k = kept;
+        }
     }
 
     void run(double tolerance, int32_t mode) noexcept {
-        while (live > 1) {
+        Node* node = list.node;
+        while (list.live > 1) {
             // With two levels left there is a pair, so the root is not empty.
-            const int32_t best = static_cast<int32_t>(tree[1] & kIndex);
-            if (gap[best] > tolerance) return;
-            merge_pair(best, mode);
+            const Pick best = pick[1];
+            if (best.gap > tolerance) return;
+            const int32_t lower = static_cast<int32_t>(best.slot & kIndex);
+            const int32_t upper = node[lower].next;
+            const int32_t before = node[lower].prev;
+            // The slots whose pairs change: the removed level's, the one now
+            // bridging the gap it leaves, and with mode 2, which moves the
+            // survivor's price, the survivor's other pair.
+            int32_t changed[3];
+            int n = 0;
+            if (list.merge(lower, mode) == lower) {
+                node[upper].gap = kNoPair;
+                set_gap(lower);
+                if (mode == 2 && before != kNone) {
+                    set_gap(before);
+                    changed[n++] = before;
+                }
+                changed[n++] = lower;
+                changed[n++] = upper;
+            } else {
+                node[lower].gap = kNoPair;
+                if (before != kNone) {
+                    set_gap(before);
+                    changed[n++] = before;
+                }
+                changed[n++] = lower;
+                if (mode == 2) {
+                    set_gap(upper);
+                    changed[n++] = upper;
+                }
+            }
+            refresh(changed, n);
         }
     }
 };
@@ -224,6 +354,18 @@ uint32_t power_of_two_at_least(uint32_t n) noexcept {
     return p;
 }
 
+// Turns the sorted levels, packed at the start of the node array, into a
+// linked list. Back to front, so that no level is overwritten before it is
+// read; memcpy because the two views share the bytes.
+void link_sorted(Node* node, int32_t count) noexcept {
+    for (int32_t i = count - 1; i >= 0; --i) {
+        Level l;
+        std::memcpy(&l, reinterpret_cast<const char*>(node) + sizeof(Level) * i, sizeof l);
+        const Node fresh{l.price, kNoPair, l.weight, i + 1 < count ? i + 1 : kNone, i - 1, 0};
+        std::memcpy(node + i, &fresh, sizeof fresh);
+    }
+}
+
 }  // namespace
 
 void merge_levels(double* prices, int32_t* weights, int32_t count, double tolerance,
@@ -231,42 +373,42 @@ void merge_levels(double* prices, int32_t* weights, int32_t count, double tolera
     if (count <= 0) return;
     // One block for everything, taken before touching anything so that a
     // failure leaves the caller's arrays exactly as they were:
-    //   levels      count x 16
-    //   spare       count x 16: the radix sort's second buffer, then the
-    //               gaps (8), next (4) and prev (4) links of the merge
-    //   tree        2 x leaves x 4, leaves < 2 x count
+    //   count x 32  the levels (16) and the radix sort's second buffer (16),
+    //               then the nodes of the merge (32)
+    //   tree        2 x leaves x 16, leaves < 2 x count / 16
     //   histograms  for the radix sort, when a run can be long enough
-    // At most 48 bytes per level, plus the fixed histograms.
-    const uint32_t leaves = power_of_two_at_least(static_cast<uint32_t>(count));
-    const uint64_t n = static_cast<uint64_t>(count);
-    const uint64_t tree_offset = 2 * sizeof(Level) * n;
-    const uint64_t counts_offset = tree_offset + 2 * sizeof(uint32_t) * uint64_t{leaves};
+    // At most 36 bytes per level, plus the fixed histograms.
+    static_assert(sizeof(Node) == 2 * sizeof(Level), "the nodes take the place of both sort buffers");
+    const uint32_t blocks = (static_cast<uint32_t>(count) + kBlock - 1) >> kBlockBits;
+    const uint32_t leaves = power_of_two_at_least(blocks);
+    const uint64_t tree_offset = sizeof(Node) * static_cast<uint64_t>(count);
+    const uint64_t counts_offset = tree_offset + 2 * sizeof(Pick) * uint64_t{leaves};
     const uint64_t bytes = counts_offset + (count >= kRadixMin ? kCountsBytes : 0);
     if (bytes > std::numeric_limits<std::size_t>::max()) return;
     char* storage = static_cast<char*>(::operator new(static_cast<std::size_t>(bytes), std::nothrow));
     if (storage == nullptr) return;
 
     Level* level = reinterpret_cast<Level*>(storage);
-    Level* spare = level + count;
     uint32_t* counts =
         count >= kRadixMin ? reinterpret_cast<uint32_t*>(storage + counts_offset) : nullptr;
     for (int32_t i = 0; i < count; ++i) level[i] = Level{prices[i], weights[i], i};
-    sort_between_nans(level, spare, count, counts);
+    sort_between_nans(level, level + count, count, counts);
 
-    Merger merger;
-    merger.level = level;
-    merger.gap = reinterpret_cast<double*>(spare);
-    merger.next = reinterpret_cast<int32_t*>(merger.gap + count);
-    merger.prev = merger.next + count;
-    merger.tree = reinterpret_cast<uint32_t*>(storage + tree_offset);
-    merger.leaves = leaves;
-    merger.build(count);
-    merger.run(tolerance, mode);
+    List list{reinterpret_cast<Node*>(storage), 0, count};
+    link_sorted(list.node, count);
+    if (sweep_applies(list.node, count, mode)) {
+        merge_by_sweep(list, tolerance, mode);
+    } else {
+        Tree tree{list, reinterpret_cast<Pick*>(storage + tree_offset), leaves,
+                  static_cast<uint32_t>(count)};
+        tree.build();
+        tree.run(tolerance, mode);
+    }
 
     int32_t k = 0;
-    for (int32_t a = merger.head; a != kNone; a = merger.next[a], ++k) {
-        prices[k] = level[a].price;
-        weights[k] = level[a].weight;
+    for (int32_t a = list.head; a != kNone; a = list.node[a].next, ++k) {
+        prices[k] = list.node[a].price;
+        weights[k] = list.node[a].weight;
     }
     for (; k < count; ++k) {
         prices[k] = 0.0;
