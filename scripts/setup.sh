@@ -20,6 +20,9 @@ tm_missing_for() {
             command -v i686-w64-mingw32-g++-posix >/dev/null || echo g++-mingw-w64-i686
             command -v i686-w64-mingw32-objdump >/dev/null || echo binutils-mingw-w64-i686
             ;;
+        bench)
+            [ -f /usr/include/benchmark/benchmark.h ] || echo libbenchmark-dev
+            ;;
         wine)
             command -v wine >/dev/null || echo wine
             tm_have_pkg wine32:i386 || echo wine32:i386

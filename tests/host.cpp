@@ -1,7 +1,11 @@
 #include "host.h"
 
+#include <cstdio>
 #include <cstdlib>
+
+#ifndef TIDEMARK_HOST_NO_MAIN
 #include <gtest/gtest.h>
+#endif
 
 #ifdef _WIN32
 #include <windows.h>
@@ -50,6 +54,8 @@ const Library& library() {
 
 }  // namespace host
 
+// The benchmarks share the loader but bring their own main.
+#ifndef TIDEMARK_HOST_NO_MAIN
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (!host::library().loaded()) {
@@ -58,3 +64,4 @@ int main(int argc, char** argv) {
     }
     return RUN_ALL_TESTS();
 }
+#endif

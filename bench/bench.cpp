@@ -1,0 +1,399 @@
+// Benchmarks for every export, called as a host calls them (the library is
+// loaded by file name), next to the floors they are judged against: a stable
+// sort of the same records for Hlop, the literal reference for Hlop at small
+// sizes, a vectorised sum for CheckLevel and a multiply-and-truncate loop for
+// Resize. The run ends with the ratios of the performance goals, computed
+// from this run's own measurements.
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "host.h"
+#include "reference.h"
+
+namespace {
+
+using Rng = std::mt19937_64;
+
+// ---------------------------------------------------------------------------
+// Hlop
+
+enum class Shape { kRandom, kEqualPrices, kEqualGaps };
+
+struct Levels {
+    std::vector<double> prices;
+    std::vector<int32_t> weights;
+    std::vector<int32_t> tags;
+    double tolerance = 0.0;
+};
+
+// Uniform prices in [100, 200). Merging stops once neighbours lie further
+// apart than the tolerance; 0.55 of the mean gap leaves about half of the
+// levels (the benchmark's "survivors" counter shows the share).
+Levels make_levels(Shape shape, int32_t count) {
+    Rng rng(20261207u + static_cast<uint64_t>(count));
+    std::uniform_real_distribution<double> price(100.0, 200.0);
+    Levels l;
+    l.prices.resize(count);
+    l.weights.resize(count);
+    l.tags.resize(count);
+    for (int32_t i = 0; i < count; ++i) {
+        l.weights[i] = static_cast<int32_t>(rng() % 9) + 1;
+        l.tags[i] = i;
+        switch (shape) {
+            case Shape::kRandom: l.prices[i] = price(rng); break;
+            case Shape::kEqualPrices: l.prices[i] = 150.0; break;
+            case Shape::kEqualGaps: l.prices[i] = 100.0 + 0.25 * i; break;
+        }
+    }
+    switch (shape) {
+        case Shape::kRandom: l.tolerance = 0.55 * 100.0 / count; break;
+        case Shape::kEqualPrices: l.tolerance = 0.0; break;
+        case Shape::kEqualGaps:
+            std::shuffle(l.prices.begin(), l.prices.end(), rng);
+            l.tolerance = 0.25;
+            break;
+    }
+    return l;
+}
+
+int32_t survivors(const std::vector<double>& prices, const std::vector<int32_t>& weights) {
+    // Zeroed slots follow the survivors; a survivor with price 0 and weight
+    // 0 cannot occur with these inputs.
+    int32_t n = 0;
+    while (n < static_cast<int32_t>(prices.size()) && (prices[n] != 0.0 || weights[n] != 0)) ++n;
+    return n;
+}
+
+// Every iteration copies the input into the working arrays (Hlop rewrites
+// them); the floors below copy theirs too.
+template <class Merge>
+void run_merge(benchmark::State& state, Shape shape, Merge merge) {
+    const int32_t count = static_cast<int32_t>(state.range(0));
+    const Levels input = make_levels(shape, count);
+    std::vector<double> prices(count);
+    std::vector<int32_t> weights(count);
+    for (auto _ : state) {
+        std::copy(input.prices.begin(), input.prices.end(), prices.begin());
+        std::copy(input.weights.begin(), input.weights.end(), weights.begin());
+        merge(prices.data(), weights.data(), input.tags.data(), count, input.tolerance, 1);
+        benchmark::ClobberMemory();
+    }
+    state.counters["survivors"] = static_cast<double>(survivors(prices, weights)) / count;
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+void bm_hlop(benchmark::State& state, Shape shape) {
+    const auto hlop = HOST_EXPORT(Hlop);
+    if (hlop == nullptr) {
+        state.SkipWithError("Hlop is not exported by the library");
+        return;
+    }
+    run_merge(state, shape,
+              [hlop](double* p, int32_t* w, const int32_t* t, int32_t n, double tol, int32_t mode) {
+                  hlop(0, 0, p, w, t, n, tol, mode);
+              });
+}
+
+void bm_hlop_reference(benchmark::State& state) {
+    run_merge(state, Shape::kRandom, reference::hlop);
+}
+
+struct Record {
+    double price;
+    int32_t weight;
+    int32_t tag;
+};
+
+// The floor for Hlop: a stable sort of the same levels as records.
+void bm_stable_sort(benchmark::State& state) {
+    const int32_t count = static_cast<int32_t>(state.range(0));
+    const Levels input = make_levels(Shape::kRandom, count);
+    std::vector<Record> records(count);
+    for (int32_t i = 0; i < count; ++i) records[i] = {input.prices[i], input.weights[i], input.tags[i]};
+    std::vector<Record> work(count);
+    for (auto _ : state) {
+        std::copy(records.begin(), records.end(), work.begin());
+        std::stable_sort(work.begin(), work.end(),
+                         [](const Record& a, const Record& b) { return a.price < b.price; });
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * count);
+}
+
+// ---------------------------------------------------------------------------
+// CheckLevel and Resize over a million elements
+
+constexpr int32_t kMillion = 1000000;
+
+std::vector<double> level_prices() {
+    Rng rng(11);
+    std::uniform_real_distribution<double> price(100.0, 200.0);
+    std::vector<double> prices(kMillion);
+    for (double& p : prices) p = price(rng);
+    return prices;
+}
+
+void bm_check_level(benchmark::State& state) {
+    const auto check_level = HOST_EXPORT(CheckLevel);
+    if (check_level == nullptr) {
+        state.SkipWithError("CheckLevel is not exported by the library");
+        return;
+    }
+    const std::vector<double> prices = level_prices();
+    for (auto _ : state) {
+        // 1000 lies far from every level: the whole array is scanned.
+        int32_t found = check_level(0, 0, 1000.0, 1.0, prices.data(), kMillion);
+        benchmark::DoNotOptimize(found);
+    }
+    state.SetBytesProcessed(state.iterations() * kMillion * int64_t{sizeof(double)});
+}
+
+// The floor for CheckLevel: reading the same array once, as fast as SSE2
+// can add it up.
+void bm_vector_sum(benchmark::State& state) {
+    const std::vector<double> prices = level_prices();
+    for (auto _ : state) {
+        __m128d a = _mm_setzero_pd(), b = a, c = a, d = a;
+        const double* p = prices.data();
+        int32_t i = 0;
+        for (; i + 8 <= kMillion; i += 8) {
+            a = _mm_add_pd(a, _mm_loadu_pd(p + i));
+            b = _mm_add_pd(b, _mm_loadu_pd(p + i + 2));
+            c = _mm_add_pd(c, _mm_loadu_pd(p + i + 4));
+            d = _mm_add_pd(d, _mm_loadu_pd(p + i + 6));
+        }
+        double sum[2];
+        _mm_storeu_pd(sum, _mm_add_pd(_mm_add_pd(a, b), _mm_add_pd(c, d)));
+        double total = sum[0] + sum[1];
+        for (; i < kMillion; ++i) total += p[i];
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetBytesProcessed(state.iterations() * kMillion * int64_t{sizeof(double)});
+}
+
+std::vector<int32_t> level_weights() {
+    Rng rng(12);
+    std::vector<int32_t> weights(kMillion);
+    for (int32_t& w : weights) w = static_cast<int32_t>(rng() % 1000000);
+    return weights;
+}
+
+constexpr int32_t kSpan = 11;
+
+// Resize rewrites the weights, so each iteration starts from a fresh copy,
+// made outside the timed region.
+void bm_resize(benchmark::State& state) {
+    const auto resize = HOST_EXPORT(Resize);
+    if (resize == nullptr) {
+        state.SkipWithError("Resize is not exported by the library");
+        return;
+    }
+    const std::vector<int32_t> input = level_weights();
+    std::vector<int32_t> weights(kMillion);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::copy(input.begin(), input.end(), weights.begin());
+        state.ResumeTiming();
+        resize(0, 0, kSpan, weights.data(), kMillion);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * kMillion * int64_t{sizeof(int32_t)});
+}
+
+// The floor for Resize: one pass that multiplies every weight by a factor
+// and truncates it.
+void bm_multiply_truncate(benchmark::State& state) {
+    const std::vector<int32_t> input = level_weights();
+    std::vector<int32_t> weights(kMillion);
+    double factor = (kSpan - 1) / 999999.0;
+    benchmark::DoNotOptimize(factor);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::copy(input.begin(), input.end(), weights.begin());
+        state.ResumeTiming();
+        for (int32_t& w : weights) w = static_cast<int32_t>(w * factor);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * kMillion * int64_t{sizeof(int32_t)});
+}
+
+// ---------------------------------------------------------------------------
+// Fractals and the stopwatch
+
+// A random walk whose centre bar holds both the highest high and the lowest
+// low, so that both scans run the full depth on both sides.
+std::vector<BarRecord> fractal_bars(int32_t centre) {
+    Rng rng(13);
+    std::normal_distribution<double> step(0.0, 1.0);
+    std::vector<BarRecord> bars(2 * static_cast<size_t>(centre) + 1);
+    double close = 100.0;
+    for (size_t i = 0; i < bars.size(); ++i) {
+        const double open = close;
+        close = open + step(rng);
+        bars[i] = BarRecord{static_cast<int32_t>(1700000000 + 86400 * i), open,
+                            std::min(open, close) - 0.5, std::max(open, close) + 0.5, close, 1000.0};
+    }
+    bars[centre].high = 1e6;
+    bars[centre].low = -1e6;
+    return bars;
+}
+
+template <bool kUp>
+void bm_fractal(benchmark::State& state) {
+    const auto fractal = kUp ? HOST_EXPORT(CheckUpFractal) : HOST_EXPORT(CheckDownFractal);
+    if (fractal == nullptr) {
+        state.SkipWithError("the fractal export is missing from the library");
+        return;
+    }
+    const int32_t depth = static_cast<int32_t>(state.range(0));
+    constexpr int32_t kCentre = 64;
+    const std::vector<BarRecord> bars = fractal_bars(kCentre);
+    for (auto _ : state) {
+        int32_t strength = fractal(0, 0, bars.data(), depth, kCentre);
+        benchmark::DoNotOptimize(strength);
+    }
+}
+
+void bm_start_stop(benchmark::State& state) {
+    const auto create = HOST_EXPORT(CreateTimer);
+    const auto start = HOST_EXPORT(StartTimer);
+    const auto stop = HOST_EXPORT(StopTimer);
+    if (create == nullptr || start == nullptr || stop == nullptr) {
+        state.SkipWithError("a stopwatch export is missing from the library");
+        return;
+    }
+    void* timer = create();
+    if (timer == nullptr) {
+        state.SkipWithError("CreateTimer returned null");
+        return;
+    }
+    for (auto _ : state) {
+        int32_t started = start(timer);
+        double seconds = stop(timer, 0);
+        benchmark::DoNotOptimize(started);
+        benchmark::DoNotOptimize(seconds);
+    }
+    stop(timer, 1);
+}
+
+// ---------------------------------------------------------------------------
+// The goals, from this run's measurements
+
+// Prints the usual console table and keeps each benchmark's time per
+// iteration, in seconds, for the ratios.
+class Recorder : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            seconds_[run.benchmark_name()] =
+                run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+        }
+    }
+    const double* seconds(const std::string& name) const {
+        const auto it = seconds_.find(name);
+        return it == seconds_.end() ? nullptr : &it->second;
+    }
+
+private:
+    std::map<std::string, double> seconds_;
+};
+
+struct Goal {
+    const char* what;
+    const char* numerator;
+    const char* denominator;
+    bool at_most;  // ratio <= limit, else ratio >= limit
+    double limit;
+};
+
+const Goal kGoals[] = {
+    {"Hlop, 1,000,000 levels / std::stable_sort of the same records", "Hlop/random/1000000",
+     "StableSortFloor/1000000", true, 3.0},
+    {"literal reference / Hlop, 10,000 levels", "HlopReference/random/10000", "Hlop/random/10000",
+     false, 100.0},
+    {"CheckLevel, 1,000,000 levels, no match / vectorised sum", "CheckLevel/1000000",
+     "VectorSumFloor/1000000", true, 1.5},
+    {"Resize, 1,000,000 weights / multiply-and-truncate loop", "Resize/1000000",
+     "MultiplyTruncateFloor/1000000", true, 1.5},
+};
+
+void print_goals(const Recorder& recorder) {
+    std::printf("\nGoals (ratios of this run's real times):\n");
+    for (const Goal& goal : kGoals) {
+        const double* top = recorder.seconds(goal.numerator);
+        const double* bottom = recorder.seconds(goal.denominator);
+        if (top == nullptr || bottom == nullptr) {
+            std::printf("  %-64s   not measured (%s missing)\n", goal.what,
+                        top == nullptr ? goal.numerator : goal.denominator);
+            continue;
+        }
+        const double ratio = *top / *bottom;
+        const bool met = goal.at_most ? ratio <= goal.limit : ratio >= goal.limit;
+        std::printf("  %-64s %9.2f   goal %s %g: %s\n", goal.what, ratio, goal.at_most ? "<=" : ">=",
+                    goal.limit, met ? "met" : "MISSED");
+    }
+}
+
+void register_all() {
+    using benchmark::RegisterBenchmark;
+    const std::vector<int64_t> sizes = {10, 100, 1000, 10000, 100000, 1000000};
+    const struct {
+        const char* name;
+        Shape shape;
+    } shapes[] = {{"random", Shape::kRandom},
+                  {"equal_prices", Shape::kEqualPrices},
+                  {"equal_gaps", Shape::kEqualGaps}};
+    for (const auto& s : shapes) {
+        const Shape shape = s.shape;
+        for (int64_t n : sizes)
+            RegisterBenchmark((std::string("Hlop/") + s.name).c_str(),
+                              [shape](benchmark::State& st) { bm_hlop(st, shape); })
+                ->Arg(n)
+                ->Unit(benchmark::kMicrosecond);
+    }
+    for (int64_t n : sizes) {
+        if (n > 10000) break;
+        RegisterBenchmark("HlopReference/random", bm_hlop_reference)->Arg(n)->Unit(benchmark::kMicrosecond);
+    }
+    for (int64_t n : sizes)
+        RegisterBenchmark("StableSortFloor", bm_stable_sort)->Arg(n)->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("CheckLevel", bm_check_level)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("VectorSumFloor", bm_vector_sum)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("Resize", bm_resize)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("MultiplyTruncateFloor", bm_multiply_truncate)
+        ->Arg(kMillion)
+        ->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("CheckUpFractal", bm_fractal<true>)->Arg(2)->Arg(50);
+    RegisterBenchmark("CheckDownFractal", bm_fractal<false>)->Arg(2)->Arg(50);
+    RegisterBenchmark("StartTimer+StopTimer", bm_start_stop);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (!host::library().loaded()) {
+        std::fprintf(stderr, "cannot load %s\n", host::library_path().c_str());
+        return 2;
+    }
+    register_all();
+    Recorder recorder;
+    benchmark::RunSpecifiedBenchmarks(&recorder);
+    print_goals(recorder);
+    benchmark::Shutdown();
+    return 0;
+}
