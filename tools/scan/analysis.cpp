@@ -1,0 +1,132 @@
+#include "analysis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace tidemark::scan {
+namespace {
+
+// Fractal counts for merges that add weights: every level is a run of
+// neighbouring candidates in price order (a merge joins neighbours and the
+// survivor keeps its place), and its weight is the sum of the run's
+// strengths, all of them 1 or more, so the runs can be read off exactly.
+bool count_by_weight(std::vector<const Fractal*> sorted, std::vector<Level>& levels) {
+    std::size_t next = 0;
+    for (Level& level : levels) {
+        int64_t sum = 0;
+        int32_t n = 0;
+        while (sum < level.merged_weight && next < sorted.size()) {
+            sum += sorted[next++]->strength;
+            ++n;
+        }
+        if (sum != level.merged_weight) return false;
+        level.fractals = n;
+    }
+    return next == sorted.size();
+}
+
+// Otherwise each fractal counts for the level nearest its price.
+void count_by_nearness(const std::vector<const Fractal*>& sorted, std::vector<Level>& levels) {
+    for (Level& level : levels) level.fractals = 0;
+    if (levels.empty()) return;
+    for (const Fractal* f : sorted) {
+        // Levels are in ascending price: the nearest is at or just below the
+        // first level not under the fractal's price.
+        const auto above = std::lower_bound(
+            levels.begin(), levels.end(), f->price,
+            [](const Level& level, double price) { return level.price < price; });
+        auto best = above == levels.end() ? above - 1 : above;
+        if (above != levels.begin() && above != levels.end() &&
+            f->price - (above - 1)->price <= above->price - f->price)
+            best = above - 1;
+        ++best->fractals;
+    }
+}
+
+}  // namespace
+
+Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& settings,
+                 const Progress& progress) {
+    Analysis a;
+    a.settings = settings;
+    const std::vector<Bar>& bars = series.bars;
+    const auto n = static_cast<int32_t>(bars.size());
+
+    double range_sum = 0;
+    for (const Bar& bar : bars) range_sum += bar.high - bar.low;
+    a.mean_range = range_sum / n;
+    a.tolerance_given = settings.tolerance >= 0;
+    a.tolerance = a.tolerance_given ? settings.tolerance : kToleranceShare * a.mean_range;
+
+    const std::vector<unsigned char> records = layout_records(bars);
+    const auto* record = reinterpret_cast<const BarRecord*>(records.data());
+
+    void* timer = lib.create_timer();
+    a.timed = timer != nullptr && lib.start_timer(timer) != 0;
+
+    // Strength of every bar that has depth neighbours on both sides. shift is
+    // the host's index, 0 the newest bar.
+    const int32_t depth = settings.depth;
+    std::vector<int32_t> up(bars.size(), 0), down(bars.size(), 0);
+    for (int32_t shift = depth; shift + depth < n; ++shift) {
+        up[n - 1 - shift] = lib.check_up_fractal(0, 0, record, depth, shift);
+        down[n - 1 - shift] = lib.check_down_fractal(0, 0, record, depth, shift);
+        if (progress && (shift & 0xFFFF) == 0) progress("fractals", static_cast<double>(shift) / n);
+    }
+    // One stopwatch runs through the whole workflow; the phases are
+    // differences of readings, which never reset it.
+    if (a.timed) a.seconds_fractals = lib.stop_timer(timer, 0);
+
+    // Candidate levels: weight = strength, tag = the bar's index.
+    std::vector<double> prices;
+    std::vector<int32_t> weights, tags;
+    for (int32_t i = 0; i < n; ++i) {
+        const Bar& bar = bars[static_cast<std::size_t>(i)];
+        if (up[i] >= 1) {
+            a.fractals.push_back({static_cast<std::size_t>(i), true, bar.high, up[i]});
+            ++a.up_count;
+        }
+        if (down[i] >= 1) {
+            a.fractals.push_back({static_cast<std::size_t>(i), false, bar.low, down[i]});
+            ++a.down_count;
+        }
+    }
+    for (const Fractal& f : a.fractals) {
+        prices.push_back(f.price);
+        weights.push_back(f.strength);
+        tags.push_back(n - 1 - static_cast<int32_t>(f.bar));
+    }
+    const auto count = static_cast<int32_t>(prices.size());
+
+    if (progress) progress("merging", 0.0);  // one call: no finer progress to give
+    const double before_merge = a.timed ? lib.stop_timer(timer, 0) : 0.0;
+    lib.hlop(0, 0, prices.data(), weights.data(), tags.data(), count, a.tolerance, settings.mode);
+    if (a.timed) a.seconds_merge = lib.stop_timer(timer, 0) - before_merge;
+
+    // Survivors come first; every candidate weighs at least 1, so the zeroed
+    // tail starts at the first zero weight.
+    int32_t levels = 0;
+    while (levels < count && weights[levels] != 0) ++levels;
+    std::vector<int32_t> rescaled(weights.begin(), weights.begin() + levels);
+    lib.resize(0, 0, settings.span, rescaled.data(), levels);
+    a.last_close = bars.back().close;
+    a.close_level = lib.check_level(0, 0, a.last_close, a.tolerance, prices.data(), levels);
+    if (timer != nullptr) {
+        const double total = lib.stop_timer(timer, 1);  // the last reading frees it
+        if (a.timed) a.seconds_total = total;
+    }
+
+    for (int32_t k = 0; k < levels; ++k) a.levels.push_back({prices[k], weights[k], rescaled[k], 0});
+    std::vector<const Fractal*> sorted;
+    for (const Fractal& f : a.fractals) sorted.push_back(&f);
+    // Stable, as the merge's own sort is, so equal prices keep their order.
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const Fractal* x, const Fractal* y) { return x->price < y->price; });
+    a.counts_exact = (settings.mode == 1 || settings.mode == 2) && count_by_weight(sorted, a.levels);
+    if (!a.counts_exact) count_by_nearness(sorted, a.levels);
+    if (progress) progress("merging", 1.0);
+    return a;
+}
+
+}  // namespace tidemark::scan
