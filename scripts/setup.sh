@@ -2,7 +2,7 @@
 # command needs are installed. As root it installs what is missing; otherwise
 # it prints the exact command to run and stops.
 #
-#   tm_require native cross wine ...   (groups below)
+#   tm_require native cross wine package ...   (groups below)
 
 tm_have_pkg() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -26,6 +26,9 @@ tm_missing_for() {
         wine)
             command -v wine >/dev/null || echo wine
             tm_have_pkg wine32:i386 || echo wine32:i386
+            ;;
+        package)
+            command -v zip >/dev/null || echo zip
             ;;
         *) echo "tm_require: unknown group $1" >&2; return 1 ;;
     esac
