@@ -179,7 +179,7 @@ std::string render_svg(const Run& run) {
         labels += "<text x=\"" + num(kLeft - 5) + "\" y=\"" + num(y + 3.5) +
                   "\" text-anchor=\"end\">" + fixed(p, grid_dec) + "</text>";
     }
-    // Date ticks: the finest unit that gives at most 16 of them.
+    // Date ticks: the finest unit that gives at most 20 of them.
     const Unit* unit = &kUnits[0];
     std::vector<std::size_t> ticks;
     for (const Unit& u : kUnits) {
@@ -190,7 +190,7 @@ std::string render_svg(const Run& run) {
             if (i > 0 && key != prev) at.push_back(i);
             prev = key;
         }
-        if (&u != &kUnits[0] && at.size() > 16) break;
+        if (&u != &kUnits[0] && at.size() > 20) break;
         unit = &u;
         ticks = at;
     }
@@ -199,7 +199,7 @@ std::string render_svg(const Run& run) {
         const double x = x_of_bar(i);
         s += "<line x1=\"" + num(x) + "\" y1=\"" + num(kTop) + "\" x2=\"" + num(x) + "\" y2=\"" +
              num(kTop + kPlotH) + "\"/>";
-        if (x - last_label < 70) continue;
+        if (x - last_label < 60) continue;
         last_label = x;
         labels += "<text x=\"" + num(x) + "\" y=\"" + num(kTop + kPlotH + 16) +
                   "\" text-anchor=\"middle\">" + tick_label(*unit, civil_from_seconds(bars[i].time)) +
