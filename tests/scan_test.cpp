@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -150,6 +151,10 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         {"times out of order", "2020-01-02 10:00,10,12,9,11\n2020-01-02 09:59:59,10,12,9,11\n",
          ":2: date 2020-01-02 09:59:59 comes before 2020-01-02 10:00 on line 1: bars must be oldest "
          "first, one per date"},
+        {"control bytes in a field", "2020-01-02,1\r0,12,9,11\n",
+         ":1: open \"1\\x0D0\" is not a finite number"},
+        {"a long field", "2020-01-02,10,12,9,11,1234567890123456789012345678901234567890x\n",
+         ":1: volume \"1234567890123456789012345678901234567890...\" is not a finite number"},
         {"fault deep in a CRLF file", "date,open,high,low,close\r\n2020-01-02,10,12,9,11\r\n"
                                       "2020-01-03,10,12,9,11\r\n2020-01-06,10,12,13,11\r\n",
          ":4: high 12 is below low 13"},
@@ -227,6 +232,44 @@ TEST_F(Scan, ReadsTheAcceptedForms) {
     ASSERT_TRUE(parse_bars("x.csv", "2020-01-02 13:45:30,10,12,9,11\n", s, error)) << error;
     EXPECT_EQ(s.bars[0].time, 1577923200 + 13 * 3600 + 45 * 60 + 30);
     EXPECT_TRUE(s.intraday);
+}
+
+// Whatever bytes a file holds, the reader either accepts it or gives one line
+// naming the file and a line, and never reads out of bounds (the sanitizer
+// build runs this too).
+TEST(ScanInput, ArbitraryBytesNeverCrashTheReader) {
+    std::mt19937 rng(20260101);
+    const std::string alphabet = "0123456789-:,.\"\r\n TZe+/x\x01\xEF\xBB\xBF";
+    const std::string good = "2020-01-02,10,12,9,11,5\n2020-01-03,11,13,10,12,6\n";
+    int accepted = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        if (round % 2 == 0) {
+            // A valid file with a few bytes changed.
+            text = good;
+            for (int k = 0; k < 1 + round % 4; ++k)
+                text[rng() % text.size()] = alphabet[rng() % alphabet.size()];
+        } else {
+            const std::size_t length = rng() % 80;
+            for (std::size_t k = 0; k < length; ++k) text += alphabet[rng() % alphabet.size()];
+        }
+        BarSeries series;
+        std::string error;
+        if (parse_bars("f.csv", text, series, error)) {
+            ++accepted;
+            ASSERT_FALSE(series.bars.empty());
+            for (std::size_t i = 1; i < series.bars.size(); ++i)
+                ASSERT_LT(series.bars[i - 1].time, series.bars[i].time);
+            for (const Bar& bar : series.bars) ASSERT_LE(bar.low, bar.high);
+        } else {
+            ASSERT_EQ(error.compare(0, 6, "f.csv:"), 0) << error;
+            ASSERT_TRUE(std::none_of(error.begin(), error.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+                << error;
+            ASSERT_TRUE(series.bars.empty());
+        }
+    }
+    EXPECT_GT(accepted, 100);  // the mutations leave many files valid
 }
 
 TEST(ScanCalendar, SecondsAndCivilDatesAgree) {

@@ -50,8 +50,30 @@ std::vector<std::string> split(const std::string& line) {
     return fields;
 }
 
+// A field as quoted in an error: control bytes escaped, so that the message
+// stays one line on any terminal, and long fields cut short.
+std::string shown(const std::string& field) {
+    constexpr std::size_t kLongest = 40;
+    std::string out;
+    for (std::size_t i = 0; i < field.size() && i < kLongest; ++i) {
+        const auto c = static_cast<unsigned char>(field[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02X", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (field.size() > kLongest) out += "...";
+    return out;
+}
+
 bool number(const std::string& text, double& value) {
-    if (text.empty()) return false;
+    // Plain decimal only: strtod would also skip leading control characters
+    // and take hexadecimal, "nan" and "inf".
+    if (text.empty() || text.find_first_not_of("+-.0123456789eE") != std::string::npos)
+        return false;
     errno = 0;
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
@@ -182,7 +204,7 @@ bool parse_bars(const std::string& name, const std::string& text, BarSeries& out
         bar.stamp = fields[0];
         bool has_time = false;
         if (!parse_stamp(fields[0], bar.time, has_time))
-            return fail(line_no, "date \"" + fields[0] +
+            return fail(line_no, "date \"" + shown(fields[0]) +
                                      "\" is not a date (YYYY-MM-DD, optionally with HH:MM or HH:MM:SS)");
         if (bar.time < kEarliest || bar.time > kLatest)
             return fail(line_no, "date " + fields[0] +
@@ -190,7 +212,7 @@ bool parse_bars(const std::string& name, const std::string& text, BarSeries& out
         double values[5] = {0, 0, 0, 0, 0};
         for (std::size_t i = 1; i < fields.size(); ++i)
             if (!number(fields[i], values[i - 1]))
-                return fail(line_no, std::string(kColumns[i]) + " \"" + fields[i] +
+                return fail(line_no, std::string(kColumns[i]) + " \"" + shown(fields[i]) +
                                          "\" is not a finite number");
         bar.open = values[0];
         bar.high = values[1];
@@ -198,8 +220,8 @@ bool parse_bars(const std::string& name, const std::string& text, BarSeries& out
         bar.close = values[3];
         bar.volume = values[4];
         if (bar.high < bar.low)
-            return fail(line_no, "high " + fields[2] + " is below low " + fields[3]);
-        if (bar.volume < 0) return fail(line_no, "volume " + fields[5] + " is negative");
+            return fail(line_no, "high " + shown(fields[2]) + " is below low " + shown(fields[3]));
+        if (bar.volume < 0) return fail(line_no, "volume " + shown(fields[5]) + " is negative");
         if (!out.bars.empty()) {
             const Bar& prev = out.bars.back();
             if (bar.time <= prev.time)
