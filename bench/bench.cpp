@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <benchmark/benchmark.h>
 
 #include "host.h"
@@ -77,7 +79,7 @@ int32_t survivors(const std::vector<double>& prices, const std::vector<int32_t>&
 // Every iteration copies the input into the working arrays (Hlop rewrites
 // them); the floors below copy theirs too.
 template <class Merge>
-void run_merge(benchmark::State& state, Shape shape, Merge merge) {
+void run_merge(benchmark::State& state, Shape shape, int32_t mode, Merge merge) {
     const int32_t count = static_cast<int32_t>(state.range(0));
     const Levels input = make_levels(shape, count);
     std::vector<double> prices(count);
@@ -85,27 +87,27 @@ void run_merge(benchmark::State& state, Shape shape, Merge merge) {
     for (auto _ : state) {
         std::copy(input.prices.begin(), input.prices.end(), prices.begin());
         std::copy(input.weights.begin(), input.weights.end(), weights.begin());
-        merge(prices.data(), weights.data(), input.tags.data(), count, input.tolerance, 1);
+        merge(prices.data(), weights.data(), input.tags.data(), count, input.tolerance, mode);
         benchmark::ClobberMemory();
     }
     state.counters["survivors"] = static_cast<double>(survivors(prices, weights)) / count;
     state.SetItemsProcessed(state.iterations() * count);
 }
 
-void bm_hlop(benchmark::State& state, Shape shape) {
+void bm_hlop(benchmark::State& state, Shape shape, int32_t mode) {
     const auto hlop = HOST_EXPORT(Hlop);
     if (hlop == nullptr) {
         state.SkipWithError("Hlop is not exported by the library");
         return;
     }
-    run_merge(state, shape,
+    run_merge(state, shape, mode,
               [hlop](double* p, int32_t* w, const int32_t* t, int32_t n, double tol, int32_t mode) {
                   hlop(0, 0, p, w, t, n, tol, mode);
               });
 }
 
 void bm_hlop_reference(benchmark::State& state) {
-    run_merge(state, Shape::kRandom, reference::hlop);
+    run_merge(state, Shape::kRandom, 1, reference::hlop);
 }
 
 struct Record {
@@ -294,6 +296,8 @@ void bm_start_stop(benchmark::State& state) {
 // also counts the time other processes hold the core.
 class Recorder : public benchmark::ConsoleReporter {
 public:
+    explicit Recorder(bool colour)
+        : ConsoleReporter(colour ? OO_ColorTabular : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -350,17 +354,22 @@ void print_goals(const Recorder& recorder) {
 void register_all() {
     using benchmark::RegisterBenchmark;
     const std::vector<int64_t> sizes = {10, 100, 1000, 10000, 100000, 1000000};
+    // Mode 1 unless named; mode 2 takes the general path (a merged price
+    // can move), for comparison.
     const struct {
         const char* name;
         Shape shape;
-    } shapes[] = {{"random", Shape::kRandom},
-                  {"equal_prices", Shape::kEqualPrices},
-                  {"equal_gaps", Shape::kEqualGaps}};
+        int32_t mode;
+    } shapes[] = {{"random", Shape::kRandom, 1},
+                  {"equal_prices", Shape::kEqualPrices, 1},
+                  {"equal_gaps", Shape::kEqualGaps, 1},
+                  {"random_mode2", Shape::kRandom, 2}};
     for (const auto& s : shapes) {
         const Shape shape = s.shape;
+        const int32_t mode = s.mode;
         for (int64_t n : sizes)
             RegisterBenchmark((std::string("Hlop/") + s.name).c_str(),
-                              [shape](benchmark::State& st) { bm_hlop(st, shape); })
+                              [shape, mode](benchmark::State& st) { bm_hlop(st, shape, mode); })
                 ->Arg(n)
                 ->Unit(benchmark::kMicrosecond);
     }
@@ -391,7 +400,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     register_all();
-    Recorder recorder;
+    Recorder recorder(isatty(fileno(stdout)) != 0);
     benchmark::RunSpecifiedBenchmarks(&recorder);
     print_goals(recorder);
     benchmark::Shutdown();

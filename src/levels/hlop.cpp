@@ -30,9 +30,9 @@ constexpr int kDigitBits = 11;
 constexpr int kDigits = 6;  // 6 x 11 bits cover the 64-bit key
 constexpr uint32_t kBuckets = uint32_t{1} << kDigitBits;
 constexpr std::size_t kCountsBytes = sizeof(uint32_t) * kDigits * kBuckets;
-// Below this length clearing and summing the histograms costs more than a
-// comparison sort.
-constexpr int32_t kRadixMin = 1024;
+// Below this length the histograms would cost more memory per level than
+// the rest of the working storage, for little gain over a comparison sort.
+constexpr int32_t kRadixMin = 2048;
 
 // Orders by price, then input position. -0.0 and +0.0 compare equal and so
 // keep their input order, as a stable sort would.
@@ -122,27 +122,37 @@ struct List {
         return std::fabs(node[node[i].next].price - node[i].price);
     }
 
+    static bool lower_survives(const Node& lo, const Node& up) noexcept {
+        // The heavier level survives; on equal weights the upper one does.
+        return lo.weight > up.weight;
+    }
+
+    // The survivor's price after merging the pair (lo, up) in mode 2.
+    static double mean_price(const Node& lo, const Node& up) noexcept {
+        const double lw = lo.weight;
+        const double uw = up.weight;
+        const double sum = lw + uw;  // exact: two int32 values fit in a double
+        // A zero sum has no weighted mean; the survivor keeps its own price
+        // rather than becoming an infinity or a NaN.
+        if (sum == 0.0) return lower_survives(lo, up) ? lo.price : up.price;
+        return (lw * lo.price + uw * up.price) / sum;
+    }
+
     // Merges the pair (lower, lower.next), unlinks the level that loses and
     // returns the survivor.
     int32_t merge(int32_t lower, int32_t mode) noexcept {
         Node& lo = node[lower];
         const int32_t upper = lo.next;
         Node& up = node[upper];
-        // The heavier level survives; on equal weights the upper one does.
-        const bool lower_survives = lo.weight > up.weight;
-        Node& survivor = lower_survives ? lo : up;
+        const bool lower_wins = lower_survives(lo, up);
+        Node& survivor = lower_wins ? lo : up;
         if (mode == 1) {
             survivor.weight = saturating_add(lo.weight, up.weight);
         } else if (mode == 2) {
-            const double lw = lo.weight;
-            const double uw = up.weight;
-            const double sum = lw + uw;  // exact: two int32 values fit in a double
-            // A zero sum has no weighted mean; the survivor keeps its own
-            // price rather than becoming an infinity or a NaN.
-            if (sum != 0.0) survivor.price = (lw * lo.price + uw * up.price) / sum;
+            survivor.price = mean_price(lo, up);
             survivor.weight = saturating_add(lo.weight, up.weight);
         }
-        if (lower_survives) {
+        if (lower_wins) {
             lo.next = up.next;
             if (up.next != kNone) node[up.next].prev = lower;
         } else {
@@ -151,33 +161,36 @@ struct List {
             else head = upper;
         }
         --live;
-        return lower_survives ? lower : upper;
+        return lower_wins ? lower : upper;
     }
 };
 
 // ---------------------------------------------------------------------------
-// Merging by a sweep, in O(n), for the common case: the list sorted, no gap
-// NaN, and a mode that leaves the survivor at one of the two prices (any but
-// 2). Then a merge never narrows a gap, and a pair whose gap is within the
-// tolerance and smaller than its neighbours' (on the left strictly, on the
-// right or equal, as the scan breaks ties towards the head) is merged by the
-// closest-pair-first order too, with the same neighbours, before either of
-// them: nothing that happens elsewhere in the meantime touches it. Merging it
-// at once therefore leads to the same end, and merging such local minima
-// until none is left (then no pair is within the tolerance: the smallest
-// would be one) gives exactly the closest-pair-first result.
+// Merging by a sweep, in O(n), for the common case: the list sorted, no NaN
+// gap, and every merge leaving the survivor's price between the two merged
+// prices (always so but in mode 2, where weights of either sign and rounding
+// can push the mean outside). Then a merge never narrows a gap, and a pair
+// whose gap is within the tolerance and smaller than its neighbours' (on the
+// left strictly, on the right or equal, as the scan breaks ties towards the
+// head) stays so, untouched, until it merges: the closest-pair-first order
+// merges it too, with the same operands. Merges of pairs that share no level
+// commute, so merging such local minima, in any order, until none is left
+// (then no pair is within the tolerance: the smallest would be one) ends
+// exactly where closest-pair-first ends.
 
-// Whether the sweep applies: every gap of the sorted list is a number.
+// Whether the sweep may start: every gap of the sorted list is a number.
 // Without NaN prices the list is fully sorted, and two equal infinities, the
-// only other source of a NaN gap, would sit side by side.
-bool sweep_applies(const Node* node, int32_t count, int32_t mode) noexcept {
-    if (mode == 2) return false;
+// only other source of a NaN gap, would sit side by side. Merges that keep
+// prices between their neighbours cannot make a NaN gap later.
+bool sweep_applies(const Node* node, int32_t count) noexcept {
     for (int32_t i = 0; i + 1 < count; ++i)
         if (std::isnan(std::fabs(node[i + 1].price - node[i].price))) return false;
     return true;
 }
 
-void merge_by_sweep(List& list, double tolerance, int32_t mode) noexcept {
+// Returns false, having spoilt the list, when a mode 2 merge would leave the
+// merged price outside the pair: the caller then starts over another way.
+bool merge_by_sweep(List& list, double tolerance, int32_t mode) noexcept {
     const Node* node = list.node;
     int32_t a = list.head;
     while (a != kNone && node[a].next != kNone) {
@@ -190,11 +203,16 @@ void merge_by_sweep(List& list, double tolerance, int32_t mode) noexcept {
             a = b;
             continue;
         }
+        if (mode == 2) {
+            const double price = List::mean_price(node[a], node[b]);
+            if (!(node[a].price <= price && price <= node[b].price)) return false;
+        }
         a = list.merge(a, mode);
         // The pairs on both sides of the survivor changed, and so did the
         // right neighbour of the pair before them: look again from there.
         for (int k = 0; k < 2 && node[a].prev != kNone; ++k) a = node[a].prev;
     }
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -377,7 +395,8 @@ void merge_levels(double* prices, int32_t* weights, int32_t count, double tolera
     //               then the nodes of the merge (32)
     //   tree        2 x leaves x 16, leaves < 2 x count / 16
     //   histograms  for the radix sort, when a run can be long enough
-    // At most 36 bytes per level, plus the fixed histograms.
+    // At most 36 bytes per level, plus the fixed 48 KiB of histograms from
+    // 2048 levels up: never more than 60 bytes per level in all.
     static_assert(sizeof(Node) == 2 * sizeof(Level), "the nodes take the place of both sort buffers");
     const uint32_t blocks = (static_cast<uint32_t>(count) + kBlock - 1) >> kBlockBits;
     const uint32_t leaves = power_of_two_at_least(blocks);
@@ -391,14 +410,22 @@ void merge_levels(double* prices, int32_t* weights, int32_t count, double tolera
     Level* level = reinterpret_cast<Level*>(storage);
     uint32_t* counts =
         count >= kRadixMin ? reinterpret_cast<uint32_t*>(storage + counts_offset) : nullptr;
-    for (int32_t i = 0; i < count; ++i) level[i] = Level{prices[i], weights[i], i};
-    sort_between_nans(level, level + count, count, counts);
-
-    List list{reinterpret_cast<Node*>(storage), 0, count};
-    link_sorted(list.node, count);
-    if (sweep_applies(list.node, count, mode)) {
-        merge_by_sweep(list, tolerance, mode);
-    } else {
+    // The caller's arrays are only read until the write-back, so the
+    // general path can start over from them when the sweep gives up.
+    List list;
+    auto load = [&] {
+        for (int32_t i = 0; i < count; ++i) level[i] = Level{prices[i], weights[i], i};
+        sort_between_nans(level, level + count, count, counts);
+        list = List{reinterpret_cast<Node*>(storage), 0, count};
+        link_sorted(list.node, count);
+    };
+    load();
+    bool done = false;
+    if (sweep_applies(list.node, count)) {
+        done = merge_by_sweep(list, tolerance, mode);
+        if (!done) load();
+    }
+    if (!done) {
         Tree tree{list, reinterpret_cast<Pick*>(storage + tree_offset), leaves,
                   static_cast<uint32_t>(count)};
         tree.build();
