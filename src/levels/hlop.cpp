@@ -99,7 +99,8 @@ void sort_between_nans(Level* level, Level* spare, int32_t count, uint32_t* coun
 // The merge list. Levels stay where the sort put them and are linked by
 // index, so that a merge is an unlink and slot order is list order.
 
-// A level in the merge, with everything a merge touches on one cache line.
+// A level in the merge: everything a merge reads or writes in one 32-byte
+// record, so that a merge touches few cache lines.
 struct Node {
     double price;
     double gap;  // the tree's copy of the gap to the next level, or kNoPair
