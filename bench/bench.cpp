@@ -166,22 +166,22 @@ void bm_check_level(benchmark::State& state) {
 }
 
 // The floor for CheckLevel: reading the same array once, as fast as SSE2
-// can add it up.
+// can add it up (eight independent sums keep the adds off the critical path;
+// four are measurably slower here).
 void bm_vector_sum(benchmark::State& state) {
     const std::vector<double> prices = level_prices();
     for (auto _ : state) {
-        __m128d a = _mm_setzero_pd(), b = a, c = a, d = a;
+        constexpr int kSums = 8;
+        __m128d sum[kSums];
+        for (__m128d& s : sum) s = _mm_setzero_pd();
         const double* p = prices.data();
         int32_t i = 0;
-        for (; i + 8 <= kMillion; i += 8) {
-            a = _mm_add_pd(a, _mm_loadu_pd(p + i));
-            b = _mm_add_pd(b, _mm_loadu_pd(p + i + 2));
-            c = _mm_add_pd(c, _mm_loadu_pd(p + i + 4));
-            d = _mm_add_pd(d, _mm_loadu_pd(p + i + 6));
-        }
-        double sum[2];
-        _mm_storeu_pd(sum, _mm_add_pd(_mm_add_pd(a, b), _mm_add_pd(c, d)));
-        double total = sum[0] + sum[1];
+        for (; i + 2 * kSums <= kMillion; i += 2 * kSums)
+            for (int k = 0; k < kSums; ++k) sum[k] = _mm_add_pd(sum[k], _mm_loadu_pd(p + i + 2 * k));
+        for (int k = 1; k < kSums; ++k) sum[0] = _mm_add_pd(sum[0], sum[k]);
+        double pair[2];
+        _mm_storeu_pd(pair, sum[0]);
+        double total = pair[0] + pair[1];
         for (; i < kMillion; ++i) total += p[i];
         benchmark::DoNotOptimize(total);
     }
@@ -218,17 +218,34 @@ void bm_resize(benchmark::State& state) {
 }
 
 // The floor for Resize: one pass that multiplies every weight by a factor
-// and truncates it.
+// and truncates it, as a plain loop (left to the compiler, which vectorises
+// it in the release build) and by hand with SSE2.
+__attribute__((noinline)) void multiply_truncate(int32_t* weights, int32_t count, double factor) {
+    for (int32_t i = 0; i < count; ++i) weights[i] = static_cast<int32_t>(weights[i] * factor);
+}
+
+__attribute__((noinline)) void multiply_truncate_sse2(int32_t* weights, int32_t count, double factor) {
+    const __m128d f = _mm_set1_pd(factor);
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + i));
+        const __m128d low = _mm_mul_pd(_mm_cvtepi32_pd(w), f);
+        const __m128d high = _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(w, 0xee)), f);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(weights + i),
+                         _mm_unpacklo_epi64(_mm_cvttpd_epi32(low), _mm_cvttpd_epi32(high)));
+    }
+    for (; i < count; ++i) weights[i] = static_cast<int32_t>(weights[i] * factor);
+}
+
+template <void (*kLoop)(int32_t*, int32_t, double)>
 void bm_multiply_truncate(benchmark::State& state) {
     const std::vector<int32_t> input = level_weights();
     std::vector<int32_t> weights(kMillion);
-    double factor = (kSpan - 1) / 999999.0;
-    benchmark::DoNotOptimize(factor);
     for (auto _ : state) {
         state.PauseTiming();
         std::copy(input.begin(), input.end(), weights.begin());
         state.ResumeTiming();
-        for (int32_t& w : weights) w = static_cast<int32_t>(w * factor);
+        kLoop(weights.data(), kMillion, (kSpan - 1) / 999999.0);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(state.iterations() * kMillion * int64_t{sizeof(int32_t)});
@@ -339,21 +356,39 @@ const Goal kGoals[] = {
      "MultiplyTruncateFloor/1000000", true, 1.5},
 };
 
+// Not goals, for perspective: against a hand-vectorised multiply-and-truncate
+// pass, and the general merge path against the floor.
+const Goal kAlso[] = {
+    {"Resize, 1,000,000 weights / SSE2 multiply-and-truncate", "Resize/1000000",
+     "MultiplyTruncateSSE2/1000000", true, 0.0},
+    {"Hlop general path (signed weights, mode 2), 1,000,000 / stable_sort",
+     "Hlop/signed_weights_mode2/1000000", "StableSortFloor/1000000", true, 0.0},
+};
+
+// Prints one ratio; a limit of 0 means no goal.
+void print_ratio(const Recorder& recorder, const Goal& goal) {
+    const double* top = recorder.seconds(goal.numerator);
+    const double* bottom = recorder.seconds(goal.denominator);
+    if (top == nullptr || bottom == nullptr) {
+        std::printf("  %-68s   not measured (%s missing)\n", goal.what,
+                    top == nullptr ? goal.numerator : goal.denominator);
+        return;
+    }
+    const double ratio = *top / *bottom;
+    if (goal.limit == 0.0) {
+        std::printf("  %-68s %9.2f\n", goal.what, ratio);
+        return;
+    }
+    const bool met = goal.at_most ? ratio <= goal.limit : ratio >= goal.limit;
+    std::printf("  %-68s %9.2f   goal %s %g: %s\n", goal.what, ratio, goal.at_most ? "<=" : ">=",
+                goal.limit, met ? "met" : "MISSED");
+}
+
 void print_goals(const Recorder& recorder) {
     std::printf("\nGoals (ratios of this run's CPU times):\n");
-    for (const Goal& goal : kGoals) {
-        const double* top = recorder.seconds(goal.numerator);
-        const double* bottom = recorder.seconds(goal.denominator);
-        if (top == nullptr || bottom == nullptr) {
-            std::printf("  %-64s   not measured (%s missing)\n", goal.what,
-                        top == nullptr ? goal.numerator : goal.denominator);
-            continue;
-        }
-        const double ratio = *top / *bottom;
-        const bool met = goal.at_most ? ratio <= goal.limit : ratio >= goal.limit;
-        std::printf("  %-64s %9.2f   goal %s %g: %s\n", goal.what, ratio, goal.at_most ? "<=" : ">=",
-                    goal.limit, met ? "met" : "MISSED");
-    }
+    for (const Goal& goal : kGoals) print_ratio(recorder, goal);
+    std::printf("Also:\n");
+    for (const Goal& goal : kAlso) print_ratio(recorder, goal);
 }
 
 void register_all() {
@@ -389,7 +424,10 @@ void register_all() {
     RegisterBenchmark("CheckLevel", bm_check_level)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
     RegisterBenchmark("VectorSumFloor", bm_vector_sum)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
     RegisterBenchmark("Resize", bm_resize)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
-    RegisterBenchmark("MultiplyTruncateFloor", bm_multiply_truncate)
+    RegisterBenchmark("MultiplyTruncateFloor", bm_multiply_truncate<multiply_truncate>)
+        ->Arg(kMillion)
+        ->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark("MultiplyTruncateSSE2", bm_multiply_truncate<multiply_truncate_sse2>)
         ->Arg(kMillion)
         ->Unit(benchmark::kMicrosecond);
     RegisterBenchmark("CheckUpFractal", bm_fractal<true>)->Arg(2)->Arg(50);
