@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <random>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,8 +19,12 @@ namespace {
 
 long allowed = -1;  // allocations still allowed; -1: no limit
 long live = 0;      // allocations not yet freed
+long calls = 0;     // allocation requests so far
+std::size_t largest = 0;  // the largest request so far
 
 void* allocate(std::size_t size) noexcept {
+    ++calls;
+    if (size > largest) largest = size;
     if (allowed == 0) return nullptr;
     if (allowed > 0) --allowed;
     void* p = std::malloc(size == 0 ? 1 : size);
@@ -91,6 +98,51 @@ TEST(StopwatchAllocation, FailureGivesNullAndLeavesNothing) {
     EXPECT_EQ(live, before + 2);
     EXPECT_GE(stop(timer, 1), 0.0);
     EXPECT_EQ(live, before);
+}
+
+// Hlop takes one block of working storage per call, whatever the number of
+// levels and whichever way it merges, of no more than 64 bytes per level;
+// when the block cannot be had it leaves the arrays exactly as they were.
+TEST(HlopAllocation, OneBlockOfAtMost64BytesPerLevel) {
+    const auto hlop = HOST_EXPORT(Hlop);
+    ASSERT_NE(hlop, nullptr);
+    struct Case {
+        const char* name;
+        int32_t mode;
+        int32_t lowest_weight;  // below 1, mode 2 moves merged prices out of order
+    };
+    const Case cases[] = {{"mode 1", 1, 1}, {"mode 2", 2, 1}, {"mode 2, signed weights", 2, -3}};
+    std::mt19937_64 rng(5);
+    for (const Case& c : cases) {
+        for (int32_t count : {1, 2, 100, 2047, 2048, 5000, 200000}) {
+            SCOPED_TRACE(std::string(c.name) + ", count " + std::to_string(count));
+            std::vector<double> prices(count);
+            std::vector<int32_t> weights(count), tags(count);
+            for (int32_t i = 0; i < count; ++i) {
+                prices[i] = std::uniform_real_distribution<double>(0.0, 1.0)(rng);
+                weights[i] = c.lowest_weight + static_cast<int32_t>(rng() % 10);
+            }
+            const std::vector<double> prices_before = prices;
+            const std::vector<int32_t> weights_before = weights;
+            {
+                FailAfter fail(0);
+                hlop(0, 0, prices.data(), weights.data(), tags.data(), count, 1.0 / count, c.mode);
+            }
+            EXPECT_EQ(prices, prices_before);
+            EXPECT_EQ(weights, weights_before);
+
+            const long calls_before = calls;
+            const long live_before = live;
+            largest = 0;
+            hlop(0, 0, prices.data(), weights.data(), tags.data(), count, 1.0 / count, c.mode);
+            EXPECT_EQ(calls - calls_before, 1);
+            EXPECT_EQ(live, live_before);
+            EXPECT_LE(largest, 64u * static_cast<std::size_t>(count) + 64u);
+            if (count > 1) {
+                EXPECT_NE(weights, weights_before) << "nothing merged: the case tests nothing";
+            }
+        }
+    }
 }
 
 }  // namespace
