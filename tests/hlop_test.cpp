@@ -353,6 +353,22 @@ TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
         ++compared;
         EXPECT_TRUE(out.same) << name << ", count " << count << ", mode " << mode << ": " << out.detail;
     }
+    // Random shapes at random sizes up to 20,000, spread evenly over the
+    // orders of magnitude, with random modes and tolerances.
+    for (int n = 0; n < 12; ++n) {
+        const Shape& shape = shapes[below(rng, shapes.size())];
+        const int32_t count = static_cast<int32_t>(std::exp(std::log(20000.0) * uniform(rng, 0.0, 1.0)));
+        std::vector<double> prices(count);
+        std::vector<int32_t> weights(count);
+        shape.make(rng, count, prices, weights);
+        const int32_t mode = random_mode(rng);
+        const double scale = tolerance_scale[below(rng, tolerance_scale.size())];
+        const double tolerance = std::isfinite(scale) && scale > 0 ? scale / count : scale;
+        const Outcome out = compare_with_reference(prices, weights, tolerance, mode, rng());
+        ++compared;
+        EXPECT_TRUE(out.same) << shape.name << ", count " << count << ", tolerance " << tolerance
+                              << ", mode " << mode << ": " << out.detail;
+    }
     std::printf("[ large    ] %ld large merge cases compared\n", compared);
 }
 
