@@ -2,7 +2,7 @@
 # command needs are installed. As root it installs what is missing; otherwise
 # it prints the exact command to run and stops.
 #
-#   tm_require native cross wine package ...   (groups below)
+#   tm_require native cross wine package fuzz analysis ...   (groups below)
 
 tm_have_pkg() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -22,6 +22,16 @@ tm_missing_for() {
             ;;
         bench)
             [ -f /usr/include/benchmark/benchmark.h ] || echo libbenchmark-dev
+            ;;
+        fuzz)
+            command -v clang++ >/dev/null || echo clang
+            # libFuzzer and the sanitizer runtimes for clang
+            ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 \
+                || echo libclang-rt-dev
+            ;;
+        analysis)
+            command -v clang-tidy >/dev/null || echo clang-tidy
+            command -v cppcheck >/dev/null || echo cppcheck
             ;;
         wine)
             command -v wine >/dev/null || echo wine
