@@ -51,5 +51,24 @@ def hlop_seeds():
     write("hlop_fuzz", "negative_count", hlop(1, 1, 1.0, [(1.0, 1, 0)]))
 
 
+def stopwatch_seeds():
+    create, start, stop, null = 0, 1, 2, 3
+
+    def ops(*pairs):
+        return bytes(b for pair in pairs for b in pair)
+
+    # Two readings from one start, then a release; release flag 256 keeps it.
+    write("stopwatch_fuzz", "read_twice_then_release",
+          ops((create, 0), (start, 0), (stop, 0), (stop, 0), (stop + 4, 0)))
+    write("stopwatch_fuzz", "release_256_keeps",
+          ops((create, 1), (start, 1), (stop + 8, 1), (stop, 1), (stop + 4, 1)))
+    write("stopwatch_fuzz", "never_started", ops((create, 2), (stop + 4, 2)))
+    write("stopwatch_fuzz", "null_handles", ops((null, 0), (null + 4, 0)))
+    write("stopwatch_fuzz", "many_live",
+          ops(*[(create, i) for i in range(8)], *[(start, i) for i in range(8)],
+              *[(stop + 4 * (i % 8), i) for i in range(8)]))
+
+
 if __name__ == "__main__":
     hlop_seeds()
+    stopwatch_seeds()
