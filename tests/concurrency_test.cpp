@@ -1,0 +1,135 @@
+// Eight host threads call every export at once, each on its own arrays, and
+// must get exactly what one thread alone gets: the library keeps no state
+// that calls could share. scripts/test also runs this under ThreadSanitizer
+// (build/tsan), which reports any access two threads make without order.
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host.h"
+#include "random_values.h"
+
+namespace {
+
+constexpr int kThreads = 8;
+
+using Results = std::vector<uint64_t>;
+
+void put_bits(Results& out, double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    out.push_back(bits);
+}
+void put_int(Results& out, int64_t i) { out.push_back(static_cast<uint64_t>(i)); }
+
+// One thread's inputs. Every call copies what it may overwrite, so repeated
+// rounds see the same inputs.
+struct Inputs {
+    std::vector<double> prices;
+    std::vector<int32_t> weights;
+    std::vector<int32_t> tags;
+    double tolerance = 0.0;
+    int32_t mode = 0;
+
+    explicit Inputs(int index) {
+        random_values::Rng rng(0x7e57 + static_cast<uint64_t>(index));
+        const int32_t count = 96 + 16 * index;
+        for (int32_t i = 0; i < count; ++i) {
+            // Mostly ordinary prices, so that merging runs long.
+            prices.push_back(random_values::below(rng, 8) == 0
+                                 ? random_values::price(rng)
+                                 : std::uniform_real_distribution<double>(1.0, 2.0)(rng));
+            weights.push_back(static_cast<int32_t>(random_values::below(rng, 100)) - 10);
+            tags.push_back(i);
+        }
+        tolerance = 0.002 * (index + 1);
+        mode = index % 3;
+    }
+};
+
+struct Row {
+    const char* name;
+    std::function<void(const Inputs&, Results&)> run;
+};
+
+std::vector<Row> rows() {
+    const auto hlop = HOST_EXPORT(Hlop);
+    const auto create = HOST_EXPORT(CreateTimer);
+    const auto start = HOST_EXPORT(StartTimer);
+    const auto stop = HOST_EXPORT(StopTimer);
+    return {
+        {"Hlop",
+         [=](const Inputs& in, Results& out) {
+             for (int32_t mode : {in.mode, 0, 1, 2}) {
+                 std::vector<double> prices = in.prices;
+                 std::vector<int32_t> weights = in.weights;
+                 hlop(1, 2, prices.data(), weights.data(), in.tags.data(),
+                      static_cast<int32_t>(prices.size()), in.tolerance, mode);
+                 for (double p : prices) put_bits(out, p);
+                 for (int32_t w : weights) put_int(out, w);
+             }
+         }},
+        // Readings differ from run to run; what must hold on every thread is
+        // that each stopwatch works and reads sensibly.
+        {"stopwatch cycle",
+         [=](const Inputs&, Results& out) {
+             void* timer = create();
+             const bool started = timer != nullptr && start(timer) != 0;
+             const double first = started ? stop(timer, 0) : -1.0;
+             const double second = started ? stop(timer, 256) : -1.0;
+             const double last = timer != nullptr ? stop(timer, 1) : -1.0;
+             put_int(out, int64_t{started && first >= 0.0 && second >= first && last >= second &&
+                              std::isfinite(last)});
+         }},
+    };
+}
+
+Results run_rows(const std::vector<Row>& all, const Inputs& in) {
+    Results out;
+    for (const Row& row : all) {
+        row.run(in, out);
+        put_int(out, -1);  // row boundary
+    }
+    return out;
+}
+
+TEST(Concurrency, EightThreadsGetSingleThreadedResults) {
+    const std::vector<Row> all = rows();
+    ASSERT_NE(HOST_EXPORT(Hlop), nullptr);
+    ASSERT_NE(HOST_EXPORT(CreateTimer), nullptr);
+    ASSERT_NE(HOST_EXPORT(StartTimer), nullptr);
+    ASSERT_NE(HOST_EXPORT(StopTimer), nullptr);
+
+    std::vector<Inputs> inputs;
+    std::vector<Results> want;
+    for (int t = 0; t < kThreads; ++t) {
+        inputs.emplace_back(t);
+        want.push_back(run_rows(all, inputs.back()));
+    }
+
+    constexpr long rounds = 200;
+    std::atomic<int> waiting{kThreads};
+    std::vector<long> mismatches(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            // Start together, so that the calls really overlap.
+            waiting.fetch_sub(1);
+            while (waiting.load() > 0) std::this_thread::yield();
+            for (long r = 0; r < rounds; ++r)
+                if (run_rows(all, inputs[t]) != want[t]) ++mismatches[t];
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(mismatches[t], 0) << "thread " << t << " of " << rounds << " rounds";
+}
+
+}  // namespace
