@@ -51,6 +51,61 @@ def hlop_seeds():
     write("hlop_fuzz", "negative_count", hlop(1, 1, 1.0, [(1.0, 1, 0)]))
 
 
+def check_level_seeds():
+    def case(name, price, tolerance, levels, flags=0):
+        data = struct.pack("<Bddii", flags, price, tolerance, 3, -3)
+        data += b"".join(struct.pack("<d", level) for level in levels)
+        write("check_level_fuzz", name, data)
+
+    case("later_level_nearer", 1.0012, 0.0005, [1.0, 1.001])
+    case("first_match_wins", 1.0012, 0.0020, [1.0, 1.001])
+    case("distance_equals_tolerance", 1.0, 0.5, [2.0, 1.5])
+    case("zero_tolerance", 2.0, 0.0, [1.0, 2.0, 3.0])
+    case("negative_zero_tolerance", 3.0, -0.0, [1.0, 2.0, 3.0])
+    case("negative_tolerance", 2.0, -1.0, [2.0, 2.0])
+    case("nan_tolerance", 9.0, NAN, [1.0, 2.0])
+    case("nan_level", 9.0, 0.5, [1.0, NAN, 9.0])
+    case("infinities", INF, INF, [1.0, INF, -INF])
+    case("empty_and_negative", 1.0, 1.0, [1.0], flags=1)
+
+
+def resize_seeds():
+    def case(name, span, weights, flags=0):
+        data = struct.pack("<Biii", flags, span, 5, -5)
+        data += b"".join(struct.pack("<i", w) for w in weights)
+        write("resize_fuzz", name, data)
+
+    case("factor_10_over_29", 11, [10, 20, 40])
+    case("negative_min", 5, [-25, 5, 15])
+    case("span_0", 0, [100, 200])
+    case("span_1", 1, [3, 8, 20])
+    case("all_zero", 11, [0, 0, 0])
+    case("zero_denominator", 11, [10, 11])
+    case("negative_denominator", 11, [100, 100, 100])
+    case("max_77", 11, [0, 30, 77])
+    case("int32_limits", -2**31, [-2**31, 2**31 - 1, 0, 1])
+    case("empty_and_negative", 11, [1], flags=1)
+
+
+def fractal_seeds():
+    def bar(time, low, high):
+        return struct.pack("<iddddd", time, 0.0, low, high, 0.0, 0.0)
+
+    def case(name, depth, shift, lows, highs, flags=0):
+        data = struct.pack("<Biiii", flags, depth, shift, 1, -1)
+        data += b"".join(bar(86400 * (i + 1), lo, hi) for i, (lo, hi) in enumerate(zip(lows, highs)))
+        write("fractal_fuzz", name, data)
+
+    highs = [1, 2, 3, 9, 4, 8, 10]
+    lows = [5, 4, 3, 1, 2, 1, 0.5]
+    case("documented_depth_3", 3, 0, lows, highs)
+    case("documented_depth_1_misaligned", 1, 2, lows, highs, flags=3)
+    case("depth_0", 0, 3, lows, highs)
+    case("depth_negative", -2**31, 3, lows, highs, flags=5)
+    case("nan_neighbours", 2, 0, [1, NAN, 1, NAN, 1], [2, NAN, 2, NAN, 2])
+    case("zero_time", 1, 0, [1, 1, 1], [1, 1, 1])
+
+
 def stopwatch_seeds():
     create, start, stop, null = 0, 1, 2, 3
 
@@ -71,4 +126,7 @@ def stopwatch_seeds():
 
 if __name__ == "__main__":
     hlop_seeds()
+    check_level_seeds()
+    resize_seeds()
+    fractal_seeds()
     stopwatch_seeds()

@@ -61,6 +61,8 @@ struct Row {
 
 std::vector<Row> rows() {
     const auto hlop = HOST_EXPORT(Hlop);
+    const auto check_level = HOST_EXPORT(CheckLevel);
+    const auto resize = HOST_EXPORT(Resize);
     const auto create = HOST_EXPORT(CreateTimer);
     const auto start = HOST_EXPORT(StartTimer);
     const auto stop = HOST_EXPORT(StopTimer);
@@ -73,6 +75,23 @@ std::vector<Row> rows() {
                  hlop(1, 2, prices.data(), weights.data(), in.tags.data(),
                       static_cast<int32_t>(prices.size()), in.tolerance, mode);
                  for (double p : prices) put_bits(out, p);
+                 for (int32_t w : weights) put_int(out, w);
+             }
+         }},
+        {"CheckLevel",
+         [=](const Inputs& in, Results& out) {
+             const auto count = static_cast<int32_t>(in.prices.size());
+             for (int32_t i = 0; i < count; i += 7) {
+                 const double price = in.prices[static_cast<size_t>(i)] + 0.001 * (i % 5);
+                 put_int(out, check_level(3, 4, price, in.tolerance, in.prices.data(), count));
+                 put_int(out, check_level(3, 4, price, 0.0, in.prices.data(), count));
+             }
+         }},
+        {"Resize",
+         [=](const Inputs& in, Results& out) {
+             for (int32_t span : {11, 0, 1, -7, 1000}) {
+                 std::vector<int32_t> weights = in.weights;
+                 resize(5, 6, span, weights.data(), static_cast<int32_t>(weights.size()));
                  for (int32_t w : weights) put_int(out, w);
              }
          }},
@@ -103,6 +122,8 @@ Results run_rows(const std::vector<Row>& all, const Inputs& in) {
 TEST(Concurrency, EightThreadsGetSingleThreadedResults) {
     const std::vector<Row> all = rows();
     ASSERT_NE(HOST_EXPORT(Hlop), nullptr);
+    ASSERT_NE(HOST_EXPORT(CheckLevel), nullptr);
+    ASSERT_NE(HOST_EXPORT(Resize), nullptr);
     ASSERT_NE(HOST_EXPORT(CreateTimer), nullptr);
     ASSERT_NE(HOST_EXPORT(StartTimer), nullptr);
     ASSERT_NE(HOST_EXPORT(StopTimer), nullptr);
@@ -114,7 +135,7 @@ TEST(Concurrency, EightThreadsGetSingleThreadedResults) {
         want.push_back(run_rows(all, inputs.back()));
     }
 
-    constexpr long rounds = 200;
+    constexpr long rounds = 2000;
     std::atomic<int> waiting{kThreads};
     std::vector<long> mismatches(kThreads, 0);
     std::vector<std::thread> threads;

@@ -31,7 +31,7 @@ int64_t counter_frequency() noexcept {
 // Nanoseconds of the monotonic clock: never steps back, whatever happens to
 // the wall clock.
 bool read_counter(int64_t& now) noexcept {
-    timespec ts;
+    timespec ts{};
     if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return false;
     now = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
     return true;
