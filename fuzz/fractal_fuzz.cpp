@@ -11,12 +11,20 @@
 //                   int8 / 4, so that equal values are common.
 // depth >= 1 is folded into what the records allow, shift into the range
 // that keeps the window inside the records.
+//
+// The shipped down fractal's trace sink discards its messages unformed. This
+// target also runs the down fractal with a sink that forms every message, as
+// a diagnostic build would, to show that no bar can make forming one fail or
+// change the result; and it formats the centre bar's time on its own.
 #include <sanitizer/asan_interface.h>
 
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "bars/fractal.h"
 #include "fuzz_input.h"
 #include "reference.h"
 #include "tidemark.h"
@@ -24,6 +32,19 @@
 namespace {
 
 constexpr size_t kRecord = sizeof(BarRecord);
+
+struct FormingTrace {
+    static constexpr bool kListening = true;
+    void operator()(const char* format, ...) const noexcept {
+        char text[1024];
+        va_list args;
+        va_start(args, format);
+        const int length = std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        fuzz_input::check(length >= 0 && static_cast<size_t>(length) < sizeof text,
+                          "trace message could not be formed");
+    }
+};
 
 void make_grid(uint8_t* record, size_t field) {
     const auto value = static_cast<int8_t>(record[field]);
@@ -69,10 +90,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t down = CheckDownFractal(reserved1, reserved2, bars, depth, shift);
     const int32_t want_up = reference::check_up_fractal(bars, depth, shift);
     const int32_t want_down = reference::check_down_fractal(bars, depth, shift);
+    FormingTrace trace;
+    const int32_t traced_down = tidemark::bars::down_fractal(bars, depth, shift, trace);
+    int32_t centre_time;
+    std::memcpy(&centre_time, first + static_cast<size_t>(shift) * kRecord, sizeof centre_time);
 
     ASAN_UNPOISON_MEMORY_REGION(bytes.data(), bytes.size());
     fuzz_input::check(up == want_up, "up fractal differs from reference");
     fuzz_input::check(down == want_down, "down fractal differs from reference");
+    fuzz_input::check(traced_down == down, "forming the trace changed the down fractal");
+    // The asctime layout, or a placeholder of the same shape: 24 characters
+    // and a newline for every int32 time (years 1901 ... 2038).
+    char when[tidemark::bars::kTimeTextSize];
+    for (const int32_t time : {centre_time, static_cast<int32_t>(shift_seed)}) {
+        std::memset(when, 'x', sizeof when);
+        tidemark::bars::bar_time_text(time, when);
+        fuzz_input::check(std::memchr(when, 0, sizeof when) != nullptr && std::strlen(when) == 25 &&
+                              when[24] == '\n',
+                          "time text out of layout");
+    }
     fuzz_input::check(up >= 0 && up <= reach && down >= 0 && down <= reach, "strength out of 0 ... depth");
     return 0;
 }

@@ -37,6 +37,13 @@ struct Inputs {
     std::vector<int32_t> tags;
     double tolerance = 0.0;
     int32_t mode = 0;
+    // Bar records at an odd offset from an aligned address, as a host's
+    // packed array may lie.
+    std::vector<unsigned char> bar_bytes;
+    size_t bar_offset = 0;
+    int32_t bar_count = 0;
+
+    const BarRecord* bars() const { return reinterpret_cast<const BarRecord*>(bar_bytes.data() + bar_offset); }
 
     explicit Inputs(int index) {
         random_values::Rng rng(0x7e57 + static_cast<uint64_t>(index));
@@ -51,6 +58,16 @@ struct Inputs {
         }
         tolerance = 0.002 * (index + 1);
         mode = index % 3;
+        bar_count = count;
+        bar_offset = 1 + static_cast<size_t>(index) % 7;
+        bar_bytes.resize(bar_offset + sizeof(BarRecord) * static_cast<size_t>(count));
+        for (int32_t i = 0; i < count; ++i) {
+            BarRecord bar{};
+            bar.time = 86400 * (i + 1);
+            bar.low = std::floor(prices[static_cast<size_t>(i)] * 16.0) / 16.0;  // ties are common
+            bar.high = bar.low + static_cast<double>(weights[static_cast<size_t>(i)] % 4) / 16.0;
+            std::memcpy(bar_bytes.data() + bar_offset + sizeof bar * static_cast<size_t>(i), &bar, sizeof bar);
+        }
     }
 };
 
@@ -63,6 +80,8 @@ std::vector<Row> rows() {
     const auto hlop = HOST_EXPORT(Hlop);
     const auto check_level = HOST_EXPORT(CheckLevel);
     const auto resize = HOST_EXPORT(Resize);
+    const auto up = HOST_EXPORT(CheckUpFractal);
+    const auto down = HOST_EXPORT(CheckDownFractal);
     const auto create = HOST_EXPORT(CreateTimer);
     const auto start = HOST_EXPORT(StartTimer);
     const auto stop = HOST_EXPORT(StopTimer);
@@ -95,6 +114,15 @@ std::vector<Row> rows() {
                  for (int32_t w : weights) put_int(out, w);
              }
          }},
+        {"CheckUpFractal and CheckDownFractal",
+         [=](const Inputs& in, Results& out) {
+             for (int32_t depth : {1, 2, 3, 5, 8}) {
+                 for (int32_t shift = depth; shift + depth < in.bar_count; ++shift) {
+                     put_int(out, up(7, 8, in.bars(), depth, shift));
+                     put_int(out, down(7, 8, in.bars(), depth, shift));
+                 }
+             }
+         }},
         // Readings differ from run to run; what must hold on every thread is
         // that each stopwatch works and reads sensibly.
         {"stopwatch cycle",
@@ -124,6 +152,8 @@ TEST(Concurrency, EightThreadsGetSingleThreadedResults) {
     ASSERT_NE(HOST_EXPORT(Hlop), nullptr);
     ASSERT_NE(HOST_EXPORT(CheckLevel), nullptr);
     ASSERT_NE(HOST_EXPORT(Resize), nullptr);
+    ASSERT_NE(HOST_EXPORT(CheckUpFractal), nullptr);
+    ASSERT_NE(HOST_EXPORT(CheckDownFractal), nullptr);
     ASSERT_NE(HOST_EXPORT(CreateTimer), nullptr);
     ASSERT_NE(HOST_EXPORT(StartTimer), nullptr);
     ASSERT_NE(HOST_EXPORT(StopTimer), nullptr);
@@ -135,7 +165,7 @@ TEST(Concurrency, EightThreadsGetSingleThreadedResults) {
         want.push_back(run_rows(all, inputs.back()));
     }
 
-    constexpr long rounds = 2000;
+    constexpr long rounds = 500;
     std::atomic<int> waiting{kThreads};
     std::vector<long> mismatches(kThreads, 0);
     std::vector<std::thread> threads;

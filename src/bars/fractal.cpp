@@ -7,7 +7,7 @@ namespace tidemark::bars {
 namespace {
 
 // Bar times are four hours ahead of the time the trace shows.
-constexpr int64_t kTraceTimeShift = 4 * 60 * 60;
+constexpr int64_t kTraceTimeShift = 14400;  // 4 h
 
 // Same width and newline as a real time, so the message keeps its shape.
 constexpr char kNoTime[] = "??? ??? ?? ??:??:?? ????\n";
