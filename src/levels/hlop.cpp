@@ -45,6 +45,7 @@ bool price_then_order(const Level& a, const Level& b) noexcept {
 // An unsigned key that orders as the (non-NaN) price does. Both zeros get the
 // key of +0.0 so that they tie, as they compare.
 inline uint64_t sort_key(double price) noexcept {
+    // cppcheck-suppress duplicateConditionalAssign ; turns -0.0 into +0.0
     if (price == 0.0) price = 0.0;
     uint64_t bits;
     std::memcpy(&bits, &price, sizeof bits);
@@ -57,16 +58,17 @@ inline uint32_t digit(uint64_t key, int d) noexcept {
 
 // Stable: each pass scatters in input order, so equal keys keep their order.
 void radix_sort(Level* run, Level* spare, int32_t count, uint32_t* counts) noexcept {
-    std::fill(counts, counts + kDigits * kBuckets, 0u);
+    std::fill(counts, counts + static_cast<std::size_t>(kDigits) * kBuckets, 0u);
     for (int32_t i = 0; i < count; ++i) {
         const uint64_t key = sort_key(run[i].price);
-        for (int d = 0; d < kDigits; ++d) ++counts[d * kBuckets + digit(key, d)];
+        for (int d = 0; d < kDigits; ++d)
+            ++counts[static_cast<std::size_t>(d) * kBuckets + digit(key, d)];
     }
     Level* from = run;
     Level* to = spare;
     const uint32_t n = static_cast<uint32_t>(count);
     for (int d = 0; d < kDigits; ++d) {
-        uint32_t* slot = counts + d * kBuckets;
+        uint32_t* slot = counts + static_cast<std::size_t>(d) * kBuckets;
         // A digit that every key shares would leave the order as it is.
         if (slot[digit(sort_key(from[0].price), d)] == n) continue;
         uint32_t start = 0;
@@ -249,8 +251,15 @@ struct Pick {
     uint32_t slot;
 };
 
+inline uint64_t bits_of(double d) noexcept {
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    return bits;
+}
+
+// Bit for bit, so that a NaN gap equals itself.
 inline bool same_pick(const Pick& a, const Pick& b) noexcept {
-    return a.slot == b.slot && std::memcmp(&a.gap, &b.gap, sizeof a.gap) == 0;
+    return a.slot == b.slot && bits_of(a.gap) == bits_of(b.gap);
 }
 
 inline Pick combine(const Pick& left, const Pick& right) noexcept {
@@ -296,7 +305,10 @@ struct Tree {
         const uint32_t blocks = (count + kBlock - 1) >> kBlockBits;
         for (uint32_t b = 0; b < leaves; ++b)
             pick[leaves + b] = b < blocks ? scan_block(b) : Pick{0.0, kEmpty};
-        for (uint32_t t = leaves - 1; t != 0; --t) pick[t] = combine(pick[2 * t], pick[2 * t + 1]);
+        for (uint32_t t = leaves - 1; t != 0; --t) {
+            const std::size_t children = 2 * static_cast<std::size_t>(t);
+            pick[t] = combine(pick[children], pick[children + 1]);
+        }
     }
 
     // Brings the tree up to date after the gaps of the given slots changed
@@ -317,10 +329,13 @@ struct Tree {
             int kept = 0;
             for (int i = 0; i < k; ++i) {
                 const uint32_t t = up[i] >> 1;
+                // cppcheck-suppress negativeIndex ; kept != 0 guards the index
                 if (kept != 0 && up[kept - 1] == t) continue;
-                const Pick fresh = combine(pick[2 * t], pick[2 * t + 1]);
+                const Pick fresh =
+                    combine(pick[2 * static_cast<std::size_t>(t)], pick[2 * static_cast<std::size_t>(t) + 1]);
                 if (same_pick(fresh, pick[t])) continue;
                 pick[t] = fresh;
+                // cppcheck-suppress negativeIndex ; kept < i + 1 <= k <= 3
                 up[kept++] = t;
             }
             k = kept;
@@ -378,7 +393,7 @@ uint32_t power_of_two_at_least(uint32_t n) noexcept {
 // read; memcpy because the two views share the bytes.
 void link_sorted(Node* node, int32_t count) noexcept {
     for (int32_t i = count - 1; i >= 0; --i) {
-        Level l;
+        Level l{};
         std::memcpy(&l, reinterpret_cast<const char*>(node) + sizeof(Level) * i, sizeof l);
         const Node fresh{l.price, kNoPair, l.weight, i + 1 < count ? i + 1 : kNone, i - 1, 0};
         std::memcpy(node + i, &fresh, sizeof fresh);
@@ -402,7 +417,7 @@ void merge_levels(double* prices, int32_t* weights, int32_t count, double tolera
     const uint32_t blocks = (static_cast<uint32_t>(count) + kBlock - 1) >> kBlockBits;
     const uint32_t leaves = power_of_two_at_least(blocks);
     const uint64_t tree_offset = sizeof(Node) * static_cast<uint64_t>(count);
-    const uint64_t counts_offset = tree_offset + 2 * sizeof(Pick) * uint64_t{leaves};
+    const uint64_t counts_offset = tree_offset + 2 * static_cast<uint64_t>(leaves) * sizeof(Pick);
     const uint64_t bytes = counts_offset + (count >= kRadixMin ? kCountsBytes : 0);
     if (bytes > std::numeric_limits<std::size_t>::max()) return;
     char* storage = static_cast<char*>(::operator new(static_cast<std::size_t>(bytes), std::nothrow));
