@@ -428,7 +428,7 @@ void merge_levels(double* prices, int32_t* weights, int32_t count, double tolera
         count >= kRadixMin ? reinterpret_cast<uint32_t*>(storage + counts_offset) : nullptr;
     // The caller's arrays are only read until the write-back, so the
     // general path can start over from them when the sweep gives up.
-    List list;
+    List list{};
     auto load = [&] {
         for (int32_t i = 0; i < count; ++i) level[i] = Level{prices[i], weights[i], i};
         sort_between_nans(level, level + count, count, counts);
