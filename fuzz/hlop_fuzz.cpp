@@ -6,7 +6,14 @@
 // then 16-byte levels (f64 price, i32 weight, i32 tag).
 //   flags bit 0: call with a count <= 0 and null arrays instead;
 //   flags bit 1: each price is its first two bytes as an int16 / 8, so that
-//                equal prices and equal gaps are common.
+//                equal prices and equal gaps are common;
+//
+// Built a second time as hlop_long_fuzz (TIDEMARK_FUZZ_LONG): long inputs,
+// beyond what a few kilobytes can spell out, since long runs between NaNs
+// sort by another path. There a u16 n and an f64 step follow the header, and
+// the 2048 + n % 1024 levels repeat the given ones, the k-th repetition with
+// prices moved by k x step and weights by k. Kept apart because the literal
+// reference takes long over thousands of levels.
 #include <cstdint>
 #include <vector>
 
@@ -22,10 +29,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto tolerance = in.take<double>();
     const auto reserved1 = in.take<int32_t>();
     const auto reserved2 = in.take<int32_t>();
-    const auto count = static_cast<int32_t>(in.records(16));
+#ifdef TIDEMARK_FUZZ_LONG
+    constexpr bool long_input = true;
+#else
+    constexpr bool long_input = false;
+#endif
+    const auto long_extra = long_input ? in.take<uint16_t>() : uint16_t{0};
+    const auto long_step = long_input ? in.take<double>() : 0.0;
+    const auto given = static_cast<int32_t>(in.records(16));
+    const int32_t count = long_input ? 2048 + long_extra % 1024 : given;
 
     if (flags & 1) {
-        Hlop(reserved1, reserved2, nullptr, nullptr, nullptr, -count, tolerance, mode);
+        Hlop(reserved1, reserved2, nullptr, nullptr, nullptr, -given, tolerance, mode);
         Hlop(reserved1, reserved2, nullptr, nullptr, nullptr, INT32_MIN, tolerance, mode);
         return 0;
     }
@@ -33,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<double> prices(count);
     std::vector<int32_t> weights(count);
     std::vector<int32_t> tags(count);
-    for (int32_t i = 0; i < count; ++i) {
+    for (int32_t i = 0; i < given; ++i) {
         const auto bits = in.take<double>();
         if (flags & 2) {
             int16_t grid;
@@ -44,6 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         weights[i] = in.take<int32_t>();
         tags[i] = in.take<int32_t>();
+    }
+    if (long_input) {
+        for (int32_t i = given; i < count; ++i) {
+            const int32_t k = given == 0 ? i : i / given;
+            const int32_t from = given == 0 ? 0 : i % given;
+            prices[i] = (given == 0 ? 0.0 : prices[from]) + k * long_step;
+            weights[i] = static_cast<int32_t>(static_cast<uint32_t>(given == 0 ? 0 : weights[from]) +
+                                              static_cast<uint32_t>(k));
+            tags[i] = i;
+        }
     }
 
     std::vector<double> want_prices = prices;

@@ -20,8 +20,10 @@ def write(target, name, data):
         f.write(data)
 
 
-def hlop(flags, mode, tolerance, levels, reserved=(0, 0)):
+def hlop(flags, mode, tolerance, levels, reserved=(0, 0), long=None):
     data = struct.pack("<Bidii", flags, mode, tolerance, *reserved)
+    if long is not None:  # (extra levels beyond 2048, price step per repetition)
+        data += struct.pack("<Hd", *long)
     for price, weight, tag in levels:
         data += struct.pack("<dii", price, weight, tag)
     return data
@@ -49,6 +51,14 @@ def hlop_seeds():
             for g, w in [(8, 1), (9, 2), (10, 5), (40, 1), (12, 3), (11, 3)]]
     write("hlop_fuzz", "grid_prices", hlop(2, 2, 0.25, grid))
     write("hlop_fuzz", "negative_count", hlop(1, 1, 1.0, [(1.0, 1, 0)]))
+    # Long inputs: thousands of levels from a few, so that long runs sort
+    # the way only they do.
+    spread = [(0.0, 1, 0), (0.3, 2, 0), (0.1, 3, 0), (0.2, 1, 0)]
+    write("hlop_long_fuzz", "ascending", hlop(0, 1, 0.05, spread, long=(100, 0.5)))
+    write("hlop_long_fuzz", "descending", hlop(2, 2, 0.15, spread, long=(1000, -0.25)))
+    write("hlop_long_fuzz", "equal_prices", hlop(0, 0, 0.0, spread, long=(0, 0.0)))
+    write("hlop_long_fuzz", "split_by_nan",
+          hlop(0, 1, 0.5, spread + [(NAN, 1, 0)] + spread, long=(1023, 1.0)))
 
 
 def check_level_seeds():
