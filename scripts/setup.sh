@@ -30,6 +30,8 @@ tm_missing_for() {
                 || echo libclang-rt-dev
             ;;
         analysis)
+            # clang itself for its compiler headers (32-bit Windows pass)
+            command -v clang >/dev/null || echo clang
             command -v clang-tidy >/dev/null || echo clang-tidy
             command -v cppcheck >/dev/null || echo cppcheck
             ;;
