@@ -151,24 +151,25 @@ BarBuffer misaligned_bars(const std::vector<double>& values, bool highs) {
     return bars;
 }
 
-void up_fractal_case(uint32_t entry_offset) {
-    const BarBuffer bars = misaligned_bars({1, 2, 3, 9, 4, 8, 10}, true);
+// The documented example of each fractal function (strength 2 at depth 3,
+// 1 at depth 1), on misaligned records.
+void fractal_case(const char* name, const std::vector<double>& values, bool highs,
+                  uint32_t entry_offset) {
+    const BarBuffer bars = misaligned_bars(values, highs);
     Args args;
     args.i32(-1).i32(77).ptr(bars.data()).i32(3).i32(3);
-    EXPECT_EQ(call_as_host("CheckUpFractal", args, entry_offset, 20).eax, 2u);
+    EXPECT_EQ(call_as_host(name, args, entry_offset, 20).eax, 2u);
     Args shallow;
     shallow.i32(0).i32(0).ptr(bars.data()).i32(1).i32(3);
-    EXPECT_EQ(call_as_host("CheckUpFractal", shallow, entry_offset, 20).eax, 1u);
+    EXPECT_EQ(call_as_host(name, shallow, entry_offset, 20).eax, 1u);
+}
+
+void up_fractal_case(uint32_t entry_offset) {
+    fractal_case("CheckUpFractal", {1, 2, 3, 9, 4, 8, 10}, true, entry_offset);
 }
 
 void down_fractal_case(uint32_t entry_offset) {
-    const BarBuffer bars = misaligned_bars({5, 4, 3, 1, 2, 1, 0.5}, false);
-    Args args;
-    args.i32(-1).i32(77).ptr(bars.data()).i32(3).i32(3);
-    EXPECT_EQ(call_as_host("CheckDownFractal", args, entry_offset, 20).eax, 2u);
-    Args shallow;
-    shallow.i32(0).i32(0).ptr(bars.data()).i32(1).i32(3);
-    EXPECT_EQ(call_as_host("CheckDownFractal", shallow, entry_offset, 20).eax, 1u);
+    fractal_case("CheckDownFractal", {5, 4, 3, 1, 2, 1, 0.5}, false, entry_offset);
 }
 
 const std::vector<AbiCase> kCases = {

@@ -19,18 +19,12 @@ struct Trace {
 };
 
 // Records arrive back to back, 44 bytes each, so a double inside one is as
-// often misaligned as not: read fields as bytes, never through a double
-// lvalue.
-inline double bar_field(const BarRecord* bars, std::ptrdiff_t index, std::size_t offset) noexcept {
+// often misaligned as not: read fields as bytes, never through an lvalue of
+// the field's type.
+template <class T>
+inline T bar_read(const BarRecord* bars, std::ptrdiff_t index, std::size_t offset) noexcept {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(bars + index) + offset;
-    double value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
-inline int32_t bar_time(const BarRecord* bars, std::ptrdiff_t index) noexcept {
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(bars + index) + offsetof(BarRecord, time);
-    int32_t value;
+    T value;
     std::memcpy(&value, bytes, sizeof value);
     return value;
 }
@@ -55,7 +49,7 @@ int32_t count_run(const BarRecord* bars, int32_t shift, int32_t step, int32_t de
         // In 64 bits: shift +/- depth must not overflow even for calls that
         // stop long before depth.
         const int64_t index = static_cast<int64_t>(shift) + static_cast<int64_t>(step) * (accepted + 1);
-        const double value = bar_field(bars, static_cast<std::ptrdiff_t>(index), field);
+        const double value = bar_read<double>(bars, static_cast<std::ptrdiff_t>(index), field);
         const bool qualified = qualifies(value);
         seen(value, qualified, accepted);
         if (!qualified) break;
@@ -73,13 +67,13 @@ template <class Sink>
 int32_t down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& trace) noexcept {
     // Nothing is read, not even the centre bar, when no neighbour is asked for.
     if (depth < 1) return 0;
-    const double c = bar_field(bars, shift, offsetof(BarRecord, low));
+    const double c = bar_read<double>(bars, shift, offsetof(BarRecord, low));
     // "not c > low" rather than "c <= low": a NaN on either side qualifies.
     const auto qualifies = [c](double low) { return !(c > low); };
 
     if constexpr (Sink::kListening) {
         char when[kTimeTextSize];
-        bar_time_text(bar_time(bars, shift), when);
+        bar_time_text(bar_read<int32_t>(bars, shift, offsetof(BarRecord, time)), when);
         trace("\n");
         // "Определяем нижний фрактал cмещение %d, время %s; low %f\n" (Latin "c")
         trace("\xCE\xEF\xF0\xE5\xE4\xE5\xEB\xFF\xE5\xEC \xED\xE8\xE6\xED\xE8\xE9 \xF4\xF0\xE0\xEA\xF2"

@@ -149,12 +149,9 @@ struct List {
         Node& up = node[upper];
         const bool lower_wins = lower_survives(lo, up);
         Node& survivor = lower_wins ? lo : up;
-        if (mode == 1) {
-            survivor.weight = saturating_add(lo.weight, up.weight);
-        } else if (mode == 2) {
-            survivor.price = mean_price(lo, up);
-            survivor.weight = saturating_add(lo.weight, up.weight);
-        }
+        // The mean reads both weights, so it goes before the sum replaces one.
+        if (mode == 2) survivor.price = mean_price(lo, up);
+        if (mode == 1 || mode == 2) survivor.weight = saturating_add(lo.weight, up.weight);
         if (lower_wins) {
             lo.next = up.next;
             if (up.next != kNone) node[up.next].prev = lower;
