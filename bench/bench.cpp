@@ -150,16 +150,30 @@ std::vector<double> level_prices() {
     return prices;
 }
 
-void bm_check_level(benchmark::State& state) {
+// Where the price stands against the levels: beyond all of them (the goal's
+// case), or among them with the levels sorted (as Hlop returns them) or in
+// random order, where most blocks of levels straddle the price.
+enum class Among { kBeyond, kSorted, kUnsorted };
+
+void bm_check_level(benchmark::State& state, Among among) {
     const auto check_level = HOST_EXPORT(CheckLevel);
     if (check_level == nullptr) {
         state.SkipWithError("CheckLevel is not exported by the library");
         return;
     }
-    const std::vector<double> prices = level_prices();
+    std::vector<double> prices = level_prices();
+    if (among == Among::kSorted) std::sort(prices.begin(), prices.end());
+    // 1000 lies far from every level. 150.5 lies among them, and a tolerance
+    // of 1e-12 (a few ulps at this magnitude) matches none of them here; the
+    // check below makes sure, so that the whole array is always scanned.
+    const double price = among == Among::kBeyond ? 1000.0 : 150.5;
+    const double tolerance = among == Among::kBeyond ? 1.0 : 1e-12;
+    if (check_level(0, 0, price, tolerance, prices.data(), kMillion) != -1) {
+        state.SkipWithError("a level matches: the scan would stop early");
+        return;
+    }
     for (auto _ : state) {
-        // 1000 lies far from every level: the whole array is scanned.
-        int32_t found = check_level(0, 0, 1000.0, 1.0, prices.data(), kMillion);
+        int32_t found = check_level(0, 0, price, tolerance, prices.data(), kMillion);
         benchmark::DoNotOptimize(found);
     }
     state.SetBytesProcessed(state.iterations() * kMillion * int64_t{sizeof(double)});
@@ -359,6 +373,10 @@ const Goal kGoals[] = {
 // Not goals, for perspective: against a hand-vectorised multiply-and-truncate
 // pass, and the general merge path against the floor.
 const Goal kAlso[] = {
+    {"CheckLevel, price among sorted levels / vectorised sum", "CheckLevel/among_sorted/1000000",
+     "VectorSumFloor/1000000", true, 0.0},
+    {"CheckLevel, price among unsorted levels / vectorised sum", "CheckLevel/among_unsorted/1000000",
+     "VectorSumFloor/1000000", true, 0.0},
     {"Resize, 1,000,000 weights / SSE2 multiply-and-truncate", "Resize/1000000",
      "MultiplyTruncateSSE2/1000000", true, 0.0},
     {"Hlop general path (signed weights, mode 2), 1,000,000 / stable_sort",
@@ -421,7 +439,18 @@ void register_all() {
     }
     for (int64_t n : sizes)
         RegisterBenchmark("StableSortFloor", bm_stable_sort)->Arg(n)->Unit(benchmark::kMicrosecond);
-    RegisterBenchmark("CheckLevel", bm_check_level)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
+    const struct {
+        const char* name;
+        Among among;
+    } placements[] = {{"CheckLevel", Among::kBeyond},
+                      {"CheckLevel/among_sorted", Among::kSorted},
+                      {"CheckLevel/among_unsorted", Among::kUnsorted}};
+    for (const auto& placement : placements) {
+        const Among among = placement.among;
+        RegisterBenchmark(placement.name, [among](benchmark::State& st) { bm_check_level(st, among); })
+            ->Arg(kMillion)
+            ->Unit(benchmark::kMicrosecond);
+    }
     RegisterBenchmark("VectorSumFloor", bm_vector_sum)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
     RegisterBenchmark("Resize", bm_resize)->Arg(kMillion)->Unit(benchmark::kMicrosecond);
     RegisterBenchmark("MultiplyTruncateFloor", bm_multiply_truncate<multiply_truncate>)

@@ -91,6 +91,61 @@ TEST(CheckLevel, FirstMatchAtEveryPosition) {
     }
 }
 
+// Levels at the very edge of the tolerance's reach, a few doubles either side
+// of price -/+ tolerance, planted in long runs of levels that lie wholly below
+// or above the price, in runs that straddle it, and in runs that change from
+// one to the other. Catches a block being ruled out as a whole when one of
+// its levels matches after rounding, for awkward magnitudes (a tolerance
+// below one ulp of the price, an overflowing reach, subnormals).
+TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
+    const auto check_level = HOST_EXPORT(CheckLevel);
+    ASSERT_NE(check_level, nullptr);
+    const double kMax = std::numeric_limits<double>::max();
+    const struct {
+        double price;
+        double tolerance;
+    } reaches[] = {{150.5, 0.25},  {1e20, 1.0},     {0.1, 0.2},     {-3.75, 1e-3},  {0.0, 0.0},
+                   {1e308, 1e308}, {-1e308, 1e308}, {kTiny, 0.0},   {100.0, kTiny}, {1e-300, 1e300},
+                   {7.0, 1e-15},   {-0.0, 2.5},     {kMax, 0.0},    {3.0, kMax}};
+    enum Run { kBelow, kAbove, kSortedAcross, kStraddling, kStraddlingThenBelow };
+    for (const auto& r : reaches) {
+        // Far levels: the infinities and the finite extremes, always beyond.
+        const auto far = [&](Run run, int32_t i) {
+            const bool below = run == kBelow || (run == kSortedAcross && i < 300) ||
+                               ((run == kStraddling || (run == kStraddlingThenBelow && i < 600)) && i % 3 != 0) ||
+                               (run == kStraddlingThenBelow && i >= 600);
+            const double level = i % 2 == 0 ? kInf : kMax;
+            return below ? -level : level;
+        };
+        std::vector<double> edges;
+        for (double centre : {r.price - r.tolerance, r.price + r.tolerance}) {
+            double down = centre;
+            double up = centre;
+            edges.push_back(centre);
+            for (int k = 0; k < 3; ++k) {
+                down = std::nextafter(down, -kInf);
+                up = std::nextafter(up, kInf);
+                edges.push_back(down);
+                edges.push_back(up);
+            }
+        }
+        edges.push_back(kNaN);
+        for (Run run : {kBelow, kAbove, kSortedAcross, kStraddling, kStraddlingThenBelow}) {
+            for (int32_t at : {0, 7, 8, 299, 300, 517, 600, 601, 777}) {
+                for (double edge : edges) {
+                    std::vector<double> levels(800);
+                    for (int32_t i = 0; i < 800; ++i) levels[static_cast<size_t>(i)] = far(run, i);
+                    levels[static_cast<size_t>(at)] = edge;
+                    const int32_t want = reference::check_level(r.price, r.tolerance, levels.data(), 800);
+                    ASSERT_EQ(check_level(0, 0, r.price, r.tolerance, levels.data(), 800), want)
+                        << "price " << r.price << " tolerance " << r.tolerance << " run " << run << " at " << at
+                        << " level " << edge;
+                }
+            }
+        }
+    }
+}
+
 // Random inputs compared with the literal reference. Half the arrays are
 // made of far-away levels with a few special values planted in them, so that
 // matches come late and the whole scan is exercised; the arrays are exactly

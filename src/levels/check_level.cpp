@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -21,29 +22,125 @@ int32_t scan(double price, double tolerance, const double* prices, int32_t from,
     return -1;
 }
 
+#if defined(__SSE2__)
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// The reach of the tolerance as two bounds: every level below `low` or above
+// `high` is beyond it, whatever the rounding of its distance. Each bound
+// starts at price -/+ tolerance and is checked on the nearest double outside
+// it, the level that is closest to matching among those it rules out; the
+// rounded distance never decreases as a level moves away from the price, so
+// that one check covers every level further out. Where the check fails the
+// bound steps outward. Bounds of -/+inf rule nothing out, which is the answer
+// for a non-finite price or tolerance and for a negative tolerance (where the
+// exact test is left to decide).
+struct Reach {
+    double low = -kInf;
+    double high = kInf;
+};
+
+Reach reach_of(double price, double tolerance) noexcept {
+    Reach reach;
+    if (!(std::isfinite(price) && std::isfinite(tolerance) && tolerance >= 0.0)) return reach;
+    constexpr int kSteps = 8;  // one or two steps suffice in practice
+    double low = price - tolerance;
+    for (int step = 0; step < kSteps; ++step) {
+        const double outside = std::nextafter(low, -kInf);
+        if (outside - price < -tolerance) {
+            reach.low = low;
+            break;
+        }
+        low = outside;
+    }
+    double high = price + tolerance;
+    for (int step = 0; step < kSteps; ++step) {
+        const double outside = std::nextafter(high, kInf);
+        if (outside - price > tolerance) {
+            reach.high = high;
+            break;
+        }
+        high = outside;
+    }
+    return reach;
+}
+
+constexpr int32_t kBlock = 8;
+
+// True when all eight levels at `at` compare below (or above) the bound. A NaN
+// compares neither way, so a block holding one is never ruled out here.
+template <bool kAbove>
+inline bool all_outside(const double* at, __m128d bound) noexcept {
+    const auto outside = [&](int k) noexcept {
+        const __m128d level = _mm_loadu_pd(at + k);
+        return kAbove ? _mm_cmpgt_pd(level, bound) : _mm_cmplt_pd(level, bound);
+    };
+    const __m128d all = _mm_and_pd(_mm_and_pd(outside(0), outside(2)), _mm_and_pd(outside(4), outside(6)));
+    return _mm_movemask_pd(all) == 3;
+}
+
+// The exact test on eight levels at once: true when none of them matches. A
+// lane is ruled out only when its distance compares greater than the
+// tolerance (cmpgt is false for NaN), exactly as in the scalar test; clearing
+// the sign bit is fabs, bit for bit.
+inline bool none_matches(const double* at, __m128d price, __m128d tolerance) noexcept {
+    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
+    const auto beyond = [&](int k) noexcept {
+        const __m128d distance = _mm_and_pd(_mm_sub_pd(_mm_loadu_pd(at + k), price), magnitude);
+        return _mm_cmpgt_pd(distance, tolerance);
+    };
+    const __m128d all = _mm_and_pd(_mm_and_pd(beyond(0), beyond(2)), _mm_and_pd(beyond(4), beyond(6)));
+    return _mm_movemask_pd(all) == 3;
+}
+
+#endif
+
 }  // namespace
 
 int32_t find_level(double price, double tolerance, const double* prices, int32_t count) noexcept {
     if (count <= 0) return -1;
     int32_t i = 0;
 #if defined(__SSE2__)
-    // Eight levels per step. A lane is ruled out only when its distance
-    // compares greater than the tolerance (cmpgt is false for NaN), so a lane
-    // "matches" exactly when the scalar test does. The first block with any
-    // match is handed to the scalar scan, which keeps first-match order.
+    // Levels mostly come in runs on one side of the price (Hlop returns them
+    // sorted, and a price is often beyond all of them), and such a block is
+    // ruled out by one comparison per level against the reach, half the work
+    // of the exact test. The side that ruled out the last block is tried
+    // first. A block that straddles the price gets the exact test, and the
+    // blocks after it get only the exact test for a stretch, so unsorted
+    // levels do not pay for one-sided tries that keep failing. Whatever rules
+    // a block out, the first block that may hold a match goes to the scalar
+    // scan, which keeps first-match order.
+    const Reach reach = reach_of(price, tolerance);
+    const __m128d low = _mm_set1_pd(reach.low);
+    const __m128d high = _mm_set1_pd(reach.high);
     const __m128d p = _mm_set1_pd(price);
     const __m128d tol = _mm_set1_pd(tolerance);
-    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
-    const auto beyond = [&](const double* at) noexcept {
-        // Clearing the sign bit is fabs, bit for bit.
-        const __m128d d = _mm_and_pd(_mm_sub_pd(_mm_loadu_pd(at), p), magnitude);
-        return _mm_cmpgt_pd(d, tol);
-    };
-    for (; count - i >= 8; i += 8) {
+    constexpr int32_t kStretch = 64 * kBlock;
+    enum class Side { kBelow, kAbove, kStraddling };
+    Side side = Side::kBelow;
+    const int32_t blocks_end = count - count % kBlock;
+    while (i < blocks_end) {
+        if (side == Side::kBelow) {
+            while (i < blocks_end && all_outside<false>(prices + i, low)) i += kBlock;
+        } else if (side == Side::kAbove) {
+            while (i < blocks_end && all_outside<true>(prices + i, high)) i += kBlock;
+        } else {
+            const int32_t stretch_end = blocks_end - i > kStretch ? i + kStretch : blocks_end;
+            for (; i < stretch_end; i += kBlock)
+                if (!none_matches(prices + i, p, tol)) return scan(price, tolerance, prices, i, i + kBlock);
+        }
+        if (i == blocks_end) break;
+        // The block at i ended the run or the stretch: find where it lies.
         const double* at = prices + i;
-        const __m128d all_beyond = _mm_and_pd(_mm_and_pd(beyond(at), beyond(at + 2)),
-                                              _mm_and_pd(beyond(at + 4), beyond(at + 6)));
-        if (_mm_movemask_pd(all_beyond) != 3) return scan(price, tolerance, prices, i, i + 8);
+        if (all_outside<false>(at, low)) {
+            side = Side::kBelow;
+        } else if (all_outside<true>(at, high)) {
+            side = Side::kAbove;
+        } else {
+            if (!none_matches(at, p, tol)) return scan(price, tolerance, prices, i, i + kBlock);
+            side = Side::kStraddling;
+        }
+        i += kBlock;
     }
 #endif
     return scan(price, tolerance, prices, i, count);
