@@ -5,6 +5,7 @@ Each target's input layout is described at the top of its source file. Run
 from anywhere; the files are checked in, so this only needs re-running when
 a case or a layout changes.
 """
+import math
 import os
 import struct
 
@@ -77,6 +78,13 @@ def check_level_seeds():
     case("nan_level", 9.0, 0.5, [1.0, NAN, 9.0])
     case("infinities", INF, INF, [1.0, INF, -INF])
     case("empty_and_negative", 1.0, 1.0, [1.0], flags=1)
+    # Long runs wholly below, then wholly above the price, with levels a few
+    # doubles either side of the edge of the tolerance late in each run.
+    edge_low, edge_high = 150.5 - 0.25, 150.5 + 0.25
+    below = [100.0 + i / 8 for i in range(200)] + [math.nextafter(edge_low, -INF), edge_low]
+    above = [151.0 + i / 8 for i in range(200)] + [math.nextafter(edge_high, INF), edge_high]
+    case("sorted_runs_edges", 150.5, 0.25, below + above)
+    case("beyond_all_but_the_last", 1000.0, 1.0, [100.0 + i for i in range(300)] + [999.0])
 
 
 def resize_seeds():
