@@ -211,24 +211,29 @@ std::vector<int32_t> level_weights() {
 
 constexpr int32_t kSpan = 11;
 
-// Resize rewrites the weights, so each iteration starts from a fresh copy,
-// made outside the timed region.
-void bm_resize(benchmark::State& state) {
-    const auto resize = HOST_EXPORT(Resize);
-    if (resize == nullptr) {
-        state.SkipWithError("Resize is not exported by the library");
-        return;
-    }
+// Resize and its floors rewrite the weights, so each iteration runs `pass`
+// on a fresh copy, made outside the timed region.
+template <class Pass>
+void on_fresh_weights(benchmark::State& state, Pass pass) {
     const std::vector<int32_t> input = level_weights();
     std::vector<int32_t> weights(kMillion);
     for (auto _ : state) {
         state.PauseTiming();
         std::copy(input.begin(), input.end(), weights.begin());
         state.ResumeTiming();
-        resize(0, 0, kSpan, weights.data(), kMillion);
+        pass(weights.data());
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(state.iterations() * kMillion * int64_t{sizeof(int32_t)});
+}
+
+void bm_resize(benchmark::State& state) {
+    const auto resize = HOST_EXPORT(Resize);
+    if (resize == nullptr) {
+        state.SkipWithError("Resize is not exported by the library");
+        return;
+    }
+    on_fresh_weights(state, [resize](int32_t* weights) { resize(0, 0, kSpan, weights, kMillion); });
 }
 
 // The floor for Resize: one pass that multiplies every weight by a factor
@@ -253,16 +258,7 @@ __attribute__((noinline)) void multiply_truncate_sse2(int32_t* weights, int32_t 
 
 template <void (*kLoop)(int32_t*, int32_t, double)>
 void bm_multiply_truncate(benchmark::State& state) {
-    const std::vector<int32_t> input = level_weights();
-    std::vector<int32_t> weights(kMillion);
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::copy(input.begin(), input.end(), weights.begin());
-        state.ResumeTiming();
-        kLoop(weights.data(), kMillion, (kSpan - 1) / 999999.0);
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * kMillion * int64_t{sizeof(int32_t)});
+    on_fresh_weights(state, [](int32_t* weights) { kLoop(weights, kMillion, (kSpan - 1) / 999999.0); });
 }
 
 // ---------------------------------------------------------------------------

@@ -111,9 +111,14 @@ TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
     for (const auto& r : reaches) {
         // Far levels: the infinities and the finite extremes, always beyond.
         const auto far = [&](Run run, int32_t i) {
-            const bool below = run == kBelow || (run == kSortedAcross && i < 300) ||
-                               ((run == kStraddling || (run == kStraddlingThenBelow && i < 600)) && i % 3 != 0) ||
-                               (run == kStraddlingThenBelow && i >= 600);
+            bool below = true;
+            switch (run) {
+                case kBelow: below = true; break;
+                case kAbove: below = false; break;
+                case kSortedAcross: below = i < 300; break;
+                case kStraddling: below = i % 3 != 0; break;
+                case kStraddlingThenBelow: below = i >= 600 || i % 3 != 0; break;
+            }
             const double level = i % 2 == 0 ? kInf : kMax;
             return below ? -level : level;
         };
@@ -157,9 +162,7 @@ TEST(CheckLevel, MatchesLiteralReferenceOnRandomInputs) {
     const long cases = random_values::case_count(100000);
     long mismatches = 0;
     for (long n = 0; n < cases && mismatches < 5; ++n) {
-        const uint64_t size_class = random_values::below(rng, 10);
-        const int32_t count = static_cast<int32_t>(
-            size_class < 6 ? random_values::below(rng, 20) : random_values::below(rng, 300));
+        const int32_t count = random_values::count(rng);
         const int32_t shift = static_cast<int32_t>(random_values::below(rng, 2));
         std::vector<double> buffer(static_cast<size_t>(count + shift));
         double* levels = buffer.data() + shift;

@@ -67,6 +67,14 @@ inline int32_t int32(Rng& rng) {
     }
 }
 
+// An array length for the lookup and rescale tests: mostly short, so that
+// the edge cases of tiny arrays come up often, sometimes a few dozen
+// vector blocks long.
+inline int32_t count(Rng& rng) {
+    const uint64_t size_class = below(rng, 10);
+    return static_cast<int32_t>(size_class < 6 ? below(rng, 20) : below(rng, 300));
+}
+
 // Bitwise equality that tells +0.0 from -0.0. Any NaN equals any NaN: the
 // sign and payload of a NaN made by arithmetic (inf - inf, 0 * inf) depend on
 // which operand order the compiler picked for a commutative operation, and

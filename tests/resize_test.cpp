@@ -119,9 +119,7 @@ TEST(Resize, MatchesLiteralReferenceOnRandomInputs) {
     constexpr int32_t kGuard = 0x5eed;
     long mismatches = 0;
     for (long n = 0; n < cases && mismatches < 5; ++n) {
-        const uint64_t size_class = random_values::below(rng, 10);
-        const int32_t count = static_cast<int32_t>(
-            size_class < 6 ? random_values::below(rng, 20) : random_values::below(rng, 300));
+        const int32_t count = random_values::count(rng);
         const int32_t shift = static_cast<int32_t>(random_values::below(rng, 4));
         std::vector<int32_t> weights(static_cast<size_t>(count + shift + 1), kGuard);
         int32_t* at = weights.data() + shift;

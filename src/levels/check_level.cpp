@@ -26,43 +26,23 @@ int32_t scan(double price, double tolerance, const double* prices, int32_t from,
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// The reach of the tolerance as two bounds: every level below `low` or above
-// `high` is beyond it, whatever the rounding of its distance. Each bound
-// starts at price -/+ tolerance and is checked on the nearest double outside
-// it, the level that is closest to matching among those it rules out; the
-// rounded distance never decreases as a level moves away from the price, so
-// that one check covers every level further out. Where the check fails the
-// bound steps outward. Bounds of -/+inf rule nothing out, which is the answer
-// for a non-finite price or tolerance and for a negative tolerance (where the
-// exact test is left to decide).
-struct Reach {
-    double low = -kInf;
-    double high = kInf;
-};
-
-Reach reach_of(double price, double tolerance) noexcept {
-    Reach reach;
-    if (!(std::isfinite(price) && std::isfinite(tolerance) && tolerance >= 0.0)) return reach;
+// The reach of the tolerance on one side of the price (`side` -1 below, +1
+// above): a bound such that every level beyond it is beyond the tolerance,
+// whatever the rounding of its distance. It starts at price -/+ tolerance and
+// is checked on the nearest double outside it, the level closest to matching
+// among those it rules out; the rounded distance never decreases as a level
+// moves away from the price, so that one check covers every level further
+// out. Where the check fails the bound steps outward. Multiplying by `side`
+// only flips signs, so both sides round exactly as the scalar test does.
+double reach(double price, double tolerance, double side) noexcept {
     constexpr int kSteps = 8;  // one or two steps suffice in practice
-    double low = price - tolerance;
+    double bound = price + side * tolerance;
     for (int step = 0; step < kSteps; ++step) {
-        const double outside = std::nextafter(low, -kInf);
-        if (outside - price < -tolerance) {
-            reach.low = low;
-            break;
-        }
-        low = outside;
+        const double outside = std::nextafter(bound, side * kInf);
+        if (side * (outside - price) > tolerance) return bound;
+        bound = outside;
     }
-    double high = price + tolerance;
-    for (int step = 0; step < kSteps; ++step) {
-        const double outside = std::nextafter(high, kInf);
-        if (outside - price > tolerance) {
-            reach.high = high;
-            break;
-        }
-        high = outside;
-    }
-    return reach;
+    return side * kInf;  // rules nothing out
 }
 
 constexpr int32_t kBlock = 8;
@@ -110,9 +90,11 @@ int32_t find_level(double price, double tolerance, const double* prices, int32_t
     // levels do not pay for one-sided tries that keep failing. Whatever rules
     // a block out, the first block that may hold a match goes to the scalar
     // scan, which keeps first-match order.
-    const Reach reach = reach_of(price, tolerance);
-    const __m128d low = _mm_set1_pd(reach.low);
-    const __m128d high = _mm_set1_pd(reach.high);
+    // Bounds of -/+inf rule nothing out: the answer for a non-finite price or
+    // tolerance and for a negative tolerance, where the exact test decides.
+    const bool bounded = std::isfinite(price) && std::isfinite(tolerance) && tolerance >= 0.0;
+    const __m128d low = _mm_set1_pd(bounded ? reach(price, tolerance, -1.0) : -kInf);
+    const __m128d high = _mm_set1_pd(bounded ? reach(price, tolerance, 1.0) : kInf);
     const __m128d p = _mm_set1_pd(price);
     const __m128d tol = _mm_set1_pd(tolerance);
     constexpr int32_t kStretch = 64 * kBlock;
@@ -130,11 +112,12 @@ int32_t find_level(double price, double tolerance, const double* prices, int32_t
                 if (!none_matches(prices + i, p, tol)) return scan(price, tolerance, prices, i, i + kBlock);
         }
         if (i == blocks_end) break;
-        // The block at i ended the run or the stretch: find where it lies.
+        // The block at i ended the run or the stretch: find where it lies,
+        // without repeating the one-sided test that has just failed on it.
         const double* at = prices + i;
-        if (all_outside<false>(at, low)) {
+        if (side != Side::kBelow && all_outside<false>(at, low)) {
             side = Side::kBelow;
-        } else if (all_outside<true>(at, high)) {
+        } else if (side != Side::kAbove && all_outside<true>(at, high)) {
             side = Side::kAbove;
         } else {
             if (!none_matches(at, p, tol)) return scan(price, tolerance, prices, i, i + kBlock);
