@@ -147,10 +147,10 @@ TEST(FractalTrace, MessagesAreTheExactBytes) {
             bars.set_time(i, static_cast<int32_t>(i) == c.shift ? c.centre_time : kMax);
         }
         CapturingTrace trace;
-        EXPECT_EQ(tidemark::bars::down_fractal(bars.data(), c.depth, c.shift, trace), c.want);
+        EXPECT_EQ(tidemark::bars::check_down_fractal(bars.data(), c.depth, c.shift, trace), c.want);
         const std::string want = cp1251(c.want_trace);
         EXPECT_EQ(hex(trace.bytes), hex(want));
-        EXPECT_EQ(tidemark::bars::down_fractal(bars.data(), c.depth, c.shift), c.want)
+        EXPECT_EQ(tidemark::bars::check_down_fractal(bars.data(), c.depth, c.shift), c.want)
             << "the silent sink gives another result";
     }
 }
@@ -165,7 +165,7 @@ TEST(FractalTrace, HeaderKeepsItsLatinLetter) {
         bars.set_time(i, 1700014400);
     }
     CapturingTrace trace;
-    tidemark::bars::down_fractal(bars.data(), 1, 1, trace);
+    tidemark::bars::check_down_fractal(bars.data(), 1, 1, trace);
     ASSERT_GT(trace.bytes.size(), 40u);
     EXPECT_EQ(static_cast<unsigned char>(trace.bytes[1]), 0xCEu);  // "О" after the leading "\n"
     const std::string before = "\xF4\xF0\xE0\xEA\xF2\xE0\xEB ";  // "фрактал "
@@ -181,7 +181,7 @@ TEST(FractalTrace, DepthBelowOneIssuesNothing) {
     // volatile, so the compiler does not warn about the reads it cannot
     // prove unreachable.)
     const BarRecord* volatile none = nullptr;
-    for (int32_t depth : {0, -1, kMin}) EXPECT_EQ(tidemark::bars::down_fractal(none, depth, 4, trace), 0);
+    for (int32_t depth : {0, -1, kMin}) EXPECT_EQ(tidemark::bars::check_down_fractal(none, depth, 4, trace), 0);
     EXPECT_EQ(trace.messages, 0);
     EXPECT_EQ(trace.bytes, "");
 }
@@ -242,7 +242,7 @@ TEST(FractalTrace, ListeningChangesNothingOnRandomBars) {
             bars.set_low(i, kind == 0 ? random_values::price(rng) : kind == 1 ? c : c + 1.0);
         }
         CapturingTrace trace;
-        const int32_t got = tidemark::bars::down_fractal(bars.data(), depth, reach, trace);
+        const int32_t got = tidemark::bars::check_down_fractal(bars.data(), depth, reach, trace);
         const int32_t want = reference::check_down_fractal(bars.data(), depth, reach);
         int left = -1;
         int right = -1;

@@ -59,12 +59,12 @@ int32_t count_run(const BarRecord* bars, int32_t shift, int32_t step, int32_t de
 }
 
 // Strength of bars[shift] as an up fractal; see CheckUpFractal.
-int32_t up_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept;
+int32_t check_up_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept;
 
 // Strength of bars[shift] as a down fractal, telling `trace` how it got
 // there when the sink listens. The message texts are Windows-1251 bytes.
 template <class Sink>
-int32_t down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& trace) noexcept {
+int32_t check_down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& trace) noexcept {
     // Nothing is read, not even the centre bar, when no neighbour is asked for.
     if (depth < 1) return 0;
     const double c = bar_read<double>(bars, shift, offsetof(BarRecord, low));
@@ -111,7 +111,7 @@ int32_t down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& 
 }
 
 // The shipped down fractal: the silent sink.
-int32_t down_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept;
+int32_t check_down_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept;
 
 }  // namespace tidemark::bars
 

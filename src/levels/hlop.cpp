@@ -8,12 +8,19 @@
 #include <limits>
 #include <new>
 
-#include "levels/weights.h"
-
 namespace tidemark::levels {
 namespace {
 
 constexpr int32_t kNone = -1;
+
+// Weight sums saturate at the int32 limits: a wrapped sum would turn the
+// heaviest level into the lightest.
+inline int32_t saturating_add(int32_t a, int32_t b) noexcept {
+    const int64_t sum = static_cast<int64_t>(a) + b;
+    if (sum > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (sum < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(sum);
+}
 
 struct Level {
     double price;
@@ -399,7 +406,7 @@ void link_sorted(Node* node, int32_t count) noexcept {
 
 }  // namespace
 
-void merge_levels(double* prices, int32_t* weights, int32_t count, double tolerance,
+void hlop(double* prices, int32_t* weights, int32_t count, double tolerance,
                   int32_t mode) noexcept {
     if (count <= 0) return;
     // One block for everything, taken before touching anything so that a
