@@ -49,8 +49,7 @@ TEST(CheckLevel, FindsTheFirstLevelWithinTolerance) {
         {"smallest subnormal tolerance", {3.0, kTiny}, 0.0, kTiny, 1},
         {"subnormal distance beyond zero tolerance", {kTiny}, 0.0, 0.0, -1},
     };
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    ASSERT_NE(check_level, nullptr);
+    const auto check_level = host::exports().check_level;
     for (const LookupCase& c : cases) {
         const int32_t count = static_cast<int32_t>(c.prices.size());
         EXPECT_EQ(check_level(3, -3, c.price, c.tolerance, c.prices.data(), count), c.want) << c.name;
@@ -60,8 +59,7 @@ TEST(CheckLevel, FindsTheFirstLevelWithinTolerance) {
 }
 
 TEST(CheckLevel, EmptyOrNegativeCountReadsNothing) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    ASSERT_NE(check_level, nullptr);
+    const auto check_level = host::exports().check_level;
     // A null array crashes on any read; a NaN tolerance would match any level.
     for (int32_t count : {0, -1, -8, kMin}) EXPECT_EQ(check_level(0, 0, 1.0, kNaN, nullptr, count), -1);
 }
@@ -71,8 +69,7 @@ TEST(CheckLevel, EmptyOrNegativeCountReadsNothing) {
 // start, with a second match after it. Catches a scan that skips elements,
 // reports a later match first, or reads past count (under the sanitizers).
 TEST(CheckLevel, FirstMatchAtEveryPosition) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    ASSERT_NE(check_level, nullptr);
+    const auto check_level = host::exports().check_level;
     const double price = 7.25;
     for (int32_t count = 1; count <= 40; ++count) {
         for (int32_t shift = 0; shift <= 1; ++shift) {
@@ -98,8 +95,7 @@ TEST(CheckLevel, FirstMatchAtEveryPosition) {
 // its levels matches after rounding, for awkward magnitudes (a tolerance
 // below one ulp of the price, an overflowing reach, subnormals).
 TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    ASSERT_NE(check_level, nullptr);
+    const auto check_level = host::exports().check_level;
     const double kMax = std::numeric_limits<double>::max();
     const struct {
         double price;
@@ -156,8 +152,7 @@ TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
 // matches come late and the whole scan is exercised; the arrays are exactly
 // count long, so the sanitizers see any read past the end.
 TEST(CheckLevel, MatchesLiteralReferenceOnRandomInputs) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    ASSERT_NE(check_level, nullptr);
+    const auto check_level = host::exports().check_level;
     random_values::Rng rng(20261208);
     const long cases = random_values::case_count(100000);
     long mismatches = 0;

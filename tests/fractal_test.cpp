@@ -87,10 +87,8 @@ TEST(Fractal, StrengthAsDocumented) {
         {"down: a NaN does not hide a later break", Side::kDown, {0.1, kNaN, 0.5, 1, 2}, 2, 2, 1},
         {"down: minus infinite centre", Side::kDown, {-kInf, 1, -kInf, -kInf, kInf}, 2, 2, 2},
     };
-    const auto up = HOST_EXPORT(CheckUpFractal);
-    const auto down = HOST_EXPORT(CheckDownFractal);
-    ASSERT_NE(up, nullptr);
-    ASSERT_NE(down, nullptr);
+    const auto up = host::exports().check_up_fractal;
+    const auto down = host::exports().check_down_fractal;
     for (const FractalCase& c : cases) {
         // Start addresses of every residue that matters: aligned, odd, 4 mod 8.
         for (std::size_t misalign : {0u, 1u, 4u, 7u}) {
@@ -111,10 +109,8 @@ TEST(Fractal, StrengthAsDocumented) {
 }
 
 TEST(Fractal, DepthBelowOneReadsNothing) {
-    const auto up = HOST_EXPORT(CheckUpFractal);
-    const auto down = HOST_EXPORT(CheckDownFractal);
-    ASSERT_NE(up, nullptr);
-    ASSERT_NE(down, nullptr);
+    const auto up = host::exports().check_up_fractal;
+    const auto down = host::exports().check_down_fractal;
     // One record and no neighbours: any neighbour read is out of bounds.
     BarBuffer one(1, 3);
     one.set_high(0, 1.0);
@@ -144,10 +140,8 @@ double neighbour(random_values::Rng& rng, Side side, double c, uint64_t fail_per
 // literal reference. The array holds exactly shift - depth ... shift + depth
 // (plus random slack), so an over-read is a sanitizer error.
 TEST(Fractal, MatchesLiteralReferenceOnRandomBars) {
-    const auto up = HOST_EXPORT(CheckUpFractal);
-    const auto down = HOST_EXPORT(CheckDownFractal);
-    ASSERT_NE(up, nullptr);
-    ASSERT_NE(down, nullptr);
+    const auto up = host::exports().check_up_fractal;
+    const auto down = host::exports().check_down_fractal;
     random_values::Rng rng(20261208);
     const long cases = random_values::case_count(100000);
     long mismatches = 0;

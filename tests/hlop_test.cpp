@@ -95,10 +95,8 @@ TEST(Hlop, MergesAsDocumented) {
         {"mode 2 negative weight moves outside", {1.0, 2.0, 10.0}, {-1, 3, 1}, 1.0, 2,
          {2.5, 10.0, 0.0}, {2, 1, 0}},
     };
-    const auto hlop = HOST_EXPORT(Hlop);
-    ASSERT_NE(hlop, nullptr);
     const Merge library = [](double* p, int32_t* w, const int32_t* t, int32_t n, double tol,
-                             int32_t mode) { HOST_EXPORT(Hlop)(7, -7, p, w, t, n, tol, mode); };
+                             int32_t mode) { host::exports().hlop(7, -7, p, w, t, n, tol, mode); };
     const Merge literal = [](double* p, int32_t* w, const int32_t* t, int32_t n, double tol,
                              int32_t mode) { reference::hlop(p, w, t, n, tol, mode); };
     for (const MergeCase& c : cases) {
@@ -108,8 +106,7 @@ TEST(Hlop, MergesAsDocumented) {
 }
 
 TEST(Hlop, EmptyOrNegativeCountTouchesNothing) {
-    const auto hlop = HOST_EXPORT(Hlop);
-    ASSERT_NE(hlop, nullptr);
+    const auto hlop = host::exports().hlop;
     for (int32_t count : {0, -1, kMin}) {
         // Null arrays: any read or write would crash.
         hlop(0, 0, nullptr, nullptr, nullptr, count, 1.0, 1);
@@ -123,8 +120,7 @@ TEST(Hlop, EmptyOrNegativeCountTouchesNothing) {
 
 TEST(Hlop, StorageFailureLeavesArraysUntouched) {
     if (sizeof(void*) != 4) GTEST_SKIP() << "only a 32-bit address space makes the failure certain";
-    const auto hlop = HOST_EXPORT(Hlop);
-    ASSERT_NE(hlop, nullptr);
+    const auto hlop = host::exports().hlop;
     // Working storage for this many levels cannot exist in 4 GiB, so the
     // call must give up before it reads or writes a single element.
     double prices[2] = {2.0, 1.0};
@@ -159,7 +155,7 @@ Outcome compare_with_reference(std::vector<double> prices, std::vector<int32_t> 
     std::vector<int32_t> want_weights = weights;
     const std::vector<int32_t> tags_before = tags;
     reference::hlop(want_prices.data(), want_weights.data(), tags.data(), count, tolerance, mode);
-    HOST_EXPORT(Hlop)(static_cast<int32_t>(rng()), static_cast<int32_t>(rng()), prices.data(),
+    host::exports().hlop(static_cast<int32_t>(rng()), static_cast<int32_t>(rng()), prices.data(),
                       weights.data(), tags.data(), count, tolerance, mode);
     Outcome out;
     if (tags != tags_before) {
@@ -188,7 +184,6 @@ int32_t random_mode(random_values::Rng& rng) {
 // Random inputs of every kind, mostly small so that many shapes are seen,
 // compared bit for bit with the literal reference.
 TEST(Hlop, MatchesLiteralReferenceOnRandomInputs) {
-    ASSERT_NE(HOST_EXPORT(Hlop), nullptr);
     random_values::Rng rng(20261207);
     const long cases = random_values::case_count(100000);
     long mismatches = 0;
@@ -223,7 +218,6 @@ TEST(Hlop, MatchesLiteralReferenceOnRandomInputs) {
 // runs, infinities, prices from the whole double range, and mode 2 with
 // weights that move prices out of order.
 TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
-    ASSERT_NE(HOST_EXPORT(Hlop), nullptr);
     using random_values::below;
     using Rng = random_values::Rng;
     auto uniform = [](Rng& rng, double lo, double hi) {

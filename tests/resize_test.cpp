@@ -56,8 +56,7 @@ TEST(Resize, RescalesAsDocumented) {
         {"product -2^31 - 1 saturates", kMin, {0, -1}, {0, kMin}},
         {"product 2^31 + 1 saturates", kMin, {0, 1}, {0, kMax}},
     };
-    const auto resize = HOST_EXPORT(Resize);
-    ASSERT_NE(resize, nullptr);
+    const auto resize = host::exports().resize;
     for (const ResizeCase& c : cases) {
         const int32_t count = static_cast<int32_t>(c.weights.size());
         std::vector<int32_t> got = c.weights;
@@ -70,8 +69,7 @@ TEST(Resize, RescalesAsDocumented) {
 }
 
 TEST(Resize, EmptyOrNegativeCountTouchesNothing) {
-    const auto resize = HOST_EXPORT(Resize);
-    ASSERT_NE(resize, nullptr);
+    const auto resize = host::exports().resize;
     for (int32_t count : {0, -1, kMin}) {
         resize(0, 0, 11, nullptr, count);  // any access would crash
         int32_t weights[2] = {10, 40};
@@ -85,8 +83,7 @@ TEST(Resize, EmptyOrNegativeCountTouchesNothing) {
 // wherever the extremes stand: catches a min/max scan that misses elements
 // or a rewrite that skips or repeats some.
 TEST(Resize, ExtremesAtEveryPosition) {
-    const auto resize = HOST_EXPORT(Resize);
-    ASSERT_NE(resize, nullptr);
+    const auto resize = host::exports().resize;
     for (int32_t count = 2; count <= 40; ++count) {
         for (int32_t low = 0; low < count; ++low) {
             for (int32_t high = 0; high < count; ++high) {
@@ -112,8 +109,7 @@ int32_t random_span(random_values::Rng& rng) {
 // Random weights (extremes, clustered, equal) and spans compared with the
 // literal reference; a guard element after count must stay as it was.
 TEST(Resize, MatchesLiteralReferenceOnRandomInputs) {
-    const auto resize = HOST_EXPORT(Resize);
-    ASSERT_NE(resize, nullptr);
+    const auto resize = host::exports().resize;
     random_values::Rng rng(20261209);
     const long cases = random_values::case_count(100000);
     constexpr int32_t kGuard = 0x5eed;
