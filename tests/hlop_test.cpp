@@ -4,25 +4,21 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "differential.h"
 #include "host.h"
-#include "random_values.h"
+#include "numbers.h"
 #include "reference.h"
 
 namespace {
 
-using random_values::same_bits;
-
-constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
+using namespace numbers;
 
 struct MergeCase {
     const char* name;
@@ -133,16 +129,12 @@ TEST(Hlop, StorageFailureLeavesArraysUntouched) {
     EXPECT_EQ(weights[1], 2);
 }
 
-// Runs the library and the literal reference on the same levels and reports
-// the first difference: prices bit for bit, weights, the tags left alone and
-// a guard element past count left untouched.
-struct Outcome {
-    bool same = true;
-    std::string detail;
-};
-
-Outcome compare_with_reference(std::vector<double> prices, std::vector<int32_t> weights,
-                               double tolerance, int32_t mode, uint64_t seed) {
+// Runs the library and the literal reference on the same levels and returns
+// the first difference, or "": prices bit for bit, weights, the tags left
+// alone and a guard element past count left untouched.
+std::string compare_with_reference(std::vector<double> prices, std::vector<int32_t> weights,
+                                   double tolerance, int32_t mode, uint64_t seed,
+                                   const differential::Around& around = {}) {
     constexpr double kGuardPrice = -12345.678;
     constexpr int32_t kGuardWeight = 0x5eed;
     const int32_t count = static_cast<int32_t>(prices.size());
@@ -155,25 +147,22 @@ Outcome compare_with_reference(std::vector<double> prices, std::vector<int32_t> 
     std::vector<int32_t> want_weights = weights;
     const std::vector<int32_t> tags_before = tags;
     reference::hlop(want_prices.data(), want_weights.data(), tags.data(), count, tolerance, mode);
-    host::exports().hlop(static_cast<int32_t>(rng()), static_cast<int32_t>(rng()), prices.data(),
-                      weights.data(), tags.data(), count, tolerance, mode);
-    Outcome out;
-    if (tags != tags_before) {
-        out.same = false;
-        out.detail = "tags written";
-        return out;
-    }
+    const auto reserved1 = static_cast<int32_t>(rng());
+    const auto reserved2 = static_cast<int32_t>(rng());
+    differential::call(around, [&] {
+        host::exports().hlop(reserved1, reserved2, prices.data(), weights.data(), tags.data(), count, tolerance,
+                             mode);
+    });
+    if (tags != tags_before) return "tags written";
     for (int32_t i = 0; i <= count; ++i) {
         if (!same_bits(prices[i], want_prices[i]) || weights[i] != want_weights[i]) {
-            out.same = false;
             char text[160];
             std::snprintf(text, sizeof text, "first difference at %d of %d: got %.17g/%d want %.17g/%d", i,
                           count, prices[i], weights[i], want_prices[i], want_weights[i]);
-            out.detail = text;
-            return out;
+            return text;
         }
     }
-    return out;
+    return {};
 }
 
 int32_t random_mode(random_values::Rng& rng) {
@@ -183,35 +172,29 @@ int32_t random_mode(random_values::Rng& rng) {
 
 // Random inputs of every kind, mostly small so that many shapes are seen,
 // compared bit for bit with the literal reference.
-TEST(Hlop, MatchesLiteralReferenceOnRandomInputs) {
-    random_values::Rng rng(20261207);
-    const long cases = random_values::case_count(100000);
-    long mismatches = 0;
-    for (long n = 0; n < cases && mismatches < 5; ++n) {
-        const uint64_t size_class = random_values::below(rng, 100);
-        const int32_t count = static_cast<int32_t>(
-            size_class < 70   ? random_values::below(rng, 8)
-            : size_class < 98 ? random_values::below(rng, 64)
-                              : random_values::below(rng, 400));
-        std::vector<double> prices(count);
-        std::vector<int32_t> weights(count);
-        for (int32_t i = 0; i < count; ++i) {
-            prices[i] = random_values::price(rng);
-            weights[i] = random_values::int32(rng);
-        }
-        const double tolerance = random_values::tolerance(rng);
-        const int32_t mode = random_mode(rng);
-        const Outcome out = compare_with_reference(prices, weights, tolerance, mode, rng());
-        if (!out.same) {
-            ++mismatches;
-            ADD_FAILURE() << "case " << n << ": count " << count << " tolerance " << tolerance
-                          << " mode " << mode << ": " << out.detail << "\n input " << show(prices);
-        }
+std::string random_merge(differential::Rng& rng, const differential::Around& around) {
+    using random_values::below;
+    const uint64_t size_class = below(rng, 100);
+    const int32_t count = static_cast<int32_t>(size_class < 70   ? below(rng, 8)
+                                               : size_class < 98 ? below(rng, 64)
+                                                                 : below(rng, 400));
+    std::vector<double> prices(count);
+    std::vector<int32_t> weights(count);
+    for (int32_t i = 0; i < count; ++i) {
+        prices[i] = random_values::price(rng);
+        weights[i] = random_values::int32(rng);
     }
-    EXPECT_EQ(mismatches, 0);
-    RecordProperty("random_cases", std::to_string(cases));
-    std::printf("[ random   ] %ld random merge cases compared\n", cases);
+    const double tolerance = random_values::tolerance(rng);
+    const int32_t mode = random_mode(rng);
+    const std::string difference = compare_with_reference(prices, weights, tolerance, mode, rng(), around);
+    if (difference.empty()) return {};
+    std::ostringstream out;
+    out << "count " << count << " tolerance " << tolerance << " mode " << mode << ": " << difference
+        << "\n input " << show(prices);
+    return out.str();
 }
+
+TEST(Hlop, MatchesLiteralReferenceOnRandomInputs) { differential::run(differential::kHlop); }
 
 // Large inputs of the shapes that break fast merges and sorts: long runs
 // (sorted by a different method than short ones), ties everywhere, NaN
@@ -325,10 +308,10 @@ TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
                     std::vector<int32_t> weights(count);
                     shape.make(rng, count, prices, weights);
                     const double tolerance = std::isfinite(scale) && scale > 0 ? scale / count : scale;
-                    const Outcome out = compare_with_reference(prices, weights, tolerance, mode, rng());
+                    const std::string difference = compare_with_reference(prices, weights, tolerance, mode, rng());
                     ++compared;
-                    EXPECT_TRUE(out.same) << shape.name << ", count " << count << ", tolerance "
-                                          << tolerance << ", mode " << mode << ": " << out.detail;
+                    EXPECT_EQ(difference, "") << shape.name << ", count " << count << ", tolerance "
+                                              << tolerance << ", mode " << mode;
                 }
             }
         }
@@ -343,9 +326,9 @@ TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
         std::vector<int32_t> weights(count);
         shape.make(rng, count, prices, weights);
         const int32_t mode = static_cast<int32_t>(below(rng, 3));
-        const Outcome out = compare_with_reference(prices, weights, 0.7 / count, mode, rng());
+        const std::string difference = compare_with_reference(prices, weights, 0.7 / count, mode, rng());
         ++compared;
-        EXPECT_TRUE(out.same) << name << ", count " << count << ", mode " << mode << ": " << out.detail;
+        EXPECT_EQ(difference, "") << name << ", count " << count << ", mode " << mode;
     }
     // Random shapes at random sizes up to 20,000, spread evenly over the
     // orders of magnitude, with random modes and tolerances.
@@ -358,12 +341,14 @@ TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
         const int32_t mode = random_mode(rng);
         const double scale = tolerance_scale[below(rng, tolerance_scale.size())];
         const double tolerance = std::isfinite(scale) && scale > 0 ? scale / count : scale;
-        const Outcome out = compare_with_reference(prices, weights, tolerance, mode, rng());
+        const std::string difference = compare_with_reference(prices, weights, tolerance, mode, rng());
         ++compared;
-        EXPECT_TRUE(out.same) << shape.name << ", count " << count << ", tolerance " << tolerance
-                              << ", mode " << mode << ": " << out.detail;
+        EXPECT_EQ(difference, "") << shape.name << ", count " << count << ", tolerance " << tolerance
+                                  << ", mode " << mode;
     }
     std::printf("[ large    ] %ld large merge cases compared\n", compared);
 }
 
 }  // namespace
+
+const differential::Differential differential::kHlop = {"merge", 20261207, 100000, random_merge};

@@ -1,17 +1,17 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "host.h"
+#include "numbers.h"
 
 namespace {
 
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+using numbers::kMin;
 
 // Sleeps that the host's clock calls 50 ms; readings are only ever compared
 // with loose bounds, so a loaded machine cannot make a test fail.
