@@ -102,11 +102,7 @@ void run_merge(benchmark::State& state, Shape shape, int32_t mode, Merge merge) 
 }
 
 void bm_hlop(benchmark::State& state, Shape shape, int32_t mode) {
-    const auto hlop = HOST_EXPORT(Hlop);
-    if (hlop == nullptr) {
-        state.SkipWithError("Hlop is not exported by the library");
-        return;
-    }
+    const auto hlop = host::exports().hlop;
     run_merge(state, shape, mode,
               [hlop](double* p, int32_t* w, const int32_t* t, int32_t n, double tol, int32_t mode) {
                   hlop(0, 0, p, w, t, n, tol, mode);
@@ -158,11 +154,7 @@ std::vector<double> level_prices() {
 enum class Among { kBeyond, kSorted, kUnsorted };
 
 void bm_check_level(benchmark::State& state, Among among) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    if (check_level == nullptr) {
-        state.SkipWithError("CheckLevel is not exported by the library");
-        return;
-    }
+    const auto check_level = host::exports().check_level;
     std::vector<double> prices = level_prices();
     if (among == Among::kSorted) std::sort(prices.begin(), prices.end());
     // 1000 lies far from every level. 150.5 lies among them, and a tolerance
@@ -230,11 +222,7 @@ void on_fresh_weights(benchmark::State& state, Pass pass) {
 }
 
 void bm_resize(benchmark::State& state) {
-    const auto resize = HOST_EXPORT(Resize);
-    if (resize == nullptr) {
-        state.SkipWithError("Resize is not exported by the library");
-        return;
-    }
+    const auto resize = host::exports().resize;
     on_fresh_weights(state, [resize](int32_t* weights) { resize(0, 0, kSpan, weights, kMillion); });
 }
 
@@ -286,11 +274,7 @@ std::vector<BarRecord> fractal_bars(int32_t centre) {
 
 template <bool kUp>
 void bm_fractal(benchmark::State& state) {
-    const auto fractal = kUp ? HOST_EXPORT(CheckUpFractal) : HOST_EXPORT(CheckDownFractal);
-    if (fractal == nullptr) {
-        state.SkipWithError("the fractal export is missing from the library");
-        return;
-    }
+    const auto fractal = kUp ? host::exports().check_up_fractal : host::exports().check_down_fractal;
     const int32_t depth = static_cast<int32_t>(state.range(0));
     constexpr int32_t kCentre = 64;
     const std::vector<BarRecord> bars = fractal_bars(kCentre);
@@ -306,11 +290,11 @@ void bm_fractal(benchmark::State& state) {
 // guard, through a function pointer as the export is.
 
 using UpFractal = int32_t (*)(const BarRecord*, int32_t, int32_t) noexcept;
-using FindLevel = int32_t (*)(double, double, const double*, int32_t) noexcept;
+using CheckLevelRoutine = int32_t (*)(double, double, const double*, int32_t) noexcept;
 
 void bm_up_fractal_unguarded(benchmark::State& state) {
     // Read through a volatile so that the compiler cannot inline the call.
-    static volatile UpFractal routine = tidemark::bars::up_fractal;
+    static volatile UpFractal routine = tidemark::bars::check_up_fractal;
     const UpFractal up = routine;
     const int32_t depth = static_cast<int32_t>(state.range(0));
     constexpr int32_t kCentre = 64;
@@ -326,11 +310,7 @@ void bm_up_fractal_unguarded(benchmark::State& state) {
 constexpr double kEightLevels[8] = {100.0, 100.5, 101.0, 101.5, 102.0, 102.5, 103.0, 103.5};
 
 void bm_check_level_eight(benchmark::State& state) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    if (check_level == nullptr) {
-        state.SkipWithError("CheckLevel is not exported by the library");
-        return;
-    }
+    const auto check_level = host::exports().check_level;
     for (auto _ : state) {
         int32_t found = check_level(0, 0, 150.0, 0.5, kEightLevels, 8);
         benchmark::DoNotOptimize(found);
@@ -338,8 +318,8 @@ void bm_check_level_eight(benchmark::State& state) {
 }
 
 void bm_check_level_eight_unguarded(benchmark::State& state) {
-    static volatile FindLevel routine = tidemark::levels::find_level;
-    const FindLevel find = routine;
+    static volatile CheckLevelRoutine routine = tidemark::levels::check_level;
+    const CheckLevelRoutine find = routine;
     for (auto _ : state) {
         int32_t found = find(150.0, 0.5, kEightLevels, 8);
         benchmark::DoNotOptimize(found);
@@ -347,13 +327,9 @@ void bm_check_level_eight_unguarded(benchmark::State& state) {
 }
 
 void bm_start_stop(benchmark::State& state) {
-    const auto create = HOST_EXPORT(CreateTimer);
-    const auto start = HOST_EXPORT(StartTimer);
-    const auto stop = HOST_EXPORT(StopTimer);
-    if (create == nullptr || start == nullptr || stop == nullptr) {
-        state.SkipWithError("a stopwatch export is missing from the library");
-        return;
-    }
+    const auto create = host::exports().create_timer;
+    const auto start = host::exports().start_timer;
+    const auto stop = host::exports().stop_timer;
     void* timer = create();
     if (timer == nullptr) {
         state.SkipWithError("CreateTimer returned null");
@@ -525,10 +501,7 @@ void register_all() {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    if (!host::library().loaded()) {
-        std::fprintf(stderr, "cannot load %s\n", host::library_path().c_str());
-        return 2;
-    }
+    host::exports();  // a library that cannot be used ends the run here, saying why
     register_all();
     Recorder recorder(isatty(fileno(stdout)) != 0);
     benchmark::RunSpecifiedBenchmarks(&recorder);

@@ -13,25 +13,22 @@
 
 #include <gtest/gtest.h>
 
-#include "host.h"
+#include "loader.h"
 #include "win32_process.h"
 
 namespace {
 
+using tidemark::loader::Exports;
+using tidemark::loader::Library;
 using win32_process::Figures;
 
-struct Exports {
-    decltype(&::Hlop) hlop;
-    decltype(&::CreateTimer) create;
-    decltype(&::StartTimer) start;
-    decltype(&::StopTimer) stop;
-};
-
-Exports resolve(const host::Library& library) {
-    return {reinterpret_cast<decltype(&::Hlop)>(library.symbol("Hlop")),
-            reinterpret_cast<decltype(&::CreateTimer)>(library.symbol("CreateTimer")),
-            reinterpret_cast<decltype(&::StartTimer)>(library.symbol("StartTimer")),
-            reinterpret_cast<decltype(&::StopTimer)>(library.symbol("StopTimer"))};
+// Loads the library the suite tests; false (with the reason on stderr) when
+// it cannot be loaded or lacks an export.
+bool open(Library& library) {
+    std::string error;
+    if (library.open(tidemark::loader::library_path(), error)) return true;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
 }
 
 // A merge with a known result and a whole stopwatch cycle; true when both
@@ -42,8 +39,8 @@ bool use(const Exports& e) {
     const int32_t tags[3] = {0, 0, 0};
     e.hlop(0, 0, prices, weights, tags, 3, 0.2, 1);
     const bool merged = prices[0] == 1.1 && prices[1] == 3.0 && prices[2] == 0.0 && weights[0] == 3;
-    void* timer = e.create();
-    const bool timed = timer != nullptr && e.start(timer) != 0 && e.stop(timer, 1) >= 0.0;
+    void* timer = e.create_timer();
+    const bool timed = timer != nullptr && e.start_timer(timer) != 0 && e.stop_timer(timer, 1) >= 0.0;
     return merged && timed;
 }
 
@@ -75,14 +72,13 @@ bool run_threads(int count, LPTHREAD_START_ROUTINE body, LPVOID argument) {
 
 // One cycle: load, two host threads use the exports, unload, and a thread
 // comes and goes while the DLL is not loaded. Returns false on any failure.
-bool load_use_unload(const std::string& path) {
+bool load_use_unload() {
     bool ok;
     {
-        const host::Library library(path);
-        if (!library.loaded()) return false;
-        const Exports e = resolve(library);
-        if (!e.hlop || !e.create || !e.start || !e.stop) return false;
-        ok = use(e) && run_threads(2, use_on_thread, const_cast<Exports*>(&e));
+        Library library;
+        if (!open(library)) return false;
+        Exports e = library.exports();
+        ok = use(e) && run_threads(2, use_on_thread, &e);
     }
     ok = ok && GetModuleHandleA("tidemark.dll") == nullptr;
     return ok && run_threads(1, idle_thread, nullptr);
@@ -92,7 +88,6 @@ bool load_use_unload(const std::string& path) {
 // process out of them near the 1,087th cycle (Wine has 1,088), and the
 // handles and memory it leaves behind add up where a few cycles hide them.
 TEST(Win32Host, ThousandsOfLoadsWithThreadsLeaveNothing) {
-    const std::string path = host::library_path();
     ASSERT_EQ(GetModuleHandleA("tidemark.dll"), nullptr) << "this host must start without the DLL";
     const Figures start = win32_process::figures();
     // The first cycles settle Wine's own caches (thread stacks, loader
@@ -101,10 +96,10 @@ TEST(Win32Host, ThousandsOfLoadsWithThreadsLeaveNothing) {
     constexpr int kCycles = 2000;
     int failed_at = -1;
     for (int i = 0; i < kSettle && failed_at < 0; ++i)
-        if (!load_use_unload(path)) failed_at = i;
+        if (!load_use_unload()) failed_at = i;
     const Figures settled = win32_process::figures();
     for (int i = kSettle; i < kCycles && failed_at < 0; ++i)
-        if (!load_use_unload(path)) failed_at = i;
+        if (!load_use_unload()) failed_at = i;
     const Figures end = win32_process::figures();
     EXPECT_EQ(failed_at, -1) << "cycle " << failed_at << " failed to load, use or unload the DLL";
     win32_process::print("2,000 load/use/unload cycles, 3 host threads each", start, end);
@@ -127,10 +122,9 @@ TEST(Win32Host, PreloadedMinGWRuntimeGetsCleanAllocationFailure) {
     ASSERT_NE(GetProcAddress(runtime, "_Unwind_RaiseException"), nullptr);
     const Figures before = win32_process::figures();
     {
-        const host::Library library(host::library_path());
-        ASSERT_TRUE(library.loaded());
-        const Exports e = resolve(library);
-        ASSERT_TRUE(e.hlop && e.create && e.start && e.stop);
+        Library library;
+        ASSERT_TRUE(open(library));
+        const Exports& e = library.exports();
         // Working storage for 100,000,000 levels (about 3.5 GB) fits a
         // 32-bit size but no 32-bit process, so the allocation itself
         // fails; for INT32_MAX levels the size does not even fit. Either
@@ -188,16 +182,15 @@ struct Hoard {
 // host frees its memory and the library works again. Nothing between the
 // exhaustion and the release may allocate (no test macros there).
 TEST(Win32Host, ExhaustedHeapGetsNullTimerAndUntouchedArrays) {
-    const host::Library library(host::library_path());
-    ASSERT_TRUE(library.loaded());
-    const Exports e = resolve(library);
-    ASSERT_TRUE(e.hlop && e.create && e.start && e.stop);
+    Library library;
+    ASSERT_TRUE(open(library));
+    const Exports& e = library.exports();
     ASSERT_TRUE(use(e));
     const Figures before = win32_process::figures();
 
     Hoard hoard;
     for (std::size_t size = std::size_t{64} << 20; size >= sizeof(void*); size /= 2) hoard.take_all(size);
-    void* timer = e.create();
+    void* timer = e.create_timer();
     double prices[3] = {3.0, 1.0, 1.1};
     int32_t weights[3] = {1, 1, 2};
     const int32_t tags[3] = {0, 0, 0};
@@ -211,7 +204,7 @@ TEST(Win32Host, ExhaustedHeapGetsNullTimerAndUntouchedArrays) {
     std::printf("[ heap     ] exhausted with %ld blocks, %llu bytes\n", blocks, bytes);
     EXPECT_EQ(probe, nullptr) << "the heap was not exhausted: the test proves nothing";
     EXPECT_EQ(timer, nullptr);
-    if (timer != nullptr) e.stop(timer, 1);
+    if (timer != nullptr) e.stop_timer(timer, 1);
     EXPECT_EQ(prices[0], 3.0);
     EXPECT_EQ(prices[1], 1.0);
     EXPECT_EQ(prices[2], 1.1);
