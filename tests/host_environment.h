@@ -21,13 +21,15 @@ struct Environment {
     uint16_t x87_control;  // only on 32-bit x86, where the x87 unit returns doubles
 };
 
-// Each row changes one thing a real host changes. MXCSR: exceptions
-// unmasked as development runtimes start programs, the three other rounding
+// The tidy host first, whose clear flags must stay clear; then each row
+// changes one thing a real host changes. MXCSR: exceptions unmasked as
+// development runtimes start programs, the three other rounding
 // modes, flush-to-zero with denormals-are-zero, every exception unmasked,
 // and every sticky flag already raised. x87 control words: invalid, zero
 // divide and overflow unmasked at extended or double precision, denormal
 // operand unmasked, single precision, rounding toward zero.
 constexpr Environment kTable[] = {
+    {"MXCSR 0x1f80: the default, no flag raised", kDefaultMxcsr, kDefaultX87},
     {"MXCSR 0x1900: invalid, zero divide, overflow unmasked", 0x1900, kDefaultX87},
     {"MXCSR 0x1d00: invalid, zero divide unmasked", 0x1d00, kDefaultX87},
     {"MXCSR 0x3f80: round down", 0x3f80, kDefaultX87},
