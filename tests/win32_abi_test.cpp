@@ -1,6 +1,8 @@
-// What only the 32-bit Windows DLL can get wrong: the export table, the
-// stdcall contract (callee pops its arguments, keeps EBX/ESI/EDI), stack
-// alignment at entry, and loading, unloading and host threads.
+// What only a Windows DLL can get wrong: the export table, the calling
+// convention (32-bit: stdcall, the callee pops its arguments and keeps
+// EBX/ESI/EDI at any stack alignment; x64: the Microsoft convention, the
+// callee keeps RBX, RBP, RDI, RSI, R12-R15, XMM6-XMM15 and RSP), and
+// loading, unloading and host threads.
 #include <windows.h>
 
 #include <algorithm>
@@ -27,7 +29,7 @@ using win32_probe::call_as_host;
 std::vector<std::string> exported_names(HMODULE module) {
     const auto* base = reinterpret_cast<const uint8_t*>(module);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
     std::vector<std::string> names;
     if (dir.VirtualAddress == 0) return names;
@@ -86,13 +88,13 @@ void check_level_case(uint32_t entry_offset) {
     const double levels[4] = {1.0000, 1.0010, 1.0012, 1.0012};
     Args args;
     args.i32(-9).i32(9).f64(1.0012).f64(0.0005).ptr(levels).i32(3);
-    EXPECT_EQ(call_as_host(host::exports().check_level, args, entry_offset, 32).eax, 1u);
+    EXPECT_EQ(call_as_host(host::exports().check_level, args, entry_offset, 32).i32(), 1);
     Args wider;
     wider.i32(0).i32(0).f64(1.0012).f64(0.0020).ptr(levels).i32(2);
-    EXPECT_EQ(call_as_host(host::exports().check_level, wider, entry_offset, 32).eax, 0u);
+    EXPECT_EQ(call_as_host(host::exports().check_level, wider, entry_offset, 32).i32(), 0);
     Args none;
     none.i32(0).i32(0).f64(5.0).f64(0.5).ptr(levels).i32(4);
-    EXPECT_EQ(call_as_host(host::exports().check_level, none, entry_offset, 32).eax, 0xffffffffu);
+    EXPECT_EQ(call_as_host(host::exports().check_level, none, entry_offset, 32).i32(), -1);
 }
 
 void resize_case(uint32_t entry_offset) {
@@ -107,34 +109,35 @@ void resize_case(uint32_t entry_offset) {
 }
 
 // The whole stopwatch life cycle through the probe. StopTimer's double must
-// come back in ST(0): a reading taken anywhere else would show up there as a
-// NaN (empty x87 stack) or as a stale value.
+// come back in ST(0) (32-bit) or XMM0 (x64): a reading taken anywhere else
+// would show up there as a NaN (empty x87 stack) or as a stale value. The
+// handle is a whole pointer.
 void stopwatch_case(uint32_t entry_offset) {
     const auto created = call_as_host(host::exports().create_timer, Args(), entry_offset, 0);
-    const uint32_t handle = created.eax;
-    ASSERT_NE(handle, 0u);
+    const void* handle = reinterpret_cast<const void*>(created.pointer());
+    ASSERT_NE(handle, nullptr);
     Args timer;
-    timer.i32(static_cast<int32_t>(handle));
-    EXPECT_NE(call_as_host(host::exports().start_timer, timer, entry_offset, 4).eax, 0u);
+    timer.ptr(handle);
+    EXPECT_NE(call_as_host(host::exports().start_timer, timer, entry_offset, 4).i32(), 0);
     Sleep(20);
     Args keep = timer;
     keep.i32(256);
-    const double first = call_as_host(host::exports().stop_timer, keep, entry_offset, 8, true).st0;
+    const double first = call_as_host(host::exports().stop_timer, keep, entry_offset, 8, true).real;
     EXPECT_TRUE(std::isfinite(first)) << first;
     EXPECT_GE(first, 0.015);
     EXPECT_LT(first, 5.0);
     Args release = timer;
     release.i32(1);
-    const double last = call_as_host(host::exports().stop_timer, release, entry_offset, 8, true).st0;
+    const double last = call_as_host(host::exports().stop_timer, release, entry_offset, 8, true).real;
     EXPECT_GE(last, first);
     EXPECT_LT(last, 5.0);
     // A null handle still pops its arguments and reads 0.0.
     Args null_timer;
     null_timer.ptr(nullptr).i32(1);
-    EXPECT_EQ(call_as_host(host::exports().stop_timer, null_timer, entry_offset, 8, true).st0, 0.0);
+    EXPECT_EQ(call_as_host(host::exports().stop_timer, null_timer, entry_offset, 8, true).real, 0.0);
     Args null_start;
     null_start.ptr(nullptr);
-    EXPECT_EQ(call_as_host(host::exports().start_timer, null_start, entry_offset, 4).eax, 0u);
+    EXPECT_EQ(call_as_host(host::exports().start_timer, null_start, entry_offset, 4).i32(), 0);
 }
 
 // Records start 4 bytes past an 8-aligned address, as a host's array may:
@@ -157,10 +160,10 @@ void fractal_case(decltype(&::CheckUpFractal) fractal, const std::vector<double>
     const BarBuffer bars = misaligned_bars(values, highs);
     Args args;
     args.i32(-1).i32(77).ptr(bars.data()).i32(3).i32(3);
-    EXPECT_EQ(call_as_host(fractal, args, entry_offset, 20).eax, 2u);
+    EXPECT_EQ(call_as_host(fractal, args, entry_offset, 20).i32(), 2);
     Args shallow;
     shallow.i32(0).i32(0).ptr(bars.data()).i32(1).i32(3);
-    EXPECT_EQ(call_as_host(fractal, shallow, entry_offset, 20).eax, 1u);
+    EXPECT_EQ(call_as_host(fractal, shallow, entry_offset, 20).i32(), 1);
 }
 
 void up_fractal_case(uint32_t entry_offset) {
@@ -180,10 +183,10 @@ const std::vector<AbiCase> kCases = {
     {"down fractal", down_fractal_case},
 };
 
-TEST(Win32Abi, EveryExportIsStdcallAtEveryStackOffset) {
+TEST(Win32Abi, EveryExportKeepsTheCallingConventionAtEveryStackOffset) {
     for (const AbiCase& c : kCases) {
-        for (uint32_t offset : {0u, 4u, 8u, 12u}) {
-            SCOPED_TRACE(std::string(c.name) + " entered with ESP % 16 == " + std::to_string(offset));
+        for (uint32_t offset : win32_probe::kEntryOffsets) {
+            SCOPED_TRACE(std::string(c.name) + " entered with SP % 16 == " + std::to_string(offset));
             c.run(offset);
         }
     }

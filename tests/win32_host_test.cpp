@@ -1,7 +1,9 @@
 // Hosts that are not tidy, each in a process of its own (ctest runs one test
 // per Wine process): one that loads and unloads the DLL thousands of times
 // with threads coming and going, one that already carries the MinGW runtime
-// DLLs, one whose heap is exhausted. Each must find the library working and
+// DLLs, one whose heap is exhausted (32-bit only: a 64-bit address space
+// cannot be exhausted on a shared machine), one whose C runtime refuses
+// every allocation to the library. Each must find the library working and
 // its own TLS slots, handles and memory where they were.
 #include <windows.h>
 
@@ -111,20 +113,81 @@ TEST(Win32Host, ThousandsOfLoadsWithThreadsLeaveNothing) {
         << "committed private " << settled.committed << " -> " << end.committed << " after settling";
 }
 
-// A host built with MinGW carries libgcc_s_dw2-1.dll (and the threads
-// runtime it needs). A DLL that registers its unwind tables with the host's
-// copy and throws bad_alloc inside its own nothrow allocation aborts here;
-// this one allocates with malloc and just leaves the arrays alone.
+// Makes every malloc of the loaded library fail, by pointing its import of
+// msvcrt's malloc at a function that answers null, until destroyed. The
+// host's own allocations are untouched.
+class RefusedAllocations {
+public:
+    explicit RefusedAllocations(HMODULE library) : slot_(malloc_slot(library)) {
+        if (slot_ != nullptr) original_ = exchange(slot_, reinterpret_cast<void*>(&refuse));
+    }
+    ~RefusedAllocations() {
+        if (slot_ != nullptr) exchange(slot_, original_);
+    }
+    RefusedAllocations(const RefusedAllocations&) = delete;
+    RefusedAllocations& operator=(const RefusedAllocations&) = delete;
+
+    bool active() const { return slot_ != nullptr; }
+    static long refused() { return refused_; }
+
+private:
+    static void* __cdecl refuse(std::size_t) {
+        ++refused_;
+        return nullptr;
+    }
+
+    // The import address table entry through which the library calls malloc.
+    static void** malloc_slot(HMODULE library) {
+        if (library == nullptr) return nullptr;
+        auto* base = reinterpret_cast<uint8_t*>(library);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+             dir.VirtualAddress != 0 && d->Name != 0; ++d) {
+            if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), "msvcrt.dll") != 0) continue;
+            const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+            for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+                const auto* by_name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), "malloc") == 0)
+                    return reinterpret_cast<void**>(&slots->u1.Function);
+            }
+        }
+        return nullptr;
+    }
+
+    static void* exchange(void** slot, void* value) {
+        DWORD protection = 0;
+        VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
+        void* old = *slot;
+        *slot = value;
+        VirtualProtect(slot, sizeof *slot, protection, &protection);
+        return old;
+    }
+
+    static inline long refused_ = 0;
+    void** slot_;
+    void* original_ = nullptr;
+};
+
+// A host built with MinGW carries libgcc (libgcc_s_dw2-1.dll on 32-bit x86,
+// libgcc_s_seh-1.dll on x64) and the threads runtime it needs. A DLL that
+// registers its unwind tables with the host's copy and throws bad_alloc
+// inside its own nothrow allocation aborts here; this one allocates with
+// malloc and just leaves the arrays alone.
 TEST(Win32Host, PreloadedMinGWRuntimeGetsCleanAllocationFailure) {
-    HMODULE runtime = LoadLibraryExA(TIDEMARK_HOST_RUNTIME_DIR "\\libgcc_s_dw2-1.dll", nullptr,
+    HMODULE runtime = LoadLibraryExA(TIDEMARK_HOST_RUNTIME_DIR "\\" TIDEMARK_HOST_LIBGCC, nullptr,
                                      LOAD_WITH_ALTERED_SEARCH_PATH);
-    ASSERT_NE(runtime, nullptr) << "cannot load " TIDEMARK_HOST_RUNTIME_DIR "\\libgcc_s_dw2-1.dll";
+    ASSERT_NE(runtime, nullptr) << "cannot load " TIDEMARK_HOST_RUNTIME_DIR "\\" TIDEMARK_HOST_LIBGCC;
     ASSERT_NE(GetProcAddress(runtime, "_Unwind_RaiseException"), nullptr);
     const Figures before = win32_process::figures();
     {
         Library library;
         ASSERT_TRUE(open(library));
         const Exports& e = library.exports();
+#if defined(__i386__)
         // Working storage for 100,000,000 levels (about 3.5 GB) fits a
         // 32-bit size but no 32-bit process, so the allocation itself
         // fails; for INT32_MAX levels the size does not even fit. Either
@@ -139,6 +202,24 @@ TEST(Win32Host, PreloadedMinGWRuntimeGetsCleanAllocationFailure) {
             EXPECT_TRUE(prices[0] == 2.0 && prices[1] == 1.0 && weights[0] == 1 && weights[1] == 2)
                 << count << " levels: the arrays were touched";
         }
+#else
+        // Any of those sizes may exist in a 64-bit address space, so the C
+        // runtime refuses the library's allocations instead.
+        {
+            const RefusedAllocations refused(GetModuleHandleA("tidemark.dll"));
+            ASSERT_TRUE(refused.active()) << "the library imports no malloc to refuse";
+            double prices[3] = {3.0, 1.0, 1.1};
+            int32_t weights[3] = {1, 1, 2};
+            const int32_t tags[3] = {0, 0, 0};
+            e.hlop(0, 0, prices, weights, tags, 3, 0.2, 1);
+            void* timer = e.create_timer();
+            EXPECT_EQ(RefusedAllocations::refused(), 2) << "Hlop and CreateTimer each ask for memory once";
+            EXPECT_TRUE(prices[0] == 3.0 && prices[1] == 1.0 && prices[2] == 1.1 && weights[0] == 1 &&
+                        weights[1] == 1 && weights[2] == 2)
+                << "the arrays were touched";
+            EXPECT_EQ(timer, nullptr);
+        }
+#endif
         EXPECT_TRUE(use(e)) << "the library does not work beside the MinGW runtime";
     }
     EXPECT_EQ(GetModuleHandleA("tidemark.dll"), nullptr);
@@ -150,6 +231,7 @@ TEST(Win32Host, PreloadedMinGWRuntimeGetsCleanAllocationFailure) {
     FreeLibrary(runtime);
 }
 
+#if defined(__i386__)
 // Blocks the host holds while its heap is exhausted, linked through their
 // own first bytes so that keeping them needs no memory.
 struct Hoard {
@@ -218,5 +300,7 @@ TEST(Win32Host, ExhaustedHeapGetsNullTimerAndUntouchedArrays) {
     EXPECT_EQ(after.handles, before.handles);
     EXPECT_LT(after.committed, before.committed + 256 * 1024);
 }
+
+#endif
 
 }  // namespace
