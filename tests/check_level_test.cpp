@@ -180,6 +180,7 @@ std::string random_lookup(differential::Rng& rng, const differential::Around& ar
     differential::call(around, [&] {
         got = host::exports().check_level(reserved1, reserved2, price, tolerance, levels, count);
     });
+    differential::record(got);
     if (got == want) return {};
     std::ostringstream difference;
     difference << "count " << count << " price " << price << " tolerance " << tolerance << ": got " << got

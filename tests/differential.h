@@ -6,6 +6,7 @@
 #ifndef TIDEMARK_TESTS_DIFFERENTIAL_H
 #define TIDEMARK_TESTS_DIFFERENTIAL_H
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -48,11 +49,28 @@ extern const Differential kResize;
 extern const Differential kFractals;  // CheckUpFractal and CheckDownFractal on the same bars
 inline const Differential* const kAll[] = {&kCheckLevel, &kHlop, &kResize, &kFractals};
 
+// Adds bytes of a library result to the digest of the run in progress (no
+// effect outside run()). Each case records what the library gave it, so that
+// a run's digest stands for every result bit: builds for different targets
+// must print the same digests, not merely agree with their own compiled
+// references.
+void record(const void* data, std::size_t size);
+template <class T>
+void record(const T& value) {
+    record(&value, sizeof value);
+}
+template <class T>
+void record_all(const T* values, std::size_t count) {
+    record(values, sizeof *values * count);
+}
+
 // Runs d's cases from d's seed: `cases` of them when above 0, else
 // TIDEMARK_RANDOM_CASES when set (for longer soak runs), else d.cases. Each
 // library call goes through `around`. Reports the first five differences as
-// test failures, stops there, and prints the count line. Returns the number
-// of differences.
+// test failures, stops there, and prints the count line with the digest of
+// the library's results. With TIDEMARK_DIGESTS set, also appends
+// "<what> <cases> <digest>" to the file it names. Returns the number of
+// differences.
 long run(const Differential& d, const Around& around = {}, long cases = 0);
 
 }  // namespace differential

@@ -166,6 +166,8 @@ std::string random_fractals(differential::Rng& rng, const differential::Around& 
     differential::call(around, [&] {
         got_down = host::exports().check_down_fractal(reserved1, reserved2, bars.data(), depth, shift);
     });
+    differential::record(got_up);
+    differential::record(got_down);
     if (got_up == want_up && got_down == want_down) return {};
     return "depth " + std::to_string(depth) + " shift " + std::to_string(shift) + " count " +
            std::to_string(count) + "\n up   got " + std::to_string(got_up) + " want " + std::to_string(want_up) +

@@ -238,6 +238,7 @@ std::string random_traced(differential::Rng& rng, const differential::Around& ar
     CapturingTrace trace;
     int32_t got = 0;
     differential::call(around, [&] { got = tidemark::bars::check_down_fractal(bars.data(), depth, reach, trace); });
+    differential::record(got);
     const int32_t want = reference::check_down_fractal(bars.data(), depth, reach);
     int left = -1;
     int right = -1;

@@ -153,6 +153,8 @@ std::string compare_with_reference(std::vector<double> prices, std::vector<int32
         host::exports().hlop(reserved1, reserved2, prices.data(), weights.data(), tags.data(), count, tolerance,
                              mode);
     });
+    differential::record_all(prices.data(), prices.size());
+    differential::record_all(weights.data(), weights.size());
     if (tags != tags_before) return "tags written";
     for (int32_t i = 0; i <= count; ++i) {
         if (!same_bits(prices[i], want_prices[i]) || weights[i] != want_weights[i]) {

@@ -135,6 +135,7 @@ std::string random_rescale(differential::Rng& rng, const differential::Around& a
     const auto reserved1 = static_cast<int32_t>(rng());
     const auto reserved2 = static_cast<int32_t>(rng());
     differential::call(around, [&] { host::exports().resize(reserved1, reserved2, span, at, count); });
+    differential::record_all(weights.data(), weights.size());
     if (weights == want) return {};
     return "span " + std::to_string(span) + " count " + std::to_string(count) + "\n got  " + show(weights) +
            "\n want " + show(want);

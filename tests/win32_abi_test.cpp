@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -24,6 +25,7 @@ namespace {
 
 using win32_probe::Args;
 using win32_probe::call_as_host;
+using win32_probe::Outcome;
 
 
 std::vector<std::string> exported_names(HMODULE module) {
@@ -191,6 +193,115 @@ TEST(Win32Abi, EveryExportKeepsTheCallingConventionAtEveryStackOffset) {
         }
     }
 }
+
+#if defined(__x86_64__)
+// A crash reporter's walk, from a fault deep inside an export out to the
+// host: each frame's return address and the non-volatile registers it saved
+// come from the library's unwind data (.pdata/.xdata). The walk ends when it
+// reaches the probe; the probe then resumes from the unwound state as if the
+// export had returned, and checks every non-volatile register and RSP, so
+// wrong unwind data shows up as a clobbered register or a crash.
+struct Walk {
+    bool armed = false;
+    uintptr_t library_begin = 0, library_end = 0, probe_begin = 0, probe_end = 0;
+    uintptr_t fault_at = 0;
+    int library_frames = 0;   // frames walked through inside tidemark.dll
+    int without_entry = 0;    // of which had no unwind data
+    bool reached_probe = false;
+};
+Walk walk;
+constexpr DWORD64 kResumed = 0x5eed5eed5eed5eedull;
+
+LONG CALLBACK walk_to_host(EXCEPTION_POINTERS* info) {
+    if (!walk.armed || info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
+        return EXCEPTION_CONTINUE_SEARCH;
+    walk.armed = false;
+    CONTEXT context = *info->ContextRecord;
+    walk.fault_at = context.Rip;
+    for (int depth = 0; depth < 32; ++depth) {
+        const uintptr_t rip = context.Rip;
+        if (rip >= walk.probe_begin && rip < walk.probe_end) {
+            walk.reached_probe = true;
+            break;
+        }
+        if (rip < walk.library_begin || rip >= walk.library_end) break;
+        ++walk.library_frames;
+        DWORD64 image = 0;
+        RUNTIME_FUNCTION* function = RtlLookupFunctionEntry(rip, &image, nullptr);
+        if (function == nullptr) {
+            ++walk.without_entry;
+            // What a walker assumes without unwind data: a leaf, its return
+            // address on top of the stack.
+            context.Rip = *reinterpret_cast<const DWORD64*>(context.Rsp);
+            context.Rsp += 8;
+            continue;
+        }
+        void* handler_data = nullptr;
+        DWORD64 frame = 0;
+        RtlVirtualUnwind(UNW_FLAG_NHANDLER, image, rip, function, &context, &handler_data, &frame, nullptr);
+    }
+    if (!walk.reached_probe) return EXCEPTION_CONTINUE_SEARCH;  // the process dies: the test fails
+    context.Rax = kResumed;
+    *info->ContextRecord = context;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+TEST(Win32Abi, EveryFaultingExportUnwindsToItsHost) {
+    const auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleA("tidemark.dll"));
+    ASSERT_NE(base, nullptr);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    walk.library_begin = reinterpret_cast<uintptr_t>(base);
+    walk.library_end = walk.library_begin + nt->OptionalHeader.SizeOfImage;
+    DWORD64 probe_image = 0;
+    const RUNTIME_FUNCTION* probe =
+        RtlLookupFunctionEntry(reinterpret_cast<DWORD64>(&win32_probe::tm_ms_x64_probe), &probe_image, nullptr);
+    ASSERT_NE(probe, nullptr) << "the probe itself has no unwind data";
+    walk.probe_begin = static_cast<uintptr_t>(probe_image + probe->BeginAddress);
+    walk.probe_end = static_cast<uintptr_t>(probe_image + probe->EndAddress);
+
+    // An address no process maps: every export that reads through its
+    // pointer faults there, inside the routine it forwards to.
+    const void* bad = reinterpret_cast<const void*>(uintptr_t{0x10});
+    const int32_t weights[3] = {1, 1, 1};
+    const int32_t tags[3] = {0, 0, 0};
+    struct Fault {
+        const char* name;
+        const void* fn;
+        Args args;
+        uint32_t arg_bytes;
+        bool returns_double;
+    };
+    const Fault faults[] = {
+        {"CheckLevel", reinterpret_cast<const void*>(host::exports().check_level),
+         Args().i32(0).i32(0).f64(1.0).f64(0.5).ptr(bad).i32(3), 32, false},
+        {"Hlop", reinterpret_cast<const void*>(host::exports().hlop),
+         Args().i32(0).i32(0).ptr(bad).ptr(weights).ptr(tags).i32(3).f64(0.5).i32(1), 36, false},
+        {"Resize", reinterpret_cast<const void*>(host::exports().resize),
+         Args().i32(0).i32(0).i32(11).ptr(bad).i32(3), 20, false},
+        {"CheckUpFractal", reinterpret_cast<const void*>(host::exports().check_up_fractal),
+         Args().i32(0).i32(0).ptr(bad).i32(3).i32(3), 20, false},
+        {"CheckDownFractal", reinterpret_cast<const void*>(host::exports().check_down_fractal),
+         Args().i32(0).i32(0).ptr(bad).i32(3).i32(3), 20, false},
+        {"StartTimer", reinterpret_cast<const void*>(host::exports().start_timer), Args().ptr(bad), 4, false},
+        {"StopTimer", reinterpret_cast<const void*>(host::exports().stop_timer), Args().ptr(bad).i32(0), 8, true},
+    };
+    void* handler = AddVectoredExceptionHandler(1, walk_to_host);
+    ASSERT_NE(handler, nullptr);
+    for (const Fault& f : faults) {
+        SCOPED_TRACE(f.name);
+        walk = Walk{true, walk.library_begin, walk.library_end, walk.probe_begin, walk.probe_end};
+        const Outcome out = call_as_host(f.fn, f.args, 8, f.arg_bytes, f.returns_double);
+        EXPECT_EQ(out.integer, kResumed) << "the export returned without faulting: the test proves nothing";
+        EXPECT_TRUE(walk.reached_probe);
+        EXPECT_GE(walk.library_frames, 1);
+        EXPECT_EQ(walk.without_entry, 0) << "a frame inside the library has no unwind data";
+        std::printf("[ unwind   ] %-16s fault at tidemark.dll+0x%llx, %d frame(s) in the library walked to the host\n",
+                    f.name, static_cast<unsigned long long>(walk.fault_at - walk.library_begin), walk.library_frames);
+    }
+    RemoveVectoredExceptionHandler(handler);
+}
+#endif
 
 DWORD WINAPI merge_on_thread(LPVOID entry) {
     const auto hlop = reinterpret_cast<decltype(&::Hlop)>(entry);
