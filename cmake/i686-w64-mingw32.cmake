@@ -13,7 +13,9 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TIDEMARK_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Packages also outside the MinGW root, so that a Windows build of tidemark
+# installed anywhere is found through CMAKE_PREFIX_PATH.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
 # Every floating-point operation rounds to double: x87 code would keep
 # intermediates in extended precision and change results.

@@ -1,31 +1,28 @@
 /*
  * Loading tidemark.dll at run time, as a charting host does: LoadLibraryA,
- * then GetProcAddress by the undecorated export name, then a call through a
- * pointer with the header's exact types and the stdcall convention (TM_CALL).
+ * then GetProcAddress by the undecorated export name, then a call through
+ * the header's function-pointer type (PFN_Hlop, ...), whose calling
+ * convention is stdcall on 32-bit Windows and the x64 one on 64-bit Windows.
  *
- * Build with a 32-bit Windows C compiler, tidemark.h beside this file:
- *   i686-w64-mingw32-gcc -msse2 -mfpmath=sse load_dll.c -o load_dll.exe
- *   cl /W4 load_dll.c
- * and run it with tidemark.dll in the same folder.
+ * Build for the DLL's width, with tidemark.h beside this file or on the
+ * include path:
+ *   i686-w64-mingw32-gcc -msse2 -mfpmath=sse load_dll.c -o load_dll.exe    (x86)
+ *   x86_64-w64-mingw32-gcc load_dll.c -o load_dll.exe                      (x64)
+ *   cl /W4 load_dll.c                                   (either, MSVC prompt)
+ * and run it with that tidemark.dll in the same folder.
  */
 #include <stdio.h>
 #include <windows.h>
 
 #include "tidemark.h"
 
-typedef void(TM_CALL* HlopFn)(int32_t reserved1, int32_t reserved2, double* prices,
-                              int32_t* weights, const int32_t* tags, int32_t count,
-                              double tolerance, int32_t mode);
-typedef int32_t(TM_CALL* CheckLevelFn)(int32_t reserved1, int32_t reserved2, double price,
-                                       double tolerance, const double* prices, int32_t count);
-
 int main(void) {
     double prices[3] = {1.0, 1.1, 3.0};
     int32_t weights[3] = {5, 2, 1};
     const int32_t tags[3] = {100, 101, 102};
     HMODULE dll = LoadLibraryA("tidemark.dll");
-    HlopFn hlop;
-    CheckLevelFn check_level;
+    PFN_Hlop hlop;
+    PFN_CheckLevel check_level;
     int32_t i, at;
 
     if (dll == NULL) {
@@ -34,8 +31,8 @@ int main(void) {
     }
     /* GetProcAddress returns a generic function pointer: cast it to the
        export's real type, calling convention included. */
-    hlop = (HlopFn)(void (*)(void))GetProcAddress(dll, "Hlop");
-    check_level = (CheckLevelFn)(void (*)(void))GetProcAddress(dll, "CheckLevel");
+    hlop = (PFN_Hlop)(void (*)(void))GetProcAddress(dll, "Hlop");
+    check_level = (PFN_CheckLevel)(void (*)(void))GetProcAddress(dll, "CheckLevel");
     if (hlop == NULL || check_level == NULL) {
         fprintf(stderr, "tidemark.dll lacks Hlop or CheckLevel\n");
         FreeLibrary(dll);

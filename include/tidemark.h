@@ -1,10 +1,11 @@
 /*
  * tidemark: numeric routines for the technical analysis of price charts.
  *
- * The product is tidemark.dll, a 32-bit Windows DLL whose exports use the
- * stdcall convention and undecorated names. The same sources build a native
- * shared library (libtidemark.so) with the same export names and the default
- * calling convention.
+ * The product is tidemark.dll, for 32-bit Windows (exports in the stdcall
+ * convention) and for 64-bit Windows (the Microsoft x64 convention), with the
+ * same undecorated export names and argument lists on both. The same sources
+ * build a native shared library (libtidemark.so) with the same export names
+ * and the default calling convention.
  *
  * Every array belongs to the caller; the library never keeps a pointer to one
  * after a call returns. Pointers and counts are not validated: each function's
@@ -100,6 +101,26 @@ TM_API int32_t TM_CALL StartTimer(void* timer);
  * release frees the stopwatch after the reading. A null handle reads 0.0.
  */
 TM_API double TM_CALL StopTimer(void* timer, int32_t release);
+
+/*
+ * The type of each export, for hosts that load the DLL at run time and look
+ * the exports up by name (GetProcAddress, dlsym): cast the address to the
+ * export's type, calling convention included, e.g.
+ *   PFN_Hlop hlop = (PFN_Hlop)(void (*)(void))GetProcAddress(dll, "Hlop");
+ */
+typedef int32_t(TM_CALL* PFN_CheckLevel)(int32_t reserved1, int32_t reserved2, double price,
+                                         double tolerance, const double* prices, int32_t count);
+typedef void(TM_CALL* PFN_Hlop)(int32_t reserved1, int32_t reserved2, double* prices, int32_t* weights,
+                                const int32_t* tags, int32_t count, double tolerance, int32_t mode);
+typedef int32_t(TM_CALL* PFN_CheckUpFractal)(int32_t reserved1, int32_t reserved2, const BarRecord* bars,
+                                             int32_t depth, int32_t shift);
+typedef int32_t(TM_CALL* PFN_CheckDownFractal)(int32_t reserved1, int32_t reserved2, const BarRecord* bars,
+                                               int32_t depth, int32_t shift);
+typedef void(TM_CALL* PFN_Resize)(int32_t reserved1, int32_t reserved2, int32_t span, int32_t* weights,
+                                  int32_t count);
+typedef void*(TM_CALL* PFN_CreateTimer)(void);
+typedef int32_t(TM_CALL* PFN_StartTimer)(void* timer);
+typedef double(TM_CALL* PFN_StopTimer)(void* timer, int32_t release);
 
 #ifdef __cplusplus
 }

@@ -19,6 +19,8 @@ tm_missing_for() {
         cross)
             command -v i686-w64-mingw32-g++-posix >/dev/null || echo g++-mingw-w64-i686
             command -v i686-w64-mingw32-objdump >/dev/null || echo binutils-mingw-w64-i686
+            command -v x86_64-w64-mingw32-g++-posix >/dev/null || echo g++-mingw-w64-x86-64
+            command -v x86_64-w64-mingw32-objdump >/dev/null || echo binutils-mingw-w64-x86-64
             ;;
         bench)
             [ -f /usr/include/benchmark/benchmark.h ] || echo libbenchmark-dev
@@ -38,9 +40,16 @@ tm_missing_for() {
         wine)
             command -v wine >/dev/null || echo wine
             tm_have_pkg wine32:i386 || echo wine32:i386
+            # 64-bit programs; `wine` runs both kinds once it is there.
+            tm_have_pkg wine64 || echo wine64
             ;;
         package)
             command -v zip >/dev/null || echo zip
+            command -v unzip >/dev/null || echo unzip
+            # The MSVC-style import libraries, and the host that tests them.
+            command -v llvm-dlltool >/dev/null || echo llvm
+            command -v lld-link >/dev/null || echo lld
+            command -v clang >/dev/null || echo clang
             ;;
         *) echo "tm_require: unknown group $1" >&2; return 1 ;;
     esac

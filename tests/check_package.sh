@@ -9,10 +9,10 @@ work=$build/package-check
 rm -rf "$work"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 if [ $# -ge 5 ]; then
-    # The cross toolchain re-roots search prefixes under the MinGW root, so
-    # point straight at the installed package config.
+    # The three steps the README gives for a cross build: install with
+    # --prefix, point CMAKE_PREFIX_PATH at it, put the DLL beside the program.
     cmake -S "$src/tests/consumer" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$3" \
-        -Dtidemark_DIR="$work/prefix/lib/cmake/tidemark" >/dev/null
+        -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
     cmake --build "$work/build" >/dev/null
     cp "$work/prefix/bin/tidemark.dll" "$work/build/"
     "$4" "$5" "$work/build/consumer.exe"

@@ -16,6 +16,6 @@ int main(void) {
                (int)weights[1], prices[2], (int)weights[2]);
         return 1;
     }
-    printf("find_package(tidemark) works: Hlop merged 2.0 and 2.1 into %.3f\n", prices[0]);
+    printf("linked against tidemark: Hlop merged 2.0 and 2.1 into %.3f\n", prices[0]);
     return 0;
 }

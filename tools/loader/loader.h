@@ -5,6 +5,7 @@
 #define TIDEMARK_LOADER_H
 
 #include <string>
+#include <type_traits>
 
 #include "tidemark.h"
 
@@ -28,6 +29,13 @@ struct Exports {
     TIDEMARK_EXPORT_TABLE(TIDEMARK_EXPORT_MEMBER)
 #undef TIDEMARK_EXPORT_MEMBER
 };
+
+// The header's function-pointer types, which GetProcAddress hosts use, are
+// exactly the declarations' types.
+#define TIDEMARK_EXPORT_PFN_MATCHES(name, member) \
+    static_assert(std::is_same_v<decltype(&::name), PFN_##name>, "PFN_" #name " differs from " #name);
+TIDEMARK_EXPORT_TABLE(TIDEMARK_EXPORT_PFN_MATCHES)
+#undef TIDEMARK_EXPORT_PFN_MATCHES
 
 // The exports' names in table order.
 #define TIDEMARK_EXPORT_NAME(name, member) #name,
