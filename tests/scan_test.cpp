@@ -420,6 +420,35 @@ TEST(ScanInput, Timestamps) {
     }
 }
 
+// Prices read bit for bit as strtod reads them, in every spelling: short
+// ones take a fast path, long ones and exponents the full conversion.
+TEST(ScanInput, NumbersReadAsStrtodReadsThem) {
+    std::mt19937 rng(314159);
+    const auto digits = [&](int n) {
+        std::string d;
+        for (int i = 0; i < n; ++i) d += static_cast<char>('0' + rng() % 10);
+        return d;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        std::string text = round % 5 == 0 ? "-" : round % 7 == 0 ? "+" : "";
+        const int whole = static_cast<int>(rng() % 13), fraction = static_cast<int>(rng() % 13);
+        text += digits(whole);
+        if (fraction > 0 || rng() % 4 == 0) text += "." + digits(fraction);
+        if (whole + fraction == 0) text += "7";
+        if (rng() % 10 == 0) text += "e" + std::to_string(static_cast<int>(rng() % 40) - 20);
+        const bool comma = rng() % 3 == 0;
+        std::string field = text;
+        if (comma) std::replace(field.begin(), field.end(), '.', ',');
+        const char sep = comma ? ';' : ',';
+        const std::string row = std::string("2020-01-02") + sep + field + sep + field + sep + field + sep + field + "\n";
+        BarSeries s;
+        ReadError error;
+        ASSERT_TRUE(parse_bars("n.csv", row, s, error)) << row << error.text();
+        const double want = std::strtod(text.c_str(), nullptr);
+        ASSERT_EQ(std::memcmp(&s.bars[0].close, &want, sizeof want), 0) << text << " read as " << exact(s.bars[0].close);
+    }
+}
+
 // Whatever bytes a file holds, the reader either accepts it or gives one line
 // naming the file, and never reads out of bounds (the sanitizer build runs
 // this too).

@@ -130,9 +130,11 @@ Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& se
     for (int32_t k = 0; k < levels; ++k) a.levels.push_back({prices[k], weights[k], rescaled[k], 0});
     std::vector<const Fractal*> sorted;
     for (const Fractal& f : a.fractals) sorted.push_back(&f);
-    // Stable, as the merge's own sort is, so equal prices keep their order.
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const Fractal* x, const Fractal* y) { return x->price < y->price; });
+    // Equal prices keep their bar order, as in the merge's own stable sort
+    // (the pointers run in bar order).
+    std::sort(sorted.begin(), sorted.end(), [](const Fractal* x, const Fractal* y) {
+        return x->price < y->price || (x->price == y->price && x < y);
+    });
     a.counts_exact = (settings.mode == 1 || settings.mode == 2) && count_by_weight(sorted, a.levels);
     if (!a.counts_exact) count_by_nearness(a.fractals, a.levels);
     if (progress) progress("merging", 1.0);

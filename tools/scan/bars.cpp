@@ -187,8 +187,7 @@ const char* split(std::string_view line, char separator, std::vector<std::string
             if (pos < n && line[pos] != separator) return "text follows a quoted field before the separator";
         } else {
             const std::size_t start = pos;
-            const void* hit = pos < n ? std::memchr(line.data() + pos, separator, n - pos) : nullptr;
-            pos = hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - line.data()) : n;
+            while (pos < n && line[pos] != separator) ++pos;  // fields are short: no memchr call
             fields.push_back(trimmed(line.substr(start, pos - start), separator));
         }
         if (pos >= n) return nullptr;
@@ -196,11 +195,39 @@ const char* split(std::string_view line, char separator, std::vector<std::string
     }
 }
 
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 // A plain decimal number: from_chars reads it exactly as strtod would, but
 // strtod would also skip leading control characters and take hexadecimal,
 // "nan" and "inf". With decimal_comma, one "," stands for the point.
 bool parse_number(std::string_view s, bool decimal_comma, double& value) {
     if (s.empty() || s.size() > 400) return false;
+    // Most prices have at most 15 digits and no exponent: the digits are then
+    // an exact integer below 2^53 and 10^k is exact, so one division rounds
+    // to the same double as a full conversion.
+    {
+        std::size_t i = s[0] == '-' || s[0] == '+' ? 1 : 0;
+        uint64_t mantissa = 0;
+        int digit_count = 0, decimals = 0;
+        bool point = false;
+        for (; i < s.size() && digit_count <= 15; ++i) {
+            const char c = s[i];
+            if (is_digit(c)) {
+                mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+                ++digit_count;
+                decimals += point ? 1 : 0;
+            } else if (!point && (c == '.' || (c == ',' && decimal_comma))) {
+                point = true;
+            } else {
+                break;
+            }
+        }
+        if (i == s.size() && digit_count > 0 && digit_count <= 15) {
+            value = static_cast<double>(mantissa) / kPowersOfTen[decimals];
+            if (s[0] == '-') value = -value;
+            return true;
+        }
+    }
     char buffer[401];
     bool comma = false, point = false;
     for (std::size_t i = 0; i < s.size(); ++i) {
