@@ -21,7 +21,7 @@
 #include "cli.h"
 #include "files.h"
 #include "format.h"
-#include "library.h"
+#include "loader.h"
 #include "report.h"
 #include "svg.h"
 #include "xml_check.h"
@@ -32,10 +32,7 @@ using Json = nlohmann::json;
 
 namespace {
 
-std::string library_file() {
-    if (const char* from_env = std::getenv("TIDEMARK_LIBRARY")) return from_env;
-    return TIDEMARK_LIBRARY_DEFAULT;
-}
+std::string library_file() { return tidemark::loader::library_path(); }
 
 // Files by UTF-8 name, as the host opens them.
 std::string slurp(const std::string& path) {
@@ -115,7 +112,7 @@ protected:
 
     // Runs the whole host in-process against the library under test.
     Outcome scan(std::vector<std::string> args) const {
-        args.insert(args.begin(), {"tidemark-scan", "--library", library_file()});
+        args.insert(args.begin(), {"tidemark-scan", "--library", tidemark::loader::library_path()});
         std::vector<const char*> argv;
         for (const std::string& a : args) argv.push_back(a.c_str());
         const std::string out_path = path("stdout.txt"), err_path = path("stderr.txt");
@@ -558,7 +555,7 @@ protected:
         std::string error;
         ASSERT_TRUE(library_.open(library_file(), error)) << error;
     }
-    static const Exports& lib() { return library_.exports(); }
+    static const tidemark::loader::Exports& lib() { return library_.exports(); }
     static BarSeries series_of(const std::string& csv) {
         BarSeries s;
         ReadError error;
@@ -567,9 +564,9 @@ protected:
     }
 
 private:
-    static Library library_;
+    static tidemark::loader::Library library_;
 };
-Library ScanWorkflow::library_;
+tidemark::loader::Library ScanWorkflow::library_;
 
 // The workflow's results hold together: the merged levels are the fractals'
 // prices, spaced more than the tolerance apart, every fractal is counted

@@ -58,7 +58,7 @@ void count_by_nearness(const std::vector<Fractal>& fractals, std::vector<Level>&
     }
 }
 
-Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& settings,
+Analysis analyse(const loader::Exports& lib, const BarSeries& series, const Settings& settings,
                  const Progress& progress) {
     Analysis a;
     a.settings = settings;

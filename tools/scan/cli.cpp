@@ -23,7 +23,7 @@
 #include "bars.h"
 #include "files.h"
 #include "format.h"
-#include "library.h"
+#include "loader.h"
 #include "report.h"
 #include "sample.h"
 #include "screen.h"
@@ -220,7 +220,7 @@ bool chart_target_ok(const std::string& svg, const std::string& input, std::stri
     return true;
 }
 
-int screen(const Options& o, const Exports& lib, std::FILE* out, std::FILE* err) {
+int screen(const Options& o, const loader::Exports& lib, std::FILE* out, std::FILE* err) {
     std::vector<std::string> files;
     std::vector<ScreenEntry> unlisted;
     for (const std::string& input : o.inputs) {
@@ -260,7 +260,7 @@ int screen(const Options& o, const Exports& lib, std::FILE* out, std::FILE* err)
     return failed ? kBadInput : kOk;
 }
 
-int single(const Options& o, const Exports& lib, const std::string& library_path, std::FILE* out,
+int single(const Options& o, const loader::Exports& lib, const std::string& library_path, std::FILE* out,
            std::FILE* err) {
     Run run;
     run.library = library_path;
@@ -363,9 +363,9 @@ int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     if (screening && stdin_input) return usage("- (standard input) cannot be part of a screen of several files");
     if (screening && !o.svg.empty()) return usage("--svg draws the chart of one file, not of a screen");
 
-    const std::string library_path = o.library.empty() ? default_library_path() : o.library;
+    const std::string library_path = o.library.empty() ? loader::library_path() : o.library;
     // Every export is resolved before any work, as a host does at start.
-    Library library;
+    loader::Library library;
     if (!library.open(library_path, why)) {
         std::fprintf(err, "tidemark-scan: %s\n", why.c_str());
         if (o.json) {

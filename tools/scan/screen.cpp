@@ -9,7 +9,7 @@
 namespace tidemark::scan {
 namespace {
 
-ScreenEntry screen_file(const Exports& lib, const std::string& file, const Settings& settings,
+ScreenEntry screen_file(const loader::Exports& lib, const std::string& file, const Settings& settings,
                         const Window& window) {
     ScreenEntry entry;
     entry.file = file;
@@ -29,7 +29,7 @@ ScreenEntry screen_file(const Exports& lib, const std::string& file, const Setti
 
 }  // namespace
 
-std::vector<ScreenEntry> run_screen(const Exports& lib, const std::vector<std::string>& files,
+std::vector<ScreenEntry> run_screen(const loader::Exports& lib, const std::vector<std::string>& files,
                                     const Settings& settings, const Window& window,
                                     const ScreenProgress& progress) {
     std::vector<ScreenEntry> entries(files.size());

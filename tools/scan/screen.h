@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analysis.h"
-#include "library.h"
+#include "loader.h"
 #include "report.h"
 
 namespace tidemark::scan {
@@ -19,7 +19,7 @@ using ScreenProgress = std::function<void(std::size_t done, std::size_t total)>;
 // One entry per file, in screen order (see screen_order; the files that
 // failed last, by name). A file that cannot be read or analysed is an entry
 // with its error; the others go on.
-std::vector<ScreenEntry> run_screen(const Exports& lib, const std::vector<std::string>& files,
+std::vector<ScreenEntry> run_screen(const loader::Exports& lib, const std::vector<std::string>& files,
                                     const Settings& settings, const Window& window,
                                     const ScreenProgress& progress = nullptr);
 
