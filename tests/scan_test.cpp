@@ -981,7 +981,8 @@ TEST_F(Scan, ChartAxesAndLabels) {
     ASSERT_EQ(scan({path("bars.csv"), "--svg", path("intraday.svg")}).status, kOk);
     EXPECT_EQ(count_of(slurp(path("intraday.svg")), "\">2020-01-02 1"), 2u);
 
-    // Many levels: the chart keeps the heaviest that fit; --levels N draws N.
+    // Many levels: the chart keeps the heaviest, apart enough to tell them
+    // from each other; --levels N draws the N heaviest.
     std::mt19937 rng(7);
     std::vector<std::vector<double>> rows;
     double price = 1000;
@@ -995,9 +996,26 @@ TEST_F(Scan, ChartAxesAndLabels) {
     ASSERT_EQ(many.status, kOk) << many.err;
     ASSERT_GT(parsed(many.out)["level_count"].get<std::size_t>(), kLevelsThatFit);
     const std::string svg = slurp(path("long.svg"));
-    EXPECT_EQ(count_of(svg, "<title>level "), kLevelsThatFit);
-    EXPECT_TRUE(has(svg, ">the " + std::to_string(kLevelsThatFit) + " heaviest of "));
+    const std::size_t drawn = count_of(svg, "<title>level ");
+    EXPECT_LE(drawn, kLevelsThatFit);
+    EXPECT_GE(drawn, 20u);
+    EXPECT_TRUE(has(svg, ", the " + std::to_string(drawn) + " heaviest drawn, 6 px apart;")) << svg.substr(0, 1000);
     EXPECT_LT(svg.size(), 300000u);
+    // No two drawn levels closer than kLevelGap; the heaviest level is drawn.
+    std::vector<double> ys;
+    for (std::size_t at = svg.find("\"><title>level "); at != std::string::npos;
+         at = svg.find("\"><title>level ", at + 1))
+        ys.push_back(std::strtod(svg.c_str() + svg.rfind(" y1=\"", at) + 5, nullptr));
+    ASSERT_EQ(ys.size(), drawn);
+    std::sort(ys.begin(), ys.end());
+    for (std::size_t i = 1; i < ys.size(); ++i) EXPECT_GE(ys[i] - ys[i - 1], kLevelGap - 0.1) << ys[i];
+    const Json long_json = parsed(many.out);
+    int heaviest = 0;
+    for (const Json& level : long_json["levels"]) heaviest = std::max(heaviest, level["merged_weight"].get<int>());
+    std::size_t heaviest_index = 0;
+    for (const Json& level : long_json["levels"])
+        if (level["merged_weight"] == heaviest) heaviest_index = level["index"];
+    EXPECT_TRUE(has(svg, "<title>level " + std::to_string(heaviest_index) + ": "));
     ASSERT_EQ(scan({path("long.csv"), "--svg", path("long.svg"), "--levels", "3"}).status, kOk);
     EXPECT_EQ(count_of(slurp(path("long.svg")), "<title>level "), 3u);
 }

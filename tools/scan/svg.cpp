@@ -84,6 +84,29 @@ struct Frame {
     double x_of_bar(std::size_t i) const { return x_of_candle(i / per_candle); }
 };
 
+// Heavy levels crowd where the price dwelt: beyond what fits, a level close
+// to a heavier one adds a line but no information.
+std::vector<std::size_t> levels_to_draw(const Frame& f) {
+    const Analysis& a = f.a;
+    if (f.run.levels_listed > 0) return heaviest_levels(a, f.run.levels_listed);
+    if (a.levels.size() <= kLevelsThatFit) return heaviest_levels(a, 0);
+    std::vector<std::size_t> order = heaviest_levels(a, 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+        return a.levels[x].merged_weight > a.levels[y].merged_weight;
+    });
+    std::vector<std::size_t> kept;
+    for (std::size_t k : order) {
+        const double y = f.y(a.levels[k].price);
+        if (std::any_of(kept.begin(), kept.end(),
+                        [&](std::size_t j) { return std::fabs(f.y(a.levels[j].price) - y) < kLevelGap; }))
+            continue;
+        kept.push_back(k);
+        if (kept.size() == kLevelsThatFit) break;
+    }
+    std::sort(kept.begin(), kept.end());
+    return kept;
+}
+
 Frame frame_of(const Run& run) {
     Frame f(run);
     const std::vector<Bar>& bars = f.bars;
@@ -124,8 +147,7 @@ Frame frame_of(const Run& run) {
     f.lo = std::max(-DBL_MAX, lo - pad);
     f.hi = std::min(DBL_MAX, hi + pad);
 
-    const Analysis& a = run.analysis;
-    f.levels = heaviest_levels(a, run.levels_listed > 0 ? run.levels_listed : kLevelsThatFit);
+    f.levels = levels_to_draw(f);
     return f;
 }
 
@@ -137,14 +159,15 @@ void draw_title(std::string& s, const Frame& f) {
     s += "<text x=\"" + num(kLeft) + "\" y=\"22\" font-size=\"15\" font-weight=\"bold\" fill=\"#212529\">" +
          escape(name) + ": " + std::to_string(f.bars.size()) + (intraday ? " bars, " : " daily bars, ") +
          time_text(f.bars.front().time, intraday) + " to " + time_text(f.bars.back().time, intraday) + "</text>\n";
-    const std::string drawn = f.levels.size() < a.levels.size()
-                                  ? "the " + std::to_string(f.levels.size()) + " heaviest of " +
-                                        std::to_string(a.levels.size()) + " levels"
-                                  : std::to_string(a.levels.size()) + " levels";
-    s += "<text x=\"" + num(kLeft) + "\" y=\"40\" fill=\"#495057\">" + drawn + " merged from " +
-         std::to_string(a.fractals.size()) + " fractals (depth " + std::to_string(a.settings.depth) +
-         ", Hlop mode " + std::to_string(a.settings.mode) + ", tolerance " + price_text(a.tolerance, f.style) +
-         "); line thickness shows the weight after Resize, span " + std::to_string(a.settings.span) +
+    std::string drawn;
+    if (f.levels.size() < a.levels.size())
+        drawn = ", the " + std::to_string(f.levels.size()) + " heaviest drawn" +
+                (f.run.levels_listed > 0 ? "" : ", " + fixed(kLevelGap, 0) + " px apart");
+    s += "<text x=\"" + num(kLeft) + "\" y=\"40\" fill=\"#495057\">" + std::to_string(a.levels.size()) +
+         " levels merged from " + std::to_string(a.fractals.size()) + " fractals (depth " +
+         std::to_string(a.settings.depth) + ", Hlop mode " + std::to_string(a.settings.mode) + ", tolerance " +
+         price_text(a.tolerance, f.style) + ")" + drawn + "; thickness shows the weight after Resize, span " +
+         std::to_string(a.settings.span) +
          (f.per_candle > 1 ? "; one candle per " + std::to_string(f.per_candle) + " bars" : "") + "</text>\n";
 
     // The legend, and on the same row, clear of the candles, where the last

@@ -10,9 +10,11 @@
 
 namespace tidemark::scan {
 
-// Levels drawn when the caller does not choose (--levels): a line every 7
-// pixels of the plot at most; beyond that the heaviest are kept.
+// Levels drawn when the caller does not choose (--levels): all of them when
+// there are at most kLevelsThatFit, else the heaviest first, each at least
+// kLevelGap pixels from those already kept, up to kLevelsThatFit.
 constexpr std::size_t kLevelsThatFit = 80;
+constexpr double kLevelGap = 6;
 
 // Candlesticks (grouped when there are more bars than room), fractal marks,
 // the merged levels as lines whose thickness shows their weight, the last
