@@ -128,6 +128,10 @@ Analysis analyse(const loader::Exports& lib, const BarSeries& series, const Sett
     }
 
     for (int32_t k = 0; k < levels; ++k) a.levels.push_back({prices[k], weights[k], rescaled[k], 0});
+    if (!settings.count_fractals) {
+        if (progress) progress("merging", 1.0);
+        return a;
+    }
     std::vector<const Fractal*> sorted;
     for (const Fractal& f : a.fractals) sorted.push_back(&f);
     // Equal prices keep their bar order, as in the merge's own stable sort

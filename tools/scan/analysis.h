@@ -20,6 +20,9 @@ struct Settings {
     double tolerance = -1;  // below 0: kToleranceShare of the mean bar range
     int32_t mode = 1;
     int32_t span = 11;
+    // Count the fractals that fed each level (Level::fractals); a screen,
+    // which shows none, saves the sort this takes.
+    bool count_fractals = true;
 };
 
 // The default tolerance as a share of the mean bar range (high - low).

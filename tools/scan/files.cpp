@@ -79,10 +79,19 @@ bool read_file(const std::string& path, std::string& content, std::string& error
         error = "cannot open: " + why(errno);
         return false;
     }
+    // Straight into the string at its full size; a file that grew meanwhile
+    // is read on to its end.
     std::error_code ec;
     const auto size = fs::file_size(path_of(path), ec);
-    if (!ec) content.reserve(static_cast<std::size_t>(size));
-    const bool ok = read_stream(file, content, error);
+    content.clear();
+    if (!ec && size > 0) {
+        content.resize(static_cast<std::size_t>(size));
+        content.resize(std::fread(content.data(), 1, content.size(), file));
+    }
+    std::string rest;
+    const bool ok = std::ferror(file) == 0 && read_stream(file, rest, error);
+    if (std::ferror(file) != 0 && error.empty()) error = "cannot read: " + why(errno);
+    content += rest;
     std::fclose(file);
     return ok;
 }

@@ -20,7 +20,9 @@ ScreenEntry screen_file(const loader::Exports& lib, const std::string& file, con
         entry.error = ReadError{file, 0, "none of its " + std::to_string(in_file) + " bars is in the window"};
         return entry;
     }
-    const Analysis analysis = analyse(lib, series, settings);
+    Settings quick = settings;
+    quick.count_fractals = false;  // a row shows no fractal counts
+    const Analysis analysis = analyse(lib, series, quick);
     entry.row = screen_row(series, analysis);
     entry.mean_range = analysis.mean_range;
     entry.ok = true;
