@@ -1171,6 +1171,27 @@ TEST_F(Scan, ScreenOfManyFiles) {
     EXPECT_TRUE(has(t.out, path("empty") + ": the folder holds no *.csv files")) << t.out;
     EXPECT_TRUE(has(t.out, "error: " + path("missing.csv") + ": cannot open: ")) << t.out;
 
+    // Names in any script line up in the table, wide characters taking two
+    // columns.
+    fs::create_directories(fs::u8path(path("names")));
+    for (const char* name : {"données.csv", "株価.csv", "plain.csv"}) spit(joined(path("names"), name), kGood);
+    const Outcome table = scan({path("names")});
+    ASSERT_EQ(table.status, kOk) << table.err;
+    // Where the bars column ends, in terminal columns, on the header and on
+    // each row (5 bars, the last on 2020-01-08).
+    std::set<std::size_t> ends;
+    for (const char* name : {"données.csv", "株価.csv", "plain.csv", "\n  file "}) {
+        const std::size_t at = table.out.find(name);
+        ASSERT_NE(at, std::string::npos) << name;
+        const bool header = name[0] == '\n';
+        const std::size_t start = header ? at + 1 : table.out.rfind('\n', at) + 1;
+        const std::size_t end = header ? table.out.find("bars", at) + 4 : table.out.find("5  2020-01-08", at) + 1;
+        ends.insert(display_width(table.out.substr(start, end - start)));
+    }
+    EXPECT_EQ(ends.size(), 1u) << table.out;
+    EXPECT_EQ(display_width("株価.csv"), 8u);
+    EXPECT_EQ(display_width("données.csv"), 11u);
+
     const Outcome bad = scan({path("screen"), "--svg", path("x.svg")});
     EXPECT_EQ(bad.status, kBadUsage);
     EXPECT_EQ(bad.err, "tidemark-scan: --svg draws the chart of one file, not of a screen (try --help)\n");

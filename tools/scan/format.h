@@ -3,6 +3,7 @@
 #ifndef TIDEMARK_SCAN_FORMAT_H
 #define TIDEMARK_SCAN_FORMAT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -47,6 +48,14 @@ std::string time_text(int64_t seconds, bool intraday);
 
 // "1.234 ms".
 std::string milliseconds(double seconds);
+
+// Terminal columns a UTF-8 text takes: one per character, two for the wide
+// East Asian ones (株価.csv takes 8).
+std::size_t display_width(const std::string& text);
+
+// text padded with spaces to width columns, on the right (left-aligned) or
+// on the left.
+std::string padded(const std::string& text, std::size_t width, bool left_aligned);
 
 }  // namespace tidemark::scan
 

@@ -100,14 +100,13 @@ void write_levels(std::FILE* out, const Run& run, const PriceStyle& style) {
                                 : "how many fractals lie nearer this level than any other");
 }
 
-// Column widths that fit every row, for a table printed with %-*s / %*s.
+// Column widths that fit every row, in terminal columns.
 struct Table {
     std::vector<std::vector<std::string>> rows;
-    std::vector<int> widths;
+    std::vector<std::size_t> widths;
     void add(std::vector<std::string> row) {
         widths.resize(std::max(widths.size(), row.size()), 0);
-        for (std::size_t i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], static_cast<int>(row[i].size()));
+        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], display_width(row[i]));
         rows.push_back(std::move(row));
     }
 };
@@ -181,18 +180,18 @@ void write_screen(std::FILE* out, const std::vector<ScreenEntry>& entries, const
                    r.has_above ? price_text(r.above, style) : "-",
                    std::isfinite(r.distance) ? fixed(r.distance, 2) : "-"});
     }
-    const std::vector<int>& w = table.widths;
+    // Text columns to the left, numbers to the right.
+    const bool left[] = {true, false, true, false, true, false, false, false, false, false};
     for (std::size_t i = 0; i < table.rows.size(); ++i) {
         const std::vector<std::string>& row = table.rows[i];
+        std::string line = " ";
         if (i > 0 && !errors[i - 1].empty()) {
-            std::fprintf(out, "  %-*s  error: %s\n", w[0], row[0].c_str(), errors[i - 1].c_str());
-            continue;
+            line += " " + padded(row[0], table.widths[0], true) + "  error: " + errors[i - 1];
+        } else {
+            for (std::size_t c = 0; c < row.size(); ++c) line += " " + padded(row[c], table.widths[c], left[c]) + " ";
+            line.erase(line.find_last_not_of(' ') + 1);
         }
-        // Text columns to the left, numbers to the right.
-        std::fprintf(out, "  %-*s  %*s  %-*s  %*s  %-*s  %*s  %*s  %*s  %*s  %*s\n", w[0], row[0].c_str(), w[1],
-                     row[1].c_str(), w[2], row[2].c_str(), w[3], row[3].c_str(), w[4], row[4].c_str(), w[5],
-                     row[5].c_str(), w[6], row[6].c_str(), w[7], row[7].c_str(), w[8], row[8].c_str(), w[9],
-                     row[9].c_str());
+        std::fprintf(out, "%s\n", line.c_str());
     }
     std::fprintf(out,
                  "  (on: CheckLevel finds the last close within the tolerance of a level, and level is that\n"
