@@ -240,9 +240,14 @@ int screen(const Options& o, const loader::Exports& lib, std::FILE* out, std::FI
         files.insert(files.end(), found.begin(), found.end());
     }
     ProgressLine line(err, TM_ISATTY(TM_FILENO(err)) != 0 && files.size() > 1);
-    std::vector<ScreenEntry> entries = run_screen(lib, files, o.settings, o.window, [&](std::size_t done, std::size_t total) {
-        line.show("screening " + std::to_string(done) + "/" + std::to_string(total) + " files");
-    });
+    std::size_t shown = 0;  // redrawn once per percent, not per file
+    std::vector<ScreenEntry> entries =
+        run_screen(lib, files, o.settings, o.window, [&](std::size_t done, std::size_t total) {
+            const std::size_t percent = done * 100 / total;
+            if (percent == shown && done != total) return;
+            shown = percent;
+            line.show("screening " + std::to_string(done) + "/" + std::to_string(total) + " files");
+        });
     line.finish();
     for (ScreenEntry& e : unlisted) {
         e.error.file = e.file;
