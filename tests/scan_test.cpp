@@ -321,6 +321,10 @@ TEST(ScanInput, ReadsTheFormsPeopleHave) {
                                           "y;2020-01-03;11;13,5;10;12;6\nz;2020-01-06;12;15;11;14;7,0\n", false, 7},
         {"tabs, newest first", "date\topen\thigh\tlow\tclose\n2020-01-06\t12\t15\t11\t14\n"
                                "2020-01-03\t11\t13.5\t10\t12\n2020-01-02\t10\t12\t9\t11\n", true, 0},
+        // The time moves the date: dropped, the first bar would fall on 01-01.
+        {"a time of many digits", "date,time,open,high,low,close\n2020-01-01,22:00:00." + std::string(200, '0') +
+                                  "-02:00,10,12,9,11\n2020-01-03,00:00,11,13.5,10,12\n2020-01-06,00:00,12,15,11,14\n",
+         false, 0},
         {"a date and a time column", "<DATE>\t<TIME>\t<OPEN>\t<HIGH>\t<LOW>\t<CLOSE>\t<TICKVOL>\t<VOL>\n"
                                      "2020.01.02\t00:00:00\t10\t12\t9\t11\t3\t5\n"
                                      "2020.01.03\t00:00:00\t11\t13.5\t10\t12\t3\t6\n"

@@ -495,7 +495,7 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
     std::vector<long> lines;  // each bar's line, for messages about order
     long line_no = 0;
     std::size_t pos = 0, next_report = 0;
-    char stamp_buffer[128];
+    std::string joined_stamp;  // a date and a time column, joined
     while (pos < text.size()) {
         const void* hit = std::memchr(text.data() + pos, eol, text.size() - pos);
         const std::size_t end =
@@ -559,13 +559,11 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
         Bar bar{};
         std::string_view stamp = fields[static_cast<std::size_t>(columns.stamp)];
         if (columns.time >= 0) {
-            const std::string_view clock = fields[static_cast<std::size_t>(columns.time)];
-            if (stamp.size() + clock.size() + 1 < sizeof stamp_buffer) {
-                std::memcpy(stamp_buffer, stamp.data(), stamp.size());
-                stamp_buffer[stamp.size()] = ' ';
-                std::memcpy(stamp_buffer + stamp.size() + 1, clock.data(), clock.size());
-                stamp = std::string_view(stamp_buffer, stamp.size() + 1 + clock.size());
-            }
+            // Reused from row to row: no allocation once it is long enough.
+            joined_stamp.assign(stamp.data(), stamp.size());
+            joined_stamp += ' ';
+            joined_stamp.append(fields[static_cast<std::size_t>(columns.time)]);
+            stamp = joined_stamp;
         }
         bool has_time = false;
         if (!parse_timestamp(stamp, bar.time, has_time))

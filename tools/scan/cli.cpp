@@ -305,16 +305,14 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
         return fail(out, err, o.json, error, kBadInput);
     }
     text = std::string();  // the bars hold what is needed
-    const BarSeries whole = run.series;
-    run.bars_in_file = whole.bars.size();
+    const BarSeries& s = run.series;
+    run.bars_in_file = s.bars.size();
+    const std::string file_dates =
+        time_text(s.bars.front().time, s.intraday) + " to " + time_text(s.bars.back().time, s.intraday);
     if (!apply_window(run.series, o.window)) {
         progress.finish();
         return fail(out, err, o.json,
-                    ReadError{run.input, 0,
-                              "no bars in the window: the file runs from " +
-                                  time_text(whole.bars.front().time, whole.intraday) + " to " +
-                                  time_text(whole.bars.back().time, whole.intraday)},
-                    kBadInput);
+                    ReadError{run.input, 0, "no bars in the window: the file runs from " + file_dates}, kBadInput);
     }
     run.windowed = run.series.bars.size() != run.bars_in_file;
     run.analysis = analyse(lib, run.series, o.settings, report_progress);

@@ -122,7 +122,11 @@ bool write_file_atomically(const std::string& path, const std::string& content, 
     const bool renamed = std::rename(temp.c_str(), path.c_str()) == 0;
 #endif
     if (!renamed) {
+#ifdef _WIN32
+        error = path + ": cannot replace the file (Windows error " + std::to_string(GetLastError()) + ")";
+#else
         error = path + ": cannot replace the file: " + why(errno);
+#endif
         remove_quietly(temp);
         return false;
     }
