@@ -263,6 +263,9 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         EXPECT_FALSE(read_bars(csv, series, error));
         const std::string text = error.text();
         EXPECT_EQ(text.compare(0, csv.size() + c.want.size(), csv + c.want), 0) << text;
+        std::string as_text;
+        EXPECT_FALSE(read_bars(csv, series, as_text));
+        EXPECT_EQ(as_text, text);
         EXPECT_EQ(text.find('\n'), std::string::npos) << text;
         EXPECT_TRUE(series.bars.empty());
 

@@ -652,6 +652,21 @@ bool read_bars(const std::string& path, BarSeries& out, ReadError& error, const 
     return parse_bars(path, text, out, error, progress);
 }
 
+bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, std::string& error,
+                const Progress& progress) {
+    ReadError e;
+    if (parse_bars(name, text, out, e, progress)) return true;
+    error = e.text();
+    return false;
+}
+
+bool read_bars(const std::string& path, BarSeries& out, std::string& error, const Progress& progress) {
+    ReadError e;
+    if (read_bars(path, out, e, progress)) return true;
+    error = e.text();
+    return false;
+}
+
 std::vector<unsigned char> layout_records(const std::vector<Bar>& bars) {
     std::vector<unsigned char> records(bars.size() * kRecordSize);
     for (std::size_t i = 0; i < bars.size(); ++i) {

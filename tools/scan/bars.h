@@ -65,6 +65,12 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
 bool read_bars(const std::string& path, BarSeries& out, ReadError& error,
                const Progress& progress = nullptr);
 
+// Both, with the error as its one line of text, ReadError::text().
+bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, std::string& error,
+                const Progress& progress = nullptr);
+bool read_bars(const std::string& path, BarSeries& out, std::string& error,
+               const Progress& progress = nullptr);
+
 // One timestamp in any of the forms above. has_time tells whether a time of
 // day was written. False when the text is not a timestamp.
 bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time);
