@@ -24,56 +24,14 @@
 #include "host.h"
 #include "levels/check_level.h"
 #include "reference.h"
+#include "workloads.h"
 
 namespace {
 
-using Rng = std::mt19937_64;
+using namespace workloads;
 
 // ---------------------------------------------------------------------------
 // Hlop
-
-enum class Shape { kRandom, kEqualPrices, kEqualGaps, kSignedWeights };
-
-struct Levels {
-    std::vector<double> prices;
-    std::vector<int32_t> weights;
-    std::vector<int32_t> tags;
-    double tolerance = 0.0;
-};
-
-// Uniform prices in [100, 200). A tolerance of 0.9 times the mean gap leaves
-// about half of the levels (the "survivors" counter shows the share).
-Levels make_levels(Shape shape, int32_t count) {
-    Rng rng(20261207u + static_cast<uint64_t>(count));
-    std::uniform_real_distribution<double> price(100.0, 200.0);
-    Levels l;
-    l.prices.resize(count);
-    l.weights.resize(count);
-    l.tags.resize(count);
-    for (int32_t i = 0; i < count; ++i) {
-        l.weights[i] = static_cast<int32_t>(rng() % 9) + 1;
-        l.tags[i] = i;
-        switch (shape) {
-            case Shape::kRandom: l.prices[i] = price(rng); break;
-            case Shape::kSignedWeights:
-                l.prices[i] = price(rng);
-                l.weights[i] = static_cast<int32_t>(rng() % 13) - 3;
-                break;
-            case Shape::kEqualPrices: l.prices[i] = 150.0; break;
-            case Shape::kEqualGaps: l.prices[i] = 100.0 + 0.25 * i; break;
-        }
-    }
-    switch (shape) {
-        case Shape::kRandom:
-        case Shape::kSignedWeights: l.tolerance = 0.9 * 100.0 / count; break;
-        case Shape::kEqualPrices: l.tolerance = 0.0; break;
-        case Shape::kEqualGaps:
-            std::shuffle(l.prices.begin(), l.prices.end(), rng);
-            l.tolerance = 0.25;
-            break;
-    }
-    return l;
-}
 
 int32_t survivors(const std::vector<double>& prices, const std::vector<int32_t>& weights) {
     // Zeroed slots follow the survivors; a survivor with price 0 and weight
@@ -113,12 +71,6 @@ void bm_hlop_reference(benchmark::State& state) {
     run_merge(state, Shape::kRandom, 1, reference::hlop);
 }
 
-struct Record {
-    double price;
-    int32_t weight;
-    int32_t tag;
-};
-
 // The floor for Hlop: a stable sort of the same levels as records.
 void bm_stable_sort(benchmark::State& state) {
     const int32_t count = static_cast<int32_t>(state.range(0));
@@ -137,16 +89,6 @@ void bm_stable_sort(benchmark::State& state) {
 
 // ---------------------------------------------------------------------------
 // CheckLevel and Resize over a million elements
-
-constexpr int32_t kMillion = 1000000;
-
-std::vector<double> level_prices() {
-    Rng rng(11);
-    std::uniform_real_distribution<double> price(100.0, 200.0);
-    std::vector<double> prices(kMillion);
-    for (double& p : prices) p = price(rng);
-    return prices;
-}
 
 // Where the price stands against the levels: beyond all of them (the goal's
 // case), or among them with the levels sorted (as Hlop returns them) or in
@@ -173,37 +115,15 @@ void bm_check_level(benchmark::State& state, Among among) {
     state.SetBytesProcessed(state.iterations() * kMillion * int64_t{sizeof(double)});
 }
 
-// The floor for CheckLevel: reading the same array once, as fast as SSE2
-// can add it up (eight independent sums keep the adds off the critical path;
-// four are measurably slower here).
+// The floor for CheckLevel: an SSE2 sum over the same array.
 void bm_vector_sum(benchmark::State& state) {
     const std::vector<double> prices = level_prices();
     for (auto _ : state) {
-        constexpr int kSums = 8;
-        __m128d sum[kSums];
-        for (__m128d& s : sum) s = _mm_setzero_pd();
-        const double* p = prices.data();
-        int32_t i = 0;
-        for (; i + 2 * kSums <= kMillion; i += 2 * kSums)
-            for (int k = 0; k < kSums; ++k) sum[k] = _mm_add_pd(sum[k], _mm_loadu_pd(p + i + 2 * k));
-        for (int k = 1; k < kSums; ++k) sum[0] = _mm_add_pd(sum[0], sum[k]);
-        double pair[2];
-        _mm_storeu_pd(pair, sum[0]);
-        double total = pair[0] + pair[1];
-        for (; i < kMillion; ++i) total += p[i];
+        double total = vector_sum(prices.data(), kMillion);
         benchmark::DoNotOptimize(total);
     }
     state.SetBytesProcessed(state.iterations() * kMillion * int64_t{sizeof(double)});
 }
-
-std::vector<int32_t> level_weights() {
-    Rng rng(12);
-    std::vector<int32_t> weights(kMillion);
-    for (int32_t& w : weights) w = static_cast<int32_t>(rng() % 1000000);
-    return weights;
-}
-
-constexpr int32_t kSpan = 11;
 
 // Resize and its floors rewrite the weights, so each iteration runs `pass`
 // on a fresh copy, made outside the timed region.
@@ -226,13 +146,7 @@ void bm_resize(benchmark::State& state) {
     on_fresh_weights(state, [resize](int32_t* weights) { resize(0, 0, kSpan, weights, kMillion); });
 }
 
-// The floor for Resize: one pass that multiplies every weight by a factor
-// and truncates it, as a plain loop (left to the compiler, which vectorises
-// it in the release build) and by hand with SSE2.
-__attribute__((noinline)) void multiply_truncate(int32_t* weights, int32_t count, double factor) {
-    for (int32_t i = 0; i < count; ++i) weights[i] = static_cast<int32_t>(weights[i] * factor);
-}
-
+// The same by hand with SSE2, for perspective.
 __attribute__((noinline)) void multiply_truncate_sse2(int32_t* weights, int32_t count, double factor) {
     const __m128d f = _mm_set1_pd(factor);
     int32_t i = 0;
@@ -253,24 +167,6 @@ void bm_multiply_truncate(benchmark::State& state) {
 
 // ---------------------------------------------------------------------------
 // Fractals and the stopwatch
-
-// A random walk whose centre bar holds both the highest high and the lowest
-// low, so that both scans run the full depth on both sides.
-std::vector<BarRecord> fractal_bars(int32_t centre) {
-    Rng rng(13);
-    std::normal_distribution<double> step(0.0, 1.0);
-    std::vector<BarRecord> bars(2 * static_cast<size_t>(centre) + 1);
-    double close = 100.0;
-    for (size_t i = 0; i < bars.size(); ++i) {
-        const double open = close;
-        close = open + step(rng);
-        bars[i] = BarRecord{static_cast<int32_t>(1700000000 + 86400 * i), open,
-                            std::min(open, close) - 0.5, std::max(open, close) + 0.5, close, 1000.0};
-    }
-    bars[centre].high = 1e6;
-    bars[centre].low = -1e6;
-    return bars;
-}
 
 template <bool kUp>
 void bm_fractal(benchmark::State& state) {
@@ -304,10 +200,6 @@ void bm_up_fractal_unguarded(benchmark::State& state) {
         benchmark::DoNotOptimize(strength);
     }
 }
-
-// Eight sorted levels and a price beyond them, so that the whole block is
-// examined and nothing matches.
-constexpr double kEightLevels[8] = {100.0, 100.5, 101.0, 101.5, 102.0, 102.5, 103.0, 103.5};
 
 void bm_check_level_eight(benchmark::State& state) {
     const auto check_level = host::exports().check_level;
