@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "frame/float_bits.h"
 #include "tidemark.h"
 
 namespace tidemark::bars {
@@ -122,8 +123,9 @@ private:
 // The fractals.
 
 // Counts the neighbours bars[shift + step * k], k = 1 ... depth, up to the
-// first one whose field fails `qualifies`. `seen(value, qualified, accepted)`
-// is told about every neighbour examined, with the count accepted before it.
+// first one whose field fails `qualifies`, which is given the field's bits.
+// `seen(value, qualified, accepted)` is told about every neighbour examined,
+// with the count accepted before it.
 template <class Qualifies, class Seen>
 int32_t count_run(const BarRecord* bars, int32_t shift, int32_t step, int32_t depth,
                   std::size_t field, Qualifies qualifies, Seen seen) noexcept {
@@ -132,14 +134,18 @@ int32_t count_run(const BarRecord* bars, int32_t shift, int32_t step, int32_t de
         // In 64 bits: shift +/- depth must not overflow even for calls that
         // stop long before depth.
         const int64_t index = static_cast<int64_t>(shift) + static_cast<int64_t>(step) * (accepted + 1);
-        const double value = bar_read<double>(bars, static_cast<std::ptrdiff_t>(index), field);
+        const uint64_t value = bar_read<uint64_t>(bars, static_cast<std::ptrdiff_t>(index), field);
         const bool qualified = qualifies(value);
-        seen(value, qualified, accepted);
+        seen(from_bits(value), qualified, accepted);
         if (!qualified) break;
         ++accepted;
     }
     return accepted;
 }
+
+// The fractals compare prices on their bits (greater, greater_or_equal), so
+// they hold no floating-point instruction at all: no host setting can change
+// a result or see a flag raised, and their exports need no guard.
 
 // Strength of bars[shift] as an up fractal; see CheckUpFractal.
 int32_t check_up_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept;
@@ -151,10 +157,10 @@ template <class Sink>
 int32_t check_down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& sink) noexcept {
     // Nothing is read, not even the centre bar, when no neighbour is asked for.
     if (depth < 1) return 0;
-    const double c = bar_read<double>(bars, shift, kLow);
+    const uint64_t c = bar_read<uint64_t>(bars, shift, kLow);
     // "not c > low" rather than "c <= low": a NaN on either side qualifies.
-    const auto qualifies = [c](double low) { return !(c > low); };
-    DownTrace<Sink> trace(sink, c);
+    const auto qualifies = [c](uint64_t low) { return !greater(c, low); };
+    DownTrace<Sink> trace(sink, from_bits(c));
     trace.start(bars, shift);
     const int32_t right = count_run(bars, shift, -1, depth, kLow, qualifies, trace.right_run());
     trace.between_runs();
