@@ -90,6 +90,9 @@ END {
         for (i = start; i <= n; i++) {
             m = mnemonic[i]
             if (m ~ /^ret/) { ret = i; break }
+            # A jump before any MXCSR access ends a guard-free export that
+            # tail-calls its routine (on x64, where the caller cleans up).
+            if (m == "jmp" && !read) { ret = i; break }
             if (m == "stmxcsr" && !read) read = i
             if (m == "ldmxcsr") { if (!first_call && read) load_before = i; if (last_call) load_after = i }
             if (m ~ /^call/) { if (!first_call) first_call = i; last_call = i; load_after = 0 }
