@@ -49,12 +49,11 @@ void bar_time_text(int32_t time, char (&text)[kTimeTextSize]) noexcept {
 int32_t up_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept {
     // Nothing is read, not even the centre bar, when no neighbour is asked for.
     if (depth < 1) return 0;
-    const double c = bar_read<double>(bars, shift, offsetof(BarRecord, high));
-    // "c >= high": a NaN on either side fails and ends the run.
-    const auto qualifies = [c](double high) { return c >= high; };
+    const double c = bar_read<double>(bars, shift, UpTest::kField);
+    const auto qualifies = [c](double high) { return UpTest::qualifies(c, high); };
     const auto silent = [](double, bool, int32_t) {};
-    const int32_t right = count_run(bars, shift, -1, depth, offsetof(BarRecord, high), qualifies, silent);
-    const int32_t left = count_run(bars, shift, +1, depth, offsetof(BarRecord, high), qualifies, silent);
+    const int32_t right = count_run(bars, shift, -1, depth, UpTest::kField, qualifies, silent);
+    const int32_t left = count_run(bars, shift, +1, depth, UpTest::kField, qualifies, silent);
     return left < right ? left : right;
 }
 

@@ -7,6 +7,10 @@
 
 #include "tidemark.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tidemark::bars {
 
 // The trace sink of the shipped library: it listens to nothing, so the
@@ -38,6 +42,31 @@ constexpr std::size_t kTimeTextSize = 32;
 // placeholder of the same layout. Never fails.
 void bar_time_text(int32_t time, char (&text)[kTimeTextSize]) noexcept;
 
+// The two neighbour tests, shared by the one-bar routines below and the
+// whole-series routine (fractal_series.h), so that both give the same bits.
+// Up: the centre's high dominates a neighbour when "c >= high", so a NaN on
+// either side fails. Down: "not c > low" rather than "c <= low", so a NaN on
+// either side qualifies. The SSE2 forms test two bars at once with the same
+// predicates (ordered "greater or equal"; unordered "not greater").
+struct UpTest {
+    static constexpr std::size_t kField = offsetof(BarRecord, high);
+    static bool qualifies(double centre, double neighbour) noexcept { return centre >= neighbour; }
+#if defined(__SSE2__)
+    static __m128d qualifies(__m128d centre, __m128d neighbour) noexcept {
+        return _mm_cmpge_pd(centre, neighbour);
+    }
+#endif
+};
+struct DownTest {
+    static constexpr std::size_t kField = offsetof(BarRecord, low);
+    static bool qualifies(double centre, double neighbour) noexcept { return !(centre > neighbour); }
+#if defined(__SSE2__)
+    static __m128d qualifies(__m128d centre, __m128d neighbour) noexcept {
+        return _mm_cmpngt_pd(centre, neighbour);
+    }
+#endif
+};
+
 // Counts the neighbours bars[shift + step * k], k = 1 ... depth, up to the
 // first one whose field fails `qualifies`. `seen(value, qualified, accepted)`
 // is told about every neighbour examined, with the count accepted before it.
@@ -67,9 +96,8 @@ template <class Sink>
 int32_t down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& trace) noexcept {
     // Nothing is read, not even the centre bar, when no neighbour is asked for.
     if (depth < 1) return 0;
-    const double c = bar_read<double>(bars, shift, offsetof(BarRecord, low));
-    // "not c > low" rather than "c <= low": a NaN on either side qualifies.
-    const auto qualifies = [c](double low) { return !(c > low); };
+    const double c = bar_read<double>(bars, shift, DownTest::kField);
+    const auto qualifies = [c](double low) { return DownTest::qualifies(c, low); };
 
     if constexpr (Sink::kListening) {
         char when[kTimeTextSize];
@@ -81,7 +109,7 @@ int32_t down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& 
               static_cast<int>(shift), when, c);
     }
     const int32_t right = count_run(
-        bars, shift, -1, depth, offsetof(BarRecord, low), qualifies,
+        bars, shift, -1, depth, DownTest::kField, qualifies,
         [&trace, c](double low, bool qualified, int32_t accepted) {
             if constexpr (Sink::kListening) {
                 // "\tПроверяем %f > %f?  ..."
@@ -94,7 +122,7 @@ int32_t down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& 
         });
     if constexpr (Sink::kListening) trace("\n");
     const int32_t left = count_run(
-        bars, shift, +1, depth, offsetof(BarRecord, low), qualifies,
+        bars, shift, +1, depth, DownTest::kField, qualifies,
         [&trace, c](double low, bool qualified, int32_t accepted) {
             if constexpr (Sink::kListening) {
                 // "\tПроверяем %f > %f? ... "
