@@ -2,7 +2,7 @@
 # command needs are installed. As root it installs what is missing; otherwise
 # it prints the exact command to run and stops.
 #
-#   tm_require native cross wine package fuzz analysis ...   (groups below)
+#   tm_require native cross wine package fuzz analysis python ...   (groups below)
 
 tm_have_pkg() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -41,6 +41,17 @@ tm_missing_for() {
             ;;
         package)
             command -v zip >/dev/null || echo zip
+            ;;
+        python)
+            # Debian's interpreter and packages (another python3 may come
+            # first on PATH; the scripts call /usr/bin/python3). venv and pip
+            # for the README's install command, scipy for the benchmark.
+            local p
+            for p in python3 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas \
+                     python3-pytest python3-hypothesis python3-distributed python3-scipy \
+                     python3-venv python3-pip python3-setuptools; do
+                tm_have_pkg "$p" || echo "$p"
+            done
             ;;
         *) echo "tm_require: unknown group $1" >&2; return 1 ;;
     esac
