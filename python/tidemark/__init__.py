@@ -159,9 +159,11 @@ def hlop(
 ) -> Tuple[np.ndarray, np.ndarray]:
     """Merge close price levels; returns ``(prices, weights)``.
 
-    The levels are sorted by price (stably), then the closest adjacent pair
-    (the lowest on equal gaps; a NaN gap first) is merged while its gap is at
-    most ``tolerance``, until one level is left. The heavier level survives,
+    The levels are sorted by price (stably; a NaN price stays in its place
+    and the runs between NaNs sort on their own), then the closest adjacent
+    pair (the lowest on equal gaps; a NaN gap first) is merged while its gap
+    is at most ``tolerance`` (a NaN gap or tolerance always merges), until
+    one level is left. The heavier level survives,
     the upper one on equal weights, and by ``mode``:
 
     * 0 (and any other value): the survivor keeps its weight;
