@@ -100,11 +100,7 @@ void run_merge(benchmark::State& state, Shape shape, int32_t mode, Merge merge) 
 }
 
 void bm_hlop(benchmark::State& state, Shape shape, int32_t mode) {
-    const auto hlop = HOST_EXPORT(Hlop);
-    if (hlop == nullptr) {
-        state.SkipWithError("Hlop is not exported by the library");
-        return;
-    }
+    const auto hlop = host::exports().hlop;
     run_merge(state, shape, mode,
               [hlop](double* p, int32_t* w, const int32_t* t, int32_t n, double tol, int32_t mode) {
                   hlop(0, 0, p, w, t, n, tol, mode);
@@ -156,11 +152,7 @@ std::vector<double> level_prices() {
 enum class Among { kBeyond, kSorted, kUnsorted };
 
 void bm_check_level(benchmark::State& state, Among among) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    if (check_level == nullptr) {
-        state.SkipWithError("CheckLevel is not exported by the library");
-        return;
-    }
+    const auto check_level = host::exports().check_level;
     std::vector<double> prices = level_prices();
     if (among == Among::kSorted) std::sort(prices.begin(), prices.end());
     // 1000 lies far from every level. 150.5 lies among them, and a tolerance
@@ -228,11 +220,7 @@ void on_fresh_weights(benchmark::State& state, Pass pass) {
 }
 
 void bm_resize(benchmark::State& state) {
-    const auto resize = HOST_EXPORT(Resize);
-    if (resize == nullptr) {
-        state.SkipWithError("Resize is not exported by the library");
-        return;
-    }
+    const auto resize = host::exports().resize;
     on_fresh_weights(state, [resize](int32_t* weights) { resize(0, 0, kSpan, weights, kMillion); });
 }
 
@@ -284,11 +272,7 @@ std::vector<BarRecord> fractal_bars(int32_t centre) {
 
 template <bool kUp>
 void bm_fractal(benchmark::State& state) {
-    const auto fractal = kUp ? HOST_EXPORT(CheckUpFractal) : HOST_EXPORT(CheckDownFractal);
-    if (fractal == nullptr) {
-        state.SkipWithError("the fractal export is missing from the library");
-        return;
-    }
+    const auto fractal = kUp ? host::exports().check_up_fractal : host::exports().check_down_fractal;
     const int32_t depth = static_cast<int32_t>(state.range(0));
     constexpr int32_t kCentre = 64;
     const std::vector<BarRecord> bars = fractal_bars(kCentre);
@@ -299,13 +283,9 @@ void bm_fractal(benchmark::State& state) {
 }
 
 void bm_start_stop(benchmark::State& state) {
-    const auto create = HOST_EXPORT(CreateTimer);
-    const auto start = HOST_EXPORT(StartTimer);
-    const auto stop = HOST_EXPORT(StopTimer);
-    if (create == nullptr || start == nullptr || stop == nullptr) {
-        state.SkipWithError("a stopwatch export is missing from the library");
-        return;
-    }
+    const auto create = host::exports().create_timer;
+    const auto start = host::exports().start_timer;
+    const auto stop = host::exports().stop_timer;
     void* timer = create();
     if (timer == nullptr) {
         state.SkipWithError("CreateTimer returned null");
@@ -465,10 +445,7 @@ void register_all() {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    if (!host::library().loaded()) {
-        std::fprintf(stderr, "cannot load %s\n", host::library_path().c_str());
-        return 2;
-    }
+    host::exports();  // a library that cannot be used ends the run here, saying why
     register_all();
     Recorder recorder(isatty(fileno(stdout)) != 0);
     benchmark::RunSpecifiedBenchmarks(&recorder);

@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t want_up = reference::check_up_fractal(bars, depth, shift);
     const int32_t want_down = reference::check_down_fractal(bars, depth, shift);
     FormingTrace trace;
-    const int32_t traced_down = tidemark::bars::down_fractal(bars, depth, shift, trace);
+    const int32_t traced_down = tidemark::bars::check_down_fractal(bars, depth, shift, trace);
     int32_t centre_time;
     std::memcpy(&centre_time, first + static_cast<size_t>(shift) * kRecord, sizeof centre_time);
 

@@ -70,10 +70,8 @@ namespace {
 // fails, CreateTimer answers null, leaves nothing allocated and throws
 // nothing (an exception would end this program).
 TEST(StopwatchAllocation, FailureGivesNullAndLeavesNothing) {
-    const auto create = HOST_EXPORT(CreateTimer);
-    const auto stop = HOST_EXPORT(StopTimer);
-    ASSERT_NE(create, nullptr);
-    ASSERT_NE(stop, nullptr);
+    const auto create = host::exports().create_timer;
+    const auto stop = host::exports().stop_timer;
     for (long succeed : {0L, 1L}) {
         SCOPED_TRACE("allocations allowed: " + std::to_string(succeed));
         void* timer;
@@ -104,8 +102,7 @@ TEST(StopwatchAllocation, FailureGivesNullAndLeavesNothing) {
 // levels and whichever way it merges, of no more than 64 bytes per level;
 // when the block cannot be had it leaves the arrays exactly as they were.
 TEST(HlopAllocation, OneBlockOfAtMost64BytesPerLevel) {
-    const auto hlop = HOST_EXPORT(Hlop);
-    ASSERT_NE(hlop, nullptr);
+    const auto hlop = host::exports().hlop;
     struct Case {
         const char* name;
         int32_t mode;

@@ -1,21 +1,20 @@
+#include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <limits>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "differential.h"
 #include "host.h"
-#include "random_values.h"
+#include "numbers.h"
 #include "reference.h"
 
 namespace {
 
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
-const double kTiny = std::numeric_limits<double>::denorm_min();
+using namespace numbers;
 
 struct LookupCase {
     const char* name;
@@ -49,8 +48,7 @@ TEST(CheckLevel, FindsTheFirstLevelWithinTolerance) {
         {"smallest subnormal tolerance", {3.0, kTiny}, 0.0, kTiny, 1},
         {"subnormal distance beyond zero tolerance", {kTiny}, 0.0, 0.0, -1},
     };
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    ASSERT_NE(check_level, nullptr);
+    const auto check_level = host::exports().check_level;
     for (const LookupCase& c : cases) {
         const int32_t count = static_cast<int32_t>(c.prices.size());
         EXPECT_EQ(check_level(3, -3, c.price, c.tolerance, c.prices.data(), count), c.want) << c.name;
@@ -60,8 +58,7 @@ TEST(CheckLevel, FindsTheFirstLevelWithinTolerance) {
 }
 
 TEST(CheckLevel, EmptyOrNegativeCountReadsNothing) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    ASSERT_NE(check_level, nullptr);
+    const auto check_level = host::exports().check_level;
     // A null array crashes on any read; a NaN tolerance would match any level.
     for (int32_t count : {0, -1, -8, kMin}) EXPECT_EQ(check_level(0, 0, 1.0, kNaN, nullptr, count), -1);
 }
@@ -71,8 +68,7 @@ TEST(CheckLevel, EmptyOrNegativeCountReadsNothing) {
 // start, with a second match after it. Catches a scan that skips elements,
 // reports a later match first, or reads past count (under the sanitizers).
 TEST(CheckLevel, FirstMatchAtEveryPosition) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    ASSERT_NE(check_level, nullptr);
+    const auto check_level = host::exports().check_level;
     const double price = 7.25;
     for (int32_t count = 1; count <= 40; ++count) {
         for (int32_t shift = 0; shift <= 1; ++shift) {
@@ -98,15 +94,13 @@ TEST(CheckLevel, FirstMatchAtEveryPosition) {
 // its levels matches after rounding, for awkward magnitudes (a tolerance
 // below one ulp of the price, an overflowing reach, subnormals).
 TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    ASSERT_NE(check_level, nullptr);
-    const double kMax = std::numeric_limits<double>::max();
+    const auto check_level = host::exports().check_level;
     const struct {
         double price;
         double tolerance;
     } reaches[] = {{150.5, 0.25},  {1e20, 1.0},     {0.1, 0.2},     {-3.75, 1e-3},  {0.0, 0.0},
                    {1e308, 1e308}, {-1e308, 1e308}, {kTiny, 0.0},   {100.0, kTiny}, {1e-300, 1e300},
-                   {7.0, 1e-15},   {-0.0, 2.5},     {kMax, 0.0},    {3.0, kMax}};
+                   {7.0, 1e-15},   {-0.0, 2.5},     {kMaxDouble, 0.0}, {3.0, kMaxDouble}};
     enum Run { kBelow, kAbove, kSortedAcross, kStraddling, kStraddlingThenBelow };
     for (const auto& r : reaches) {
         // Far levels: the infinities and the finite extremes, always beyond.
@@ -119,7 +113,7 @@ TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
                 case kStraddling: below = i % 3 != 0; break;
                 case kStraddlingThenBelow: below = i >= 600 || i % 3 != 0; break;
             }
-            const double level = i % 2 == 0 ? kInf : kMax;
+            const double level = i % 2 == 0 ? kInf : kMaxDouble;
             return below ? -level : level;
         };
         std::vector<double> edges;
@@ -155,49 +149,46 @@ TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
 // made of far-away levels with a few special values planted in them, so that
 // matches come late and the whole scan is exercised; the arrays are exactly
 // count long, so the sanitizers see any read past the end.
-TEST(CheckLevel, MatchesLiteralReferenceOnRandomInputs) {
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    ASSERT_NE(check_level, nullptr);
-    random_values::Rng rng(20261208);
-    const long cases = random_values::case_count(100000);
-    long mismatches = 0;
-    for (long n = 0; n < cases && mismatches < 5; ++n) {
-        const int32_t count = random_values::count(rng);
-        const int32_t shift = static_cast<int32_t>(random_values::below(rng, 2));
-        std::vector<double> buffer(static_cast<size_t>(count + shift));
-        double* levels = buffer.data() + shift;
-        double price;
-        double tolerance;
-        if (random_values::below(rng, 2) == 0) {
-            price = random_values::price(rng);
-            tolerance = random_values::tolerance(rng);
-            for (int32_t i = 0; i < count; ++i) levels[i] = random_values::price(rng);
-        } else {
-            price = std::uniform_real_distribution<double>(-10.0, 10.0)(rng);
-            tolerance = random_values::below(rng, 4) == 0 ? random_values::tolerance(rng)
-                                                         : std::uniform_real_distribution<double>(-1.0, 2.0)(rng);
-            for (int32_t i = 0; i < count; ++i)
-                levels[i] = (random_values::below(rng, 2) == 0 ? 1.0 : -1.0) * (50.0 + i);
-            const uint64_t planted = count == 0 ? 0 : random_values::below(rng, 4);
-            for (uint64_t k = 0; k < planted; ++k) {
-                const int32_t at = static_cast<int32_t>(random_values::below(rng, static_cast<uint64_t>(count)));
-                levels[at] = random_values::below(rng, 2) == 0
-                                 ? random_values::price(rng)
-                                 : price + std::uniform_real_distribution<double>(-2.0, 2.0)(rng);
-            }
-        }
-        const int32_t want = reference::check_level(price, tolerance, levels, count);
-        const int32_t got = check_level(static_cast<int32_t>(rng()), static_cast<int32_t>(rng()), price,
-                                        tolerance, levels, count);
-        if (got != want) {
-            ++mismatches;
-            ADD_FAILURE() << "case " << n << ": count " << count << " price " << price << " tolerance "
-                          << tolerance << ": got " << got << " want " << want;
+std::string random_lookup(differential::Rng& rng, const differential::Around& around) {
+    using random_values::below;
+    const int32_t count = random_values::count(rng);
+    const int32_t shift = static_cast<int32_t>(below(rng, 2));
+    std::vector<double> buffer(static_cast<size_t>(count + shift));
+    double* levels = buffer.data() + shift;
+    double price;
+    double tolerance;
+    if (below(rng, 2) == 0) {
+        price = random_values::price(rng);
+        tolerance = random_values::tolerance(rng);
+        for (int32_t i = 0; i < count; ++i) levels[i] = random_values::price(rng);
+    } else {
+        price = std::uniform_real_distribution<double>(-10.0, 10.0)(rng);
+        tolerance = below(rng, 4) == 0 ? random_values::tolerance(rng)
+                                       : std::uniform_real_distribution<double>(-1.0, 2.0)(rng);
+        for (int32_t i = 0; i < count; ++i) levels[i] = (below(rng, 2) == 0 ? 1.0 : -1.0) * (50.0 + i);
+        const uint64_t planted = count == 0 ? 0 : below(rng, 4);
+        for (uint64_t k = 0; k < planted; ++k) {
+            const int32_t at = static_cast<int32_t>(below(rng, static_cast<uint64_t>(count)));
+            levels[at] = below(rng, 2) == 0 ? random_values::price(rng)
+                                            : price + std::uniform_real_distribution<double>(-2.0, 2.0)(rng);
         }
     }
-    EXPECT_EQ(mismatches, 0);
-    RecordProperty("random_cases", std::to_string(cases));
-    std::printf("[ random   ] %ld random lookup cases compared\n", cases);
+    const int32_t want = reference::check_level(price, tolerance, levels, count);
+    const auto reserved1 = static_cast<int32_t>(rng());
+    const auto reserved2 = static_cast<int32_t>(rng());
+    int32_t got = 0;
+    differential::call(around, [&] {
+        got = host::exports().check_level(reserved1, reserved2, price, tolerance, levels, count);
+    });
+    if (got == want) return {};
+    std::ostringstream difference;
+    difference << "count " << count << " price " << price << " tolerance " << tolerance << ": got " << got
+               << " want " << want;
+    return difference.str();
 }
 
+TEST(CheckLevel, MatchesLiteralReferenceOnRandomInputs) { differential::run(differential::kCheckLevel); }
+
 }  // namespace
+
+const differential::Differential differential::kCheckLevel = {"lookup", 20261208, 100000, random_lookup};

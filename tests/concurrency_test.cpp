@@ -77,49 +77,42 @@ struct Row {
 };
 
 std::vector<Row> rows() {
-    const auto hlop = HOST_EXPORT(Hlop);
-    const auto check_level = HOST_EXPORT(CheckLevel);
-    const auto resize = HOST_EXPORT(Resize);
-    const auto up = HOST_EXPORT(CheckUpFractal);
-    const auto down = HOST_EXPORT(CheckDownFractal);
-    const auto create = HOST_EXPORT(CreateTimer);
-    const auto start = HOST_EXPORT(StartTimer);
-    const auto stop = HOST_EXPORT(StopTimer);
+    const tidemark::loader::Exports x = host::exports();
     return {
-        {"Hlop",
+        {"merge",
          [=](const Inputs& in, Results& out) {
              for (int32_t mode : {in.mode, 0, 1, 2}) {
                  std::vector<double> prices = in.prices;
                  std::vector<int32_t> weights = in.weights;
-                 hlop(1, 2, prices.data(), weights.data(), in.tags.data(),
-                      static_cast<int32_t>(prices.size()), in.tolerance, mode);
+                 x.hlop(1, 2, prices.data(), weights.data(), in.tags.data(),
+                        static_cast<int32_t>(prices.size()), in.tolerance, mode);
                  for (double p : prices) put_bits(out, p);
                  for (int32_t w : weights) put_int(out, w);
              }
          }},
-        {"CheckLevel",
+        {"level lookup",
          [=](const Inputs& in, Results& out) {
              const auto count = static_cast<int32_t>(in.prices.size());
              for (int32_t i = 0; i < count; i += 7) {
                  const double price = in.prices[static_cast<size_t>(i)] + 0.001 * (i % 5);
-                 put_int(out, check_level(3, 4, price, in.tolerance, in.prices.data(), count));
-                 put_int(out, check_level(3, 4, price, 0.0, in.prices.data(), count));
+                 put_int(out, x.check_level(3, 4, price, in.tolerance, in.prices.data(), count));
+                 put_int(out, x.check_level(3, 4, price, 0.0, in.prices.data(), count));
              }
          }},
-        {"Resize",
+        {"rescale",
          [=](const Inputs& in, Results& out) {
              for (int32_t span : {11, 0, 1, -7, 1000}) {
                  std::vector<int32_t> weights = in.weights;
-                 resize(5, 6, span, weights.data(), static_cast<int32_t>(weights.size()));
+                 x.resize(5, 6, span, weights.data(), static_cast<int32_t>(weights.size()));
                  for (int32_t w : weights) put_int(out, w);
              }
          }},
-        {"CheckUpFractal and CheckDownFractal",
+        {"up and down fractals",
          [=](const Inputs& in, Results& out) {
              for (int32_t depth : {1, 2, 3, 5, 8}) {
                  for (int32_t shift = depth; shift + depth < in.bar_count; ++shift) {
-                     put_int(out, up(7, 8, in.bars(), depth, shift));
-                     put_int(out, down(7, 8, in.bars(), depth, shift));
+                     put_int(out, x.check_up_fractal(7, 8, in.bars(), depth, shift));
+                     put_int(out, x.check_down_fractal(7, 8, in.bars(), depth, shift));
                  }
              }
          }},
@@ -127,11 +120,11 @@ std::vector<Row> rows() {
         // that each stopwatch works and reads sensibly.
         {"stopwatch cycle",
          [=](const Inputs&, Results& out) {
-             void* timer = create();
-             const bool started = timer != nullptr && start(timer) != 0;
-             const double first = started ? stop(timer, 0) : -1.0;
-             const double second = started ? stop(timer, 256) : -1.0;
-             const double last = timer != nullptr ? stop(timer, 1) : -1.0;
+             void* timer = x.create_timer();
+             const bool started = timer != nullptr && x.start_timer(timer) != 0;
+             const double first = started ? x.stop_timer(timer, 0) : -1.0;
+             const double second = started ? x.stop_timer(timer, 256) : -1.0;
+             const double last = timer != nullptr ? x.stop_timer(timer, 1) : -1.0;
              put_int(out, int64_t{started && first >= 0.0 && second >= first && last >= second &&
                               std::isfinite(last)});
          }},
@@ -149,14 +142,6 @@ Results run_rows(const std::vector<Row>& all, const Inputs& in) {
 
 TEST(Concurrency, EightThreadsGetSingleThreadedResults) {
     const std::vector<Row> all = rows();
-    ASSERT_NE(HOST_EXPORT(Hlop), nullptr);
-    ASSERT_NE(HOST_EXPORT(CheckLevel), nullptr);
-    ASSERT_NE(HOST_EXPORT(Resize), nullptr);
-    ASSERT_NE(HOST_EXPORT(CheckUpFractal), nullptr);
-    ASSERT_NE(HOST_EXPORT(CheckDownFractal), nullptr);
-    ASSERT_NE(HOST_EXPORT(CreateTimer), nullptr);
-    ASSERT_NE(HOST_EXPORT(StartTimer), nullptr);
-    ASSERT_NE(HOST_EXPORT(StopTimer), nullptr);
 
     std::vector<Inputs> inputs;
     std::vector<Results> want;

@@ -1,21 +1,18 @@
-#include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "bar_buffer.h"
+#include "differential.h"
 #include "host.h"
-#include "random_values.h"
+#include "numbers.h"
 #include "reference.h"
 
 namespace {
 
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
+using namespace numbers;
 
 enum class Side { kUp, kDown };
 
@@ -87,10 +84,8 @@ TEST(Fractal, StrengthAsDocumented) {
         {"down: a NaN does not hide a later break", Side::kDown, {0.1, kNaN, 0.5, 1, 2}, 2, 2, 1},
         {"down: minus infinite centre", Side::kDown, {-kInf, 1, -kInf, -kInf, kInf}, 2, 2, 2},
     };
-    const auto up = HOST_EXPORT(CheckUpFractal);
-    const auto down = HOST_EXPORT(CheckDownFractal);
-    ASSERT_NE(up, nullptr);
-    ASSERT_NE(down, nullptr);
+    const auto up = host::exports().check_up_fractal;
+    const auto down = host::exports().check_down_fractal;
     for (const FractalCase& c : cases) {
         // Start addresses of every residue that matters: aligned, odd, 4 mod 8.
         for (std::size_t misalign : {0u, 1u, 4u, 7u}) {
@@ -111,10 +106,8 @@ TEST(Fractal, StrengthAsDocumented) {
 }
 
 TEST(Fractal, DepthBelowOneReadsNothing) {
-    const auto up = HOST_EXPORT(CheckUpFractal);
-    const auto down = HOST_EXPORT(CheckDownFractal);
-    ASSERT_NE(up, nullptr);
-    ASSERT_NE(down, nullptr);
+    const auto up = host::exports().check_up_fractal;
+    const auto down = host::exports().check_down_fractal;
     // One record and no neighbours: any neighbour read is out of bounds.
     BarBuffer one(1, 3);
     one.set_high(0, 1.0);
@@ -143,50 +136,45 @@ double neighbour(random_values::Rng& rng, Side side, double c, uint64_t fail_per
 // Random bars of every kind, at every start alignment, compared with the
 // literal reference. The array holds exactly shift - depth ... shift + depth
 // (plus random slack), so an over-read is a sanitizer error.
-TEST(Fractal, MatchesLiteralReferenceOnRandomBars) {
-    const auto up = HOST_EXPORT(CheckUpFractal);
-    const auto down = HOST_EXPORT(CheckDownFractal);
-    ASSERT_NE(up, nullptr);
-    ASSERT_NE(down, nullptr);
-    random_values::Rng rng(20261208);
-    const long cases = random_values::case_count(100000);
-    long mismatches = 0;
-    for (long n = 0; n < cases && mismatches < 5; ++n) {
-        const int32_t depth = random_values::below(rng, 8) == 0
-                                  ? static_cast<int32_t>(random_values::below(rng, 6)) - 5
-                                  : static_cast<int32_t>(random_values::below(rng, random_values::below(rng, 4) == 0 ? 40 : 8));
-        const int32_t reach = depth > 0 ? depth : 0;
-        const int32_t before = static_cast<int32_t>(random_values::below(rng, 3));
-        const int32_t after = static_cast<int32_t>(random_values::below(rng, 3));
-        const int32_t shift = before + reach;
-        const std::size_t count = static_cast<std::size_t>(before + 2 * reach + 1 + after);
-        const uint64_t fail_percent = random_values::below(rng, 4) == 0 ? 50 : random_values::below(rng, 20);
-        BarBuffer bars(count, static_cast<std::size_t>(random_values::below(rng, 8)));
-        const double high_c = random_values::price(rng);
-        const double low_c = random_values::price(rng);
-        for (std::size_t i = 0; i < count; ++i) {
-            const bool centre = static_cast<int32_t>(i) == shift;
-            bars.set_time(i, static_cast<int32_t>(rng()));
-            bars.set_high(i, centre ? high_c : neighbour(rng, Side::kUp, high_c, fail_percent));
-            bars.set_low(i, centre ? low_c : neighbour(rng, Side::kDown, low_c, fail_percent));
-        }
-        const int32_t reserved1 = static_cast<int32_t>(rng());
-        const int32_t reserved2 = static_cast<int32_t>(rng());
-
-        const int32_t want_up = reference::check_up_fractal(bars.data(), depth, shift);
-        const int32_t want_down = reference::check_down_fractal(bars.data(), depth, shift);
-        const int32_t got_up = up(reserved1, reserved2, bars.data(), depth, shift);
-        const int32_t got_down = down(reserved1, reserved2, bars.data(), depth, shift);
-        if (got_up != want_up || got_down != want_down) {
-            ++mismatches;
-            ADD_FAILURE() << "case " << n << ": depth " << depth << " shift " << shift << " count " << count
-                          << "\n up   got " << got_up << " want " << want_up
-                          << "\n down got " << got_down << " want " << want_down;
-        }
+std::string random_fractals(differential::Rng& rng, const differential::Around& around) {
+    using random_values::below;
+    const int32_t depth = below(rng, 8) == 0 ? static_cast<int32_t>(below(rng, 6)) - 5
+                                             : static_cast<int32_t>(below(rng, below(rng, 4) == 0 ? 40 : 8));
+    const int32_t reach = depth > 0 ? depth : 0;
+    const int32_t before = static_cast<int32_t>(below(rng, 3));
+    const int32_t after = static_cast<int32_t>(below(rng, 3));
+    const int32_t shift = before + reach;
+    const std::size_t count = static_cast<std::size_t>(before + 2 * reach + 1 + after);
+    const uint64_t fail_percent = below(rng, 4) == 0 ? 50 : below(rng, 20);
+    BarBuffer bars(count, static_cast<std::size_t>(below(rng, 8)));
+    const double high_c = random_values::price(rng);
+    const double low_c = random_values::price(rng);
+    for (std::size_t i = 0; i < count; ++i) {
+        const bool centre = static_cast<int32_t>(i) == shift;
+        bars.set_time(i, static_cast<int32_t>(rng()));
+        bars.set_high(i, centre ? high_c : neighbour(rng, Side::kUp, high_c, fail_percent));
+        bars.set_low(i, centre ? low_c : neighbour(rng, Side::kDown, low_c, fail_percent));
     }
-    EXPECT_EQ(mismatches, 0);
-    RecordProperty("random_cases", std::to_string(cases));
-    std::printf("[ random   ] %ld random cases compared for each of CheckUpFractal and CheckDownFractal\n", cases);
+    const auto reserved1 = static_cast<int32_t>(rng());
+    const auto reserved2 = static_cast<int32_t>(rng());
+
+    const int32_t want_up = reference::check_up_fractal(bars.data(), depth, shift);
+    const int32_t want_down = reference::check_down_fractal(bars.data(), depth, shift);
+    int32_t got_up = 0;
+    int32_t got_down = 0;
+    differential::call(around, [&] { got_up = host::exports().check_up_fractal(reserved1, reserved2, bars.data(), depth, shift); });
+    differential::call(around, [&] {
+        got_down = host::exports().check_down_fractal(reserved1, reserved2, bars.data(), depth, shift);
+    });
+    if (got_up == want_up && got_down == want_down) return {};
+    return "depth " + std::to_string(depth) + " shift " + std::to_string(shift) + " count " +
+           std::to_string(count) + "\n up   got " + std::to_string(got_up) + " want " + std::to_string(want_up) +
+           "\n down got " + std::to_string(got_down) + " want " + std::to_string(want_down);
 }
 
+TEST(Fractal, MatchesLiteralReferenceOnRandomBars) { differential::run(differential::kFractals); }
+
 }  // namespace
+
+const differential::Differential differential::kFractals = {"up and down fractal", 20261208, 100000,
+                                                            random_fractals};

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -14,13 +13,13 @@
 
 #include "bar_buffer.h"
 #include "bars/fractal.h"
-#include "random_values.h"
+#include "differential.h"
+#include "numbers.h"
 #include "reference.h"
 
 namespace {
 
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
-constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+using namespace numbers;
 
 // Keeps every message, formatted as printf formats it. The format attribute
 // lets the compiler check the library's format strings against their
@@ -147,10 +146,10 @@ TEST(FractalTrace, MessagesAreTheExactBytes) {
             bars.set_time(i, static_cast<int32_t>(i) == c.shift ? c.centre_time : kMax);
         }
         CapturingTrace trace;
-        EXPECT_EQ(tidemark::bars::down_fractal(bars.data(), c.depth, c.shift, trace), c.want);
+        EXPECT_EQ(tidemark::bars::check_down_fractal(bars.data(), c.depth, c.shift, trace), c.want);
         const std::string want = cp1251(c.want_trace);
         EXPECT_EQ(hex(trace.bytes), hex(want));
-        EXPECT_EQ(tidemark::bars::down_fractal(bars.data(), c.depth, c.shift), c.want)
+        EXPECT_EQ(tidemark::bars::check_down_fractal(bars.data(), c.depth, c.shift), c.want)
             << "the silent sink gives another result";
     }
 }
@@ -165,7 +164,7 @@ TEST(FractalTrace, HeaderKeepsItsLatinLetter) {
         bars.set_time(i, 1700014400);
     }
     CapturingTrace trace;
-    tidemark::bars::down_fractal(bars.data(), 1, 1, trace);
+    tidemark::bars::check_down_fractal(bars.data(), 1, 1, trace);
     ASSERT_GT(trace.bytes.size(), 40u);
     EXPECT_EQ(static_cast<unsigned char>(trace.bytes[1]), 0xCEu);  // "О" after the leading "\n"
     const std::string before = "\xF4\xF0\xE0\xEA\xF2\xE0\xEB ";  // "фрактал "
@@ -181,7 +180,7 @@ TEST(FractalTrace, DepthBelowOneIssuesNothing) {
     // volatile, so the compiler does not warn about the reads it cannot
     // prove unreachable.)
     const BarRecord* volatile none = nullptr;
-    for (int32_t depth : {0, -1, kMin}) EXPECT_EQ(tidemark::bars::down_fractal(none, depth, 4, trace), 0);
+    for (int32_t depth : {0, -1, kMin}) EXPECT_EQ(tidemark::bars::check_down_fractal(none, depth, 4, trace), 0);
     EXPECT_EQ(trace.messages, 0);
     EXPECT_EQ(trace.bytes, "");
 }
@@ -223,51 +222,45 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
 
 // Random bars and times (negative, zero and the int32 limits included):
 // listening never changes the result, and the messages follow the runs.
-TEST(FractalTrace, ListeningChangesNothingOnRandomBars) {
-    use_time_zone("UTC0");
-    random_values::Rng rng(20261209);
-    const long cases = random_values::case_count(20000);
+std::string random_traced(differential::Rng& rng, const differential::Around& around) {
     const std::string right_check = "?  ...";
     const std::string left_check = "? ... ";
-    long mismatches = 0;
-    for (long n = 0; n < cases && mismatches < 5; ++n) {
-        const int32_t depth = static_cast<int32_t>(random_values::below(rng, 10)) - 1;
-        const int32_t reach = depth > 0 ? depth : 0;
-        const std::size_t count = static_cast<std::size_t>(2 * reach + 1);
-        BarBuffer bars(count, static_cast<std::size_t>(random_values::below(rng, 8)));
-        const double c = random_values::price(rng);
-        for (std::size_t i = 0; i < count; ++i) {
-            bars.set_time(i, random_values::int32(rng));
-            const uint64_t kind = random_values::below(rng, 4);
-            bars.set_low(i, kind == 0 ? random_values::price(rng) : kind == 1 ? c : c + 1.0);
-        }
-        CapturingTrace trace;
-        const int32_t got = tidemark::bars::down_fractal(bars.data(), depth, reach, trace);
-        const int32_t want = reference::check_down_fractal(bars.data(), depth, reach);
-        int left = -1;
-        int right = -1;
-        const std::size_t last = trace.bytes.rfind("left = ");
-        const bool parsed = depth < 1 || (last != std::string::npos &&
-                                          std::sscanf(trace.bytes.c_str() + last, "left = %d, right = %d\n",
-                                                      &left, &right) == 2);
-        bool same = got == want && parsed;
-        if (same && depth >= 1) {
-            same = (left < right ? left : right) == want &&
-                   occurrences(trace.bytes, right_check) ==
-                       static_cast<std::size_t>(right + (right < depth ? 1 : 0)) &&
-                   occurrences(trace.bytes, " !!! ") == static_cast<std::size_t>(right < depth ? 1 : 0) &&
-                   occurrences(trace.bytes, left_check) ==
-                       static_cast<std::size_t>(left + (left < depth ? 1 : 0)) &&
-                   trace.bytes.compare(trace.bytes.size() - 1, 1, "\n") == 0;
-        }
-        if (!same) {
-            ++mismatches;
-            ADD_FAILURE() << "case " << n << ": depth " << depth << " got " << got << " want " << want
-                          << "\n" << trace.bytes;
-        }
+    const int32_t depth = static_cast<int32_t>(random_values::below(rng, 10)) - 1;
+    const int32_t reach = depth > 0 ? depth : 0;
+    const std::size_t count = static_cast<std::size_t>(2 * reach + 1);
+    BarBuffer bars(count, static_cast<std::size_t>(random_values::below(rng, 8)));
+    const double c = random_values::price(rng);
+    for (std::size_t i = 0; i < count; ++i) {
+        bars.set_time(i, random_values::int32(rng));
+        const uint64_t kind = random_values::below(rng, 4);
+        bars.set_low(i, kind == 0 ? random_values::price(rng) : kind == 1 ? c : c + 1.0);
     }
-    EXPECT_EQ(mismatches, 0);
-    std::printf("[ random   ] %ld random traced down fractals checked\n", cases);
+    CapturingTrace trace;
+    int32_t got = 0;
+    differential::call(around, [&] { got = tidemark::bars::check_down_fractal(bars.data(), depth, reach, trace); });
+    const int32_t want = reference::check_down_fractal(bars.data(), depth, reach);
+    int left = -1;
+    int right = -1;
+    const std::size_t last = trace.bytes.rfind("left = ");
+    const bool parsed = depth < 1 || (last != std::string::npos &&
+                                      std::sscanf(trace.bytes.c_str() + last, "left = %d, right = %d\n", &left,
+                                                  &right) == 2);
+    bool same = got == want && parsed;
+    if (same && depth >= 1) {
+        same = (left < right ? left : right) == want &&
+               occurrences(trace.bytes, right_check) == static_cast<std::size_t>(right + (right < depth ? 1 : 0)) &&
+               occurrences(trace.bytes, " !!! ") == static_cast<std::size_t>(right < depth ? 1 : 0) &&
+               occurrences(trace.bytes, left_check) == static_cast<std::size_t>(left + (left < depth ? 1 : 0)) &&
+               trace.bytes.compare(trace.bytes.size() - 1, 1, "\n") == 0;
+    }
+    if (same) return {};
+    return "depth " + std::to_string(depth) + " got " + std::to_string(got) + " want " + std::to_string(want) +
+           "\n" + trace.bytes;
+}
+
+TEST(FractalTrace, ListeningChangesNothingOnRandomBars) {
+    use_time_zone("UTC0");
+    differential::run({"traced down fractal", 20261209, 20000, random_traced});
 }
 
 }  // namespace

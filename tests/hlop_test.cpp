@@ -4,25 +4,21 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "differential.h"
 #include "host.h"
-#include "random_values.h"
+#include "numbers.h"
 #include "reference.h"
 
 namespace {
 
-using random_values::same_bits;
-
-constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-const double kInf = std::numeric_limits<double>::infinity();
+using namespace numbers;
 
 struct MergeCase {
     const char* name;
@@ -95,10 +91,8 @@ TEST(Hlop, MergesAsDocumented) {
         {"mode 2 negative weight moves outside", {1.0, 2.0, 10.0}, {-1, 3, 1}, 1.0, 2,
          {2.5, 10.0, 0.0}, {2, 1, 0}},
     };
-    const auto hlop = HOST_EXPORT(Hlop);
-    ASSERT_NE(hlop, nullptr);
     const Merge library = [](double* p, int32_t* w, const int32_t* t, int32_t n, double tol,
-                             int32_t mode) { HOST_EXPORT(Hlop)(7, -7, p, w, t, n, tol, mode); };
+                             int32_t mode) { host::exports().hlop(7, -7, p, w, t, n, tol, mode); };
     const Merge literal = [](double* p, int32_t* w, const int32_t* t, int32_t n, double tol,
                              int32_t mode) { reference::hlop(p, w, t, n, tol, mode); };
     for (const MergeCase& c : cases) {
@@ -108,8 +102,7 @@ TEST(Hlop, MergesAsDocumented) {
 }
 
 TEST(Hlop, EmptyOrNegativeCountTouchesNothing) {
-    const auto hlop = HOST_EXPORT(Hlop);
-    ASSERT_NE(hlop, nullptr);
+    const auto hlop = host::exports().hlop;
     for (int32_t count : {0, -1, kMin}) {
         // Null arrays: any read or write would crash.
         hlop(0, 0, nullptr, nullptr, nullptr, count, 1.0, 1);
@@ -123,8 +116,7 @@ TEST(Hlop, EmptyOrNegativeCountTouchesNothing) {
 
 TEST(Hlop, StorageFailureLeavesArraysUntouched) {
     if (sizeof(void*) != 4) GTEST_SKIP() << "only a 32-bit address space makes the failure certain";
-    const auto hlop = HOST_EXPORT(Hlop);
-    ASSERT_NE(hlop, nullptr);
+    const auto hlop = host::exports().hlop;
     // Working storage for this many levels cannot exist in 4 GiB, so the
     // call must give up before it reads or writes a single element.
     double prices[2] = {2.0, 1.0};
@@ -137,16 +129,12 @@ TEST(Hlop, StorageFailureLeavesArraysUntouched) {
     EXPECT_EQ(weights[1], 2);
 }
 
-// Runs the library and the literal reference on the same levels and reports
-// the first difference: prices bit for bit, weights, the tags left alone and
-// a guard element past count left untouched.
-struct Outcome {
-    bool same = true;
-    std::string detail;
-};
-
-Outcome compare_with_reference(std::vector<double> prices, std::vector<int32_t> weights,
-                               double tolerance, int32_t mode, uint64_t seed) {
+// Runs the library and the literal reference on the same levels and returns
+// the first difference, or "": prices bit for bit, weights, the tags left
+// alone and a guard element past count left untouched.
+std::string compare_with_reference(std::vector<double> prices, std::vector<int32_t> weights,
+                                   double tolerance, int32_t mode, uint64_t seed,
+                                   const differential::Around& around = {}) {
     constexpr double kGuardPrice = -12345.678;
     constexpr int32_t kGuardWeight = 0x5eed;
     const int32_t count = static_cast<int32_t>(prices.size());
@@ -159,25 +147,22 @@ Outcome compare_with_reference(std::vector<double> prices, std::vector<int32_t> 
     std::vector<int32_t> want_weights = weights;
     const std::vector<int32_t> tags_before = tags;
     reference::hlop(want_prices.data(), want_weights.data(), tags.data(), count, tolerance, mode);
-    HOST_EXPORT(Hlop)(static_cast<int32_t>(rng()), static_cast<int32_t>(rng()), prices.data(),
-                      weights.data(), tags.data(), count, tolerance, mode);
-    Outcome out;
-    if (tags != tags_before) {
-        out.same = false;
-        out.detail = "tags written";
-        return out;
-    }
+    const auto reserved1 = static_cast<int32_t>(rng());
+    const auto reserved2 = static_cast<int32_t>(rng());
+    differential::call(around, [&] {
+        host::exports().hlop(reserved1, reserved2, prices.data(), weights.data(), tags.data(), count, tolerance,
+                             mode);
+    });
+    if (tags != tags_before) return "tags written";
     for (int32_t i = 0; i <= count; ++i) {
         if (!same_bits(prices[i], want_prices[i]) || weights[i] != want_weights[i]) {
-            out.same = false;
             char text[160];
             std::snprintf(text, sizeof text, "first difference at %d of %d: got %.17g/%d want %.17g/%d", i,
                           count, prices[i], weights[i], want_prices[i], want_weights[i]);
-            out.detail = text;
-            return out;
+            return text;
         }
     }
-    return out;
+    return {};
 }
 
 int32_t random_mode(random_values::Rng& rng) {
@@ -187,43 +172,35 @@ int32_t random_mode(random_values::Rng& rng) {
 
 // Random inputs of every kind, mostly small so that many shapes are seen,
 // compared bit for bit with the literal reference.
-TEST(Hlop, MatchesLiteralReferenceOnRandomInputs) {
-    ASSERT_NE(HOST_EXPORT(Hlop), nullptr);
-    random_values::Rng rng(20261207);
-    const long cases = random_values::case_count(100000);
-    long mismatches = 0;
-    for (long n = 0; n < cases && mismatches < 5; ++n) {
-        const uint64_t size_class = random_values::below(rng, 100);
-        const int32_t count = static_cast<int32_t>(
-            size_class < 70   ? random_values::below(rng, 8)
-            : size_class < 98 ? random_values::below(rng, 64)
-                              : random_values::below(rng, 400));
-        std::vector<double> prices(count);
-        std::vector<int32_t> weights(count);
-        for (int32_t i = 0; i < count; ++i) {
-            prices[i] = random_values::price(rng);
-            weights[i] = random_values::int32(rng);
-        }
-        const double tolerance = random_values::tolerance(rng);
-        const int32_t mode = random_mode(rng);
-        const Outcome out = compare_with_reference(prices, weights, tolerance, mode, rng());
-        if (!out.same) {
-            ++mismatches;
-            ADD_FAILURE() << "case " << n << ": count " << count << " tolerance " << tolerance
-                          << " mode " << mode << ": " << out.detail << "\n input " << show(prices);
-        }
+std::string random_merge(differential::Rng& rng, const differential::Around& around) {
+    using random_values::below;
+    const uint64_t size_class = below(rng, 100);
+    const int32_t count = static_cast<int32_t>(size_class < 70   ? below(rng, 8)
+                                               : size_class < 98 ? below(rng, 64)
+                                                                 : below(rng, 400));
+    std::vector<double> prices(count);
+    std::vector<int32_t> weights(count);
+    for (int32_t i = 0; i < count; ++i) {
+        prices[i] = random_values::price(rng);
+        weights[i] = random_values::int32(rng);
     }
-    EXPECT_EQ(mismatches, 0);
-    RecordProperty("random_cases", std::to_string(cases));
-    std::printf("[ random   ] %ld random merge cases compared\n", cases);
+    const double tolerance = random_values::tolerance(rng);
+    const int32_t mode = random_mode(rng);
+    const std::string difference = compare_with_reference(prices, weights, tolerance, mode, rng(), around);
+    if (difference.empty()) return {};
+    std::ostringstream out;
+    out << "count " << count << " tolerance " << tolerance << " mode " << mode << ": " << difference
+        << "\n input " << show(prices);
+    return out.str();
 }
+
+TEST(Hlop, MatchesLiteralReferenceOnRandomInputs) { differential::run(differential::kHlop); }
 
 // Large inputs of the shapes that break fast merges and sorts: long runs
 // (sorted by a different method than short ones), ties everywhere, NaN
 // runs, infinities, prices from the whole double range, and mode 2 with
 // weights that move prices out of order.
 TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
-    ASSERT_NE(HOST_EXPORT(Hlop), nullptr);
     using random_values::below;
     using Rng = random_values::Rng;
     auto uniform = [](Rng& rng, double lo, double hi) {
@@ -331,10 +308,10 @@ TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
                     std::vector<int32_t> weights(count);
                     shape.make(rng, count, prices, weights);
                     const double tolerance = std::isfinite(scale) && scale > 0 ? scale / count : scale;
-                    const Outcome out = compare_with_reference(prices, weights, tolerance, mode, rng());
+                    const std::string difference = compare_with_reference(prices, weights, tolerance, mode, rng());
                     ++compared;
-                    EXPECT_TRUE(out.same) << shape.name << ", count " << count << ", tolerance "
-                                          << tolerance << ", mode " << mode << ": " << out.detail;
+                    EXPECT_EQ(difference, "") << shape.name << ", count " << count << ", tolerance "
+                                              << tolerance << ", mode " << mode;
                 }
             }
         }
@@ -349,9 +326,9 @@ TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
         std::vector<int32_t> weights(count);
         shape.make(rng, count, prices, weights);
         const int32_t mode = static_cast<int32_t>(below(rng, 3));
-        const Outcome out = compare_with_reference(prices, weights, 0.7 / count, mode, rng());
+        const std::string difference = compare_with_reference(prices, weights, 0.7 / count, mode, rng());
         ++compared;
-        EXPECT_TRUE(out.same) << name << ", count " << count << ", mode " << mode << ": " << out.detail;
+        EXPECT_EQ(difference, "") << name << ", count " << count << ", mode " << mode;
     }
     // Random shapes at random sizes up to 20,000, spread evenly over the
     // orders of magnitude, with random modes and tolerances.
@@ -364,12 +341,14 @@ TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
         const int32_t mode = random_mode(rng);
         const double scale = tolerance_scale[below(rng, tolerance_scale.size())];
         const double tolerance = std::isfinite(scale) && scale > 0 ? scale / count : scale;
-        const Outcome out = compare_with_reference(prices, weights, tolerance, mode, rng());
+        const std::string difference = compare_with_reference(prices, weights, tolerance, mode, rng());
         ++compared;
-        EXPECT_TRUE(out.same) << shape.name << ", count " << count << ", tolerance " << tolerance
-                              << ", mode " << mode << ": " << out.detail;
+        EXPECT_EQ(difference, "") << shape.name << ", count " << count << ", tolerance " << tolerance
+                                  << ", mode " << mode;
     }
     std::printf("[ large    ] %ld large merge cases compared\n", compared);
 }
 
 }  // namespace
+
+const differential::Differential differential::kHlop = {"merge", 20261207, 100000, random_merge};

@@ -1,19 +1,17 @@
 #include <cstdint>
-#include <cstdio>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "differential.h"
 #include "host.h"
-#include "random_values.h"
+#include "numbers.h"
 #include "reference.h"
 
 namespace {
 
-constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+using namespace numbers;
 
 struct ResizeCase {
     const char* name;
@@ -56,8 +54,7 @@ TEST(Resize, RescalesAsDocumented) {
         {"product -2^31 - 1 saturates", kMin, {0, -1}, {0, kMin}},
         {"product 2^31 + 1 saturates", kMin, {0, 1}, {0, kMax}},
     };
-    const auto resize = HOST_EXPORT(Resize);
-    ASSERT_NE(resize, nullptr);
+    const auto resize = host::exports().resize;
     for (const ResizeCase& c : cases) {
         const int32_t count = static_cast<int32_t>(c.weights.size());
         std::vector<int32_t> got = c.weights;
@@ -70,8 +67,7 @@ TEST(Resize, RescalesAsDocumented) {
 }
 
 TEST(Resize, EmptyOrNegativeCountTouchesNothing) {
-    const auto resize = HOST_EXPORT(Resize);
-    ASSERT_NE(resize, nullptr);
+    const auto resize = host::exports().resize;
     for (int32_t count : {0, -1, kMin}) {
         resize(0, 0, 11, nullptr, count);  // any access would crash
         int32_t weights[2] = {10, 40};
@@ -85,8 +81,7 @@ TEST(Resize, EmptyOrNegativeCountTouchesNothing) {
 // wherever the extremes stand: catches a min/max scan that misses elements
 // or a rewrite that skips or repeats some.
 TEST(Resize, ExtremesAtEveryPosition) {
-    const auto resize = HOST_EXPORT(Resize);
-    ASSERT_NE(resize, nullptr);
+    const auto resize = host::exports().resize;
     for (int32_t count = 2; count <= 40; ++count) {
         for (int32_t low = 0; low < count; ++low) {
             for (int32_t high = 0; high < count; ++high) {
@@ -111,47 +106,42 @@ int32_t random_span(random_values::Rng& rng) {
 
 // Random weights (extremes, clustered, equal) and spans compared with the
 // literal reference; a guard element after count must stay as it was.
-TEST(Resize, MatchesLiteralReferenceOnRandomInputs) {
-    const auto resize = HOST_EXPORT(Resize);
-    ASSERT_NE(resize, nullptr);
-    random_values::Rng rng(20261209);
-    const long cases = random_values::case_count(100000);
+std::string random_rescale(differential::Rng& rng, const differential::Around& around) {
+    using random_values::below;
     constexpr int32_t kGuard = 0x5eed;
-    long mismatches = 0;
-    for (long n = 0; n < cases && mismatches < 5; ++n) {
-        const int32_t count = random_values::count(rng);
-        const int32_t shift = static_cast<int32_t>(random_values::below(rng, 4));
-        std::vector<int32_t> weights(static_cast<size_t>(count + shift + 1), kGuard);
-        int32_t* at = weights.data() + shift;
-        const uint64_t kind = random_values::below(rng, 4);
-        const int32_t base = random_values::int32(rng);
-        const int32_t spread = static_cast<int32_t>(random_values::below(rng, 1000)) + 1;
-        for (int32_t i = 0; i < count; ++i) {
-            switch (kind) {
-                case 0: at[i] = random_values::int32(rng); break;
-                case 1: at[i] = static_cast<int32_t>(random_values::below(rng, 2000)) - 500; break;
-                case 2: {  // a cluster near base, kept inside int32
-                    const int64_t w = static_cast<int64_t>(base) +
-                                      static_cast<int64_t>(random_values::below(rng, static_cast<uint64_t>(spread)));
-                    at[i] = static_cast<int32_t>(w > kMax ? kMax - (w - kMax) : w);
-                    break;
-                }
-                default: at[i] = base; break;
+    const int32_t count = random_values::count(rng);
+    const int32_t shift = static_cast<int32_t>(below(rng, 4));
+    std::vector<int32_t> weights(static_cast<size_t>(count + shift + 1), kGuard);
+    int32_t* at = weights.data() + shift;
+    const uint64_t kind = below(rng, 4);
+    const int32_t base = random_values::int32(rng);
+    const int32_t spread = static_cast<int32_t>(below(rng, 1000)) + 1;
+    for (int32_t i = 0; i < count; ++i) {
+        switch (kind) {
+            case 0: at[i] = random_values::int32(rng); break;
+            case 1: at[i] = static_cast<int32_t>(below(rng, 2000)) - 500; break;
+            case 2: {  // a cluster near base, kept inside int32
+                const int64_t w = static_cast<int64_t>(base) +
+                                  static_cast<int64_t>(below(rng, static_cast<uint64_t>(spread)));
+                at[i] = static_cast<int32_t>(w > kMax ? kMax - (w - kMax) : w);
+                break;
             }
-        }
-        const int32_t span = random_span(rng);
-        std::vector<int32_t> want = weights;
-        reference::resize(span, want.data() + shift, count);
-        resize(static_cast<int32_t>(rng()), static_cast<int32_t>(rng()), span, at, count);
-        if (weights != want) {
-            ++mismatches;
-            ADD_FAILURE() << "case " << n << ": span " << span << " count " << count << "\n got  "
-                          << show(weights) << "\n want " << show(want);
+            default: at[i] = base; break;
         }
     }
-    EXPECT_EQ(mismatches, 0);
-    RecordProperty("random_cases", std::to_string(cases));
-    std::printf("[ random   ] %ld random rescale cases compared\n", cases);
+    const int32_t span = random_span(rng);
+    std::vector<int32_t> want = weights;
+    reference::resize(span, want.data() + shift, count);
+    const auto reserved1 = static_cast<int32_t>(rng());
+    const auto reserved2 = static_cast<int32_t>(rng());
+    differential::call(around, [&] { host::exports().resize(reserved1, reserved2, span, at, count); });
+    if (weights == want) return {};
+    return "span " + std::to_string(span) + " count " + std::to_string(count) + "\n got  " + show(weights) +
+           "\n want " + show(want);
 }
 
+TEST(Resize, MatchesLiteralReferenceOnRandomInputs) { differential::run(differential::kResize); }
+
 }  // namespace
+
+const differential::Differential differential::kResize = {"rescale", 20261209, 100000, random_rescale};

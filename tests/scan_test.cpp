@@ -19,7 +19,7 @@
 #include "analysis.h"
 #include "bars.h"
 #include "cli.h"
-#include "library.h"
+#include "loader.h"
 #include "report.h"
 #include "xml_check.h"
 
@@ -27,11 +27,6 @@ namespace fs = std::filesystem;
 using namespace tidemark::scan;
 
 namespace {
-
-std::string library_file() {
-    if (const char* from_env = std::getenv("TIDEMARK_LIBRARY")) return from_env;
-    return TIDEMARK_LIBRARY_DEFAULT;
-}
 
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -73,7 +68,7 @@ protected:
 
     // Runs the whole host in-process against the library under test.
     Outcome scan(std::vector<std::string> args) const {
-        args.insert(args.begin(), {"tidemark-scan", "--library", library_file()});
+        args.insert(args.begin(), {"tidemark-scan", "--library", tidemark::loader::library_path()});
         std::vector<const char*> argv;
         for (const std::string& a : args) argv.push_back(a.c_str());
         const std::string out_path = path("stdout.txt"), err_path = path("stderr.txt");
@@ -350,9 +345,9 @@ TEST_F(Scan, SampleEndToEnd) {
 // prices, spaced more than the tolerance apart, every fractal is counted
 // once, and the close test agrees with the distances.
 TEST(ScanWorkflow, LevelsComeFromTheFractals) {
-    Library library;
+    tidemark::loader::Library library;
     std::string error;
-    ASSERT_TRUE(library.open(library_file(), error)) << error;
+    ASSERT_TRUE(library.open(tidemark::loader::library_path(), error)) << error;
     BarSeries series;
     ASSERT_TRUE(read_bars(TIDEMARK_SAMPLE, series, error)) << error;
     for (int32_t mode : {0, 1, 2}) {

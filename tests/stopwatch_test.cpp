@@ -1,17 +1,17 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "host.h"
+#include "numbers.h"
 
 namespace {
 
-constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+using numbers::kMin;
 
 // Sleeps that the host's clock calls 50 ms; readings are only ever compared
 // with loose bounds, so a loaded machine cannot make a test fail.
@@ -20,44 +20,35 @@ constexpr double kCeiling = 5.0;
 
 void sleep_50ms() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
 
-struct Exports {
-    decltype(&::CreateTimer) create = HOST_EXPORT(CreateTimer);
-    decltype(&::StartTimer) start = HOST_EXPORT(StartTimer);
-    decltype(&::StopTimer) stop = HOST_EXPORT(StopTimer);
-    bool found() const { return create && start && stop; }
-};
-
 TEST(Stopwatch, ReadingsWithoutRestartNeverDecrease) {
-    const Exports x;
-    ASSERT_TRUE(x.found());
-    void* timer = x.create();
+    const auto& x = host::exports();
+    void* timer = x.create_timer();
     ASSERT_NE(timer, nullptr);
     // Before any start the stopwatch measures from its creation.
-    const double unstarted = x.stop(timer, 0);
+    const double unstarted = x.stop_timer(timer, 0);
     EXPECT_GE(unstarted, 0.0);
     EXPECT_LT(unstarted, kCeiling);
-    EXPECT_NE(x.start(timer), 0);
+    EXPECT_NE(x.start_timer(timer), 0);
     double previous = 0.0;
     for (int i = 0; i < 1000; ++i) {
-        const double reading = x.stop(timer, 0);
+        const double reading = x.stop_timer(timer, 0);
         ASSERT_TRUE(std::isfinite(reading));
         ASSERT_GE(reading, previous) << "reading " << i;
         previous = reading;
     }
     EXPECT_LT(previous, kCeiling);
-    const double last = x.stop(timer, 1);
+    const double last = x.stop_timer(timer, 1);
     EXPECT_GE(last, previous);
     EXPECT_LT(last, kCeiling);
 }
 
 TEST(Stopwatch, ReadingAfterSleepIsInSeconds) {
-    const Exports x;
-    ASSERT_TRUE(x.found());
-    void* timer = x.create();
+    const auto& x = host::exports();
+    void* timer = x.create_timer();
     ASSERT_NE(timer, nullptr);
-    EXPECT_NE(x.start(timer), 0);
+    EXPECT_NE(x.start_timer(timer), 0);
     sleep_50ms();
-    const double elapsed = x.stop(timer, 1);
+    const double elapsed = x.stop_timer(timer, 1);
     EXPECT_GE(elapsed, kSleepFloor);
     EXPECT_LT(elapsed, kCeiling);
 }
@@ -66,19 +57,18 @@ TEST(Stopwatch, ReadingAfterSleepIsInSeconds) {
 // slowly the machine runs, the restarted one then reads at least the sleep
 // less than the other, because it starts later and is read first.
 TEST(Stopwatch, RestartMeasuresFromTheNewStart) {
-    const Exports x;
-    ASSERT_TRUE(x.found());
-    void* kept = x.create();
-    void* restarted = x.create();
+    const auto& x = host::exports();
+    void* kept = x.create_timer();
+    void* restarted = x.create_timer();
     ASSERT_NE(kept, nullptr);
     ASSERT_NE(restarted, nullptr);
     EXPECT_NE(kept, restarted);
-    EXPECT_NE(x.start(kept), 0);
-    EXPECT_NE(x.start(restarted), 0);
+    EXPECT_NE(x.start_timer(kept), 0);
+    EXPECT_NE(x.start_timer(restarted), 0);
     sleep_50ms();
-    EXPECT_NE(x.start(restarted), 0);
-    const double short_reading = x.stop(restarted, 1);
-    const double long_reading = x.stop(kept, 1);
+    EXPECT_NE(x.start_timer(restarted), 0);
+    const double short_reading = x.stop_timer(restarted, 1);
+    const double long_reading = x.stop_timer(kept, 1);
     EXPECT_GE(short_reading, 0.0);
     EXPECT_GE(long_reading, kSleepFloor);
     EXPECT_GE(long_reading - short_reading, kSleepFloor);
@@ -98,41 +88,39 @@ TEST(Stopwatch, LowByteOfReleaseDecides) {
         {1, true},    {255, true},       {257, true},         {-1, true},       {kMin + 1, true},
         {0x80, true}, {0x12345678, true},
     };
-    const Exports x;
-    ASSERT_TRUE(x.found());
+    const auto& x = host::exports();
     for (const ReleaseCase& c : cases) {
         SCOPED_TRACE("release " + std::to_string(c.release));
-        void* timer = x.create();
+        void* timer = x.create_timer();
         ASSERT_NE(timer, nullptr);
-        EXPECT_NE(x.start(timer), 0);
-        const double first = x.stop(timer, c.release);
+        EXPECT_NE(x.start_timer(timer), 0);
+        const double first = x.stop_timer(timer, c.release);
         EXPECT_GE(first, 0.0);
         EXPECT_LT(first, kCeiling);
         if (c.frees) continue;
         // Still usable: restart, read, and finally free it.
-        EXPECT_NE(x.start(timer), 0);
-        const double second = x.stop(timer, 0);
+        EXPECT_NE(x.start_timer(timer), 0);
+        const double second = x.stop_timer(timer, 0);
         EXPECT_GE(second, 0.0);
         EXPECT_LT(second, kCeiling);
-        EXPECT_GE(x.stop(timer, 1), second);
+        EXPECT_GE(x.stop_timer(timer, 1), second);
     }
 }
 
 // Under LeakSanitizer (the sanitizer build) any stopwatch left behind fails
 // the run at exit.
 TEST(Stopwatch, ManyCyclesReleaseEverything) {
-    const Exports x;
-    ASSERT_TRUE(x.found());
+    const auto& x = host::exports();
     constexpr long kCycles = 100000;
     long failures = 0;
     for (long i = 0; i < kCycles; ++i) {
-        void* timer = x.create();
-        if (timer == nullptr || x.start(timer) == 0) {
+        void* timer = x.create_timer();
+        if (timer == nullptr || x.start_timer(timer) == 0) {
             ++failures;
-            if (timer) x.stop(timer, 1);
+            if (timer) x.stop_timer(timer, 1);
             continue;
         }
-        const double reading = x.stop(timer, 1);
+        const double reading = x.stop_timer(timer, 1);
         if (!(reading >= 0.0 && reading < kCeiling)) ++failures;
     }
     EXPECT_EQ(failures, 0);
@@ -140,11 +128,10 @@ TEST(Stopwatch, ManyCyclesReleaseEverything) {
 
 // A host that passes on the null of a failed CreateTimer must not crash.
 TEST(Stopwatch, NullHandleIsHarmless) {
-    const Exports x;
-    ASSERT_TRUE(x.found());
-    EXPECT_EQ(x.start(nullptr), 0);
+    const auto& x = host::exports();
+    EXPECT_EQ(x.start_timer(nullptr), 0);
     for (int32_t release : {0, 1, 256, -1}) {
-        const double reading = x.stop(nullptr, release);
+        const double reading = x.stop_timer(nullptr, release);
         EXPECT_EQ(reading, 0.0);
         EXPECT_FALSE(std::signbit(reading));
     }

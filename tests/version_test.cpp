@@ -10,7 +10,7 @@
 #include "host.h"
 
 TEST(Win32Version, ResourceNamesTheProjectVersion) {
-    const std::string path = host::library_path();
+    const std::string path = tidemark::loader::library_path();
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
     ASSERT_GT(size, 0u) << path << " has no version resource";

@@ -23,9 +23,6 @@ namespace {
 using win32_probe::Args;
 using win32_probe::call_as_host;
 
-// Every export the DLL must offer, and nothing else.
-const std::vector<std::string> kExports = {"CheckLevel", "Hlop", "Resize", "CheckUpFractal", "CheckDownFractal",
-                                           "CreateTimer", "StartTimer", "StopTimer"};
 
 std::vector<std::string> exported_names(HMODULE module) {
     const auto* base = reinterpret_cast<const uint8_t*>(module);
@@ -47,7 +44,9 @@ TEST(Win32Abi, ExportsExactlyTheUndecoratedNames) {
     ASSERT_NE(module, nullptr);
     std::vector<std::string> names = exported_names(module);
     std::sort(names.begin(), names.end());
-    std::vector<std::string> want = kExports;
+    // Every export the loader resolves, and nothing else.
+    std::vector<std::string> want(std::begin(tidemark::loader::kExportNames),
+                                  std::end(tidemark::loader::kExportNames));
     std::sort(want.begin(), want.end());
     EXPECT_EQ(names, want);
     EXPECT_EQ(GetProcAddress(module, "DllMain"), nullptr);
@@ -72,7 +71,7 @@ void hlop_case(uint32_t entry_offset) {
     const int32_t tags[4] = {7, 8, 9, 10};
     Args args;
     args.i32(123).i32(-456).ptr(prices).ptr(weights).ptr(tags).i32(3).f64(0.5).i32(2);
-    call_as_host("Hlop", args, entry_offset, 36);
+    call_as_host(host::exports().hlop, args, entry_offset, 36);
     EXPECT_EQ(prices[0], 2.075);
     EXPECT_EQ(prices[1], 5.0);
     EXPECT_EQ(prices[2], 0.0);
@@ -87,20 +86,20 @@ void check_level_case(uint32_t entry_offset) {
     const double levels[4] = {1.0000, 1.0010, 1.0012, 1.0012};
     Args args;
     args.i32(-9).i32(9).f64(1.0012).f64(0.0005).ptr(levels).i32(3);
-    EXPECT_EQ(call_as_host("CheckLevel", args, entry_offset, 32).eax, 1u);
+    EXPECT_EQ(call_as_host(host::exports().check_level, args, entry_offset, 32).eax, 1u);
     Args wider;
     wider.i32(0).i32(0).f64(1.0012).f64(0.0020).ptr(levels).i32(2);
-    EXPECT_EQ(call_as_host("CheckLevel", wider, entry_offset, 32).eax, 0u);
+    EXPECT_EQ(call_as_host(host::exports().check_level, wider, entry_offset, 32).eax, 0u);
     Args none;
     none.i32(0).i32(0).f64(5.0).f64(0.5).ptr(levels).i32(4);
-    EXPECT_EQ(call_as_host("CheckLevel", none, entry_offset, 32).eax, 0xffffffffu);
+    EXPECT_EQ(call_as_host(host::exports().check_level, none, entry_offset, 32).eax, 0xffffffffu);
 }
 
 void resize_case(uint32_t entry_offset) {
     int32_t weights[4] = {10, 20, 40, 1000};
     Args args;
     args.i32(77).i32(-77).i32(11).ptr(weights).i32(3);
-    call_as_host("Resize", args, entry_offset, 20);
+    call_as_host(host::exports().resize, args, entry_offset, 20);
     EXPECT_EQ(weights[0], 3);
     EXPECT_EQ(weights[1], 6);
     EXPECT_EQ(weights[2], 13);
@@ -111,31 +110,31 @@ void resize_case(uint32_t entry_offset) {
 // come back in ST(0): a reading taken anywhere else would show up there as a
 // NaN (empty x87 stack) or as a stale value.
 void stopwatch_case(uint32_t entry_offset) {
-    const auto created = call_as_host("CreateTimer", Args(), entry_offset, 0);
+    const auto created = call_as_host(host::exports().create_timer, Args(), entry_offset, 0);
     const uint32_t handle = created.eax;
     ASSERT_NE(handle, 0u);
     Args timer;
     timer.i32(static_cast<int32_t>(handle));
-    EXPECT_NE(call_as_host("StartTimer", timer, entry_offset, 4).eax, 0u);
+    EXPECT_NE(call_as_host(host::exports().start_timer, timer, entry_offset, 4).eax, 0u);
     Sleep(20);
     Args keep = timer;
     keep.i32(256);
-    const double first = call_as_host("StopTimer", keep, entry_offset, 8, true).st0;
+    const double first = call_as_host(host::exports().stop_timer, keep, entry_offset, 8, true).st0;
     EXPECT_TRUE(std::isfinite(first)) << first;
     EXPECT_GE(first, 0.015);
     EXPECT_LT(first, 5.0);
     Args release = timer;
     release.i32(1);
-    const double last = call_as_host("StopTimer", release, entry_offset, 8, true).st0;
+    const double last = call_as_host(host::exports().stop_timer, release, entry_offset, 8, true).st0;
     EXPECT_GE(last, first);
     EXPECT_LT(last, 5.0);
     // A null handle still pops its arguments and reads 0.0.
     Args null_timer;
     null_timer.ptr(nullptr).i32(1);
-    EXPECT_EQ(call_as_host("StopTimer", null_timer, entry_offset, 8, true).st0, 0.0);
+    EXPECT_EQ(call_as_host(host::exports().stop_timer, null_timer, entry_offset, 8, true).st0, 0.0);
     Args null_start;
     null_start.ptr(nullptr);
-    EXPECT_EQ(call_as_host("StartTimer", null_start, entry_offset, 4).eax, 0u);
+    EXPECT_EQ(call_as_host(host::exports().start_timer, null_start, entry_offset, 4).eax, 0u);
 }
 
 // Records start 4 bytes past an 8-aligned address, as a host's array may:
@@ -153,32 +152,32 @@ BarBuffer misaligned_bars(const std::vector<double>& values, bool highs) {
 
 // The documented example of each fractal function (strength 2 at depth 3,
 // 1 at depth 1), on misaligned records.
-void fractal_case(const char* name, const std::vector<double>& values, bool highs,
+void fractal_case(decltype(&::CheckUpFractal) fractal, const std::vector<double>& values, bool highs,
                   uint32_t entry_offset) {
     const BarBuffer bars = misaligned_bars(values, highs);
     Args args;
     args.i32(-1).i32(77).ptr(bars.data()).i32(3).i32(3);
-    EXPECT_EQ(call_as_host(name, args, entry_offset, 20).eax, 2u);
+    EXPECT_EQ(call_as_host(fractal, args, entry_offset, 20).eax, 2u);
     Args shallow;
     shallow.i32(0).i32(0).ptr(bars.data()).i32(1).i32(3);
-    EXPECT_EQ(call_as_host(name, shallow, entry_offset, 20).eax, 1u);
+    EXPECT_EQ(call_as_host(fractal, shallow, entry_offset, 20).eax, 1u);
 }
 
 void up_fractal_case(uint32_t entry_offset) {
-    fractal_case("CheckUpFractal", {1, 2, 3, 9, 4, 8, 10}, true, entry_offset);
+    fractal_case(host::exports().check_up_fractal, {1, 2, 3, 9, 4, 8, 10}, true, entry_offset);
 }
 
 void down_fractal_case(uint32_t entry_offset) {
-    fractal_case("CheckDownFractal", {5, 4, 3, 1, 2, 1, 0.5}, false, entry_offset);
+    fractal_case(host::exports().check_down_fractal, {5, 4, 3, 1, 2, 1, 0.5}, false, entry_offset);
 }
 
 const std::vector<AbiCase> kCases = {
-    {"CheckLevel", check_level_case},
-    {"Hlop", hlop_case},
-    {"Resize", resize_case},
-    {"CreateTimer, StartTimer, StopTimer", stopwatch_case},
-    {"CheckUpFractal", up_fractal_case},
-    {"CheckDownFractal", down_fractal_case},
+    {"level lookup", check_level_case},
+    {"merge", hlop_case},
+    {"rescale", resize_case},
+    {"stopwatch", stopwatch_case},
+    {"up fractal", up_fractal_case},
+    {"down fractal", down_fractal_case},
 };
 
 TEST(Win32Abi, EveryExportIsStdcallAtEveryStackOffset) {
@@ -209,10 +208,10 @@ TEST(Win32Abi, LoadThreadsAndUnloadSucceed) {
     const std::string copy = original.substr(0, original.find_last_of("\\/") + 1) + "tidemark-reload.dll";
     ASSERT_TRUE(CopyFileA(original.c_str(), copy.c_str(), FALSE));
     for (int round = 0; round < 3; ++round) {
-        HMODULE module = LoadLibraryA(copy.c_str());
-        ASSERT_NE(module, nullptr);
-        const auto entry = reinterpret_cast<LPVOID>(GetProcAddress(module, "Hlop"));
-        ASSERT_NE(entry, nullptr);
+        tidemark::loader::Library library;
+        std::string error;
+        ASSERT_TRUE(library.open(copy, error)) << error;
+        const auto entry = reinterpret_cast<LPVOID>(library.exports().hlop);
         std::vector<HANDLE> threads;
         for (int i = 0; i < 4; ++i) threads.push_back(CreateThread(nullptr, 0, merge_on_thread, entry, 0, nullptr));
         for (HANDLE t : threads) {
@@ -223,7 +222,7 @@ TEST(Win32Abi, LoadThreadsAndUnloadSucceed) {
             EXPECT_EQ(code, 0u);
             CloseHandle(t);
         }
-        EXPECT_TRUE(FreeLibrary(module));
+        library.close();
         EXPECT_EQ(GetModuleHandleA("tidemark-reload.dll"), nullptr) << "still loaded after FreeLibrary";
     }
     DeleteFileA(copy.c_str());

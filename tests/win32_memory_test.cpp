@@ -42,11 +42,10 @@ Usage usage() {
 }
 
 TEST(Win32Memory, MillionCallsLeaveMemoryFlat) {
-    const auto hlop = HOST_EXPORT(Hlop);
-    const auto create = HOST_EXPORT(CreateTimer);
-    const auto start = HOST_EXPORT(StartTimer);
-    const auto stop = HOST_EXPORT(StopTimer);
-    ASSERT_TRUE(hlop && create && start && stop);
+    const auto hlop = host::exports().hlop;
+    const auto create = host::exports().create_timer;
+    const auto start = host::exports().start_timer;
+    const auto stop = host::exports().stop_timer;
 
     // Every fourth call is a whole stopwatch cycle (create, start, read,
     // release); the others are merges that allocate and free working storage

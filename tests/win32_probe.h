@@ -11,8 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include "host.h"
-
 namespace win32_probe {
 
 struct Probe {
@@ -65,15 +63,14 @@ struct Outcome {
     double st0;
 };
 
-// Calls the export by name with ESP % 16 == entry_offset at its first
+// Calls fn, an export, with ESP % 16 == entry_offset at its first
 // instruction; expects it to pop arg_bytes and preserve the callee-saved
 // registers. returns_double collects the x87 result of a double function.
-inline Outcome call_as_host(const char* name, const Args& args, uint32_t entry_offset,
-                            uint32_t arg_bytes, bool returns_double = false) {
+template <class Fn>
+inline Outcome call_as_host(Fn fn, const Args& args, uint32_t entry_offset, uint32_t arg_bytes,
+                            bool returns_double = false) {
     Probe probe{};
-    probe.fn = reinterpret_cast<const void*>(host::library().symbol(name));
-    EXPECT_NE(probe.fn, nullptr) << name << " is not exported";
-    if (probe.fn == nullptr) return Outcome{0, 0.0};
+    probe.fn = reinterpret_cast<const void*>(fn);
     probe.args = args.words().data();
     probe.words = static_cast<uint32_t>(args.words().size());
     probe.entry_offset = entry_offset;
@@ -81,7 +78,7 @@ inline Outcome call_as_host(const char* name, const Args& args, uint32_t entry_o
     EXPECT_EQ(probe.words * 4, arg_bytes) << "the test pushes the wrong argument list";
     tm_stdcall_probe(&probe);
     const uint32_t removed = probe.esp_after - (probe.esp_before - probe.words * 4);
-    EXPECT_EQ(removed, arg_bytes) << name << " removed the wrong number of argument bytes";
+    EXPECT_EQ(removed, arg_bytes) << "the callee removed the wrong number of argument bytes";
     EXPECT_EQ(probe.ebx, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&probe))) << "EBX clobbered";
     EXPECT_EQ(probe.esi, 0x13579bdfu) << "ESI clobbered";
     EXPECT_EQ(probe.edi, 0x2468ace0u) << "EDI clobbered";

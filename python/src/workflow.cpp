@@ -11,7 +11,7 @@
 
 #include "analysis.h"
 #include "bars.h"
-#include "library.h"
+#include "loader.h"
 #include "module.h"
 #include "tidemark.h"
 
@@ -20,10 +20,15 @@ namespace py = pybind11;
 namespace tidemark::python {
 namespace {
 
-const scan::Exports& exports() {
-    static const scan::Exports lib{&::CheckLevel,  &::Hlop,        &::Resize,
-                                   &::CheckUpFractal, &::CheckDownFractal, &::CreateTimer,
-                                   &::StartTimer,  &::StopTimer};
+// The exports compiled into this module, in the loader's one table.
+const loader::Exports& exports() {
+    static const loader::Exports lib = [] {
+        loader::Exports e;
+#define TIDEMARK_BIND_EXPORT(name, member) e.member = &::name;
+        TIDEMARK_EXPORT_TABLE(TIDEMARK_BIND_EXPORT)
+#undef TIDEMARK_BIND_EXPORT
+        return e;
+    }();
     return lib;
 }
 

@@ -46,20 +46,20 @@ void bar_time_text(int32_t time, char (&text)[kTimeTextSize]) noexcept {
     std::memcpy(text, formed, static_cast<std::size_t>(length) + 1);
 }
 
-int32_t up_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept {
+int32_t check_up_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept {
     // Nothing is read, not even the centre bar, when no neighbour is asked for.
     if (depth < 1) return 0;
     const double c = bar_read<double>(bars, shift, UpTest::kField);
     const auto qualifies = [c](double high) { return UpTest::qualifies(c, high); };
-    const auto silent = [](double, bool, int32_t) {};
-    const int32_t right = count_run(bars, shift, -1, depth, UpTest::kField, qualifies, silent);
-    const int32_t left = count_run(bars, shift, +1, depth, UpTest::kField, qualifies, silent);
+    const auto unseen = [](double, bool, int32_t) {};
+    const int32_t right = count_run(bars, shift, -1, depth, UpTest::kField, qualifies, unseen);
+    const int32_t left = count_run(bars, shift, +1, depth, UpTest::kField, qualifies, unseen);
     return left < right ? left : right;
 }
 
-int32_t down_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept {
+int32_t check_down_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept {
     Trace silent;
-    return down_fractal(bars, depth, shift, silent);
+    return check_down_fractal(bars, depth, shift, silent);
 }
 
 }  // namespace tidemark::bars

@@ -13,7 +13,7 @@ extern "C" {
 
 TM_API int32_t TM_CALL CheckLevel(int32_t /*reserved1*/, int32_t /*reserved2*/, double price,
                                   double tolerance, const double* prices, int32_t count) {
-    return tidemark::levels::find_level(price, tolerance, prices, count);
+    return tidemark::levels::check_level(price, tolerance, prices, count);
 }
 
 TM_API void TM_CALL Hlop(int32_t /*reserved1*/, int32_t /*reserved2*/, double* prices,
@@ -21,12 +21,12 @@ TM_API void TM_CALL Hlop(int32_t /*reserved1*/, int32_t /*reserved2*/, double* p
                          double tolerance, int32_t mode) {
     // Tags only ride along with their levels and are never written back, so
     // the merge does not need them.
-    tidemark::levels::merge_levels(prices, weights, count, tolerance, mode);
+    tidemark::levels::hlop(prices, weights, count, tolerance, mode);
 }
 
 TM_API void TM_CALL Resize(int32_t /*reserved1*/, int32_t /*reserved2*/, int32_t span,
                            int32_t* weights, int32_t count) {
-    tidemark::levels::rescale_weights(span, weights, count);
+    tidemark::levels::resize(span, weights, count);
 }
 
 TM_API void* TM_CALL CreateTimer(void) { return tidemark::timing::create_timer(); }
@@ -39,12 +39,12 @@ TM_API double TM_CALL StopTimer(void* timer, int32_t release) {
 
 TM_API int32_t TM_CALL CheckUpFractal(int32_t /*reserved1*/, int32_t /*reserved2*/,
                                       const BarRecord* bars, int32_t depth, int32_t shift) {
-    return tidemark::bars::up_fractal(bars, depth, shift);
+    return tidemark::bars::check_up_fractal(bars, depth, shift);
 }
 
 TM_API int32_t TM_CALL CheckDownFractal(int32_t /*reserved1*/, int32_t /*reserved2*/,
                                         const BarRecord* bars, int32_t depth, int32_t shift) {
-    return tidemark::bars::down_fractal(bars, depth, shift);
+    return tidemark::bars::check_down_fractal(bars, depth, shift);
 }
 
 }  // extern "C"

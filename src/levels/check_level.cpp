@@ -77,7 +77,7 @@ inline bool none_matches(const double* at, __m128d price, __m128d tolerance) noe
 
 }  // namespace
 
-int32_t find_level(double price, double tolerance, const double* prices, int32_t count) noexcept {
+int32_t check_level(double price, double tolerance, const double* prices, int32_t count) noexcept {
     if (count <= 0) return -1;
     int32_t i = 0;
 #if defined(__SSE2__)

@@ -9,7 +9,7 @@ namespace tidemark::levels {
 // The negated test is deliberate: a distance equal to the tolerance matches,
 // and so does any comparison that involves a NaN. Nothing is read when
 // count <= 0.
-int32_t find_level(double price, double tolerance, const double* prices, int32_t count) noexcept;
+int32_t check_level(double price, double tolerance, const double* prices, int32_t count) noexcept;
 
 }  // namespace tidemark::levels
 

@@ -7,8 +7,7 @@ namespace tidemark::levels {
 
 // Merges close price levels in place; see Hlop in tidemark.h. Never throws:
 // when working storage cannot be had, the arrays are left as they were.
-void merge_levels(double* prices, int32_t* weights, int32_t count, double tolerance,
-                  int32_t mode) noexcept;
+void hlop(double* prices, int32_t* weights, int32_t count, double tolerance, int32_t mode) noexcept;
 
 }  // namespace tidemark::levels
 

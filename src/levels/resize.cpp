@@ -143,7 +143,7 @@ void scale_all(int32_t* weights, int32_t count, double factor) noexcept {
 
 }  // namespace
 
-void rescale_weights(int32_t span, int32_t* weights, int32_t count) noexcept {
+void resize(int32_t span, int32_t* weights, int32_t count) noexcept {
     if (count <= 0) return;
     const Extremes e = extremes(weights, count);
     const int32_t cut = e.min / 10;  // truncates toward zero

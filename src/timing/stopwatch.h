@@ -8,6 +8,7 @@ namespace tidemark::timing {
 // A stopwatch on the platform's high-resolution counter with a fixed number
 // of start slots. The host holds it as an opaque handle; the virtual
 // destructor is what a release goes through.
+// The slots, the scale and the virtual destructor are deliberate, though the exports use one slot and scale 1.
 class Stopwatch {
 public:
     // Reads the counter frequency once and stamps every slot with the current

@@ -46,7 +46,7 @@ void count_by_nearness(const std::vector<const Fractal*>& sorted, std::vector<Le
 
 }  // namespace
 
-Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& settings,
+Analysis analyse(const loader::Exports& lib, const BarSeries& series, const Settings& settings,
                  const Progress& progress) {
     Analysis a;
     a.settings = settings;

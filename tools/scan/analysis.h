@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bars.h"
-#include "library.h"
+#include "loader.h"
 
 namespace tidemark::scan {
 
@@ -55,7 +55,7 @@ struct Analysis {
 // Runs the workflow. bars must not be empty. Every number it reports comes
 // from the library's exports except the mean range, the candidate list and
 // the fractal counts per level, which are the host's bookkeeping.
-Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& settings,
+Analysis analyse(const loader::Exports& lib, const BarSeries& series, const Settings& settings,
                  const Progress& progress = nullptr);
 
 }  // namespace tidemark::scan

@@ -19,7 +19,7 @@
 
 #include "analysis.h"
 #include "bars.h"
-#include "library.h"
+#include "loader.h"
 #include "report.h"
 
 #ifndef TIDEMARK_SAMPLE
@@ -161,10 +161,10 @@ int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
         }
     }
     if (input.empty()) input = TIDEMARK_SAMPLE;
-    if (library_path.empty()) library_path = default_library_path();
+    if (library_path.empty()) library_path = loader::library_path();
 
     // Every export is resolved before any work, as a host does at start.
-    Library library;
+    loader::Library library;
     std::string error;
     if (!library.open(library_path, error)) {
         std::fprintf(err, "tidemark-scan: %s\n", error.c_str());

@@ -1,7 +1,6 @@
-#include "library.h"
+#include "loader.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -10,7 +9,7 @@
 #include <unistd.h>
 #endif
 
-namespace tidemark::scan {
+namespace tidemark::loader {
 namespace {
 
 using AnyFunction = void (*)();
@@ -50,21 +49,12 @@ std::string executable_dir() {
 
 }  // namespace
 
-Library::~Library() {
-    if (handle_ == nullptr) return;
-#ifdef _WIN32
-    FreeLibrary(static_cast<HMODULE>(handle_));
-#else
-    dlclose(handle_);
-#endif
-}
-
 bool Library::open(const std::string& path, std::string& error) {
+    close();
 #ifdef _WIN32
     handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
     if (handle_ == nullptr) {
-        error = path + ": cannot load the library (Windows error " +
-                std::to_string(GetLastError()) + ")";
+        error = path + ": cannot load the library (Windows error " + std::to_string(GetLastError()) + ")";
         return false;
     }
 #else
@@ -76,14 +66,9 @@ bool Library::open(const std::string& path, std::string& error) {
     }
 #endif
     const char* missing = nullptr;
-    resolve(handle_, "CheckLevel", exports_.check_level, missing);
-    resolve(handle_, "Hlop", exports_.hlop, missing);
-    resolve(handle_, "Resize", exports_.resize, missing);
-    resolve(handle_, "CheckUpFractal", exports_.check_up_fractal, missing);
-    resolve(handle_, "CheckDownFractal", exports_.check_down_fractal, missing);
-    resolve(handle_, "CreateTimer", exports_.create_timer, missing);
-    resolve(handle_, "StartTimer", exports_.start_timer, missing);
-    resolve(handle_, "StopTimer", exports_.stop_timer, missing);
+#define TIDEMARK_EXPORT_RESOLVE(name, member) resolve(handle_, #name, exports_.member, missing);
+    TIDEMARK_EXPORT_TABLE(TIDEMARK_EXPORT_RESOLVE)
+#undef TIDEMARK_EXPORT_RESOLVE
     if (missing != nullptr) {
         error = path + ": the library has no export named " + missing;
         return false;
@@ -91,7 +76,18 @@ bool Library::open(const std::string& path, std::string& error) {
     return true;
 }
 
-std::string default_library_path() {
+void Library::close() {
+    exports_ = Exports{};
+    if (handle_ == nullptr) return;
+#ifdef _WIN32
+    FreeLibrary(static_cast<HMODULE>(handle_));
+#else
+    dlclose(handle_);
+#endif
+    handle_ = nullptr;
+}
+
+std::string library_path() {
     if (const char* from_env = std::getenv("TIDEMARK_LIBRARY")) {
         if (*from_env != '\0') return from_env;
     }
@@ -102,4 +98,4 @@ std::string default_library_path() {
 #endif
 }
 
-}  // namespace tidemark::scan
+}  // namespace tidemark::loader
