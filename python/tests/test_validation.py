@@ -152,3 +152,9 @@ def test_screen_names_the_bad_symbol_and_wants_a_mapping():
         tm.screen({"GOOD": good_bars(), "BAD": with_value("high", 3, np.nan)})
     with pytest.raises(TypeError, match="map symbols"):
         tm.screen([good_bars()])
+    kept = tm.screen({"GOOD": good_bars(), "BAD": "/nonexistent.csv"}, errors="keep")
+    assert kept.loc["GOOD", "error"] is None and kept.loc["GOOD", "bars"] == 30
+    assert "cannot open" in kept.loc["BAD", "error"] and kept.loc["BAD", "file"] == "/nonexistent.csv"
+    assert pd.isna(kept.loc["BAD", "bars"])
+    with pytest.raises(ValueError, match="errors"):
+        tm.screen({"GOOD": good_bars()}, errors="ignore")

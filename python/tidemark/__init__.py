@@ -507,14 +507,20 @@ def _screen_row(result: dict, file: Optional[str]) -> dict:
     return row
 
 
-def _screen_one(symbol: Any, bars: BarsLike, depth: int, tolerance: Optional[float], mode: int, span: int) -> dict:
+def _screen_one(symbol: Any, bars: BarsLike, depth: int, tolerance: Optional[float], mode: int, span: int,
+                keep_errors: bool) -> dict:
     """One symbol's screen row; runs on a worker of a cluster too."""
+    file = os.fspath(bars) if isinstance(bars, (str, os.PathLike)) else None
     try:
         result = _analyse("screen", bars, depth, tolerance, mode, span)
     except (TypeError, ValueError) as error:
+        if keep_errors:
+            return {"file": file, "error": str(error)}
         raise type(error)(f"screen: symbol {symbol!r}: {error}") from None
-    file = os.fspath(bars) if isinstance(bars, (str, os.PathLike)) else None
-    return _screen_row(result, file)
+    row = _screen_row(result, file)
+    if keep_errors:
+        row["error"] = None
+    return row
 
 
 def screen(
@@ -524,6 +530,7 @@ def screen(
     tolerance: Optional[float] = None,
     mode: int = 1,
     span: int = 11,
+    errors: str = "raise",
 ) -> pd.DataFrame:
     """One row per symbol with the fields of the command-line screen.
 
@@ -531,14 +538,19 @@ def screen(
     ``levels``). Without ``client`` the symbols run on the local cores;
     with a ``dask.distributed.Client`` each symbol is one task on that
     cluster (its workers need this package, and paths must be readable
-    there). The rows come in the order of ``data``; a symbol whose bars are
-    bad raises, naming it.
+    there). The rows come in the order of ``data``.
+
+    A symbol whose bars are bad raises, naming it; with ``errors="keep"``
+    it gets a row of its own instead, with the reason in an ``error`` column,
+    as the command does.
     """
     if not isinstance(data, Mapping):
         raise TypeError(f"screen: data must map symbols to bars, got {type(data).__name__}")
+    if errors not in ("raise", "keep"):
+        raise ValueError(f"screen: errors must be 'raise' or 'keep', got {errors!r}")
     symbols = list(data.keys())
     inputs = [data[symbol] for symbol in symbols]
-    settings = (depth, tolerance, mode, span)
+    settings = (depth, tolerance, mode, span, errors == "keep")
     if client is None:
         workers = min(len(symbols), os.cpu_count() or 1) or 1
         with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
@@ -548,5 +560,5 @@ def screen(
             _screen_one, symbols, inputs, *[[value] * len(symbols) for value in settings], pure=False
         )
         rows = client.gather(futures)
-    frame = pd.DataFrame.from_records(rows, columns=list(_SCREEN_COLUMNS), index=pd.Index(symbols, name="symbol"))
-    return frame
+    columns = list(_SCREEN_COLUMNS) + (["error"] if errors == "keep" else [])
+    return pd.DataFrame.from_records(rows, columns=columns, index=pd.Index(symbols, name="symbol"))
