@@ -8,7 +8,7 @@
  *
  * Every array belongs to the caller; the library never keeps a pointer to one
  * after a call returns. Pointers and counts are not validated: each function's
- * comment states what the caller must supply. See README.md for the exact
+ * comment states what the caller must supply. See docs/exports.md for the exact
  * results, including where they differ from the obvious reading.
  */
 #ifndef TIDEMARK_H
