@@ -1,6 +1,8 @@
 # Sourced by the scripts in this folder: makes sure the Debian packages that a
 # command needs are installed. As root it installs what is missing; otherwise
-# it prints the exact command to run and stops.
+# it prints the exact command to run and stops. Everything it says, and all
+# that apt prints, goes to stderr: stdout belongs to the command that sourced
+# it (scripts/demo --json > out.json).
 #
 #   tm_require native cross wine package fuzz analysis python ...   (groups below)
 
@@ -15,6 +17,8 @@ tm_missing_for() {
             command -v g++ >/dev/null || echo g++
             command -v make >/dev/null || echo make
             [ -f /usr/src/googletest/CMakeLists.txt ] || echo googletest
+            # header-only, used by tidemark-scan natively and in the cross build
+            [ -f /usr/include/nlohmann/json.hpp ] || echo nlohmann-json3-dev
             ;;
         cross)
             command -v i686-w64-mingw32-g++-posix >/dev/null || echo g++-mingw-w64-i686
@@ -53,6 +57,10 @@ tm_missing_for() {
                 tm_have_pkg "$p" || echo "$p"
             done
             ;;
+        pandas)
+            # Debian's own Python, not whichever python3 comes first on PATH
+            /usr/bin/python3 -c 'import pandas' 2>/dev/null || echo python3-pandas
+            ;;
         *) echo "tm_require: unknown group $1" >&2; return 1 ;;
     esac
 }
@@ -74,7 +82,7 @@ tm_require() {
         echo "  $cmd" >&2
         exit 1
     fi
-    echo "Installing: $missing"
+    echo "Installing: $missing" >&2
     export DEBIAN_FRONTEND=noninteractive
-    sh -c "$cmd"
+    sh -c "$cmd" >&2
 }

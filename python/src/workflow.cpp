@@ -11,6 +11,7 @@
 
 #include "analysis.h"
 #include "bars.h"
+#include "format.h"
 #include "loader.h"
 #include "module.h"
 #include "tidemark.h"
@@ -56,6 +57,14 @@ scan::Settings settings_of(long long depth, const py::object& tolerance, long lo
     return s;
 }
 
+// Absent or not finite: None, as the command's JSON writes null.
+py::object number_or_none(bool present, double value) {
+    return present && std::isfinite(value) ? py::object(py::float_(value)) : py::object(py::none());
+}
+
+// The run as the command's JSON tells it (the same names), with the levels as
+// arrays in ascending price (index = the level's index) and the dates as
+// seconds since 1970 for the package to turn into timestamps.
 py::dict result_of(const scan::Analysis& a, const scan::BarSeries& series) {
     const std::size_t n = a.levels.size();
     py::array_t<double> price(static_cast<py::ssize_t>(n));
@@ -71,28 +80,41 @@ py::dict result_of(const scan::Analysis& a, const scan::BarSeries& series) {
     py::dict levels;
     levels["price"] = price;
     levels["merged_weight"] = merged;
-    levels["weight"] = weight;
+    levels["resized_weight"] = weight;
     levels["fractals"] = fractals;
 
+    const scan::ScreenRow row = scan::screen_row(series, a);
+    py::dict close;
+    close["time"] = row.last_time;
+    close["price"] = row.last_close;
+    close["level_index"] = row.on_level ? py::object(py::int_(row.level_index)) : py::object(py::none());
+    close["on_level"] = row.on_level;
+    close["level"] = number_or_none(row.on_level, row.level);
+    close["level_weight"] = row.on_level ? py::object(py::int_(row.level_weight)) : py::object(py::none());
+    close["below"] = number_or_none(row.has_below, row.below);
+    close["above"] = number_or_none(row.has_above, row.above);
+    close["distance"] = number_or_none(true, row.distance);
+
     py::dict r;
-    r["levels"] = levels;
-    r["bars"] = series.bars.size();
+    r["bar_count"] = series.bars.size();
+    r["file_order"] = series.newest_first ? "newest first" : "oldest first";
+    r["intraday"] = series.intraday;
     r["first_time"] = series.bars.front().time;
     r["last_time"] = series.bars.back().time;
-    r["first"] = series.bars.front().stamp;
-    r["last"] = series.bars.back().stamp;
-    r["depth"] = a.settings.depth;
-    r["mode"] = a.settings.mode;
-    r["span"] = a.settings.span;
-    r["mean_range"] = a.mean_range;
+    r["fractal_depth"] = a.settings.depth;
+    r["merge_mode"] = a.settings.mode;
+    r["weight_span"] = a.settings.span;
+    r["mean_bar_range"] = a.mean_range;
     r["tolerance"] = a.tolerance;
-    r["tolerance_given"] = a.tolerance_given;
+    r["tolerance_rule"] = a.tolerance_given ? std::string("given")
+                                            : scan::exact(scan::kToleranceShare) + " x mean_bar_range";
     r["up_fractals"] = a.up_count;
     r["down_fractals"] = a.down_count;
     r["candidates"] = a.fractals.size();
-    r["fractal_counts"] = a.counts_exact ? "exact" : "nearest";
-    r["last_close"] = a.last_close;
-    r["close_level"] = a.close_level;
+    r["fractal_counts"] = a.counts_exact ? "exact" : "nearest level";
+    r["level_count"] = n;
+    r["levels"] = levels;
+    r["last_close"] = close;
     return r;
 }
 
@@ -106,8 +128,10 @@ scan::Analysis run(const scan::BarSeries& series, const scan::Settings& settings
 // Bars from arrays that the Python layer has checked and put oldest first.
 py::dict analyse_arrays(const py::array& time, const py::array& open, const py::array& high,
                         const py::array& low, const py::array& close, const py::array& volume,
-                        long long depth, const py::object& tolerance, long long mode, long long span) {
-    const scan::Settings settings = settings_of(depth, tolerance, mode, span);
+                        long long depth, const py::object& tolerance, long long mode, long long span,
+                        bool count_fractals) {
+    scan::Settings settings = settings_of(depth, tolerance, mode, span);
+    settings.count_fractals = count_fractals;
     require_vector(time, "levels", "time", 'i', 8, "int64", false);
     const py::array* columns[] = {&open, &high, &low, &close, &volume};
     const char* names[] = {"open", "high", "low", "close", "volume"};
@@ -128,7 +152,11 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
     {
         py::gil_scoped_release unlocked;
         series.bars.reserve(n);
-        for (std::size_t i = 0; i < n; ++i) series.bars.push_back({t[i], std::string(), o[i], h[i], l[i], c[i], v[i]});
+        for (std::size_t i = 0; i < n; ++i) {
+            series.bars.push_back({t[i], o[i], h[i], l[i], c[i], v[i]});
+            // As the reader tells it: some bar's time is not midnight UTC.
+            if (t[i] % 86400 != 0) series.intraday = true;
+        }
         if (!series.bars.empty()) a = run(series, settings);
     }
     if (series.bars.empty()) throw py::value_error("no bars");
@@ -137,8 +165,9 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
 
 // Bars from a CSV file, read by tidemark-scan's reader.
 py::dict analyse_file(const std::string& path, long long depth, const py::object& tolerance,
-                      long long mode, long long span) {
-    const scan::Settings settings = settings_of(depth, tolerance, mode, span);
+                      long long mode, long long span, bool count_fractals) {
+    scan::Settings settings = settings_of(depth, tolerance, mode, span);
+    settings.count_fractals = count_fractals;
     scan::BarSeries series;
     std::string error;
     bool read = false;
@@ -165,7 +194,6 @@ py::dict read_bars(const std::string& path) {
     const auto n = static_cast<py::ssize_t>(series.bars.size());
     py::array_t<int64_t> time(n);
     py::array_t<double> open(n), high(n), low(n), close(n), volume(n);
-    py::list stamps;
     for (py::ssize_t i = 0; i < n; ++i) {
         const scan::Bar& bar = series.bars[static_cast<std::size_t>(i)];
         time.mutable_at(i) = bar.time;
@@ -174,7 +202,6 @@ py::dict read_bars(const std::string& path) {
         low.mutable_at(i) = bar.low;
         close.mutable_at(i) = bar.close;
         volume.mutable_at(i) = bar.volume;
-        stamps.append(bar.stamp);
     }
     py::dict r;
     r["time"] = time;
@@ -183,8 +210,8 @@ py::dict read_bars(const std::string& path) {
     r["low"] = low;
     r["close"] = close;
     r["volume"] = volume;
-    r["stamp"] = stamps;
     r["intraday"] = series.intraday;
+    r["newest_first"] = series.newest_first;
     return r;
 }
 
@@ -194,9 +221,9 @@ void bind_workflow(py::module_& m) {
     m.def("analyse_arrays", &analyse_arrays, py::arg("time").noconvert(), py::arg("open").noconvert(),
           py::arg("high").noconvert(), py::arg("low").noconvert(), py::arg("close").noconvert(),
           py::arg("volume").noconvert(), py::arg("depth"), py::arg("tolerance").none(true),
-          py::arg("mode"), py::arg("span"));
+          py::arg("mode"), py::arg("span"), py::arg("count_fractals"));
     m.def("analyse_file", &analyse_file, py::arg("path"), py::arg("depth"),
-          py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"));
+          py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"), py::arg("count_fractals"));
     m.def("read_bars", &read_bars, py::arg("path"));
 }
 

@@ -17,19 +17,23 @@ def scan_json(command, path, *options):
 
 
 def assert_levels_equal(frame, found):
-    """The levels of levels() and of the command's JSON, bit for bit."""
-    levels = found["levels"]
-    assert len(frame) == len(levels) > 0
-    assert [level["price"] for level in levels] == frame["price"].tolist()
-    for column in ("merged_weight", "weight", "fractals"):
+    """The levels and the run of levels() and of the command's JSON, bit for bit."""
+    levels = sorted(found["levels"], key=lambda level: level["index"])
+    assert len(frame) == len(levels) == found["level_count"] > 0
+    assert [level["index"] for level in levels] == frame.index.tolist()
+    for column in ("price", "merged_weight", "resized_weight", "fractals"):
         assert [level[column] for level in levels] == frame[column].tolist(), column
-    assert frame.attrs["tolerance"] == found["tolerance"]
-    assert frame.attrs["mean_range"] == found["mean_range"]
-    assert frame.attrs["candidates"] == found["candidates"]
-    assert frame.attrs["fractal_counts"] == found["fractal_counts"]
-    assert frame.attrs["last_close"] == found["last_close"]["price"]
-    close_level = found["last_close"]["level"]
-    assert frame.attrs["close_level"] == (-1 if close_level is None else close_level)
+    for key in ("tolerance", "mean_bar_range", "tolerance_rule", "candidates", "up_fractals", "down_fractals",
+                "fractal_counts", "bar_count", "fractal_depth", "merge_mode", "weight_span"):
+        assert frame.attrs[key] == found[key], key
+    close, their_close = frame.attrs["last_close"], found["last_close"]
+    for key in ("price", "level_index", "on_level", "level", "level_weight", "below", "above", "distance"):
+        assert close[key] == their_close[key], key
+    when = "%Y-%m-%d %H:%M" if found["intraday"] else "%Y-%m-%d"
+    if frame.attrs["last_date"] is not None:  # undated bars have neither dates nor times of day
+        assert frame.attrs["intraday"] == found["intraday"]
+        assert frame.attrs["last_date"].strftime(when) == found["last_date"] == close["date"].strftime(when)
+        assert frame.attrs["first_date"].strftime(when) == found["first_date"]
 
 
 def write_bars(path, frame, newest_first):
@@ -74,16 +78,21 @@ def test_levels_equal_the_command_on_the_sample(scan_command, options, arguments
 
 def test_levels_of_newest_first_bars_equal_the_command(scan_command, tmp_path):
     bars = random_bars(4000, seed=11)
-    oldest, newest = tmp_path / "oldest-first.csv", tmp_path / "newest-first.csv"
-    write_bars(oldest, bars, newest_first=False)
+    newest = tmp_path / "newest-first.csv"
     write_bars(newest, bars, newest_first=True)
-    found = scan_json(scan_command, oldest)
+    found = scan_json(scan_command, newest)
+    assert found["file_order"] == "newest first" and found["intraday"]
     newest_frame = pd.read_csv(newest, parse_dates=["date"], float_precision="round_trip")
     assert newest_frame["date"].is_monotonic_decreasing
-    assert_levels_equal(tm.levels(newest_frame), found)
+    by_frame = tm.levels(newest_frame)
+    assert_levels_equal(by_frame, found)
+    assert by_frame.attrs["file_order"] == "newest first"
+    assert_levels_equal(tm.levels(newest), found)
     assert_levels_equal(tm.levels(bars), found)
     # Only the bars count: no dates at all, rows oldest first.
-    assert_levels_equal(tm.levels(bars.reset_index(drop=True)), found)
+    undated = tm.levels(bars.reset_index(drop=True))
+    assert undated.attrs["last_date"] is None
+    assert_levels_equal(undated, found)
 
 
 def test_bar_records_lay_out_the_bars_as_the_command_does(native):
@@ -126,7 +135,8 @@ def test_screen_on_a_cluster_equals_screen_on_the_local_cores(cluster_client, tm
     sample = tm.levels(SAMPLE)
     row = local.loc["SAMPLE"]
     assert row["bars"] == 1047 and row["last_close"] == 362.71
-    assert row["on_level"] and row["level"] == sample["price"][sample.attrs["close_level"]]
+    assert row["on_level"] and row["level"] == sample["price"][sample.attrs["last_close"]["level_index"]]
+    assert row["distance"] == sample.attrs["last_close"]["distance"]
     assert local.loc["FILE", "file"] == str(path)
     with pytest.raises(ValueError, match="symbol 'BAD'"):
         tm.screen({"BAD": "/nonexistent.csv"}, client=cluster_client)

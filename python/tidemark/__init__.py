@@ -376,13 +376,27 @@ def _frame_arrays(function: str, frame: Any) -> dict:
             row = frame.index[bad[0]]
             raise ValueError(f"{function}: row {row!r}: {name} {values[bad[0]]!r} is not a finite number")
         columns[name] = values
-    below = np.flatnonzero(columns["high"] < columns["low"])
-    if below.size:
-        i = below[0]
-        raise ValueError(
-            f"{function}: row {frame.index[i]!r}: high {columns['high'][i]!r} is below low {columns['low'][i]!r}"
-        )
+    # The command's reader checks every bar the same way.
+    high, low = columns["high"], columns["low"]
+    with np.errstate(over="ignore"):  # an overflowing range is what is being looked for
+        range_finite = np.isfinite(high - low)
+    problems = [
+        (high < low, lambda i: f"high {high[i]!r} is below low {low[i]!r}"),
+        (~range_finite, lambda i: f"the range high - low ({high[i]!r} - {low[i]!r}) is not finite"),
+    ]
+    for name in ("open", "close"):
+        values = columns[name]
+        problems.append((values < low, lambda i, n=name, v=values: f"{n} {v[i]!r} is below low {low[i]!r}"))
+        problems.append((values > high, lambda i, n=name, v=values: f"{n} {v[i]!r} is above high {high[i]!r}"))
+    volume = columns["volume"]
+    problems.append((~(volume >= 0), lambda i: f"volume {volume[i]!r} is negative or not a number"))
+    problems.append((np.isinf(volume), lambda i: f"volume {volume[i]!r} is not a finite number"))
+    for bad, what in problems:
+        if bad.any():
+            i = int(np.flatnonzero(bad)[0])
+            raise ValueError(f"{function}: row {frame.index[i]!r}: {what(i)}")
     dates = _frame_dates(function, frame)
+    newest_first = False
     if dates is None:
         time = np.zeros(len(frame), dtype=np.int64)
     else:
@@ -390,7 +404,8 @@ def _frame_arrays(function: str, frame: Any) -> dict:
         if time.min() < _INT32_MIN or time.max() > _INT32_MAX:
             raise ValueError(f"{function}: dates must lie from 1901-12-13 to 2038-01-19 (a BarRecord's int32 time)")
         step = np.diff(time)
-        if len(time) > 1 and (step < 0).all():
+        newest_first = bool(len(time) > 1 and (step < 0).all())
+        if newest_first:
             # Newest first, as many exports and hosts have them.
             time = time[::-1]
             columns = {name: values[::-1] for name, values in columns.items()}
@@ -404,6 +419,7 @@ def _frame_arrays(function: str, frame: Any) -> dict:
     arrays = {name: np.ascontiguousarray(values) for name, values in columns.items()}
     arrays["time"] = np.ascontiguousarray(time)
     arrays["dates"] = dates
+    arrays["newest_first"] = newest_first
     return arrays
 
 
@@ -421,10 +437,11 @@ def bar_records(bars: pd.DataFrame) -> np.ndarray:
 
 # --- the workflow of tidemark-scan ----------------------------------------------------
 
-_LEVEL_COLUMNS = ("price", "merged_weight", "weight", "fractals")
+_LEVEL_COLUMNS = ("price", "merged_weight", "resized_weight", "fractals")
 
 
-def _analyse(function: str, bars: Any, depth: int, tolerance: Optional[float], mode: int, span: int) -> dict:
+def _analyse(function: str, bars: Any, depth: int, tolerance: Optional[float], mode: int, span: int,
+             count_fractals: bool = True) -> dict:
     # The command's own limits for its options.
     depth = _int32(function, "depth", depth, low=1, high=100000)
     mode = _int32(function, "mode", mode, low=0, high=2)
@@ -434,24 +451,29 @@ def _analyse(function: str, bars: Any, depth: int, tolerance: Optional[float], m
         if not (np.isfinite(tolerance) and tolerance >= 0):
             raise ValueError(f"{function}: tolerance must be a finite price distance, 0 or more, got {tolerance!r}")
     if isinstance(bars, (str, os.PathLike)):
-        result = _native.analyse_file(os.fspath(bars), depth, tolerance, mode, span)
-        result["dates"] = None
-        result["last_date"] = pd.Timestamp(result["last_time"], unit="s")
-        return result
-    arrays = _frame_arrays(function, bars)
-    result = _native.analyse_arrays(
-        arrays["time"], arrays["open"], arrays["high"], arrays["low"], arrays["close"], arrays["volume"],
-        depth, tolerance, mode, span,
-    )
-    dates = arrays["dates"]
-    result["last_date"] = dates[-1] if dates is not None else None
+        result = _native.analyse_file(os.fspath(bars), depth, tolerance, mode, span, count_fractals)
+        dated = True
+    else:
+        arrays = _frame_arrays(function, bars)
+        result = _native.analyse_arrays(
+            arrays["time"], arrays["open"], arrays["high"], arrays["low"], arrays["close"], arrays["volume"],
+            depth, tolerance, mode, span, count_fractals,
+        )
+        dated = arrays["dates"] is not None
+        # The order the bars came in, as the command says of a file's.
+        result["file_order"] = ("newest first" if arrays["newest_first"] else "oldest first") if dated else None
+    first, last = result.pop("first_time"), result.pop("last_time")
+    result["first_date"] = pd.Timestamp(first, unit="s") if dated else None
+    result["last_date"] = pd.Timestamp(last, unit="s") if dated else None
+    close = result["last_close"]
+    close["date"] = pd.Timestamp(close.pop("time"), unit="s") if dated else None
     return result
 
 
 def _levels_frame(result: dict) -> pd.DataFrame:
     frame = pd.DataFrame({name: result["levels"][name] for name in _LEVEL_COLUMNS})
-    frame.index.name = "level"
-    frame.attrs.update({key: value for key, value in result.items() if key not in ("levels", "dates")})
+    frame.index.name = "index"
+    frame.attrs.update({key: value for key, value in result.items() if key != "levels"})
     return frame
 
 
@@ -471,10 +493,13 @@ def levels(
     with ``depth`` neighbours, merged by Hlop (``mode``) at ``tolerance``
     (default half the mean bar range), weights rescaled by Resize (``span``).
 
-    Returns one row per level in ascending price: price, merged_weight (as
-    Hlop wrote it), weight (after Resize) and fractals (how many fed it).
-    ``attrs`` holds the run: tolerance, mean_range, last_close, close_level
-    (CheckLevel's answer for the last close), counts of fractals and more.
+    Returns one row per level in ascending price, indexed by the level's
+    index: price, merged_weight (as Hlop wrote it), resized_weight (after
+    Resize) and fractals (how many fed it). ``attrs`` holds the rest of the
+    run under the names of the command's JSON: tolerance, mean_bar_range,
+    up_fractals, down_fractals, candidates, first_date, last_date, and
+    last_close (its price, date, level_index from CheckLevel, below, above,
+    distance), among others.
     Read CSVs with ``read_bars`` (or pandas' ``float_precision="round_trip"``)
     to get the command's prices bit for bit.
     """
@@ -486,25 +511,23 @@ _SCREEN_COLUMNS = ("file", "bars", "last_date", "last_close", "on_level", "level
 
 
 def _screen_row(result: dict, file: Optional[str]) -> dict:
-    prices = result["levels"]["price"]
-    weights = result["levels"]["weight"]
     close = result["last_close"]
-    at = result["close_level"]
-    below = prices[prices <= close]
-    above = prices[prices > close]
-    row = {
+
+    def number(value: Optional[float]) -> float:
+        return np.nan if value is None else value
+
+    return {
         "file": file,
-        "bars": result["bars"],
+        "bars": result["bar_count"],
         "last_date": result["last_date"],
-        "last_close": close,
-        "on_level": at >= 0,
-        "level": prices[at] if at >= 0 else np.nan,
-        "level_weight": int(weights[at]) if at >= 0 else pd.NA,
-        "below": below.max() if below.size else np.nan,
-        "above": above.min() if above.size else np.nan,
+        "last_close": close["price"],
+        "on_level": close["on_level"],
+        "level": number(close["level"]),
+        "level_weight": pd.NA if close["level_weight"] is None else close["level_weight"],
+        "below": number(close["below"]),
+        "above": number(close["above"]),
+        "distance": number(close["distance"]),
     }
-    row["distance"] = abs(close - row["level"]) if at >= 0 else np.nan
-    return row
 
 
 def _screen_one(symbol: Any, bars: BarsLike, depth: int, tolerance: Optional[float], mode: int, span: int,
@@ -512,7 +535,7 @@ def _screen_one(symbol: Any, bars: BarsLike, depth: int, tolerance: Optional[flo
     """One symbol's screen row; runs on a worker of a cluster too."""
     file = os.fspath(bars) if isinstance(bars, (str, os.PathLike)) else None
     try:
-        result = _analyse("screen", bars, depth, tolerance, mode, span)
+        result = _analyse("screen", bars, depth, tolerance, mode, span, count_fractals=False)
     except (TypeError, ValueError) as error:
         if keep_errors:
             return {"file": file, "error": str(error)}
@@ -539,6 +562,12 @@ def screen(
     with a ``dask.distributed.Client`` each symbol is one task on that
     cluster (its workers need this package, and paths must be readable
     there). The rows come in the order of ``data``.
+
+    The fields: file (the path, if one was given), bars, last_date,
+    last_close, on_level (CheckLevel found a level within the tolerance),
+    level and level_weight (that level's price and resized weight), below
+    and above (the nearest levels at or below and above the close) and
+    distance (from the close to the nearest level, in tolerances).
 
     A symbol whose bars are bad raises, naming it; with ``errors="keep"``
     it gets a row of its own instead, with the reason in an ``error`` column,

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
+#include <string>
 
 namespace tidemark::scan {
 namespace {
@@ -26,25 +28,35 @@ bool count_by_weight(std::vector<const Fractal*> sorted, std::vector<Level>& lev
     return next == sorted.size();
 }
 
-// Otherwise each fractal counts for the level nearest its price.
-void count_by_nearness(const std::vector<const Fractal*>& sorted, std::vector<Level>& levels) {
+}  // namespace
+
+double mean_range(const std::vector<Bar>& bars) {
+    const auto n = static_cast<double>(bars.size());
+    double sum = 0;
+    for (const Bar& bar : bars) sum += bar.high - bar.low;
+    if (std::isfinite(sum)) return sum / n;
+    // Ranges near the largest double overflow the sum, not the mean.
+    double mean = 0;
+    for (const Bar& bar : bars) mean += (bar.high - bar.low) / n;
+    return mean;
+}
+
+void count_by_nearness(const std::vector<Fractal>& fractals, std::vector<Level>& levels) {
     for (Level& level : levels) level.fractals = 0;
     if (levels.empty()) return;
-    for (const Fractal* f : sorted) {
+    for (const Fractal& f : fractals) {
         // Levels are in ascending price: the nearest is at or just below the
         // first level not under the fractal's price.
         const auto above = std::lower_bound(
-            levels.begin(), levels.end(), f->price,
+            levels.begin(), levels.end(), f.price,
             [](const Level& level, double price) { return level.price < price; });
         auto best = above == levels.end() ? above - 1 : above;
         if (above != levels.begin() && above != levels.end() &&
-            f->price - (above - 1)->price <= above->price - f->price)
+            f.price - (above - 1)->price <= above->price - f.price)
             best = above - 1;
         ++best->fractals;
     }
 }
-
-}  // namespace
 
 Analysis analyse(const loader::Exports& lib, const BarSeries& series, const Settings& settings,
                  const Progress& progress) {
@@ -53,9 +65,7 @@ Analysis analyse(const loader::Exports& lib, const BarSeries& series, const Sett
     const std::vector<Bar>& bars = series.bars;
     const auto n = static_cast<int32_t>(bars.size());
 
-    double range_sum = 0;
-    for (const Bar& bar : bars) range_sum += bar.high - bar.low;
-    a.mean_range = range_sum / n;
+    a.mean_range = mean_range(bars);
     a.tolerance_given = settings.tolerance >= 0;
     a.tolerance = a.tolerance_given ? settings.tolerance : kToleranceShare * a.mean_range;
 
@@ -118,15 +128,90 @@ Analysis analyse(const loader::Exports& lib, const BarSeries& series, const Sett
     }
 
     for (int32_t k = 0; k < levels; ++k) a.levels.push_back({prices[k], weights[k], rescaled[k], 0});
+    if (!settings.count_fractals) {
+        if (progress) progress("merging", 1.0);
+        return a;
+    }
     std::vector<const Fractal*> sorted;
     for (const Fractal& f : a.fractals) sorted.push_back(&f);
-    // Stable, as the merge's own sort is, so equal prices keep their order.
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const Fractal* x, const Fractal* y) { return x->price < y->price; });
+    // Equal prices keep their bar order, as in the merge's own stable sort
+    // (the pointers run in bar order).
+    std::sort(sorted.begin(), sorted.end(), [](const Fractal* x, const Fractal* y) {
+        return x->price < y->price || (x->price == y->price && x < y);
+    });
     a.counts_exact = (settings.mode == 1 || settings.mode == 2) && count_by_weight(sorted, a.levels);
-    if (!a.counts_exact) count_by_nearness(sorted, a.levels);
+    if (!a.counts_exact) count_by_nearness(a.fractals, a.levels);
     if (progress) progress("merging", 1.0);
     return a;
+}
+
+bool apply_window(BarSeries& series, const Window& window) {
+    std::vector<Bar>& bars = series.bars;
+    auto first = bars.begin(), last = bars.end();
+    if (window.has_from)
+        first = std::lower_bound(bars.begin(), bars.end(), window.from,
+                                 [](const Bar& bar, int64_t t) { return bar.time < t; });
+    if (window.has_to)
+        last = std::upper_bound(first, bars.end(), window.to,
+                                [](int64_t t, const Bar& bar) { return t < bar.time; });
+    if (first >= last) return false;
+    if (window.last > 0 && static_cast<std::size_t>(last - first) > window.last) first = last - window.last;
+    bars.erase(last, bars.end());
+    bars.erase(bars.begin(), first);
+    series.intraday = std::any_of(bars.begin(), bars.end(), [](const Bar& b) { return b.time % 86400 != 0; });
+    return true;
+}
+
+ScreenRow screen_row(const BarSeries& series, const Analysis& a) {
+    ScreenRow row;
+    row.bars = series.bars.size();
+    row.last_time = series.bars.back().time;
+    row.intraday = series.intraday;
+    row.last_close = a.last_close;
+    row.tolerance = a.tolerance;
+    row.on_level = a.close_level >= 0;
+    if (row.on_level) {
+        const Level& level = a.levels[static_cast<std::size_t>(a.close_level)];
+        row.level_index = a.close_level;
+        row.level = level.price;
+        row.level_weight = level.weight;
+    }
+    // Levels are ascending: the first above the close, and the one before it.
+    const auto above = std::upper_bound(a.levels.begin(), a.levels.end(), a.last_close,
+                                        [](double price, const Level& level) { return price < level.price; });
+    double nearest = std::numeric_limits<double>::infinity();
+    if (above != a.levels.begin()) {
+        row.has_below = true;
+        row.below = (above - 1)->price;
+        nearest = a.last_close - row.below;
+    }
+    if (above != a.levels.end()) {
+        row.has_above = true;
+        row.above = above->price;
+        nearest = std::min(nearest, row.above - a.last_close);
+    }
+    row.distance = nearest == 0 ? 0.0 : nearest / a.tolerance;
+    return row;
+}
+
+bool screen_order(const ScreenRow& a, const std::string& a_file, const ScreenRow& b,
+                  const std::string& b_file) {
+    const bool a_finite = std::isfinite(a.distance), b_finite = std::isfinite(b.distance);
+    if (a_finite != b_finite) return a_finite;
+    if (a_finite && a.distance != b.distance) return a.distance < b.distance;
+    return a_file < b_file;
+}
+
+std::vector<std::size_t> heaviest_levels(const Analysis& a, std::size_t count) {
+    std::vector<std::size_t> order(a.levels.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    if (count == 0 || count >= order.size()) return order;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+        return a.levels[x].merged_weight > a.levels[y].merged_weight;
+    });
+    order.resize(count);
+    std::sort(order.begin(), order.end());
+    return order;
 }
 
 }  // namespace tidemark::scan

@@ -1,9 +1,13 @@
 // The host's workflow: fractals of every bar, merged into weighted levels,
 // rescaled, and the last close tested against them; all through the exports.
+// No file or terminal is touched here, so any front end can compile it in:
+// bars in (see bars.h), numbers out.
 #ifndef TIDEMARK_SCAN_ANALYSIS_H
 #define TIDEMARK_SCAN_ANALYSIS_H
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "bars.h"
@@ -16,6 +20,9 @@ struct Settings {
     double tolerance = -1;  // below 0: kToleranceShare of the mean bar range
     int32_t mode = 1;
     int32_t span = 11;
+    // Count the fractals that fed each level (Level::fractals); a screen,
+    // which shows none, saves the sort this takes.
+    bool count_fractals = true;
 };
 
 // The default tolerance as a share of the mean bar range (high - low).
@@ -42,7 +49,7 @@ struct Analysis {
     bool tolerance_given = false;
     std::vector<Fractal> fractals;  // in bar order
     int32_t up_count = 0, down_count = 0;
-    std::vector<Level> levels;  // ascending price
+    std::vector<Level> levels;  // ascending price, Hlop's order
     // True when each level's fractal count is exact: the weights add in the
     // merge, so every level's weight is the sum of its fractals' strengths.
     bool counts_exact = false;
@@ -57,6 +64,53 @@ struct Analysis {
 // the fractal counts per level, which are the host's bookkeeping.
 Analysis analyse(const loader::Exports& lib, const BarSeries& series, const Settings& settings,
                  const Progress& progress = nullptr);
+
+// The mean of high - low over the bars; finite whenever every range is.
+double mean_range(const std::vector<Bar>& bars);
+
+// Each fractal counted for the level nearest its price; on a tie the lower
+// level, as Hlop merges the lower of two equal gaps first. levels ascending.
+void count_by_nearness(const std::vector<Fractal>& fractals, std::vector<Level>& levels);
+
+// The bars analysed: from and to inclusive (a date alone as to takes in
+// that whole day), then the last `last` of those.
+struct Window {
+    bool has_from = false, has_to = false;
+    int64_t from = 0, to = 0;
+    std::size_t last = 0;  // 0: all
+};
+// Cuts the series to the window. False, with the series untouched, when no
+// bar is in it.
+bool apply_window(BarSeries& series, const Window& window);
+
+// Where the last close stands, as one row of a screen.
+struct ScreenRow {
+    std::size_t bars = 0;
+    int64_t last_time = 0;
+    bool intraday = false;  // the series has times of day: dates are shown with them
+    double last_close = 0;
+    double tolerance = 0;
+    bool on_level = false;  // CheckLevel found a level within the tolerance
+    int32_t level_index = -1;
+    double level = 0;          // CheckLevel's level, when on_level
+    int32_t level_weight = 0;  // its weight after Resize, when on_level
+    bool has_below = false, has_above = false;
+    double below = 0, above = 0;  // the nearest level at or below / above the close
+    // |close - nearest level| / tolerance; not finite when there is no level,
+    // or the tolerance is 0 and the close is on no level.
+    double distance = 0;
+};
+ScreenRow screen_row(const BarSeries& series, const Analysis& analysis);
+
+// Orders screen rows: finite distances first, nearest first; ties (and the
+// rest) by file name.
+bool screen_order(const ScreenRow& a, const std::string& a_file, const ScreenRow& b,
+                  const std::string& b_file);
+
+// Indices (ascending) of the `count` heaviest levels: by merged weight, the
+// lower price first on a tie. All of them when count is 0 or more than there
+// are.
+std::vector<std::size_t> heaviest_levels(const Analysis& analysis, std::size_t count);
 
 }  // namespace tidemark::scan
 

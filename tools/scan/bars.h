@@ -1,45 +1,79 @@
-// Price bars from a CSV file, and their layout as the host's BarRecord array.
+// Price bars from the CSV files people have, and their layout as the host's
+// BarRecord array. Nothing here touches a terminal; read_bars is the only
+// function that opens a file.
 #ifndef TIDEMARK_SCAN_BARS_H
 #define TIDEMARK_SCAN_BARS_H
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tidemark::scan {
 
 struct Bar {
-    int64_t time;       // seconds since 1970-01-01 00:00 UTC (midnight for a date alone)
-    std::string stamp;  // the date or date-time as written in the file
+    int64_t time;  // seconds since 1970-01-01 00:00 UTC (midnight for a date alone)
     double open, high, low, close;
-    double volume;      // 0 when the file has no volume column
+    double volume;  // 0 when the file has no volume column
 };
 
 struct BarSeries {
-    std::vector<Bar> bars;  // oldest first
-    bool intraday = false;  // some bar has a time of day
+    std::vector<Bar> bars;      // oldest first, whatever the file's order
+    bool intraday = false;      // some bar's time is not midnight UTC
+    bool newest_first = false;  // the file listed the bars newest first
 };
 
 // Called now and then with the stage under way and the share of it done,
 // 0 ... 1.
 using Progress = std::function<void(const char* stage, double done)>;
 
-// Reads a CSV of bars: date or date-time, open, high, low, close, optional
-// volume; an optional header line; oldest first. Dates are YYYY-MM-DD (or
-// with / or . between the parts), optionally followed by a space or T and
-// HH:MM or HH:MM:SS, read as UTC. Blank lines are skipped; fields may be
-// quoted. On bad input returns false with error set to one line,
-// "FILE:LINE: what is wrong" ("FILE: ..." when no line applies).
+// What is wrong with an input, and where.
+struct ReadError {
+    std::string file;  // as named by the caller
+    long line = 0;     // 1-based; 0 when no line applies
+    std::string what;
+    // "FILE:LINE: what", or "FILE: what" when no line applies.
+    std::string text() const;
+};
+
+// Reads a CSV of bars. The accepted forms:
+// - columns found by their header names, in any order and any case: date,
+//   time, datetime or timestamp (a date and a time column are joined), open,
+//   high, low, close and optionally volume (or vol); other columns are
+//   ignored. Without a header: date, open, high, low, close and an optional
+//   volume, in that order;
+// - separated by ",", ";" or tab (the most frequent outside quotes on the
+//   first line); with ";" a decimal comma is accepted;
+// - fields may be quoted ("...", "" inside for a quote) and hold the separator;
+// - a UTF-8 byte-order mark; LF, CRLF or CR line ends; blank lines and lines
+//   starting with # are skipped;
+// - oldest or newest bar first, told from the first and last dates; dates in
+//   between must keep that order, one bar per date;
+// - dates YYYY-MM-DD (or with / or ., one-digit month and day allowed, or
+//   YYYYMMDD), optionally with a space or T and HH:MM[:SS[.fraction]] and an
+//   offset Z, +hh:mm, -hh:mm, +hhmm or +hh (converted to UTC), or epoch
+//   seconds; all within a bar record's int32 time;
+// - every price finite, low <= open, close <= high, the range high - low
+//   finite, the volume 0 or more. Negative prices are allowed.
+// Anything else: returns false with error set (text() is one line) and out
+// empty.
+bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, ReadError& error,
+                const Progress& progress = nullptr);
+
+// Same, reading the file at path (UTF-8 on every system).
+bool read_bars(const std::string& path, BarSeries& out, ReadError& error,
+               const Progress& progress = nullptr);
+
+// Both, with the error as its one line of text, ReadError::text().
+bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, std::string& error,
+                const Progress& progress = nullptr);
 bool read_bars(const std::string& path, BarSeries& out, std::string& error,
                const Progress& progress = nullptr);
 
-// Same, from text already in memory; name is used in messages only.
-bool parse_bars(const std::string& name, const std::string& text, BarSeries& out,
-                std::string& error, const Progress& progress = nullptr);
-
-// Seconds since 1970 for a proleptic Gregorian UTC date and time.
-int64_t utc_seconds(int year, int month, int day, int hour, int minute, int second);
+// One timestamp in any of the forms above. has_time tells whether a time of
+// day was written. False when the text is not a timestamp.
+bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time);
 
 // The bars as a host lays them out: 44-byte packed BarRecords, index 0 the
 // newest bar, so bar i of the series is record size - 1 - i.

@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #define TM_ISATTY _isatty
 #define TM_FILENO _fileno
@@ -19,68 +21,84 @@
 
 #include "analysis.h"
 #include "bars.h"
+#include "files.h"
+#include "format.h"
 #include "loader.h"
 #include "report.h"
+#include "sample.h"
+#include "screen.h"
+#include "svg.h"
 
-#ifndef TIDEMARK_SAMPLE
-#define TIDEMARK_SAMPLE "data/daily-bars.csv"
+#ifndef TIDEMARK_VERSION
+#define TIDEMARK_VERSION "unknown"
 #endif
 
 namespace tidemark::scan {
 namespace {
 
 const char* const kUsage =
-    "usage: tidemark-scan [options] [FILE.csv]\n"
-    "Finds price levels in a CSV of bars with the tidemark library, loaded as a charting\n"
+    "usage: tidemark-scan [options] [FILE.csv | FOLDER | -] ...\n"
+    "Finds price levels in CSV files of bars with the tidemark library, loaded as a charting\n"
     "host loads it: fractals of every bar, merged into weighted levels, and the last close\n"
-    "tested against them.\n"
+    "tested against them. One file gives a report; several files or a folder (its *.csv)\n"
+    "give a screen, one row per file, nearest to a level first. - reads standard input.\n"
+    "Without a file: the bundled sample, data/daily-bars.csv.\n"
     "\n"
-    "  FILE.csv        columns date or date-time, open, high, low, close, optional volume;\n"
-    "                  oldest first; header optional (default: the bundled sample,\n"
-    "                  " TIDEMARK_SAMPLE ")\n"
+    "  FILE.csv        columns named date (or time, datetime, timestamp), open, high, low,\n"
+    "                  close and optionally volume, in any order; without a header in that\n"
+    "                  order; separated by , ; or tab; oldest or newest first\n"
     "  --depth N       fractal depth: neighbours examined on each side (default 2)\n"
     "  --tolerance X   price distance that merges levels and matches the close\n"
     "                  (default 0.5 x the mean bar range)\n"
     "  --mode M        merge mode: 0 heavier level wins, 1 weights add, 2 weights add and\n"
     "                  the price becomes the weighted mean (default 1)\n"
     "  --span N        span for rescaling the level weights (default 11)\n"
+    "  --from DATE     analyse the bars from DATE on (YYYY-MM-DD, optionally with a time)\n"
+    "  --to DATE       ... up to DATE (a date alone takes in the whole day)\n"
+    "  --last N        ... only the last N of them\n"
+    "  --levels N      list and draw only the N heaviest levels\n"
     "  --json          print JSON instead of the report\n"
-    "  --svg FILE      also draw the chart as SVG into FILE\n"
+    "  --svg FILE      also draw the chart as SVG into FILE (one input only); never\n"
+    "                  overwrites the input or a file that is not an SVG chart\n"
     "  --library PATH  the library to load (default: $TIDEMARK_LIBRARY, else the\n"
     "                  library beside this program)\n"
+    "  --version       print the version\n"
     "  -h, --help      print this help\n"
     "\n"
-    "Exit status: 0 done, 1 bad input file or chart file, 2 bad usage, 3 library unusable.\n";
+    "Exit status: 0 done, 1 a bad input file or chart file (in a screen: any file),\n"
+    "2 bad usage, 3 library unusable.\n";
 
-bool to_int(const char* text, long low, long high, int32_t& value) {
+const char* const kStdinName = "<stdin>";
+
+bool to_int(const std::string& text, long low, long high, int32_t& value) {
     errno = 0;
     char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || errno != 0 || v < low || v > high) return false;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < low || v > high) return false;
     value = static_cast<int32_t>(v);
     return true;
 }
 
-bool to_price(const char* text, double& value) {
+bool to_price(const std::string& text, double& value) {
     char* end = nullptr;
-    value = std::strtod(text, &end);
-    return *text != '\0' && *end == '\0' && std::isfinite(value) && value >= 0;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && std::isfinite(value) && value >= 0;
 }
 
-// Progress on a terminal only, and only for inputs long enough to need it.
+// Progress on a terminal only, and only for work long enough to need it.
 class ProgressLine {
 public:
     ProgressLine(std::FILE* err, bool wanted) : err_(err), on_(wanted) {}
     ~ProgressLine() { finish(); }
-    void operator()(const char* stage, double done) {
+    void show(const std::string& text) {
         if (!on_) return;
-        std::fprintf(err_, "\rtidemark-scan: %-9s %3d%%", stage, static_cast<int>(done * 100));
+        std::fprintf(err_, "\rtidemark-scan: %-40s", text.c_str());
         std::fflush(err_);
         shown_ = true;
     }
     void finish() {
         if (!shown_) return;
-        std::fprintf(err_, "\r%40s\r", "");
+        std::fprintf(err_, "\r%56s\r", "");
         std::fflush(err_);
         shown_ = false;
     }
@@ -92,27 +110,21 @@ private:
 };
 
 // Inputs at least this large get progress on a terminal: about 100,000 bars.
-constexpr long kLongInput = 4L << 20;
+constexpr std::size_t kLongInput = 4u << 20;
 
-long file_size(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return 0;
-    long size = 0;
-    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-    std::fclose(f);
-    return size;
-}
-
-}  // namespace
-
-int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+struct Options {
     Settings settings;
-    std::string input, svg, library_path;
+    Window window;
+    std::vector<std::string> inputs;
+    std::string svg, library;
+    std::size_t levels = 0;
     bool json = false;
-    const auto usage_error = [&](const std::string& what) {
-        std::fprintf(err, "tidemark-scan: %s (try --help)\n", what.c_str());
-        return kBadUsage;
-    };
+    bool help = false, version = false;
+};
+
+// Parses argv; on a bad argument returns false with why set.
+bool parse_options(int argc, const char* const* argv, Options& o, std::string& why) {
+    int32_t number = 0;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -123,81 +135,252 @@ int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
             arg = arg.substr(0, eq);
             has_value = true;
         }
+        // The next argument is the value, unless it is another option: a
+        // forgotten value must not turn "--json" into a file name.
         const auto take = [&]() -> bool {
             if (has_value) return true;
-            if (i + 1 >= argc) return false;
+            if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0) return false;
             value = argv[++i];
             return true;
         };
+        const auto date = [&](int64_t& t, bool& has_time) {
+            return take() && parse_timestamp(value, t, has_time);
+        };
+        bool has_time = false;
         if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, out);
-            return kOk;
+            o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
         } else if (arg == "--json") {
-            json = true;
+            o.json = true;
         } else if (arg == "--depth") {
-            if (!take() || !to_int(value.c_str(), 1, 100000, settings.depth))
-                return usage_error("--depth needs a whole number from 1 to 100000");
+            if (!take() || !to_int(value, 1, 100000, o.settings.depth))
+                return why = "--depth needs a whole number from 1 to 100000", false;
         } else if (arg == "--tolerance") {
-            if (!take() || !to_price(value.c_str(), settings.tolerance))
-                return usage_error("--tolerance needs a price distance, 0 or more");
+            if (!take() || !to_price(value, o.settings.tolerance))
+                return why = "--tolerance needs a price distance, 0 or more", false;
         } else if (arg == "--mode") {
-            if (!take() || !to_int(value.c_str(), 0, 2, settings.mode))
-                return usage_error("--mode needs 0, 1 or 2");
+            if (!take() || !to_int(value, 0, 2, o.settings.mode)) return why = "--mode needs 0, 1 or 2", false;
         } else if (arg == "--span") {
-            if (!take() || !to_int(value.c_str(), 1, INT32_MAX, settings.span))
-                return usage_error("--span needs a whole number, 1 or more");
+            if (!take() || !to_int(value, 1, INT32_MAX, o.settings.span))
+                return why = "--span needs a whole number, 1 or more", false;
+        } else if (arg == "--levels") {
+            if (!take() || !to_int(value, 1, INT32_MAX, number))
+                return why = "--levels needs a whole number, 1 or more", false;
+            o.levels = static_cast<std::size_t>(number);
+        } else if (arg == "--last") {
+            if (!take() || !to_int(value, 1, INT32_MAX, number))
+                return why = "--last needs a whole number of bars, 1 or more", false;
+            o.window.last = static_cast<std::size_t>(number);
+        } else if (arg == "--from") {
+            if (!date(o.window.from, has_time))
+                return why = "--from needs a date: YYYY-MM-DD, optionally with a time", false;
+            o.window.has_from = true;
+        } else if (arg == "--to") {
+            if (!date(o.window.to, has_time))
+                return why = "--to needs a date: YYYY-MM-DD, optionally with a time", false;
+            // A date alone takes in the whole day.
+            if (!has_time) o.window.to += 86399;
+            o.window.has_to = true;
         } else if (arg == "--svg") {
-            if (!take() || value.empty()) return usage_error("--svg needs a file name");
-            svg = value;
+            if (!take() || value.empty()) return why = "--svg needs a file name", false;
+            o.svg = value;
         } else if (arg == "--library") {
-            if (!take() || value.empty()) return usage_error("--library needs a file name");
-            library_path = value;
+            if (!take() || value.empty()) return why = "--library needs a file name", false;
+            o.library = value;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return usage_error("unknown option " + arg);
-        } else if (!input.empty()) {
-            return usage_error("one input file only, got " + input + " and " + arg);
+            return why = "unknown option " + arg, false;
         } else {
-            input = arg;
+            o.inputs.push_back(arg);
         }
     }
-    if (input.empty()) input = TIDEMARK_SAMPLE;
-    if (library_path.empty()) library_path = loader::library_path();
+    if (o.window.has_from && o.window.has_to && o.window.from > o.window.to)
+        return why = "--from is after --to", false;
+    return true;
+}
 
-    // Every export is resolved before any work, as a host does at start.
-    loader::Library library;
-    std::string error;
-    if (!library.open(library_path, error)) {
-        std::fprintf(err, "tidemark-scan: %s\n", error.c_str());
-        return kBadLibrary;
+// Reports an error: one line on err, and with --json the same as an object
+// on out.
+int fail(std::FILE* out, std::FILE* err, bool json, const ReadError& error, int status) {
+    std::fprintf(err, "tidemark-scan: %s\n", error.text().c_str());
+    if (json) write_error_json(out, error);
+    return status;
+}
+
+// A chart file that may be written: never the input, never a folder, never
+// an existing file that is not a chart.
+bool chart_target_ok(const std::string& svg, const std::string& input, std::string& why) {
+    const PathKind kind = path_kind(svg);
+    if (kind == PathKind::missing) return true;
+    if (kind == PathKind::folder) return why = "is a folder: the chart needs a file name", false;
+    if (!input.empty() && same_file(svg, input)) return why = "is the input file: it is not overwritten", false;
+    if (!looks_like_svg(svg))
+        return why = "exists and is not an SVG chart: it is not overwritten (remove it, or name another file)",
+               false;
+    return true;
+}
+
+int screen(const Options& o, const loader::Exports& lib, std::FILE* out, std::FILE* err) {
+    std::vector<std::string> files;
+    std::vector<ScreenEntry> unlisted;
+    for (const std::string& input : o.inputs) {
+        if (path_kind(input) != PathKind::folder) {
+            files.push_back(input);
+            continue;
+        }
+        std::vector<std::string> found;
+        ScreenEntry entry;
+        entry.file = input;
+        if (!list_csv_files(input, found, entry.error.what)) {
+            unlisted.push_back(entry);
+        } else if (found.empty()) {
+            entry.error.what = "the folder holds no *.csv files";
+            unlisted.push_back(entry);
+        }
+        files.insert(files.end(), found.begin(), found.end());
     }
+    ProgressLine line(err, TM_ISATTY(TM_FILENO(err)) != 0 && files.size() > 1);
+    std::size_t shown = 0;  // redrawn once per percent, not per file
+    std::vector<ScreenEntry> entries =
+        run_screen(lib, files, o.settings, o.window, [&](std::size_t done, std::size_t total) {
+            const std::size_t percent = done * 100 / total;
+            if (percent == shown && done != total) return;
+            shown = percent;
+            line.show("screening " + std::to_string(done) + "/" + std::to_string(total) + " files");
+        });
+    line.finish();
+    for (ScreenEntry& e : unlisted) {
+        e.error.file = e.file;
+        entries.push_back(e);
+    }
+    bool failed = false;
+    for (const ScreenEntry& e : entries) {
+        if (e.ok) continue;
+        failed = true;
+        std::fprintf(err, "tidemark-scan: %s\n", e.error.text().c_str());
+    }
+    if (o.json) write_screen_json(out, entries);
+    else write_screen(out, entries, o.settings);
+    if (std::fflush(out) != 0) return kBadInput;
+    return failed ? kBadInput : kOk;
+}
 
+int single(const Options& o, const loader::Exports& lib, const std::string& library_path, std::FILE* out,
+           std::FILE* err) {
+    Run run;
+    run.library = library_path;
+    run.levels_listed = o.levels;
+    run.chart = o.svg;
     const bool terminal = TM_ISATTY(TM_FILENO(err)) != 0;
-    ProgressLine progress(err, terminal && file_size(input) >= kLongInput);
-    const Progress report_progress = [&](const char* stage, double done) { progress(stage, done); };
 
-    Run result;
-    result.input = input;
-    result.library = library_path;
-    if (!read_bars(input, result.series, error, report_progress)) {
-        progress.finish();
-        std::fprintf(err, "tidemark-scan: %s\n", error.c_str());
-        return kBadInput;
+    std::string text;
+    ReadError error;
+    if (o.inputs.empty()) {
+        run.input = kSampleName;
+        run.sample = true;
+        std::fprintf(err, "tidemark-scan: no file given: using the bundled sample, %s\n", kSampleName);
+    } else if (o.inputs[0] == "-") {
+        run.input = kStdinName;
+#ifdef _WIN32
+        _setmode(_fileno(stdin), _O_BINARY);
+#endif
+        if (!read_stream(stdin, text, error.what))
+            return fail(out, err, o.json, ReadError{kStdinName, 0, error.what}, kBadInput);
+    } else {
+        run.input = o.inputs[0];
+        if (!read_file(run.input, text, error.what))
+            return fail(out, err, o.json, ReadError{run.input, 0, error.what}, kBadInput);
     }
-    result.analysis = analyse(library.exports(), result.series, settings, report_progress);
-    if (!svg.empty()) {
-        progress("drawing", 0.0);
-        const std::string chart = render_svg(result);
-        if (!write_file_atomically(svg, chart, error)) {
-            progress.finish();
-            std::fprintf(err, "tidemark-scan: %s\n", error.c_str());
-            return kBadInput;
-        }
+    std::string why;
+    if (!o.svg.empty() && !chart_target_ok(o.svg, run.sample || o.inputs[0] == "-" ? "" : run.input, why))
+        return fail(out, err, o.json, ReadError{o.svg, 0, why}, kBadInput);
+
+    const std::string_view bytes = run.sample ? sample_text() : std::string_view(text);
+    ProgressLine progress(err, terminal && bytes.size() >= kLongInput);
+    const Progress report_progress = [&](const char* stage, double done) {
+        progress.show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
+    };
+    if (!parse_bars(run.input, bytes, run.series, error, report_progress)) {
+        progress.finish();
+        return fail(out, err, o.json, error, kBadInput);
+    }
+    text = std::string();  // the bars hold what is needed
+    const BarSeries& s = run.series;
+    run.bars_in_file = s.bars.size();
+    const std::string file_dates =
+        time_text(s.bars.front().time, s.intraday) + " to " + time_text(s.bars.back().time, s.intraday);
+    if (!apply_window(run.series, o.window)) {
+        progress.finish();
+        return fail(out, err, o.json,
+                    ReadError{run.input, 0, "no bars in the window: the file runs from " + file_dates}, kBadInput);
+    }
+    run.windowed = run.series.bars.size() != run.bars_in_file;
+    run.analysis = analyse(lib, run.series, o.settings, report_progress);
+    if (!o.svg.empty()) {
+        progress.show("drawing");
+        if (!write_file_atomically(o.svg, render_svg(run), why)) run.chart_error = why;
     }
     progress.finish();
-    if (json) write_json(out, result);
-    else write_report(out, result);
-    if (!svg.empty() && !json) std::fprintf(out, "  chart written to %s\n", svg.c_str());
-    return std::fflush(out) == 0 ? kOk : kBadInput;
+    // The analysis is printed even when the chart could not be written.
+    if (o.json) write_json(out, run);
+    else write_report(out, run);
+    const bool flushed = std::fflush(out) == 0;
+    if (!run.chart_error.empty()) {
+        std::fprintf(err, "tidemark-scan: %s\n", run.chart_error.c_str());
+        return kBadInput;
+    }
+    return flushed ? kOk : kBadInput;
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+    Options o;
+    std::string why;
+    if (!parse_options(argc, argv, o, why)) {
+        std::fprintf(err, "tidemark-scan: %s (try --help)\n", why.c_str());
+        bool json = false;
+        for (int i = 1; i < argc; ++i) json = json || std::strcmp(argv[i], "--json") == 0;
+        if (json) write_error_json(out, ReadError{"", 0, why});
+        return kBadUsage;
+    }
+    if (o.help) {
+        std::fputs(kUsage, out);
+        return kOk;
+    }
+    if (o.version) {
+        std::fprintf(out, "tidemark-scan %s\n", TIDEMARK_VERSION);
+        return kOk;
+    }
+    bool folder = false, stdin_input = false;
+    for (const std::string& input : o.inputs) {
+        folder = folder || path_kind(input) == PathKind::folder;
+        stdin_input = stdin_input || input == "-";
+    }
+    const bool screening = o.inputs.size() > 1 || folder;
+    const auto usage = [&](const std::string& what) {
+        std::fprintf(err, "tidemark-scan: %s (try --help)\n", what.c_str());
+        if (o.json) write_error_json(out, ReadError{"", 0, what});
+        return kBadUsage;
+    };
+    if (screening && stdin_input) return usage("- (standard input) cannot be part of a screen of several files");
+    if (screening && !o.svg.empty()) return usage("--svg draws the chart of one file, not of a screen");
+
+    const std::string library_path = o.library.empty() ? loader::library_path() : o.library;
+    // Every export is resolved before any work, as a host does at start.
+    loader::Library library;
+    if (!library.open(library_path, why)) {
+        std::fprintf(err, "tidemark-scan: %s\n", why.c_str());
+        if (o.json) {
+            const std::string prefix = library_path + ": ";
+            write_error_json(out, ReadError{library_path, 0,
+                                            why.compare(0, prefix.size(), prefix) == 0 ? why.substr(prefix.size())
+                                                                                       : why});
+        }
+        return kBadLibrary;
+    }
+    if (screening) return screen(o, library.exports(), out, err);
+    return single(o, library.exports(), library_path, out, err);
 }
 
 }  // namespace tidemark::scan

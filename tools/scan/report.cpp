@@ -1,50 +1,17 @@
 #include "report.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
+#include "format.h"
 
 namespace tidemark::scan {
 namespace {
 
-std::string fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string milliseconds(double seconds) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f ms", seconds * 1000.0);
-    return text;
-}
-
-std::string json_string(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
+// The weight bars never grow wider than this: heavier weights are scaled.
+constexpr int kBarWidth = 20;
 
 const char* mode_text(int32_t mode) {
     switch (mode) {
@@ -54,127 +21,128 @@ const char* mode_text(int32_t mode) {
     }
 }
 
-std::string tolerance_text(const Analysis& a, int decimals) {
-    if (a.tolerance_given) return fixed(a.tolerance, decimals) + " (given)";
-    return fixed(a.tolerance, decimals) + " (" + fixed(kToleranceShare, 1) +
-           " x the mean bar range " + fixed(a.mean_range, decimals) + ")";
+std::string tolerance_text(const Analysis& a, const PriceStyle& style) {
+    if (a.tolerance_given) return price_text(a.tolerance, style) + " (given)";
+    return price_text(a.tolerance, style) + " (" + fixed(kToleranceShare, 1) + " x the mean bar range " +
+           price_text(a.mean_range, style) + ")";
 }
 
 // Where the last close sits, in one sentence.
-std::string close_text(const Run& run, int decimals) {
+std::string close_text(const Run& run, const PriceStyle& style) {
     const Analysis& a = run.analysis;
-    const std::string close = "last close " + fixed(a.last_close, decimals) + " (" +
-                              run.series.bars.back().stamp + ")";
+    const BarSeries& s = run.series;
+    const std::string close =
+        "last close " + price_text(a.last_close, style) + " (" + time_text(s.bars.back().time, s.intraday) + ")";
     if (a.close_level >= 0) {
         const Level& level = a.levels[static_cast<std::size_t>(a.close_level)];
-        return close + " is at level " + std::to_string(a.close_level) + ", " +
-               fixed(level.price, decimals) + ": " +
-               fixed(std::fabs(a.last_close - level.price), decimals) + " away, within " +
-               fixed(a.tolerance, decimals);
+        return close + " is at level " + std::to_string(a.close_level) + ", " + price_text(level.price, style) +
+               ": " + price_text(std::fabs(a.last_close - level.price), style) + " away, within " +
+               price_text(a.tolerance, style);
     }
-    const Level* below = nullptr;
-    const Level* above = nullptr;
-    for (const Level& level : a.levels) {
-        if (level.price <= a.last_close) below = &level;
-        else if (above == nullptr) above = &level;
-    }
-    std::string where = close + " is at no level within " + fixed(a.tolerance, decimals);
-    if (below != nullptr) where += "; nearest below " + fixed(below->price, decimals);
-    if (above != nullptr) where += "; nearest above " + fixed(above->price, decimals);
+    const ScreenRow row = screen_row(run.series, a);
+    std::string where = close + " is at no level within " + price_text(a.tolerance, style);
+    if (row.has_below) where += "; nearest below " + price_text(row.below, style);
+    if (row.has_above) where += "; nearest above " + price_text(row.above, style);
     return where;
 }
 
+std::string weight_bar(int32_t weight, int32_t heaviest) {
+    if (weight <= 0) return std::string();
+    int length = weight;
+    if (heaviest > kBarWidth)
+        length = std::max(1, static_cast<int>(std::lround(static_cast<double>(weight) * kBarWidth / heaviest)));
+    return std::string(static_cast<std::size_t>(std::min(length, kBarWidth)), '#');
+}
+
+void write_levels(std::FILE* out, const Run& run, const PriceStyle& style) {
+    const Analysis& a = run.analysis;
+    const BarSeries& s = run.series;
+    const std::vector<std::size_t> listed = heaviest_levels(a, run.levels_listed);
+    int price_width = 8;
+    int32_t heaviest = 0;
+    for (std::size_t k : listed) {
+        price_width = std::max(price_width, static_cast<int>(price_text(a.levels[k].price, style).size()) + 1);
+        heaviest = std::max(heaviest, a.levels[k].weight);
+    }
+    std::fprintf(out, "  %5s %*s  %-*s  %11s  %8s\n", "index", price_width, "price", kBarWidth + 7, "weight",
+                 "Hlop weight", "fractals");
+    const std::string close_row = "  -----> " + price_text(a.last_close, style) + "  last close, " +
+                                  time_text(s.bars.back().time, s.intraday) + "\n";
+    bool close_shown = a.close_level >= 0 &&
+                       std::find(listed.begin(), listed.end(), static_cast<std::size_t>(a.close_level)) != listed.end();
+    // Highest price first, as on a chart.
+    for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
+        const std::size_t k = *it;
+        const Level& level = a.levels[k];
+        if (!close_shown && level.price < a.last_close) {
+            std::fputs(close_row.c_str(), out);
+            close_shown = true;
+        }
+        std::fprintf(out, "  %5zu %*s  %6d %-*s  %11d  %8d%s\n", k, price_width,
+                     price_text(level.price, style).c_str(), level.weight, kBarWidth,
+                     weight_bar(level.weight, heaviest).c_str(), level.merged_weight, level.fractals,
+                     static_cast<int32_t>(k) == a.close_level ? "   <- last close" : "");
+    }
+    if (!close_shown) std::fputs(close_row.c_str(), out);
+    if (listed.size() < a.levels.size())
+        std::fprintf(out, "  (the %zu heaviest of %zu levels)\n", listed.size(), a.levels.size());
+    const int32_t span = a.settings.span;
+    std::fprintf(out,
+                 "  weight       the Hlop weight rescaled by Resize, span %d; Resize scales without shifting,\n"
+                 "               so when the lightest level weighs more than 0 the heaviest can exceed\n"
+                 "               span - 1 = %lld\n",
+                 span, static_cast<long long>(span) - 1);
+    std::fprintf(out, "  Hlop weight  the level's weight as Hlop wrote it back (%s)\n",
+                 a.settings.mode == 0 ? "the heaviest merged fractal's strength"
+                                      : "the sum of its fractals' strengths");
+    std::fprintf(out, "  fractals     %s\n",
+                 a.counts_exact ? "how many fractals were merged into the level"
+                                : "how many fractals lie nearer this level than any other");
+}
+
+// Column widths that fit every row, in terminal columns.
+struct Table {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::size_t> widths;
+    void add(std::vector<std::string> row) {
+        widths.resize(std::max(widths.size(), row.size()), 0);
+        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], display_width(row[i]));
+        rows.push_back(std::move(row));
+    }
+};
+
 }  // namespace
-
-std::string exact(double value) {
-    char text[40];
-    for (int precision = 15; precision <= 17; ++precision) {
-        std::snprintf(text, sizeof text, "%.*g", precision, value);
-        if (std::strtod(text, nullptr) == value) break;
-    }
-    return text;
-}
-
-int price_decimals(double mean_range) {
-    if (!(mean_range > 0)) return 2;
-    const int d = 2 - static_cast<int>(std::floor(std::log10(mean_range)));
-    return std::max(2, std::min(8, d));
-}
-
-Civil civil_from_seconds(int64_t seconds) {
-    int64_t days = seconds / 86400;
-    int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    // Inverse of the days-from-civil computation in bars.cpp.
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-    const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-    return Civil{static_cast<int>(y), static_cast<int>(m), static_cast<int>(d),
-                 static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
-                 static_cast<int>(rest % 60)};
-}
 
 void write_report(std::FILE* out, const Run& run) {
     const Analysis& a = run.analysis;
-    const std::vector<Bar>& bars = run.series.bars;
-    const int dec = price_decimals(a.mean_range);
-    const std::size_t candidates = a.fractals.size();
+    const BarSeries& s = run.series;
+    const PriceStyle style = price_style(a.mean_range);
 
-    std::fprintf(out, "tidemark-scan: %s\n", run.input.c_str());
-    std::fprintf(out, "  bars       %zu %s bars, %s to %s\n", bars.size(),
-                 run.series.intraday ? "intraday" : "daily", bars.front().stamp.c_str(),
-                 bars.back().stamp.c_str());
+    std::fprintf(out, "tidemark-scan: %s%s\n", run.input.c_str(), run.sample ? " (the bundled sample)" : "");
+    std::fprintf(out, "  bars       %zu %s bars, %s to %s (%s first in the file)\n", s.bars.size(),
+                 s.intraday ? "intraday" : "daily", time_text(s.bars.front().time, s.intraday).c_str(),
+                 time_text(s.bars.back().time, s.intraday).c_str(), s.newest_first ? "newest" : "oldest");
+    if (run.windowed)
+        std::fprintf(out, "             the window chosen; the file holds %zu bars\n", run.bars_in_file);
     std::fprintf(out, "  library    %s\n", run.library.c_str());
     std::fprintf(out,
                  "  fractals   CheckUpFractal/CheckDownFractal, depth %d: %d highs and %d lows of "
                  "strength 1 or more\n",
                  a.settings.depth, a.up_count, a.down_count);
-    std::fprintf(out, "  tolerance  %s\n", tolerance_text(a, dec).c_str());
-    std::fprintf(out, "  merge      Hlop mode %d (%s): %zu candidates -> %zu levels\n",
-                 a.settings.mode, mode_text(a.settings.mode), candidates, a.levels.size());
+    std::fprintf(out, "  tolerance  %s\n", tolerance_text(a, style).c_str());
+    std::fprintf(out, "  merge      Hlop mode %d (%s): %zu candidates -> %zu levels\n", a.settings.mode,
+                 mode_text(a.settings.mode), a.fractals.size(), a.levels.size());
     std::fprintf(out, "  weights    Resize span %d\n", a.settings.span);
     std::fputc('\n', out);
 
     if (a.levels.empty()) {
-        std::fprintf(out, "  no levels: no bar is a fractal of depth %d (%d bars on each side)\n",
-                     a.settings.depth, a.settings.depth);
+        std::fprintf(out, "  no levels: no bar is a fractal of depth %d (%d bars on each side)\n", a.settings.depth,
+                     a.settings.depth);
     } else {
-        const int price_width =
-            std::max(8, static_cast<int>(fixed(a.levels.back().price, dec).size()) + 1);
-        std::fprintf(out, "  level %*s  weight              merged  %s\n", price_width, "price",
-                     a.counts_exact ? "fractals" : "fractals (nearest level)");
-        const std::string close_row = "  -----> " + fixed(a.last_close, dec) + "  last close, " +
-                                      bars.back().stamp + "\n";
-        bool close_shown = a.close_level >= 0;
-        for (std::size_t k = a.levels.size(); k-- > 0;) {
-            const Level& level = a.levels[k];
-            if (!close_shown && level.price < a.last_close) {
-                std::fputs(close_row.c_str(), out);
-                close_shown = true;
-            }
-            const int bar_len = std::max(0, std::min(level.weight, 40));
-            std::fprintf(out, "  %5zu %*s  %6d %-12s %6d  %8d%s\n", k, price_width,
-                         fixed(level.price, dec).c_str(), level.weight,
-                         std::string(static_cast<std::size_t>(bar_len), '#').c_str(),
-                         level.merged_weight, level.fractals,
-                         static_cast<int32_t>(k) == a.close_level ? "   <- last close" : "");
-        }
-        if (!close_shown) std::fputs(close_row.c_str(), out);
-        std::fprintf(out,
-                     "  (weight: after Resize; merged: as Hlop wrote it back; fractals: how many fed "
-                     "the level)\n");
+        write_levels(out, run, style);
     }
     std::fputc('\n', out);
-    std::fprintf(out, "  CheckLevel %s\n", close_text(run, dec).c_str());
+    std::fprintf(out, "  CheckLevel %s\n", close_text(run, style).c_str());
     if (a.timed) {
         std::fprintf(out, "  time       %s for the whole run (stopwatch exports): fractals %s, Hlop %s\n",
                      milliseconds(a.seconds_total).c_str(), milliseconds(a.seconds_fractals).c_str(),
@@ -182,84 +150,53 @@ void write_report(std::FILE* out, const Run& run) {
     } else {
         std::fprintf(out, "  time       not measured: the stopwatch could not be started\n");
     }
+    if (!run.chart.empty() && run.chart_error.empty()) std::fprintf(out, "  chart      %s\n", run.chart.c_str());
+    if (!run.chart_error.empty()) std::fprintf(out, "  chart      not written: %s\n", run.chart_error.c_str());
 }
 
-void write_json(std::FILE* out, const Run& run) {
-    const Analysis& a = run.analysis;
-    const std::vector<Bar>& bars = run.series.bars;
-    std::fprintf(out, "{\n");
-    std::fprintf(out, "  \"input\": %s,\n", json_string(run.input).c_str());
-    std::fprintf(out, "  \"library\": %s,\n", json_string(run.library).c_str());
-    std::fprintf(out, "  \"bars\": %zu,\n", bars.size());
-    std::fprintf(out, "  \"first\": %s,\n", json_string(bars.front().stamp).c_str());
-    std::fprintf(out, "  \"last\": %s,\n", json_string(bars.back().stamp).c_str());
-    std::fprintf(out, "  \"depth\": %d,\n", a.settings.depth);
-    std::fprintf(out, "  \"mode\": %d,\n", a.settings.mode);
-    std::fprintf(out, "  \"span\": %d,\n", a.settings.span);
-    std::fprintf(out, "  \"mean_range\": %s,\n", exact(a.mean_range).c_str());
-    std::fprintf(out, "  \"tolerance\": %s,\n", exact(a.tolerance).c_str());
-    std::fprintf(out, "  \"tolerance_rule\": %s,\n",
-                 a.tolerance_given ? "\"given\""
-                                   : ("\"" + exact(kToleranceShare) + " x mean_range\"").c_str());
-    std::fprintf(out, "  \"up_fractals\": %d,\n", a.up_count);
-    std::fprintf(out, "  \"down_fractals\": %d,\n", a.down_count);
-    std::fprintf(out, "  \"candidates\": %zu,\n", a.fractals.size());
-    std::fprintf(out, "  \"fractal_counts\": \"%s\",\n", a.counts_exact ? "exact" : "nearest");
-    std::fprintf(out, "  \"levels\": [");
-    for (std::size_t k = 0; k < a.levels.size(); ++k) {
-        const Level& level = a.levels[k];
-        std::fprintf(out,
-                     "%s\n    {\"index\": %zu, \"price\": %s, \"merged_weight\": %d, "
-                     "\"weight\": %d, \"fractals\": %d}",
-                     k == 0 ? "" : ",", k, exact(level.price).c_str(), level.merged_weight,
-                     level.weight, level.fractals);
+void write_screen(std::FILE* out, const std::vector<ScreenEntry>& entries, const Settings& settings) {
+    std::size_t failed = 0;
+    for (const ScreenEntry& e : entries) failed += e.ok ? 0 : 1;
+    std::string tolerance = settings.tolerance >= 0 ? exact(settings.tolerance) + " (given)"
+                                                    : fixed(kToleranceShare, 1) + " x each file's mean bar range";
+    std::fprintf(out, "tidemark-scan: %zu %s%s, nearest to a level first (depth %d, mode %d, span %d, tolerance %s)\n",
+                 entries.size(), entries.size() == 1 ? "file" : "files", failed > 0 ? (", " + std::to_string(failed) + " unreadable").c_str() : "",
+                 settings.depth, settings.mode, settings.span, tolerance.c_str());
+    Table table;
+    table.add({"file", "bars", "last date", "last close", "on", "level", "weight", "below", "above", "distance"});
+    std::vector<std::string> errors(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ScreenEntry& e = entries[i];
+        if (!e.ok) {
+            table.add({e.file});
+            errors[i] = e.error.text();
+            continue;
+        }
+        const ScreenRow& r = e.row;
+        const PriceStyle style = price_style(e.mean_range);
+        table.add({e.file, std::to_string(r.bars), time_text(r.last_time, r.intraday), price_text(r.last_close, style),
+                   r.on_level ? "yes" : "no", r.on_level ? price_text(r.level, style) : "-",
+                   r.on_level ? std::to_string(r.level_weight) : "-", r.has_below ? price_text(r.below, style) : "-",
+                   r.has_above ? price_text(r.above, style) : "-",
+                   std::isfinite(r.distance) ? fixed(r.distance, 2) : "-"});
     }
-    std::fprintf(out, "%s],\n", a.levels.empty() ? "" : "\n  ");
-    std::fprintf(out, "  \"last_close\": {\"price\": %s, \"date\": %s, \"level\": ",
-                 exact(a.last_close).c_str(), json_string(bars.back().stamp).c_str());
-    if (a.close_level >= 0) std::fprintf(out, "%d},\n", a.close_level);
-    else std::fprintf(out, "null},\n");
-    if (a.timed) {
-        std::fprintf(out, "  \"seconds\": {\"total\": %s, \"fractals\": %s, \"merge\": %s}\n",
-                     exact(a.seconds_total).c_str(), exact(a.seconds_fractals).c_str(),
-                     exact(a.seconds_merge).c_str());
-    } else {
-        std::fprintf(out, "  \"seconds\": null\n");
+    // Text columns to the left, numbers to the right.
+    const bool left[] = {true, false, true, false, true, false, false, false, false, false};
+    for (std::size_t i = 0; i < table.rows.size(); ++i) {
+        const std::vector<std::string>& row = table.rows[i];
+        std::string line = " ";
+        if (i > 0 && !errors[i - 1].empty()) {
+            line += " " + padded(row[0], table.widths[0], true) + "  error: " + errors[i - 1];
+        } else {
+            for (std::size_t c = 0; c < row.size(); ++c) line += " " + padded(row[c], table.widths[c], left[c]) + " ";
+            line.erase(line.find_last_not_of(' ') + 1);
+        }
+        std::fprintf(out, "%s\n", line.c_str());
     }
-    std::fprintf(out, "}\n");
-}
-
-bool write_file_atomically(const std::string& path, const std::string& content,
-                           std::string& error) {
-#ifdef _WIN32
-    const std::string temp = path + ".part" + std::to_string(GetCurrentProcessId());
-#else
-    const std::string temp = path + ".part" + std::to_string(getpid());
-#endif
-    std::FILE* file = std::fopen(temp.c_str(), "wb");
-    if (file == nullptr) {
-        error = path + ": cannot write: " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    const int why = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        error = path + ": cannot write: " + std::strerror(written ? errno : why);
-        std::remove(temp.c_str());
-        return false;
-    }
-#ifdef _WIN32
-    const bool renamed = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    const bool renamed = std::rename(temp.c_str(), path.c_str()) == 0;
-#endif
-    if (!renamed) {
-        error = path + ": cannot replace the file: " + std::strerror(errno);
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    std::fprintf(out,
+                 "  (on: CheckLevel finds the last close within the tolerance of a level, and level is that\n"
+                 "  level, weight its weight after Resize; below, above: the nearest levels; distance: from\n"
+                 "  the last close to the nearest level, in tolerances)\n");
 }
 
 }  // namespace tidemark::scan

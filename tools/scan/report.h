@@ -1,50 +1,52 @@
-// What the host prints and draws: a readable report, JSON for machines and an
-// SVG chart.
+// What the host prints: a readable report of one file, a screen of many, and
+// the same as JSON for machines.
 #ifndef TIDEMARK_SCAN_REPORT_H
 #define TIDEMARK_SCAN_REPORT_H
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "analysis.h"
 #include "bars.h"
 
 namespace tidemark::scan {
 
+// One file analysed.
 struct Run {
-    std::string input;    // the CSV file, as named on the command line
+    std::string input;    // the CSV file as named, "<stdin>", or the bundled sample's name
+    bool sample = false;  // the bundled sample, because no file was given
     std::string library;  // the library file the exports came from
-    BarSeries series;
+    BarSeries series;     // the bars analysed (after the window)
+    std::size_t bars_in_file = 0;
+    bool windowed = false;  // --from, --to or --last cut the series
     Analysis analysis;
+    std::size_t levels_listed = 0;  // --levels N; 0: all
+    std::string chart;              // the chart file, when asked for
+    std::string chart_error;        // why it could not be written
+};
+
+// One row of a screen: a file's row, or why the file could not be used.
+struct ScreenEntry {
+    std::string file;
+    bool ok = false;
+    ReadError error;  // when not ok
+    ScreenRow row;    // when ok
+    double mean_range = 0;
 };
 
 void write_report(std::FILE* out, const Run& run);
+void write_screen(std::FILE* out, const std::vector<ScreenEntry>& entries, const Settings& settings);
 
-// One key per line; "library" and "seconds" are the only lines that may
-// differ between two runs on the same input with the same settings.
+// JSON: one object, one key per line (levels one per line); "library",
+// "chart" and "seconds" are the only lines that may differ between two runs
+// on the same input with the same settings.
 void write_json(std::FILE* out, const Run& run);
-
-// The chart: candlesticks, fractal marks, the merged levels as horizontal
-// lines whose thickness shows their weight, the last close, dated and priced
-// axes.
-std::string render_svg(const Run& run);
-
-// Writes content to a temporary file beside path and renames it over path,
-// so that path is either absent, as it was, or complete.
-bool write_file_atomically(const std::string& path, const std::string& content,
-                           std::string& error);
-
-// Shortest decimal text that reads back as the same double.
-std::string exact(double value);
-
-// Decimals that show prices at the scale of the bars' ranges.
-int price_decimals(double mean_range);
-
-// Calendar fields of seconds since 1970 (UTC).
-struct Civil {
-    int year, month, day, hour, minute, second;
-};
-Civil civil_from_seconds(int64_t seconds);
+// One array, one file's object per line.
+void write_screen_json(std::FILE* out, const std::vector<ScreenEntry>& entries);
+// {"error": ..., "file": ..., "line": ...} on one line.
+void write_error_json(std::FILE* out, const ReadError& error);
 
 }  // namespace tidemark::scan
 

@@ -1,12 +1,13 @@
-// The chart. Plain SVG 1.1 with no scripts or external resources, so that any
-// viewer or converter renders it the same.
+#include "svg.h"
+
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "report.h"
+#include "format.h"
 
 namespace tidemark::scan {
 namespace {
@@ -16,6 +17,8 @@ constexpr double kLeft = 50, kRight = 78, kTop = 62, kBottom = 34;
 constexpr double kPlotW = kWidth - kLeft - kRight, kPlotH = kHeight - kTop - kBottom;
 // A candle needs a few pixels to look like one; longer series are grouped.
 constexpr double kMinSlot = 4.0;
+// Date ticks: at most this many, labelled no closer than a label's width.
+constexpr std::size_t kMostDateTicks = 20;
 
 const char* const kUpFill = "#ffffff";
 const char* const kDownFill = "#3a3f4b";
@@ -25,11 +28,8 @@ const char* const kLowMark = "#1c7ed6";
 const char* const kLevel = "#7048e8";
 const char* const kClose = "#c2255c";
 
-std::string num(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", v);
-    return text;
-}
+// A coordinate: one decimal is finer than a pixel.
+std::string num(double v) { return fixed(v, 1); }
 
 std::string escape(const std::string& s) {
     std::string out;
@@ -47,17 +47,11 @@ std::string escape(const std::string& s) {
     return out;
 }
 
-std::string fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
 // A step of 1, 2 or 5 times a power of ten giving about `ticks` ticks.
 double nice_step(double span, int ticks) {
     const double raw = span / ticks;
     const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
+    for (double m : {1.0, 2.0, 5.0})
         if (m * power >= raw) return m * power;
     return 10 * power;
 }
@@ -68,56 +62,67 @@ struct Candle {
     double open, high, low, close;
 };
 
-// Time units for the date axis, coarsest first; a tick marks each bar that
-// starts a new unit.
-struct Unit {
-    const char* name;
-    int64_t (*key)(const Civil&, int64_t);
-};
-const Unit kUnits[] = {
-    {"year", [](const Civil& c, int64_t) { return int64_t{c.year}; }},
-    {"quarter", [](const Civil& c, int64_t) { return int64_t{c.year} * 4 + (c.month - 1) / 3; }},
-    {"month", [](const Civil& c, int64_t) { return int64_t{c.year} * 12 + c.month - 1; }},
-    {"day", [](const Civil&, int64_t t) { return (t - (t % 86400 + 86400) % 86400) / 86400; }},
-    {"hour", [](const Civil&, int64_t t) { return (t - (t % 3600 + 3600) % 3600) / 3600; }},
-    {"minute", [](const Civil&, int64_t t) { return (t - (t % 60 + 60) % 60) / 60; }},
+// What every layer needs: the bars as candles, the price scale and the
+// levels to draw.
+struct Frame {
+    explicit Frame(const Run& r)
+        : run(r), bars(r.series.bars), a(r.analysis), style(price_style(r.analysis.mean_range)) {}
+    const Run& run;
+    const std::vector<Bar>& bars;
+    const Analysis& a;
+    PriceStyle style;
+    std::size_t per_candle = 1;
+    std::vector<Candle> candles;
+    double slot = 0;      // pixels per candle
+    double lo = 0, hi = 0;  // prices at the bottom and top of the plot
+    std::vector<std::size_t> levels;  // indices of the levels drawn, ascending
+
+    // Halves throughout, so that a span across the whole double range does
+    // not overflow.
+    double y(double price) const { return kTop + (hi / 2 - price / 2) / (hi / 2 - lo / 2) * kPlotH; }
+    double x_of_candle(std::size_t c) const { return kLeft + (static_cast<double>(c) + 0.5) * slot; }
+    double x_of_bar(std::size_t i) const { return x_of_candle(i / per_candle); }
 };
 
-std::string tick_label(const Unit& unit, const Civil& c) {
-    char text[32];
-    const std::string name = unit.name;
-    if (name == "year") std::snprintf(text, sizeof text, "%04d", c.year);
-    else if (name == "quarter" || name == "month")
-        std::snprintf(text, sizeof text, "%04d-%02d", c.year, c.month);
-    else if (name == "day") std::snprintf(text, sizeof text, "%04d-%02d-%02d", c.year, c.month, c.day);
-    else std::snprintf(text, sizeof text, "%02d-%02d %02d:%02d", c.month, c.day, c.hour, c.minute);
-    return text;
+// Heavy levels crowd where the price dwelt: beyond what fits, a level close
+// to a heavier one adds a line but no information.
+std::vector<std::size_t> levels_to_draw(const Frame& f) {
+    const Analysis& a = f.a;
+    if (f.run.levels_listed > 0) return heaviest_levels(a, f.run.levels_listed);
+    if (a.levels.size() <= kLevelsThatFit) return heaviest_levels(a, 0);
+    std::vector<std::size_t> order = heaviest_levels(a, 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+        return a.levels[x].merged_weight > a.levels[y].merged_weight;
+    });
+    std::vector<std::size_t> kept;
+    for (std::size_t k : order) {
+        const double y = f.y(a.levels[k].price);
+        if (std::any_of(kept.begin(), kept.end(),
+                        [&](std::size_t j) { return std::fabs(f.y(a.levels[j].price) - y) < kLevelGap; }))
+            continue;
+        kept.push_back(k);
+        if (kept.size() == kLevelsThatFit) break;
+    }
+    std::sort(kept.begin(), kept.end());
+    return kept;
 }
 
-}  // namespace
-
-std::string render_svg(const Run& run) {
-    const std::vector<Bar>& bars = run.series.bars;
-    const Analysis& a = run.analysis;
-    const int dec = price_decimals(a.mean_range);
+Frame frame_of(const Run& run) {
+    Frame f(run);
+    const std::vector<Bar>& bars = f.bars;
     const std::size_t n = bars.size();
-
-    const std::size_t per_candle = std::max<std::size_t>(
+    f.per_candle = std::max<std::size_t>(
         1, static_cast<std::size_t>(std::ceil(static_cast<double>(n) / (kPlotW / kMinSlot))));
-    std::vector<Candle> candles;
-    for (std::size_t i = 0; i < n; i += per_candle) {
-        Candle c{i, std::min(n, i + per_candle) - 1, bars[i].open, bars[i].high, bars[i].low, 0};
+    for (std::size_t i = 0; i < n; i += f.per_candle) {
+        Candle c{i, std::min(n, i + f.per_candle) - 1, bars[i].open, bars[i].high, bars[i].low, 0};
         for (std::size_t j = c.first; j <= c.last; ++j) {
             c.high = std::max(c.high, bars[j].high);
             c.low = std::min(c.low, bars[j].low);
         }
         c.close = bars[c.last].close;
-        candles.push_back(c);
+        f.candles.push_back(c);
     }
-    const double slot = kPlotW / static_cast<double>(candles.size());
-    const auto x_of_bar = [&](std::size_t i) {
-        return kLeft + (static_cast<double>(i / per_candle) + 0.5) * slot;
-    };
+    f.slot = kPlotW / static_cast<double>(f.candles.size());
 
     double lo = bars[0].low, hi = bars[0].high;
     for (const Bar& b : bars) {
@@ -128,188 +133,277 @@ std::string render_svg(const Run& run) {
         hi += 0.5;
         lo -= 0.5;
     }
-    const double pad = (hi - lo) * 0.04;
-    lo -= pad;
-    hi += pad;
-    const auto y_of = [&](double price) { return kTop + (hi - price) / (hi - lo) * kPlotH; };
+    // A span of a few ulps would give a grid step that adding cannot advance
+    // and labels that all read the same: at least 64 ulps of the largest
+    // price.
+    const double largest = std::max(std::fabs(lo), std::fabs(hi));
+    const double ulp = std::max(largest * DBL_EPSILON, DBL_MIN);
+    if (hi / 2 - lo / 2 < 32 * ulp) {
+        const double mid = lo / 2 + hi / 2;
+        lo = mid - 32 * ulp;
+        hi = mid + 32 * ulp;
+    }
+    const double pad = (hi / 2 - lo / 2) * 0.08;
+    f.lo = std::max(-DBL_MAX, lo - pad);
+    f.hi = std::min(DBL_MAX, hi + pad);
 
-    std::string s;
-    s.reserve(200000);
-    s += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(kWidth) + "\" height=\"" +
-         num(kHeight) + "\" viewBox=\"0 0 " + num(kWidth) + " " + num(kHeight) +
-         "\" font-family=\"DejaVu Sans, Verdana, Arial, sans-serif\" font-size=\"11\">\n";
-    s += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    f.levels = levels_to_draw(f);
+    return f;
+}
 
-    // Title and legend.
+void draw_title(std::string& s, const Frame& f) {
+    const Run& run = f.run;
+    const Analysis& a = f.a;
     const std::string name = run.input.substr(run.input.find_last_of("/\\") + 1);
+    const bool intraday = run.series.intraday;
     s += "<text x=\"" + num(kLeft) + "\" y=\"22\" font-size=\"15\" font-weight=\"bold\" fill=\"#212529\">" +
-         escape(name) + ": " + std::to_string(n) + (run.series.intraday ? " bars, " : " daily bars, ") +
-         escape(bars.front().stamp) + " to " + escape(bars.back().stamp) + "</text>\n";
+         escape(name) + ": " + std::to_string(f.bars.size()) + (intraday ? " bars, " : " daily bars, ") +
+         time_text(f.bars.front().time, intraday) + " to " + time_text(f.bars.back().time, intraday) + "</text>\n";
+    std::string drawn;
+    if (f.levels.size() < a.levels.size())
+        drawn = ", the " + std::to_string(f.levels.size()) + " heaviest drawn" +
+                (f.run.levels_listed > 0 ? "" : ", " + fixed(kLevelGap, 0) + " px apart");
     s += "<text x=\"" + num(kLeft) + "\" y=\"40\" fill=\"#495057\">" + std::to_string(a.levels.size()) +
          " levels merged from " + std::to_string(a.fractals.size()) + " fractals (depth " +
-         std::to_string(a.settings.depth) + ", Hlop mode " + std::to_string(a.settings.mode) +
-         ", tolerance " + fixed(a.tolerance, dec) +
-         "); line thickness shows the weight after Resize, span " + std::to_string(a.settings.span) +
-         (per_candle > 1 ? "; one candle per " + std::to_string(per_candle) + " bars" : "") +
-         "</text>\n";
+         std::to_string(a.settings.depth) + ", Hlop mode " + std::to_string(a.settings.mode) + ", tolerance " +
+         price_text(a.tolerance, f.style) + ")" + drawn + "; thickness shows the weight after Resize, span " +
+         std::to_string(a.settings.span) +
+         (f.per_candle > 1 ? "; one candle per " + std::to_string(f.per_candle) + " bars" : "") + "</text>\n";
+
+    // The legend, and on the same row, clear of the candles, where the last
+    // close stands.
     const double ly = 54;
     s += "<g font-size=\"10\" fill=\"#495057\">";
     s += "<path d=\"M" + num(kLeft + 4) + " " + num(ly - 7) + "h8l-4 6z\" fill=\"" + kHighMark + "\"/>";
     s += "<text x=\"" + num(kLeft + 16) + "\" y=\"" + num(ly) + "\">fractal high</text>";
     s += "<path d=\"M" + num(kLeft + 94) + " " + num(ly - 1) + "h8l-4 -6z\" fill=\"" + kLowMark + "\"/>";
     s += "<text x=\"" + num(kLeft + 106) + "\" y=\"" + num(ly) + "\">fractal low</text>";
-    s += "<line x1=\"" + num(kLeft + 178) + "\" y1=\"" + num(ly - 4) + "\" x2=\"" + num(kLeft + 198) +
-         "\" y2=\"" + num(ly - 4) + "\" stroke=\"" + kLevel + "\" stroke-width=\"4\" stroke-opacity=\"0.6\"/>";
+    s += "<line x1=\"" + num(kLeft + 178) + "\" y1=\"" + num(ly - 4) + "\" x2=\"" + num(kLeft + 198) + "\" y2=\"" +
+         num(ly - 4) + "\" stroke=\"" + kLevel + "\" stroke-width=\"4\" stroke-opacity=\"0.6\"/>";
     s += "<text x=\"" + num(kLeft + 204) + "\" y=\"" + num(ly) + "\">merged level</text>";
-    s += "<line x1=\"" + num(kLeft + 284) + "\" y1=\"" + num(ly - 4) + "\" x2=\"" + num(kLeft + 304) +
-         "\" y2=\"" + num(ly - 4) + "\" stroke=\"" + kClose + "\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"/>";
+    s += "<line x1=\"" + num(kLeft + 284) + "\" y1=\"" + num(ly - 4) + "\" x2=\"" + num(kLeft + 304) + "\" y2=\"" +
+         num(ly - 4) + "\" stroke=\"" + kClose + "\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"/>";
     s += "<text x=\"" + num(kLeft + 310) + "\" y=\"" + num(ly) + "\">last close</text>";
     s += "</g>\n";
+    const std::string close = price_text(a.last_close, f.style);
+    const std::string where =
+        a.close_level >= 0 ? "last close " + close + " is on level " +
+                                 price_text(a.levels[static_cast<std::size_t>(a.close_level)].price, f.style)
+                           : "last close " + close + " is on no level";
+    s += "<text x=\"" + num(kLeft + kPlotW) + "\" y=\"" + num(ly) + "\" text-anchor=\"end\" font-size=\"10\" fill=\"" +
+         kClose + "\">" + where + "</text>\n";
+}
 
-    // Price grid, labelled on the left; the right axis belongs to the levels.
-    const double step = nice_step(hi - lo, 8);
-    const int grid_dec = std::max(0, std::min(8, -static_cast<int>(std::floor(std::log10(step)))));
-    s += "<g stroke=\"#e9ecef\" stroke-width=\"1\">";
-    std::string labels = "<g fill=\"#495057\" font-size=\"10\">";
-    for (double p = std::ceil(lo / step) * step; p <= hi; p += step) {
-        const double y = y_of(p);
-        s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(y) + "\" x2=\"" + num(kLeft + kPlotW) +
-             "\" y2=\"" + num(y) + "\"/>";
-        labels += "<text x=\"" + num(kLeft - 5) + "\" y=\"" + num(y + 3.5) +
-                  "\" text-anchor=\"end\">" + fixed(p, grid_dec) + "</text>";
+// Grid lines go into s, their labels into labels (drawn over the lines).
+void draw_price_grid(std::string& s, std::string& labels, const Frame& f) {
+    const double half_span = f.hi / 2 - f.lo / 2;
+    const double step = std::isfinite(f.hi - f.lo) ? nice_step(f.hi - f.lo, 8) : 2 * nice_step(half_span, 8);
+    // Ticks are counted as integers: adding a step too small for the price
+    // would never advance.
+    const double first = std::ceil(f.lo / step), last = std::floor(f.hi / step);
+    const double count = std::min(100.0, last - first + 1);
+    const int exponent = static_cast<int>(std::floor(std::log10(step)));
+    PriceStyle style;
+    style.decimals = std::max(0, -exponent);
+    if (style.decimals > 8) {
+        style.significant = true;
+        style.range_exponent = exponent + 2;
     }
-    // Date ticks: the finest unit that gives at most 20 of them.
+    for (double k = 0; k < count; ++k) {
+        const double p = (first + k) * step;
+        const double y = f.y(p);
+        s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(y) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" +
+             num(y) + "\"/>";
+        labels += "<text x=\"" + num(kLeft - 5) + "\" y=\"" + num(y + 3.5) + "\" text-anchor=\"end\">" +
+                  price_text(p, style) + "</text>";
+    }
+}
+
+// Time units for the date axis, coarsest first; a tick marks each bar that
+// starts a new unit.
+struct Unit {
+    const char* name;
+    bool intraday;  // finer than a day
+    int64_t (*key)(const Civil&, int64_t);
+};
+const Unit kUnits[] = {
+    {"year", false, [](const Civil& c, int64_t) { return int64_t{c.year}; }},
+    {"quarter", false, [](const Civil& c, int64_t) { return int64_t{c.year} * 4 + (c.month - 1) / 3; }},
+    {"month", false, [](const Civil& c, int64_t) { return int64_t{c.year} * 12 + c.month - 1; }},
+    {"day", false, [](const Civil&, int64_t t) { return (t - (t % 86400 + 86400) % 86400) / 86400; }},
+    {"hour", true, [](const Civil&, int64_t t) { return (t - (t % 3600 + 3600) % 3600) / 3600; }},
+    {"minute", true, [](const Civil&, int64_t t) { return (t - (t % 60 + 60) % 60) / 60; }},
+};
+
+// Every label carries the year, so that a short series is still placed.
+std::string tick_label(const Unit& unit, int64_t t) {
+    const Civil c = civil_from_seconds(t);
+    const std::string name = unit.name;
+    char text[48];
+    if (name == "year") std::snprintf(text, sizeof text, "%04d", c.year);
+    else if (name == "quarter" || name == "month") std::snprintf(text, sizeof text, "%04d-%02d", c.year, c.month);
+    else if (name == "day") std::snprintf(text, sizeof text, "%04d-%02d-%02d", c.year, c.month, c.day);
+    else
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", c.year, c.month, c.day, c.hour, c.minute);
+    return text;
+}
+
+void draw_date_grid(std::string& s, std::string& labels, const Frame& f) {
+    // The finest unit that gives at most kMostDateTicks ticks; a series of
+    // dates alone never goes finer than a day.
+    const std::size_t n = f.bars.size();
     const Unit* unit = &kUnits[0];
     std::vector<std::size_t> ticks;
     for (const Unit& u : kUnits) {
+        if (u.intraday && !f.run.series.intraday) break;
         std::vector<std::size_t> at;
         int64_t prev = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            const int64_t key = u.key(civil_from_seconds(bars[i].time), bars[i].time);
+            const int64_t key = u.key(civil_from_seconds(f.bars[i].time), f.bars[i].time);
             if (i > 0 && key != prev) at.push_back(i);
             prev = key;
         }
-        if (&u != &kUnits[0] && at.size() > 20) break;
+        if (&u != &kUnits[0] && at.size() > kMostDateTicks) break;
         unit = &u;
         ticks = at;
     }
+    const double label_width = unit->intraday ? 100 : 60;
     double last_label = -1e9;
     for (std::size_t i : ticks) {
-        const double x = x_of_bar(i);
-        s += "<line x1=\"" + num(x) + "\" y1=\"" + num(kTop) + "\" x2=\"" + num(x) + "\" y2=\"" +
-             num(kTop + kPlotH) + "\"/>";
-        if (x - last_label < 60) continue;
+        const double x = f.x_of_bar(i);
+        s += "<line x1=\"" + num(x) + "\" y1=\"" + num(kTop) + "\" x2=\"" + num(x) + "\" y2=\"" + num(kTop + kPlotH) +
+             "\"/>";
+        if (x - last_label < label_width) continue;
         last_label = x;
-        labels += "<text x=\"" + num(x) + "\" y=\"" + num(kTop + kPlotH + 16) +
-                  "\" text-anchor=\"middle\">" + tick_label(*unit, civil_from_seconds(bars[i].time)) +
-                  "</text>";
+        labels += "<text x=\"" + num(x) + "\" y=\"" + num(kTop + kPlotH + 16) + "\" text-anchor=\"middle\">" +
+                  tick_label(*unit, f.bars[i].time) + "</text>";
     }
-    s += "</g>\n" + labels + "</g>\n";
-    s += "<rect x=\"" + num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" + num(kPlotW) +
-         "\" height=\"" + num(kPlotH) + "\" fill=\"none\" stroke=\"#adb5bd\"/>\n";
+}
 
-    // Levels under the candles, so that the bars stay readable.
-    // Heavier levels are drawn thicker and darker, so that the weak ones
-    // recede.
+void draw_grid(std::string& s, const Frame& f) {
+    // Price grid labelled on the left: the right axis belongs to the levels.
+    s += "<g stroke=\"#e9ecef\" stroke-width=\"1\">";
+    std::string labels = "<g fill=\"#495057\" font-size=\"10\">";
+    draw_price_grid(s, labels, f);
+    draw_date_grid(s, labels, f);
+    s += "</g>\n" + labels + "</g>\n";
+    s += "<rect x=\"" + num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" + num(kPlotW) + "\" height=\"" +
+         num(kPlotH) + "\" fill=\"none\" stroke=\"#adb5bd\"/>\n";
+}
+
+// Under the candles, so that the bars stay readable; heavier levels thicker
+// and darker, so that the weak ones recede.
+void draw_levels(std::string& s, const Frame& f) {
     s += "<g stroke=\"" + std::string(kLevel) + "\">\n";
-    for (std::size_t k = 0; k < a.levels.size(); ++k) {
-        const Level& level = a.levels[k];
-        const double y = y_of(level.price);
+    for (std::size_t k : f.levels) {
+        const Level& level = f.a.levels[k];
+        const double y = f.y(level.price);
         const int w = std::max(0, std::min(level.weight, 20));
         char style[96];
-        std::snprintf(style, sizeof style, "\" stroke-width=\"%.2f\" stroke-opacity=\"%.2f",
-                      0.6 + 0.55 * w, std::min(0.75, 0.18 + 0.05 * w));
-        s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(y) + "\" x2=\"" + num(kLeft + kPlotW) +
-             "\" y2=\"" + num(y) + style + "\"><title>level " +
-             std::to_string(k) + ": " + fixed(level.price, dec) + ", weight " +
-             std::to_string(level.weight) + ", " + std::to_string(level.fractals) +
-             " fractals</title></line>\n";
+        std::snprintf(style, sizeof style, "\" stroke-width=\"%.2f\" stroke-opacity=\"%.2f", 0.6 + 0.55 * w,
+                      std::min(0.75, 0.18 + 0.05 * w));
+        s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(y) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" + num(y) +
+             style + "\"><title>level " + std::to_string(k) + ": " + price_text(level.price, f.style) + ", weight " +
+             std::to_string(level.weight) + ", " + std::to_string(level.fractals) + " fractals</title></line>\n";
     }
     s += "</g>\n";
+}
 
-    // Candlesticks.
-    const double body = std::max(1.0, slot * 0.7);
-    s += "<g stroke=\"" + std::string(kCandleLine) + "\" stroke-width=\"" +
-         (slot < 4 ? "0.7" : "1") + "\">\n";
-    for (std::size_t c = 0; c < candles.size(); ++c) {
-        const Candle& k = candles[c];
-        const double x = kLeft + (static_cast<double>(c) + 0.5) * slot;
-        const double top = y_of(std::max(k.open, k.close));
-        const double bottom = y_of(std::min(k.open, k.close));
-        s += "<path d=\"M" + num(x) + " " + num(y_of(k.high)) + "V" + num(y_of(k.low)) + "\"/>";
-        s += "<rect x=\"" + num(x - body / 2) + "\" y=\"" + num(top) + "\" width=\"" + num(body) +
-             "\" height=\"" + num(std::max(0.8, bottom - top)) + "\" fill=\"" +
-             (k.close >= k.open ? kUpFill : kDownFill) + "\"/>\n";
+void draw_candles(std::string& s, const Frame& f) {
+    const double body = std::max(1.0, f.slot * 0.7);
+    s += "<g stroke=\"" + std::string(kCandleLine) + "\" stroke-width=\"" + (f.slot < 4 ? "0.7" : "1") + "\">\n";
+    for (std::size_t c = 0; c < f.candles.size(); ++c) {
+        const Candle& k = f.candles[c];
+        const double x = f.x_of_candle(c);
+        const double top = f.y(std::max(k.open, k.close));
+        const double bottom = f.y(std::min(k.open, k.close));
+        s += "<path d=\"M" + num(x) + " " + num(f.y(k.high)) + "V" + num(f.y(k.low)) + "\"/>";
+        s += "<rect x=\"" + num(x - body / 2) + "\" y=\"" + num(top) + "\" width=\"" + num(body) + "\" height=\"" +
+             num(std::max(0.8, bottom - top)) + "\" fill=\"" + (k.close >= k.open ? kUpFill : kDownFill) + "\"/>\n";
     }
     s += "</g>\n";
+}
 
-    // Fractal marks: per candle the strongest high above it and the strongest
-    // low below it, sized by strength.
-    std::vector<const Fractal*> high_mark(candles.size(), nullptr), low_mark(candles.size(), nullptr);
-    for (const Fractal& f : a.fractals) {
-        auto& slot_mark = f.up ? high_mark[f.bar / per_candle] : low_mark[f.bar / per_candle];
-        if (slot_mark == nullptr || f.strength > slot_mark->strength ||
-            (f.strength == slot_mark->strength &&
-             (f.up ? f.price > slot_mark->price : f.price < slot_mark->price)))
-            slot_mark = &f;
+// Per candle the strongest high above it and the strongest low below it,
+// sized by strength.
+void draw_fractals(std::string& s, const Frame& f) {
+    std::vector<const Fractal*> high_mark(f.candles.size(), nullptr), low_mark(f.candles.size(), nullptr);
+    for (const Fractal& fr : f.a.fractals) {
+        auto& mark = fr.up ? high_mark[fr.bar / f.per_candle] : low_mark[fr.bar / f.per_candle];
+        if (mark == nullptr || fr.strength > mark->strength ||
+            (fr.strength == mark->strength && (fr.up ? fr.price > mark->price : fr.price < mark->price)))
+            mark = &fr;
     }
-    const double depth = std::max(1, a.settings.depth);
+    const double depth = std::max(1, f.a.settings.depth);
     s += "<g stroke=\"none\">\n";
-    for (std::size_t c = 0; c < candles.size(); ++c) {
-        const double x = kLeft + (static_cast<double>(c) + 0.5) * slot;
-        for (const Fractal* f : {high_mark[c], low_mark[c]}) {
-            if (f == nullptr) continue;
-            const double r = 1.3 + 1.7 * f->strength / depth;
-            const double y = y_of(f->price);
-            if (f->up)
-                s += "<path d=\"M" + num(x - r) + " " + num(y - 2 - 1.6 * r) + "h" + num(2 * r) + "l" +
-                     num(-r) + " " + num(1.6 * r) + "z\" fill=\"" + kHighMark + "\"/>\n";
+    for (std::size_t c = 0; c < f.candles.size(); ++c) {
+        const double x = f.x_of_candle(c);
+        for (const Fractal* fr : {high_mark[c], low_mark[c]}) {
+            if (fr == nullptr) continue;
+            const double r = 1.3 + 1.7 * fr->strength / depth;
+            const double y = f.y(fr->price);
+            if (fr->up)
+                s += "<path d=\"M" + num(x - r) + " " + num(y - 2 - 1.6 * r) + "h" + num(2 * r) + "l" + num(-r) + " " +
+                     num(1.6 * r) + "z\" fill=\"" + kHighMark + "\"/>\n";
             else
-                s += "<path d=\"M" + num(x - r) + " " + num(y + 2 + 1.6 * r) + "h" + num(2 * r) + "l" +
-                     num(-r) + " " + num(-1.6 * r) + "z\" fill=\"" + kLowMark + "\"/>\n";
+                s += "<path d=\"M" + num(x - r) + " " + num(y + 2 + 1.6 * r) + "h" + num(2 * r) + "l" + num(-r) + " " +
+                     num(-1.6 * r) + "z\" fill=\"" + kLowMark + "\"/>\n";
         }
     }
     s += "</g>\n";
+}
 
-    // Level prices on the right axis: heavier levels first, none
-    // overlapping, none for the weakest.
-    std::vector<std::size_t> order(a.levels.size());
-    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-        return a.levels[x].weight > a.levels[y].weight;
-    });
-    std::vector<double> taken = {y_of(a.last_close)};
+// Level prices on the right axis: heavier levels first, none overlapping
+// another or the last close's box, none for the weakest of many.
+void draw_level_labels(std::string& s, const Frame& f) {
+    std::vector<std::size_t> order = f.levels;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t x, std::size_t y) { return f.a.levels[x].weight > f.a.levels[y].weight; });
+    std::vector<double> taken = {f.y(f.a.last_close)};
     s += "<g font-size=\"10\" font-weight=\"bold\">\n";
     for (std::size_t k : order) {
-        if (a.levels[k].weight < 1 && a.levels.size() > 12) continue;
-        const double y = y_of(a.levels[k].price);
-        bool clear = true;
-        for (double t : taken) clear = clear && std::fabs(t - y) >= 12;
-        if (!clear) continue;
+        if (f.a.levels[k].weight < 1 && order.size() > 12) continue;
+        const double y = f.y(f.a.levels[k].price);
+        if (std::any_of(taken.begin(), taken.end(), [&](double t) { return std::fabs(t - y) < 12; })) continue;
         taken.push_back(y);
-        s += "<rect x=\"" + num(kLeft + kPlotW + 1) + "\" y=\"" + num(y - 6.5) + "\" width=\"" +
-             num(kRight - 4) + "\" height=\"13\" fill=\"#ffffff\"/>";
-        s += "<text x=\"" + num(kLeft + kPlotW + 6) + "\" y=\"" + num(y + 3.5) + "\" fill=\"" + kLevel +
-             "\">" + fixed(a.levels[k].price, dec) + "</text>\n";
+        s += "<rect x=\"" + num(kLeft + kPlotW + 1) + "\" y=\"" + num(y - 6.5) + "\" width=\"" + num(kRight - 4) +
+             "\" height=\"13\" fill=\"#ffffff\"/>";
+        s += "<text x=\"" + num(kLeft + kPlotW + 6) + "\" y=\"" + num(y + 3.5) + "\" fill=\"" + kLevel + "\">" +
+             price_text(f.a.levels[k].price, f.style) + "</text>\n";
     }
     s += "</g>\n";
+}
 
-    // The last close, with its price boxed on the axis.
-    const double cy = y_of(a.last_close);
-    s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(cy) + "\" x2=\"" + num(kLeft + kPlotW) +
-         "\" y2=\"" + num(cy) + "\" stroke=\"" + kClose + "\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"/>\n";
-    s += "<rect x=\"" + num(kLeft + kPlotW + 1) + "\" y=\"" + num(cy - 7.5) + "\" width=\"" +
-         num(kRight - 4) + "\" height=\"15\" rx=\"2\" fill=\"" + kClose + "\"/>";
+// The last close, with its price boxed on the axis.
+void draw_last_close(std::string& s, const Frame& f) {
+    const double cy = f.y(f.a.last_close);
+    s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(cy) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" + num(cy) +
+         "\" stroke=\"" + kClose + "\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"/>\n";
+    s += "<rect x=\"" + num(kLeft + kPlotW + 1) + "\" y=\"" + num(cy - 7.5) + "\" width=\"" + num(kRight - 4) +
+         "\" height=\"15\" rx=\"2\" fill=\"" + kClose + "\"/>";
     s += "<text x=\"" + num(kLeft + kPlotW + 6) + "\" y=\"" + num(cy + 4) +
-         "\" font-size=\"10\" font-weight=\"bold\" fill=\"#ffffff\">" + fixed(a.last_close, dec) +
+         "\" font-size=\"10\" font-weight=\"bold\" fill=\"#ffffff\">" + price_text(f.a.last_close, f.style) +
          "</text>\n";
-    const std::string where =
-        a.close_level >= 0 ? "last close " + fixed(a.last_close, dec) + " is on level " +
-                                 fixed(a.levels[static_cast<std::size_t>(a.close_level)].price, dec)
-                           : "last close " + fixed(a.last_close, dec) + " is on no level";
-    s += "<text x=\"" + num(kLeft + 6) + "\" y=\"" + num(cy < kTop + 20 ? cy + 15 : cy - 6) +
-         "\" font-size=\"10\" fill=\"" + kClose + "\">" + where + "</text>\n";
+}
+
+}  // namespace
+
+std::string render_svg(const Run& run) {
+    const Frame f = frame_of(run);
+    std::string s;
+    s.reserve(200000);
+    s += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(kWidth) + "\" height=\"" + num(kHeight) +
+         "\" viewBox=\"0 0 " + num(kWidth) + " " + num(kHeight) +
+         "\" font-family=\"DejaVu Sans, Verdana, Arial, sans-serif\" font-size=\"11\">\n";
+    s += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    draw_title(s, f);
+    draw_grid(s, f);
+    draw_levels(s, f);
+    draw_candles(s, f);
+    draw_fractals(s, f);
+    draw_level_labels(s, f);
+    draw_last_close(s, f);
     s += "</svg>\n";
     return s;
 }

@@ -1,0 +1,206 @@
+#include "files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace tidemark::scan {
+namespace {
+
+// A path from UTF-8 text on every system (Windows keeps paths in UTF-16).
+fs::path path_of(const std::string& utf8) { return fs::u8path(utf8); }
+
+#ifdef _WIN32
+std::wstring widened(const std::string& utf8) {
+    if (utf8.empty()) return std::wstring();
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+std::string narrowed(const wchar_t* wide) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return std::string();
+    std::string utf8(static_cast<std::size_t>(n - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+#endif
+
+std::string why(int error) { return std::strerror(error); }
+
+void remove_quietly(const std::string& path) {
+    std::error_code ignored;
+    fs::remove(path_of(path), ignored);
+}
+
+}  // namespace
+
+std::FILE* open_file(const std::string& path, const char* mode) {
+#ifdef _WIN32
+    return _wfopen(widened(path).c_str(), widened(mode).c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
+bool read_stream(std::FILE* stream, std::string& content, std::string& error) {
+    content.clear();
+    char chunk[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, stream)) > 0) content.append(chunk, n);
+    if (std::ferror(stream) != 0) {
+        error = "cannot read: " + why(errno);
+        return false;
+    }
+    return true;
+}
+
+bool read_file(const std::string& path, std::string& content, std::string& error) {
+    if (path_kind(path) == PathKind::folder) {
+        error = "cannot read: it is a folder";
+        return false;
+    }
+    std::FILE* file = open_file(path, "rb");
+    if (file == nullptr) {
+        error = "cannot open: " + why(errno);
+        return false;
+    }
+    // Straight into the string at its full size; a file that grew meanwhile
+    // is read on to its end.
+    std::error_code ec;
+    const auto size = fs::file_size(path_of(path), ec);
+    content.clear();
+    if (!ec && size > 0) {
+        content.resize(static_cast<std::size_t>(size));
+        content.resize(std::fread(content.data(), 1, content.size(), file));
+    }
+    std::string rest;
+    const bool ok = std::ferror(file) == 0 && read_stream(file, rest, error);
+    if (std::ferror(file) != 0 && error.empty()) error = "cannot read: " + why(errno);
+    content += rest;
+    std::fclose(file);
+    return ok;
+}
+
+bool write_file_atomically(const std::string& path, const std::string& content, std::string& error) {
+#ifdef _WIN32
+    const std::string temp = path + ".part" + std::to_string(GetCurrentProcessId());
+#else
+    const std::string temp = path + ".part" + std::to_string(getpid());
+#endif
+    std::FILE* file = open_file(temp, "wb");
+    if (file == nullptr) {
+        error = path + ": cannot write: " + why(errno);
+        return false;
+    }
+    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    const int write_errno = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        error = path + ": cannot write: " + why(written ? errno : write_errno);
+        remove_quietly(temp);
+        return false;
+    }
+#ifdef _WIN32
+    const bool renamed =
+        MoveFileExW(widened(temp).c_str(), widened(path).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    const bool renamed = std::rename(temp.c_str(), path.c_str()) == 0;
+#endif
+    if (!renamed) {
+#ifdef _WIN32
+        error = path + ": cannot replace the file (Windows error " + std::to_string(GetLastError()) + ")";
+#else
+        error = path + ": cannot replace the file: " + why(errno);
+#endif
+        remove_quietly(temp);
+        return false;
+    }
+    return true;
+}
+
+PathKind path_kind(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path_of(path), ec);
+    if (ec || status.type() == fs::file_type::not_found) return PathKind::missing;
+    if (status.type() == fs::file_type::directory) return PathKind::folder;
+    if (status.type() == fs::file_type::regular) return PathKind::file;
+    return PathKind::other;
+}
+
+bool list_csv_files(const std::string& folder, std::vector<std::string>& paths, std::string& error) {
+    paths.clear();
+    std::error_code ec;
+    fs::directory_iterator it(path_of(folder), ec), end;
+    if (ec) {
+        error = "cannot list the folder: " + ec.message();
+        return false;
+    }
+    // Joined with the separator the folder was named with, so that the names
+    // read back as the user wrote them.
+    const bool backslash = folder.find('\\') != std::string::npos && folder.find('/') == std::string::npos;
+    const char separator = backslash ? '\\' : '/';
+    const std::string prefix =
+        folder.empty() || folder.back() == '/' || folder.back() == '\\' ? folder : folder + separator;
+    for (; it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().u8string();
+        if (name.size() < 5) continue;
+        std::string extension = name.substr(name.size() - 4);
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        if (extension != ".csv") continue;
+        std::error_code kind_ec;
+        if (it->is_directory(kind_ec)) continue;
+        paths.push_back(prefix + name);
+    }
+    if (ec) {
+        error = "cannot list the folder: " + ec.message();
+        return false;
+    }
+    std::sort(paths.begin(), paths.end());
+    return true;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    const bool same = fs::equivalent(path_of(a), path_of(b), ec);
+    return !ec && same;
+}
+
+bool looks_like_svg(const std::string& path) {
+    std::FILE* file = open_file(path, "rb");
+    if (file == nullptr) return false;
+    char head[4096];
+    const std::size_t n = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    const std::string text(head, n);
+    if (text.find('\0') != std::string::npos) return false;
+    std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    start = text.find_first_not_of(" \t\r\n", start);
+    if (start == std::string::npos || text[start] != '<') return false;
+    return text.find("<svg") != std::string::npos;
+}
+
+#ifdef _WIN32
+std::vector<std::string> utf8_arguments(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.push_back(narrowed(argv[i]));
+    return args;
+}
+#endif
+
+}  // namespace tidemark::scan
