@@ -2,9 +2,10 @@
  * The same Hlop call as the Python benchmark, made from C: loads the library
  * by file name as a host does, reads the levels the benchmark wrote, and
  * prints the median CPU seconds of `repeats` calls, each on a fresh copy of
- * the levels (the copy timed too, as the Python call copies its inputs).
+ * the levels (the copy timed too, as the Python call copies its inputs), and
+ * writes the merged prices and weights to RESULT-FILE for comparison.
  *
- *   hlop_from_c LIBRARY LEVELS-FILE REPEATS
+ *   hlop_from_c LIBRARY LEVELS-FILE REPEATS RESULT-FILE
  *
  * LEVELS-FILE: int32 count, double tolerance, int32 mode, count doubles
  * (prices), count int32 (weights), all little-endian.
@@ -37,7 +38,7 @@ static int fail(const char* what) {
 }
 
 int main(int argc, char** argv) {
-    if (argc != 4) return fail("usage: hlop_from_c LIBRARY LEVELS-FILE REPEATS");
+    if (argc != 5) return fail("usage: hlop_from_c LIBRARY LEVELS-FILE REPEATS RESULT-FILE");
     void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     if (library == NULL) return fail(dlerror());
     HlopFn hlop;
@@ -73,9 +74,10 @@ int main(int argc, char** argv) {
         seconds[r] = cpu_seconds() - start;
     }
     qsort(seconds, (size_t)repeats, sizeof *seconds, by_value);
-    /* The survivors' checksum, so that the caller can see the same result. */
-    double sum = 0;
-    for (size_t i = 0; i < n; ++i) sum += work_prices[i] * (double)work_weights[i];
-    printf("%.9f %.17g\n", seconds[repeats / 2], sum);
+    FILE* out = fopen(argv[4], "wb");
+    if (out == NULL || fwrite(work_prices, sizeof *work_prices, n, out) != n ||
+        fwrite(work_weights, sizeof *work_weights, n, out) != n || fclose(out) != 0)
+        return fail("cannot write the result file");
+    printf("%.9f\n", seconds[repeats / 2]);
     return 0;
 }
