@@ -89,6 +89,10 @@ def test_levels_of_newest_first_bars_equal_the_command(scan_command, tmp_path):
     assert by_frame.attrs["file_order"] == "newest first"
     assert_levels_equal(tm.levels(newest), found)
     assert_levels_equal(tm.levels(bars), found)
+    # Epoch seconds in a timestamp column, as the command reads them.
+    epoch = bars.reset_index()
+    epoch["timestamp"] = epoch.pop("date").astype("int64") // 10**9
+    assert_levels_equal(tm.levels(epoch.iloc[::-1]), found)
     # Only the bars count: no dates at all, rows oldest first.
     undated = tm.levels(bars.reset_index(drop=True))
     assert undated.attrs["last_date"] is None

@@ -341,8 +341,12 @@ def _frame_dates(function: str, frame: pd.DataFrame) -> Optional[pd.DatetimeInde
     else:
         for column in frame.columns:
             if str(column).lower() in _DATE_COLUMNS:
+                values = frame[column]
+                # Numbers are seconds since 1970, as the command reads them
+                # (pandas would take them for nanoseconds).
+                unit = "s" if values.dtype.kind in "iuf" else None
                 try:
-                    dates = pd.DatetimeIndex(pd.to_datetime(frame[column]))
+                    dates = pd.DatetimeIndex(pd.to_datetime(values, unit=unit))
                 except (ValueError, TypeError) as error:
                     raise ValueError(f"{function}: column {column!r} does not hold dates: {error}") from None
                 break
