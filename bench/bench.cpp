@@ -20,7 +20,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bars/fractal.h"
 #include "host.h"
+#include "levels/check_level.h"
 #include "reference.h"
 
 namespace {
@@ -282,6 +284,48 @@ void bm_fractal(benchmark::State& state) {
     }
 }
 
+// ---------------------------------------------------------------------------
+// The floating-point guard: short calls through the export, against the
+// same routine (its source built into this program) called without the
+// guard, through a function pointer as the export is.
+
+using UpFractal = int32_t (*)(const BarRecord*, int32_t, int32_t) noexcept;
+using CheckLevelRoutine = int32_t (*)(double, double, const double*, int32_t) noexcept;
+
+void bm_up_fractal_unguarded(benchmark::State& state) {
+    // Read through a volatile so that the compiler cannot inline the call.
+    static volatile UpFractal routine = tidemark::bars::check_up_fractal;
+    const UpFractal up = routine;
+    const int32_t depth = static_cast<int32_t>(state.range(0));
+    constexpr int32_t kCentre = 64;
+    const std::vector<BarRecord> bars = fractal_bars(kCentre);
+    for (auto _ : state) {
+        int32_t strength = up(bars.data(), depth, kCentre);
+        benchmark::DoNotOptimize(strength);
+    }
+}
+
+// Eight sorted levels and a price beyond them, so that the whole block is
+// examined and nothing matches.
+constexpr double kEightLevels[8] = {100.0, 100.5, 101.0, 101.5, 102.0, 102.5, 103.0, 103.5};
+
+void bm_check_level_eight(benchmark::State& state) {
+    const auto check_level = host::exports().check_level;
+    for (auto _ : state) {
+        int32_t found = check_level(0, 0, 150.0, 0.5, kEightLevels, 8);
+        benchmark::DoNotOptimize(found);
+    }
+}
+
+void bm_check_level_eight_unguarded(benchmark::State& state) {
+    static volatile CheckLevelRoutine routine = tidemark::levels::check_level;
+    const CheckLevelRoutine find = routine;
+    for (auto _ : state) {
+        int32_t found = find(150.0, 0.5, kEightLevels, 8);
+        benchmark::DoNotOptimize(found);
+    }
+}
+
 void bm_start_stop(benchmark::State& state) {
     const auto create = host::exports().create_timer;
     const auto start = host::exports().start_timer;
@@ -346,6 +390,14 @@ const Goal kGoals[] = {
      "MultiplyTruncateFloor/1000000", true, 1.5},
 };
 
+// The guard's cost in the default environment.
+const Goal kGuard[] = {
+    {"CheckUpFractal, depth 2, export / routine without the guard", "CheckUpFractal/2",
+     "CheckUpFractalUnguarded/2", true, 1.3},
+    {"CheckLevel, 8 levels, export / routine without the guard", "CheckLevel/8", "CheckLevelUnguarded/8",
+     true, 1.3},
+};
+
 // Not goals, for perspective: against a hand-vectorised multiply-and-truncate
 // pass, and the general merge path against the floor.
 const Goal kAlso[] = {
@@ -381,6 +433,7 @@ void print_ratio(const Recorder& recorder, const Goal& goal) {
 void print_goals(const Recorder& recorder) {
     std::printf("\nGoals (ratios of this run's CPU times):\n");
     for (const Goal& goal : kGoals) print_ratio(recorder, goal);
+    for (const Goal& goal : kGuard) print_ratio(recorder, goal);
     std::printf("Also:\n");
     for (const Goal& goal : kAlso) print_ratio(recorder, goal);
 }
@@ -437,6 +490,9 @@ void register_all() {
         ->Unit(benchmark::kMicrosecond);
     RegisterBenchmark("CheckUpFractal", bm_fractal<true>)->Arg(2)->Arg(50);
     RegisterBenchmark("CheckDownFractal", bm_fractal<false>)->Arg(2)->Arg(50);
+    RegisterBenchmark("CheckUpFractalUnguarded", bm_up_fractal_unguarded)->Arg(2);
+    RegisterBenchmark("CheckLevel", bm_check_level_eight)->Arg(8);
+    RegisterBenchmark("CheckLevelUnguarded", bm_check_level_eight_unguarded)->Arg(8);
     RegisterBenchmark("StartTimer+StopTimer", bm_start_stop);
 }
 

@@ -2,6 +2,9 @@
 // zeros), compared with the literal reference. The level array is exactly
 // count elements long.
 //
+// Every call is made in a host floating-point environment drawn for the
+// input (fuzz_input::host_for).
+//
 // Input: u8 flags, f64 price, f64 tolerance, i32 reserved1, i32 reserved2,
 // then 8-byte levels.
 //   flags bit 0: also call with a count <= 0 and a null array (must be -1);
@@ -23,12 +26,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto reserved1 = in.take<int32_t>();
     const auto reserved2 = in.take<int32_t>();
     const auto count = static_cast<int32_t>(in.records(8));
+    const auto& host = fuzz_input::host_for(data, size);
 
     if (flags & 1) {
-        fuzz_input::check(CheckLevel(reserved1, reserved2, price, tolerance, nullptr, -count) == -1,
-                          "negative count found a level");
-        fuzz_input::check(CheckLevel(reserved1, reserved2, price, tolerance, nullptr, INT32_MIN) == -1,
-                          "INT32_MIN count found a level");
+        int32_t negative = 0;
+        int32_t lowest = 0;
+        fuzz_input::as_host(host, [&] {
+            negative = CheckLevel(reserved1, reserved2, price, tolerance, nullptr, -count);
+        });
+        fuzz_input::as_host(host, [&] {
+            lowest = CheckLevel(reserved1, reserved2, price, tolerance, nullptr, INT32_MIN);
+        });
+        fuzz_input::check(negative == -1, "negative count found a level");
+        fuzz_input::check(lowest == -1, "INT32_MIN count found a level");
     }
     std::vector<double> levels(count);
     for (double& level : levels) {
@@ -43,7 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::vector<double> before = levels;
     const int32_t want = reference::check_level(price, tolerance, levels.data(), count);
-    const int32_t got = CheckLevel(reserved1, reserved2, price, tolerance, levels.data(), count);
+    int32_t got = 0;
+    fuzz_input::as_host(host, [&] {
+        got = CheckLevel(reserved1, reserved2, price, tolerance, levels.data(), count);
+    });
     fuzz_input::check(got == want, "index differs from reference");
     fuzz_input::check(levels.empty() ||
                           std::memcmp(before.data(), levels.data(), levels.size() * sizeof(double)) == 0,

@@ -86,8 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ASAN_POISON_MEMORY_REGION(bytes.data() + window_end, bytes.size() - window_end);
 
     const auto* bars = reinterpret_cast<const BarRecord*>(first);
-    const int32_t up = CheckUpFractal(reserved1, reserved2, bars, depth, shift);
-    const int32_t down = CheckDownFractal(reserved1, reserved2, bars, depth, shift);
+    // In a host floating-point environment drawn for the input.
+    const auto& host = fuzz_input::host_for(data, size);
+    int32_t up = 0;
+    int32_t down = 0;
+    fuzz_input::as_host(host, [&] { up = CheckUpFractal(reserved1, reserved2, bars, depth, shift); });
+    fuzz_input::as_host(host, [&] { down = CheckDownFractal(reserved1, reserved2, bars, depth, shift); });
     const int32_t want_up = reference::check_up_fractal(bars, depth, shift);
     const int32_t want_down = reference::check_down_fractal(bars, depth, shift);
     FormingTrace trace;

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host_environment.h"
+
 namespace fuzz_input {
 
 class Reader {
@@ -42,6 +44,31 @@ private:
 
 inline void check(bool ok, const char* what) {
     if (!ok) fail(what);
+}
+
+// The floating-point environment of the host that this input runs in: a row
+// of the host environment table, or the default, drawn by a hash of the
+// whole input, so that every input has one and any change may change it.
+inline const host_environment::Environment& host_for(const uint8_t* data, size_t size) {
+    static constexpr host_environment::Environment kDefault{"default", host_environment::kDefaultMxcsr,
+                                                            host_environment::kDefaultX87};
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
+    const size_t row = hash % (host_environment::kRows + 1);
+    return row == host_environment::kRows ? kDefault : host_environment::kTable[row];
+}
+
+// Makes one call as that host would; a finding when the host's environment
+// does not come back exactly as it was (a trap ends the run by itself).
+template <class Call>
+void as_host(const host_environment::Environment& host, Call&& call) {
+    const host_environment::Seen seen = host_environment::call_in(host, call);
+    if (seen.kept()) return;
+    char text[200];
+    std::snprintf(text, sizeof text, "%s: ", host.what);
+    const size_t used = std::strlen(text);
+    host_environment::describe(seen, text + used, sizeof text - used);
+    fail(text);
 }
 
 }  // namespace fuzz_input

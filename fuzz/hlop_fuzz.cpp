@@ -2,6 +2,9 @@
 // the literal reference. The arrays are exactly count elements long, so
 // AddressSanitizer sees any access past them.
 //
+// Every call is made in a host floating-point environment drawn for the
+// input (fuzz_input::host_for).
+//
 // Input: u8 flags, i32 mode, f64 tolerance, i32 reserved1, i32 reserved2,
 // then 16-byte levels (f64 price, i32 weight, i32 tag).
 //   flags bit 0: call with a count <= 0 and null arrays instead;
@@ -38,10 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto long_step = long_input ? in.take<double>() : 0.0;
     const auto given = static_cast<int32_t>(in.records(16));
     const int32_t count = long_input ? 2048 + long_extra % 1024 : given;
+    const auto& host = fuzz_input::host_for(data, size);
 
     if (flags & 1) {
-        Hlop(reserved1, reserved2, nullptr, nullptr, nullptr, -given, tolerance, mode);
-        Hlop(reserved1, reserved2, nullptr, nullptr, nullptr, INT32_MIN, tolerance, mode);
+        for (const int32_t empty : {-given, INT32_MIN}) {
+            fuzz_input::as_host(host, [&] {
+                Hlop(reserved1, reserved2, nullptr, nullptr, nullptr, empty, tolerance, mode);
+            });
+        }
         return 0;
     }
 
@@ -75,7 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<int32_t> want_weights = weights;
     const std::vector<int32_t> tags_before = tags;
     reference::hlop(want_prices.data(), want_weights.data(), tags.data(), count, tolerance, mode);
-    Hlop(reserved1, reserved2, prices.data(), weights.data(), tags.data(), count, tolerance, mode);
+    fuzz_input::as_host(host, [&] {
+        Hlop(reserved1, reserved2, prices.data(), weights.data(), tags.data(), count, tolerance, mode);
+    });
 
     for (int32_t i = 0; i < count; ++i)
         fuzz_input::check(numbers::same_bits(prices[i], want_prices[i]), "price differs from reference");

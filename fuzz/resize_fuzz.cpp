@@ -2,6 +2,9 @@
 // products beyond int32), compared with the literal reference. The weight
 // array is exactly count elements long.
 //
+// Every call is made in a host floating-point environment drawn for the
+// input (fuzz_input::host_for).
+//
 // Input: u8 flags, i32 span, i32 reserved1, i32 reserved2, then 4-byte weights.
 //   flags bit 0: call with a count <= 0 and a null array instead;
 //   flags bit 1: each weight is its first byte as an int8, so that equal
@@ -20,10 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto reserved1 = in.take<int32_t>();
     const auto reserved2 = in.take<int32_t>();
     const auto count = static_cast<int32_t>(in.records(4));
+    const auto& host = fuzz_input::host_for(data, size);
 
     if (flags & 1) {
-        Resize(reserved1, reserved2, span, nullptr, -count);
-        Resize(reserved1, reserved2, span, nullptr, INT32_MIN);
+        fuzz_input::as_host(host, [&] { Resize(reserved1, reserved2, span, nullptr, -count); });
+        fuzz_input::as_host(host, [&] { Resize(reserved1, reserved2, span, nullptr, INT32_MIN); });
         return 0;
     }
     std::vector<int32_t> weights(count);
@@ -33,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<int32_t> want = weights;
     reference::resize(span, want.data(), count);
-    Resize(reserved1, reserved2, span, weights.data(), count);
+    fuzz_input::as_host(host, [&] { Resize(reserved1, reserved2, span, weights.data(), count); });
     fuzz_input::check(weights == want, "weights differ from reference");
     return 0;
 }

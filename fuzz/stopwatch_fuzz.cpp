@@ -7,6 +7,8 @@
 //   op % 4 == 1: StartTimer on that slot;
 //   op % 4 == 2: StopTimer on that slot, release flag from a table by op / 4;
 //   op % 4 == 3: StartTimer and StopTimer with a null handle.
+// Every call is made in a host floating-point environment drawn for the
+// input (fuzz_input::host_for).
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -33,6 +35,7 @@ double seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz_input::Reader in(data, size);
+    const auto& host = fuzz_input::host_for(data, size);
     Slot slots[8];
     for (size_t n = in.records(2); n > 0; --n) {
         const auto op = in.take<uint8_t>();
@@ -41,20 +44,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 0:
                 if (s.handle != nullptr) break;
                 s.since = Clock::now();
-                s.handle = CreateTimer();
+                fuzz_input::as_host(host, [&] { s.handle = CreateTimer(); });
                 s.last = 0.0;
                 fuzz_input::check(s.handle != nullptr, "CreateTimer gave null");
                 break;
-            case 1:
+            case 1: {
                 if (s.handle == nullptr) break;
                 s.since = Clock::now();
-                fuzz_input::check(StartTimer(s.handle) != 0, "StartTimer failed");
+                int32_t started = 0;
+                fuzz_input::as_host(host, [&] { started = StartTimer(s.handle); });
+                fuzz_input::check(started != 0, "StartTimer failed");
                 s.last = 0.0;
                 break;
+            }
             case 2: {
                 if (s.handle == nullptr) break;
                 const int32_t release = kRelease[(op / 4) % 8];
-                const double reading = StopTimer(s.handle, release);
+                double reading = 0.0;
+                fuzz_input::as_host(host, [&] { reading = StopTimer(s.handle, release); });
                 const double host = seconds(Clock::now() - s.since);
                 fuzz_input::check(std::isfinite(reading) && reading >= s.last,
                                   "reading negative, not finite or went back");
@@ -65,11 +72,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if ((release & 0xff) != 0) s.handle = nullptr;
                 break;
             }
-            default:
-                fuzz_input::check(StartTimer(nullptr) == 0, "StartTimer(null) succeeded");
-                fuzz_input::check(StopTimer(nullptr, kRelease[(op / 4) % 8]) == 0.0,
-                                  "StopTimer(null) read time");
+            default: {
+                int32_t started = 1;
+                double reading = 1.0;
+                const int32_t release = kRelease[(op / 4) % 8];
+                fuzz_input::as_host(host, [&] { started = StartTimer(nullptr); });
+                fuzz_input::as_host(host, [&] { reading = StopTimer(nullptr, release); });
+                fuzz_input::check(started == 0, "StartTimer(null) succeeded");
+                fuzz_input::check(reading == 0.0, "StopTimer(null) read time");
                 break;
+            }
         }
     }
     for (Slot& s : slots)

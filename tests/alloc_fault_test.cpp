@@ -1,12 +1,12 @@
-// Allocation failure inside the library, natively: this program replaces the
-// global allocation functions (the library's allocations resolve to them), so
-// a test can let a given number of allocations through, fail the rest, and
-// count what stays allocated. A separate program, so that the main suite
-// keeps the sanitizer's own allocator checks.
+// Allocation failure inside the library, natively: this program replaces
+// malloc and free (the library allocates with them, and its calls resolve to
+// the program's definitions), so a test can let a given number of
+// allocations through, fail the rest, and count what stays allocated. A
+// separate program, built without the sanitizers, whose allocators would
+// stand in the way.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,6 +15,12 @@
 
 #include "host.h"
 
+// glibc's own allocator, under the names it exports for this purpose.
+extern "C" void* __libc_malloc(std::size_t size);
+extern "C" void* __libc_calloc(std::size_t count, std::size_t size);
+extern "C" void* __libc_realloc(void* p, std::size_t size);
+extern "C" void __libc_free(void* p);
+
 namespace {
 
 long allowed = -1;  // allocations still allowed; -1: no limit
@@ -22,20 +28,12 @@ long live = 0;      // allocations not yet freed
 long calls = 0;     // allocation requests so far
 std::size_t largest = 0;  // the largest request so far
 
-void* allocate(std::size_t size) noexcept {
+bool admit(std::size_t size) noexcept {
     ++calls;
     if (size > largest) largest = size;
-    if (allowed == 0) return nullptr;
+    if (allowed == 0) return false;
     if (allowed > 0) --allowed;
-    void* p = std::malloc(size == 0 ? 1 : size);
-    if (p != nullptr) ++live;
-    return p;
-}
-
-void release(void* p) noexcept {
-    if (p == nullptr) return;
-    --live;
-    std::free(p);
+    return true;
 }
 
 // Lets `count` allocations through and fails every later one while alive.
@@ -47,22 +45,30 @@ public:
 
 }  // namespace
 
-void* operator new(std::size_t size) {
-    if (void* p = allocate(size)) return p;
-    throw std::bad_alloc();
+extern "C" {
+void* malloc(std::size_t size) {
+    if (!admit(size)) return nullptr;
+    void* p = __libc_malloc(size);
+    if (p != nullptr) ++live;
+    return p;
 }
-void* operator new[](std::size_t size) {
-    if (void* p = allocate(size)) return p;
-    throw std::bad_alloc();
+void* calloc(std::size_t count, std::size_t size) {
+    if (!admit(count * size)) return nullptr;
+    void* p = __libc_calloc(count, size);
+    if (p != nullptr) ++live;
+    return p;
 }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+// Moves an allocation or makes one; counted only when it makes one.
+void* realloc(void* p, std::size_t size) {
+    if (p == nullptr) return malloc(size);
+    return __libc_realloc(p, size);
+}
+void free(void* p) {
+    if (p == nullptr) return;
+    --live;
+    __libc_free(p);
+}
+}  // extern "C"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "host.h"
+#include "win32_process.h"
 
 namespace {
 
@@ -20,25 +21,13 @@ struct Usage {
     SIZE_T working_set;
 };
 
-SIZE_T committed_private_bytes() {
-    SIZE_T total = 0;
-    MEMORY_BASIC_INFORMATION region;
-    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
-        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
-        if (next <= at) break;  // wrapped at the top of the address space
-        at = next;
-    }
-    return total;
-}
-
 Usage usage() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
     EXPECT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(),
                                      reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                                      sizeof counters));
-    return {committed_private_bytes(), counters.PrivateUsage, counters.WorkingSetSize};
+    return {win32_process::committed_private_bytes(), counters.PrivateUsage, counters.WorkingSetSize};
 }
 
 TEST(Win32Memory, MillionCallsLeaveMemoryFlat) {

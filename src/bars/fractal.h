@@ -93,7 +93,8 @@ constexpr std::size_t kTimeTextSize = 32;
 // The bar time, shifted back four hours, as local time in the asctime
 // layout (newline included). Thread-safe; a time that cannot be converted
 // (negative after the shift, or rejected by the platform) gives a fixed
-// placeholder of the same layout. Never fails.
+// placeholder of the same layout. Never fails. Defined in bar_time_text.cpp,
+// which only builds with a listening sink compile.
 void bar_time_text(int32_t time, char (&text)[kTimeTextSize]) noexcept;
 
 // Tells the sink what the down fractal does, one step at a time. When the

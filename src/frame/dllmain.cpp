@@ -1,4 +1,5 @@
-// The module entry point: accepts every notification and does no work, so
+// The module entry point, called by the loader directly (the DLL carries no
+// C runtime start-up code): accepts every notification and does no work, so
 // loading, unloading and host threads never depend on library state.
 #include <windows.h>
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "frame/float_bits.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -12,7 +14,7 @@ namespace tidemark::levels {
 namespace {
 
 inline bool matches(double level, double price, double tolerance) noexcept {
-    return !(std::fabs(level - price) > tolerance);
+    return !(absolute(level - price) > tolerance);
 }
 
 int32_t scan(double price, double tolerance, const double* prices, int32_t from,
@@ -38,7 +40,7 @@ double reach(double price, double tolerance, double side) noexcept {
     constexpr int kSteps = 8;  // one or two steps suffice in practice
     double bound = price + side * tolerance;
     for (int step = 0; step < kSteps; ++step) {
-        const double outside = std::nextafter(bound, side * kInf);
+        const double outside = side > 0.0 ? next_up(bound) : next_down(bound);
         if (side * (outside - price) > tolerance) return bound;
         bound = outside;
     }

@@ -7,10 +7,11 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
 
+#include "frame/float_bits.h"
 #include "levels/hlop_sort.h"
 
 namespace tidemark::levels {
@@ -52,7 +53,7 @@ struct List {
     int32_t live;
 
     double gap_after(int32_t i) const noexcept {
-        return std::fabs(node[node[i].next].price - node[i].price);
+        return absolute(node[node[i].next].price - node[i].price);
     }
 
     static bool lower_survives(const Node& lo, const Node& up) noexcept {
@@ -114,7 +115,7 @@ struct List {
 // prices between their neighbours cannot make a NaN gap later.
 bool sweep_applies(const Node* node, int32_t count) noexcept {
     for (int32_t i = 0; i + 1 < count; ++i)
-        if (std::isnan(std::fabs(node[i + 1].price - node[i].price))) return false;
+        if (std::isnan(absolute(node[i + 1].price - node[i].price))) return false;
     return true;
 }
 
@@ -177,12 +178,6 @@ struct Pick {
     double gap;
     uint32_t slot;
 };
-
-inline uint64_t bits_of(double d) noexcept {
-    uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    return bits;
-}
 
 // Bit for bit, so that a NaN gap equals itself.
 inline bool same_pick(const Pick& a, const Pick& b) noexcept {
@@ -346,7 +341,8 @@ void hlop(double* prices, int32_t* weights, int32_t count, double tolerance, int
     const uint64_t counts_offset = tree_offset + 2 * static_cast<uint64_t>(leaves) * sizeof(Pick);
     const uint64_t bytes = counts_offset + (count >= kRadixMin ? kCountsBytes : 0);
     if (bytes > std::numeric_limits<std::size_t>::max()) return;
-    char* storage = static_cast<char*>(::operator new(static_cast<std::size_t>(bytes), std::nothrow));
+    // Plain malloc: a failure is a null to check, never an exception.
+    char* storage = static_cast<char*>(std::malloc(static_cast<std::size_t>(bytes)));
     if (storage == nullptr) return;
 
     Level* level = reinterpret_cast<Level*>(storage);
@@ -383,7 +379,7 @@ void hlop(double* prices, int32_t* weights, int32_t count, double tolerance, int
         prices[k] = 0.0;
         weights[k] = 0;
     }
-    ::operator delete(storage);
+    std::free(storage);
 }
 
 }  // namespace tidemark::levels

@@ -1,7 +1,8 @@
 #include "levels/resize.h"
 
-#include <cmath>
 #include <cstdint>
+
+#include "frame/float_bits.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -154,8 +155,7 @@ void resize(int32_t span, int32_t* weights, int32_t count) noexcept {
     const int64_t reach = static_cast<int64_t>(span) - 1;
     // Both fit a double exactly; the order (abs, abs, divide) is part of the
     // result.
-    const double factor =
-        std::fabs(static_cast<double>(reach)) / std::fabs(static_cast<double>(denominator));
+    const double factor = absolute(to_double(reach)) / absolute(to_double(denominator));
 
     // Rounding is monotonic and the factor is not negative, so no product
     // lies beyond those of the extremes: when they fit, nothing needs the

@@ -1,6 +1,7 @@
 #ifndef TIDEMARK_TIMING_STOPWATCH_H
 #define TIDEMARK_TIMING_STOPWATCH_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tidemark::timing {
@@ -16,6 +17,10 @@ public:
     // When the stamps cannot be allocated the stopwatch is not usable: check
     // usable() before handing it out.
     explicit Stopwatch(int32_t slots) noexcept;
+    // From the C heap: a failure is a null, never an exception, and no C++
+    // runtime allocator is involved.
+    static void* operator new(std::size_t size) noexcept;
+    static void operator delete(void* watch) noexcept;
     virtual ~Stopwatch();
     Stopwatch(const Stopwatch&) = delete;
     Stopwatch& operator=(const Stopwatch&) = delete;
@@ -38,7 +43,10 @@ private:
 // and a null handle is answered with 0 without touching anything.
 void* create_timer() noexcept;
 int32_t start_timer(void* handle) noexcept;
-double stop_timer(void* handle, int32_t release) noexcept;
+// stop_timer puts its reading in `elapsed` rather than returning it: on
+// 32-bit x86 a returned double travels in the x87 register ST(0), and the
+// library leaves the x87 unit to StopTimer's own result.
+void stop_timer(void* handle, int32_t release, double& elapsed) noexcept;
 
 }  // namespace tidemark::timing
 

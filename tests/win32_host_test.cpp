@@ -1,0 +1,222 @@
+// Hosts that are not tidy, each in a process of its own (ctest runs one test
+// per Wine process): one that loads and unloads the DLL thousands of times
+// with threads coming and going, one that already carries the MinGW runtime
+// DLLs, one whose heap is exhausted. Each must find the library working and
+// its own TLS slots, handles and memory where they were.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "loader.h"
+#include "win32_process.h"
+
+namespace {
+
+using tidemark::loader::Exports;
+using tidemark::loader::Library;
+using win32_process::Figures;
+
+// Loads the library the suite tests; false (with the reason on stderr) when
+// it cannot be loaded or lacks an export.
+bool open(Library& library) {
+    std::string error;
+    if (library.open(tidemark::loader::library_path(), error)) return true;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
+}
+
+// A merge with a known result and a whole stopwatch cycle; true when both
+// behaved.
+bool use(const Exports& e) {
+    double prices[3] = {3.0, 1.0, 1.1};
+    int32_t weights[3] = {1, 1, 2};
+    const int32_t tags[3] = {0, 0, 0};
+    e.hlop(0, 0, prices, weights, tags, 3, 0.2, 1);
+    const bool merged = prices[0] == 1.1 && prices[1] == 3.0 && prices[2] == 0.0 && weights[0] == 3;
+    void* timer = e.create_timer();
+    const bool timed = timer != nullptr && e.start_timer(timer) != 0 && e.stop_timer(timer, 1) >= 0.0;
+    return merged && timed;
+}
+
+DWORD WINAPI use_on_thread(LPVOID exports) { return use(*static_cast<const Exports*>(exports)) ? 0 : 1; }
+
+DWORD WINAPI idle_thread(LPVOID) { return 0; }
+
+// Starts `count` threads and waits for them; false when one could not be
+// started or failed.
+bool run_threads(int count, LPTHREAD_START_ROUTINE body, LPVOID argument) {
+    HANDLE threads[8];
+    bool ok = true;
+    int started = 0;
+    for (; started < count; ++started) {
+        threads[started] = CreateThread(nullptr, 0, body, argument, 0, nullptr);
+        if (threads[started] == nullptr) {
+            ok = false;
+            break;
+        }
+    }
+    for (int i = 0; i < started; ++i) {
+        DWORD code = 99;
+        ok = ok && WaitForSingleObject(threads[i], 30000) == WAIT_OBJECT_0 &&
+             GetExitCodeThread(threads[i], &code) && code == 0;
+        CloseHandle(threads[i]);
+    }
+    return ok;
+}
+
+// One cycle: load, two host threads use the exports, unload, and a thread
+// comes and goes while the DLL is not loaded. Returns false on any failure.
+bool load_use_unload() {
+    bool ok;
+    {
+        Library library;
+        if (!open(library)) return false;
+        Exports e = library.exports();
+        ok = use(e) && run_threads(2, use_on_thread, &e);
+    }
+    ok = ok && GetModuleHandleA("tidemark.dll") == nullptr;
+    return ok && run_threads(1, idle_thread, nullptr);
+}
+
+// 2,000 loads and unloads. A DLL that keeps a TLS slot per load runs a
+// process out of them near the 1,087th cycle (Wine has 1,088), and the
+// handles and memory it leaves behind add up where a few cycles hide them.
+TEST(Win32Host, ThousandsOfLoadsWithThreadsLeaveNothing) {
+    ASSERT_EQ(GetModuleHandleA("tidemark.dll"), nullptr) << "this host must start without the DLL";
+    const Figures start = win32_process::figures();
+    // The first cycles settle Wine's own caches (thread stacks, loader
+    // bookkeeping); memory is compared from there.
+    constexpr int kSettle = 20;
+    constexpr int kCycles = 2000;
+    int failed_at = -1;
+    for (int i = 0; i < kSettle && failed_at < 0; ++i)
+        if (!load_use_unload()) failed_at = i;
+    const Figures settled = win32_process::figures();
+    for (int i = kSettle; i < kCycles && failed_at < 0; ++i)
+        if (!load_use_unload()) failed_at = i;
+    const Figures end = win32_process::figures();
+    EXPECT_EQ(failed_at, -1) << "cycle " << failed_at << " failed to load, use or unload the DLL";
+    win32_process::print("2,000 load/use/unload cycles, 3 host threads each", start, end);
+    win32_process::print("the same from cycle 20 on", settled, end);
+    EXPECT_EQ(end.tls_slots_free, start.tls_slots_free);
+    EXPECT_EQ(end.handles, start.handles);
+    // A leak of 64 bytes a cycle would show.
+    EXPECT_LT(end.committed, settled.committed + 128 * 1024)
+        << "committed private " << settled.committed << " -> " << end.committed << " after settling";
+}
+
+// A host built with MinGW carries libgcc_s_dw2-1.dll (and the threads
+// runtime it needs). A DLL that registers its unwind tables with the host's
+// copy and throws bad_alloc inside its own nothrow allocation aborts here;
+// this one allocates with malloc and just leaves the arrays alone.
+TEST(Win32Host, PreloadedMinGWRuntimeGetsCleanAllocationFailure) {
+    HMODULE runtime = LoadLibraryExA(TIDEMARK_HOST_RUNTIME_DIR "\\libgcc_s_dw2-1.dll", nullptr,
+                                     LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_NE(runtime, nullptr) << "cannot load " TIDEMARK_HOST_RUNTIME_DIR "\\libgcc_s_dw2-1.dll";
+    ASSERT_NE(GetProcAddress(runtime, "_Unwind_RaiseException"), nullptr);
+    const Figures before = win32_process::figures();
+    {
+        Library library;
+        ASSERT_TRUE(open(library));
+        const Exports& e = library.exports();
+        // Working storage for 100,000,000 levels (about 3.5 GB) fits a
+        // 32-bit size but no 32-bit process, so the allocation itself
+        // fails; for INT32_MAX levels the size does not even fit. Either
+        // way the call gives up before reading or writing an element.
+        // (No SCOPED_TRACE here: its first use makes the host's threads
+        // runtime take a handle and memory of its own.)
+        for (int32_t count : {100000000, 2147483647}) {
+            double prices[2] = {2.0, 1.0};
+            int32_t weights[2] = {1, 2};
+            const int32_t tags[2] = {0, 0};
+            e.hlop(0, 0, prices, weights, tags, count, 10.0, 1);
+            EXPECT_TRUE(prices[0] == 2.0 && prices[1] == 1.0 && weights[0] == 1 && weights[1] == 2)
+                << count << " levels: the arrays were touched";
+        }
+        EXPECT_TRUE(use(e)) << "the library does not work beside the MinGW runtime";
+    }
+    EXPECT_EQ(GetModuleHandleA("tidemark.dll"), nullptr);
+    const Figures after = win32_process::figures();
+    win32_process::print("MinGW runtime loaded; tidemark.dll loaded, used and unloaded", before, after);
+    EXPECT_EQ(after.tls_slots_free, before.tls_slots_free);
+    EXPECT_EQ(after.handles, before.handles);
+    EXPECT_LT(after.committed, before.committed + 64 * 1024);
+    FreeLibrary(runtime);
+}
+
+// Blocks the host holds while its heap is exhausted, linked through their
+// own first bytes so that keeping them needs no memory.
+struct Hoard {
+    void* head = nullptr;
+    long blocks = 0;
+    unsigned long long bytes = 0;
+
+    // Takes every block of this size the heap will still give.
+    void take_all(std::size_t size) {
+        for (void* block; (block = std::malloc(size)) != nullptr;) {
+            std::memcpy(block, &head, sizeof head);
+            head = block;
+            ++blocks;
+            bytes += size;
+        }
+    }
+
+    void release() {
+        while (head != nullptr) {
+            void* next;
+            std::memcpy(&next, head, sizeof next);
+            std::free(head);
+            head = next;
+        }
+    }
+};
+
+// The heap is exhausted down to the smallest block: CreateTimer answers
+// null and a three-level Hlop leaves its arrays as they were. Afterwards the
+// host frees its memory and the library works again. Nothing between the
+// exhaustion and the release may allocate (no test macros there).
+TEST(Win32Host, ExhaustedHeapGetsNullTimerAndUntouchedArrays) {
+    Library library;
+    ASSERT_TRUE(open(library));
+    const Exports& e = library.exports();
+    ASSERT_TRUE(use(e));
+    const Figures before = win32_process::figures();
+
+    Hoard hoard;
+    for (std::size_t size = std::size_t{64} << 20; size >= sizeof(void*); size /= 2) hoard.take_all(size);
+    void* timer = e.create_timer();
+    double prices[3] = {3.0, 1.0, 1.1};
+    int32_t weights[3] = {1, 1, 2};
+    const int32_t tags[3] = {0, 0, 0};
+    e.hlop(0, 0, prices, weights, tags, 3, 0.2, 1);
+    void* probe = std::malloc(16);
+    const long blocks = hoard.blocks;
+    const unsigned long long bytes = hoard.bytes;
+    std::free(probe);
+    hoard.release();
+
+    std::printf("[ heap     ] exhausted with %ld blocks, %llu bytes\n", blocks, bytes);
+    EXPECT_EQ(probe, nullptr) << "the heap was not exhausted: the test proves nothing";
+    EXPECT_EQ(timer, nullptr);
+    if (timer != nullptr) e.stop_timer(timer, 1);
+    EXPECT_EQ(prices[0], 3.0);
+    EXPECT_EQ(prices[1], 1.0);
+    EXPECT_EQ(prices[2], 1.1);
+    EXPECT_EQ(weights[0], 1);
+    EXPECT_EQ(weights[1], 1);
+    EXPECT_EQ(weights[2], 2);
+    EXPECT_TRUE(use(e)) << "the library does not work once memory is back";
+    const Figures after = win32_process::figures();
+    win32_process::print("heap exhausted, CreateTimer and Hlop called, heap released", before, after);
+    EXPECT_EQ(after.tls_slots_free, before.tls_slots_free);
+    EXPECT_EQ(after.handles, before.handles);
+    EXPECT_LT(after.committed, before.committed + 256 * 1024);
+}
+
+}  // namespace
