@@ -14,6 +14,7 @@
 #include <string>
 
 #include "bars/fractal_series.h"
+#include "frame/float_environment.h"
 #include "module.h"
 #include "tidemark.h"
 
@@ -167,6 +168,9 @@ py::tuple fractal_strength(const py::array& high, const py::array& low, long lon
     int32_t* w = u + n;
     {
         py::gil_scoped_release unlocked;
+        // The environment every export computes in (fractal_strengths is the
+        // library's, reached here without an export in front of it).
+        const frame::DefaultFloatingPoint fp;
         bars::fractal_strengths(h, l, static_cast<std::size_t>(n), d, u, w);
     }
     const py::object up = both[py::int_(0)], down = both[py::int_(1)];
