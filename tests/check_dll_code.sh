@@ -7,7 +7,10 @@
 #     its own, reads MXCSR (stmxcsr) before its first call, can load the
 #     default (ldmxcsr) between the two, and loads the host's value back
 #     between its last call and its return. So no floating-point
-#     instruction of an export runs before the guard has taken effect.
+#     instruction of an export runs before the guard has taken effect;
+#   - or, for an export without the guard, no floating-point instruction
+#     and no MXCSR access can be reached from it at all, following every
+#     direct jump and call (an indirect one fails the check).
 # Usage: check_dll_code.sh OBJDUMP DLL
 objdump=$1
 dll=$2
@@ -48,6 +51,28 @@ function is_fp(m) {
     return m ~ /^v?(add|sub|mul|div|sqrt|min|max|rcp|rsqrt|round|hadd|hsub|addsub|dp)(s|p)(s|d)$/ ||
            m ~ /^v?u?comis(s|d)$/ || m ~ /^v?cmp[a-z]*(s|p)(s|d)$/ || m ~ /^v?cvt/
 }
+# Walks all the code that can run from instruction `entry`, following direct
+# jumps and calls; prints and counts what a guard-free export must not reach.
+function unguarded_faults(name, entry,    stack, sp, i, m, o, t, faults) {
+    sp = 0; stack[++sp] = entry; faults = 0; reached = 0
+    for (i in visited) delete visited[i]
+    while (sp > 0) {
+        i = stack[sp--]
+        while (i <= n && !(i in visited)) {
+            visited[i] = 1; reached++; m = mnemonic[i]; o = operands[i]
+            if (is_fp(m) || is_x87(m, o) || m ~ /mxcsr$/) {
+                print name ": reaches " m " " o " without the guard"; faults++
+            }
+            if (m ~ /^(j|call)/) {
+                if (o ~ /^0x[0-9a-f]+$/ && where[hex(o)] != "") stack[++sp] = where[hex(o)]
+                else { print name ": " m " " o " cannot be followed, check it by hand"; faults++ }
+            }
+            if (m ~ /^ret/ || m == "jmp") break
+            i++
+        }
+    }
+    return faults
+}
 BEGIN { nexports = split(exports, lines, "\n") }
 /^ *[0-9a-f]+:\t/ {
     split($0, parts, "\t")
@@ -70,6 +95,12 @@ END {
             if (m ~ /^call/) { if (!first_call) first_call = i; last_call = i; load_after = 0 }
         }
         if (!ret) { print name ": no return found"; status = 1; continue }
+        if (!read) {
+            if (unguarded_faults(name, start)) status = 1
+            else printf "%-17s no guard, and none of its %d reachable instructions is floating-point\n", name ":", reached
+            status = status || before
+            continue
+        }
         for (i = start; i < ret; i++) {
             m = mnemonic[i]
             # The straight run from the entry to the return must be the

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "frame/float_bits.h"
 #include "tidemark.h"
 
 #if defined(__SSE2__)
@@ -27,32 +28,6 @@ inline T bar_read(const BarRecord* bars, std::ptrdiff_t index, std::size_t offse
 constexpr std::size_t kTime = offsetof(BarRecord, time);
 constexpr std::size_t kLow = offsetof(BarRecord, low);
 constexpr std::size_t kHigh = offsetof(BarRecord, high);
-
-// The two neighbour tests, shared by the one-bar routines below and the
-// whole-series routine (fractal_series.h), so that both give the same bits.
-// Up: the centre's high dominates a neighbour when "c >= high", so a NaN on
-// either side fails and ends the run. Down: "not c > low" rather than
-// "c <= low", so a NaN on either side qualifies. The SSE2 forms test two bars
-// at once with the same predicates (ordered "greater or equal"; unordered
-// "not greater").
-struct UpTest {
-    static constexpr std::size_t kField = kHigh;
-    static bool qualifies(double centre, double neighbour) noexcept { return centre >= neighbour; }
-#if defined(__SSE2__)
-    static __m128d qualifies(__m128d centre, __m128d neighbour) noexcept {
-        return _mm_cmpge_pd(centre, neighbour);
-    }
-#endif
-};
-struct DownTest {
-    static constexpr std::size_t kField = kLow;
-    static bool qualifies(double centre, double neighbour) noexcept { return !(centre > neighbour); }
-#if defined(__SSE2__)
-    static __m128d qualifies(__m128d centre, __m128d neighbour) noexcept {
-        return _mm_cmpngt_pd(centre, neighbour);
-    }
-#endif
-};
 
 // ---------------------------------------------------------------------------
 // The down fractal's diagnostic trace.
@@ -152,8 +127,9 @@ private:
 // The fractals.
 
 // Counts the neighbours bars[shift + step * k], k = 1 ... depth, up to the
-// first one whose field fails `qualifies`. `seen(value, qualified, accepted)`
-// is told about every neighbour examined, with the count accepted before it.
+// first one whose field fails `qualifies`, which is given the field's bits.
+// `seen(value, qualified, accepted)` is told about every neighbour examined,
+// with the count accepted before it.
 template <class Qualifies, class Seen>
 int32_t count_run(const BarRecord* bars, int32_t shift, int32_t step, int32_t depth,
                   std::size_t field, Qualifies qualifies, Seen seen) noexcept {
@@ -162,14 +138,48 @@ int32_t count_run(const BarRecord* bars, int32_t shift, int32_t step, int32_t de
         // In 64 bits: shift +/- depth must not overflow even for calls that
         // stop long before depth.
         const int64_t index = static_cast<int64_t>(shift) + static_cast<int64_t>(step) * (accepted + 1);
-        const double value = bar_read<double>(bars, static_cast<std::ptrdiff_t>(index), field);
+        const uint64_t value = bar_read<uint64_t>(bars, static_cast<std::ptrdiff_t>(index), field);
         const bool qualified = qualifies(value);
-        seen(value, qualified, accepted);
+        seen(from_bits(value), qualified, accepted);
         if (!qualified) break;
         ++accepted;
     }
     return accepted;
 }
+
+// The fractals compare prices on their bits (greater, greater_or_equal), so
+// they hold no floating-point instruction at all: no host setting can change
+// a result or see a flag raised, and their exports need no guard.
+
+// The two neighbour tests, shared by the one-bar routines below and the
+// whole-series routine (fractal_series.h), so that both give the same bits.
+// Up: the centre's high dominates a neighbour when "c >= high", so a NaN on
+// either side fails and ends the run. Down: "not c > low" rather than
+// "c <= low", so a NaN on either side qualifies. The SSE2 forms test two bars
+// at once with the processor's comparisons (ordered "greater or equal";
+// unordered "not greater"), which give the same answers as the bit forms in
+// the default floating-point environment: their callers must hold
+// frame::DefaultFloatingPoint.
+struct UpTest {
+    static constexpr std::size_t kField = kHigh;
+    static bool qualifies(uint64_t centre, uint64_t neighbour) noexcept {
+        return greater_or_equal(centre, neighbour);
+    }
+#if defined(__SSE2__)
+    static __m128d qualifies(__m128d centre, __m128d neighbour) noexcept {
+        return _mm_cmpge_pd(centre, neighbour);
+    }
+#endif
+};
+struct DownTest {
+    static constexpr std::size_t kField = kLow;
+    static bool qualifies(uint64_t centre, uint64_t neighbour) noexcept { return !greater(centre, neighbour); }
+#if defined(__SSE2__)
+    static __m128d qualifies(__m128d centre, __m128d neighbour) noexcept {
+        return _mm_cmpngt_pd(centre, neighbour);
+    }
+#endif
+};
 
 // Strength of bars[shift] as an up fractal; see CheckUpFractal.
 int32_t check_up_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept;
@@ -181,9 +191,9 @@ template <class Sink>
 int32_t check_down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& sink) noexcept {
     // Nothing is read, not even the centre bar, when no neighbour is asked for.
     if (depth < 1) return 0;
-    const double c = bar_read<double>(bars, shift, DownTest::kField);
-    const auto qualifies = [c](double low) { return DownTest::qualifies(c, low); };
-    DownTrace<Sink> trace(sink, c);
+    const uint64_t c = bar_read<uint64_t>(bars, shift, DownTest::kField);
+    const auto qualifies = [c](uint64_t low) { return DownTest::qualifies(c, low); };
+    DownTrace<Sink> trace(sink, from_bits(c));
     trace.start(bars, shift);
     const int32_t right = count_run(bars, shift, -1, depth, DownTest::kField, qualifies, trace.right_run());
     trace.between_runs();

@@ -13,9 +13,10 @@ namespace {
 // first failure on either side, exactly where the shorter run ends.
 template <class Test>
 int32_t strength(const double* centre, int32_t depth) noexcept {
-    const double c = *centre;
+    const uint64_t c = bits_of(*centre);
     int32_t k = 0;
-    while (k < depth && Test::qualifies(c, centre[-1 - k]) && Test::qualifies(c, centre[1 + k])) ++k;
+    while (k < depth && Test::qualifies(c, bits_of(centre[-1 - k])) && Test::qualifies(c, bits_of(centre[1 + k])))
+        ++k;
     return k;
 }
 

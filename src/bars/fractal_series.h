@@ -13,7 +13,8 @@ namespace tidemark::bars {
 // neighbours on either side, and everywhere when depth < 1. The direction of
 // the series does not matter (a strength is the shorter of its two runs, and
 // reversing the series swaps them), so high and low may be oldest first.
-// The four arrays hold count elements each.
+// The four arrays hold count elements each. It compares with SSE2 where it
+// can, so its caller holds frame::DefaultFloatingPoint, as an export would.
 void fractal_strengths(const double* high, const double* low, std::size_t count, int32_t depth,
                        int32_t* up, int32_t* down) noexcept;
 

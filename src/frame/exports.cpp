@@ -1,7 +1,8 @@
 // The exported entry points. Each one only forwards to the routine that owns
 // the logic, inside the default floating-point environment (see
-// float_environment.h); the reserved arguments are part of the calling
-// convention and deliberately ignored.
+// float_environment.h) unless the routine uses no floating-point instruction
+// at all; the reserved arguments are part of the calling convention and
+// deliberately ignored.
 #include "tidemark.h"
 
 #include "bars/fractal.h"
@@ -59,13 +60,15 @@ TM_API double TM_CALL StopTimer(void* timer, int32_t release) {
 
 TM_API int32_t TM_CALL CheckUpFractal(int32_t /*reserved1*/, int32_t /*reserved2*/,
                                       const BarRecord* bars, int32_t depth, int32_t shift) {
-    const DefaultFloatingPoint fp;
+    // No guard: the fractals compare on integers and run no floating-point
+    // instruction (check_dll_code.sh holds them to that), and reading MXCSR
+    // would cost more than the whole call.
     return tidemark::bars::check_up_fractal(bars, depth, shift);
 }
 
 TM_API int32_t TM_CALL CheckDownFractal(int32_t /*reserved1*/, int32_t /*reserved2*/,
                                         const BarRecord* bars, int32_t depth, int32_t shift) {
-    const DefaultFloatingPoint fp;
+    // No guard, as for CheckUpFractal.
     return tidemark::bars::check_down_fractal(bars, depth, shift);
 }
 

@@ -30,6 +30,30 @@ constexpr uint64_t kInfinityBits = 0x7ff0000000000000u;
 // |d|, as fabs: the sign bit cleared, a NaN's payload kept.
 inline double absolute(double d) noexcept { return from_bits(bits_of(d) & ~kSignBit); }
 
+// Comparisons of two doubles given as their bits, with the results of the
+// processor's ordered comparisons in the default environment, but made on
+// integers: they raise no flag, cannot trap, and a denormal is never taken
+// for zero, whatever the host has set. A NaN is unordered with everything.
+inline bool is_nan_bits(uint64_t bits) noexcept { return (bits & ~kSignBit) > kInfinityBits; }
+
+// A key that orders doubles that are not NaN as their values do; -0.0 and
+// +0.0 share the key 0, as they compare equal.
+inline int64_t order_key(uint64_t bits) noexcept {
+    const uint64_t magnitude = bits & ~kSignBit;
+    const uint64_t negative = 0 - (bits >> 63);  // all ones for a set sign bit
+    return static_cast<int64_t>((magnitude ^ negative) - negative);
+}
+
+// a >= b, false when either is NaN.
+inline bool greater_or_equal(uint64_t a, uint64_t b) noexcept {
+    return !is_nan_bits(a) && !is_nan_bits(b) && order_key(a) >= order_key(b);
+}
+
+// a > b, false when either is NaN.
+inline bool greater(uint64_t a, uint64_t b) noexcept {
+    return !is_nan_bits(a) && !is_nan_bits(b) && order_key(a) > order_key(b);
+}
+
 // The neighbouring double towards +infinity, as nextafter(d, +inf): a NaN
 // stays a NaN, +inf stays, either zero gives the smallest denormal and -inf
 // gives -DBL_MAX.

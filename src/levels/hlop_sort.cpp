@@ -10,12 +10,15 @@ namespace tidemark::levels {
 namespace {
 
 // Orders by price, then input position. -0.0 and +0.0 compare equal and so
-// keep their input order, as a stable sort would.
-bool price_then_order(const Level& a, const Level& b) noexcept {
-    if (a.price < b.price) return true;
-    if (b.price < a.price) return false;
-    return a.order < b.order;
-}
+// keep their input order, as a stable sort would. A type rather than a
+// function, so that the sort inlines it instead of calling through a pointer.
+struct PriceThenOrder {
+    bool operator()(const Level& a, const Level& b) const noexcept {
+        if (a.price < b.price) return true;
+        if (b.price < a.price) return false;
+        return a.order < b.order;
+    }
+};
 
 // An unsigned key that orders as the (non-NaN) price does. Both zeros get the
 // key of +0.0 so that they tie, as they compare.
@@ -68,7 +71,7 @@ void sort_between_nans(Level* level, Level* spare, int32_t count, uint32_t* coun
             if (length >= kRadixMin && counts != nullptr)
                 radix_sort(level + start, spare, length, counts);
             else if (length > 1)
-                std::sort(level + start, level + i, price_then_order);
+                std::sort(level + start, level + i, PriceThenOrder{});
             start = i + 1;
         }
     }
