@@ -4,7 +4,7 @@
 # that apt prints, goes to stderr: stdout belongs to the command that sourced
 # it (scripts/demo --json > out.json).
 #
-#   tm_require native cross wine package fuzz analysis ...   (groups below)
+#   tm_require native cross wine package fuzz analysis python ...   (groups below)
 
 tm_have_pkg() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -54,6 +54,17 @@ tm_missing_for() {
             command -v llvm-dlltool >/dev/null || echo llvm
             command -v lld-link >/dev/null || echo lld
             command -v clang >/dev/null || echo clang
+            ;;
+        python)
+            # Debian's interpreter and packages (another python3 may come
+            # first on PATH; the scripts call /usr/bin/python3). venv and pip
+            # for the README's install command, scipy for the benchmark.
+            local p
+            for p in python3 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas \
+                     python3-pytest python3-hypothesis python3-distributed python3-scipy \
+                     python3-venv python3-pip python3-setuptools; do
+                tm_have_pkg "$p" || echo "$p"
+            done
             ;;
         pandas)
             # Debian's own Python, not whichever python3 comes first on PATH

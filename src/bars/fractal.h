@@ -8,6 +8,10 @@
 #include "frame/float_bits.h"
 #include "tidemark.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tidemark::bars {
 
 // Records arrive back to back, 44 bytes each, so a double inside one is as
@@ -147,6 +151,36 @@ int32_t count_run(const BarRecord* bars, int32_t shift, int32_t step, int32_t de
 // they hold no floating-point instruction at all: no host setting can change
 // a result or see a flag raised, and their exports need no guard.
 
+// The two neighbour tests, shared by the one-bar routines below and the
+// whole-series routine (fractal_series.h), so that both give the same bits.
+// Up: the centre's high dominates a neighbour when "c >= high", so a NaN on
+// either side fails and ends the run. Down: "not c > low" rather than
+// "c <= low", so a NaN on either side qualifies. The SSE2 forms test two bars
+// at once with the processor's comparisons (ordered "greater or equal";
+// unordered "not greater"), which give the same answers as the bit forms in
+// the default floating-point environment: their callers must hold
+// frame::DefaultFloatingPoint.
+struct UpTest {
+    static constexpr std::size_t kField = kHigh;
+    static bool qualifies(uint64_t centre, uint64_t neighbour) noexcept {
+        return greater_or_equal(centre, neighbour);
+    }
+#if defined(__SSE2__)
+    static __m128d qualifies(__m128d centre, __m128d neighbour) noexcept {
+        return _mm_cmpge_pd(centre, neighbour);
+    }
+#endif
+};
+struct DownTest {
+    static constexpr std::size_t kField = kLow;
+    static bool qualifies(uint64_t centre, uint64_t neighbour) noexcept { return !greater(centre, neighbour); }
+#if defined(__SSE2__)
+    static __m128d qualifies(__m128d centre, __m128d neighbour) noexcept {
+        return _mm_cmpngt_pd(centre, neighbour);
+    }
+#endif
+};
+
 // Strength of bars[shift] as an up fractal; see CheckUpFractal.
 int32_t check_up_fractal(const BarRecord* bars, int32_t depth, int32_t shift) noexcept;
 
@@ -157,14 +191,13 @@ template <class Sink>
 int32_t check_down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, Sink& sink) noexcept {
     // Nothing is read, not even the centre bar, when no neighbour is asked for.
     if (depth < 1) return 0;
-    const uint64_t c = bar_read<uint64_t>(bars, shift, kLow);
-    // "not c > low" rather than "c <= low": a NaN on either side qualifies.
-    const auto qualifies = [c](uint64_t low) { return !greater(c, low); };
+    const uint64_t c = bar_read<uint64_t>(bars, shift, DownTest::kField);
+    const auto qualifies = [c](uint64_t low) { return DownTest::qualifies(c, low); };
     DownTrace<Sink> trace(sink, from_bits(c));
     trace.start(bars, shift);
-    const int32_t right = count_run(bars, shift, -1, depth, kLow, qualifies, trace.right_run());
+    const int32_t right = count_run(bars, shift, -1, depth, DownTest::kField, qualifies, trace.right_run());
     trace.between_runs();
-    const int32_t left = count_run(bars, shift, +1, depth, kLow, qualifies, trace.left_run());
+    const int32_t left = count_run(bars, shift, +1, depth, DownTest::kField, qualifies, trace.left_run());
     trace.result(left, right);
     return left < right ? left : right;
 }

@@ -1,0 +1,230 @@
+// levels() and screen(): tidemark-scan's own analysis core, run on bars that
+// come from numpy arrays or from a CSV file read by the command's own reader,
+// with the exports compiled into this module. So the levels are the ones the
+// command finds, bit for bit.
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "analysis.h"
+#include "bars.h"
+#include "format.h"
+#include "loader.h"
+#include "module.h"
+#include "tidemark.h"
+
+namespace py = pybind11;
+
+namespace tidemark::python {
+namespace {
+
+// The exports compiled into this module, in the loader's one table.
+const loader::Exports& exports() {
+    static const loader::Exports lib = [] {
+        loader::Exports e;
+#define TIDEMARK_BIND_EXPORT(name, member) e.member = &::name;
+        TIDEMARK_EXPORT_TABLE(TIDEMARK_BIND_EXPORT)
+#undef TIDEMARK_BIND_EXPORT
+        return e;
+    }();
+    return lib;
+}
+
+// The command's own limits for its options.
+scan::Settings settings_of(long long depth, const py::object& tolerance, long long mode,
+                           long long span) {
+    scan::Settings s;
+    if (depth < 1 || depth > 100000)
+        throw py::value_error("depth must be a whole number from 1 to 100000, got " +
+                              std::to_string(depth));
+    if (mode < 0 || mode > 2) throw py::value_error("mode must be 0, 1 or 2, got " + std::to_string(mode));
+    if (span < 1 || span > INT32_MAX)
+        throw py::value_error("span must be a whole number from 1 to 2147483647, got " +
+                              std::to_string(span));
+    s.depth = static_cast<int32_t>(depth);
+    s.mode = static_cast<int32_t>(mode);
+    s.span = static_cast<int32_t>(span);
+    if (!tolerance.is_none()) {
+        const double t = tolerance.cast<double>();
+        if (!std::isfinite(t) || t < 0)
+            throw py::value_error("tolerance must be a finite price distance, 0 or more, got " +
+                                  py::repr(tolerance).cast<std::string>());
+        s.tolerance = t;
+    }
+    return s;
+}
+
+// Absent or not finite: None, as the command's JSON writes null.
+py::object number_or_none(bool present, double value) {
+    return present && std::isfinite(value) ? py::object(py::float_(value)) : py::object(py::none());
+}
+
+// The run as the command's JSON tells it (the same names), with the levels as
+// arrays in ascending price (index = the level's index) and the dates as
+// seconds since 1970 for the package to turn into timestamps.
+py::dict result_of(const scan::Analysis& a, const scan::BarSeries& series) {
+    const std::size_t n = a.levels.size();
+    py::array_t<double> price(static_cast<py::ssize_t>(n));
+    py::array_t<int32_t> merged(static_cast<py::ssize_t>(n)), weight(static_cast<py::ssize_t>(n)),
+        fractals(static_cast<py::ssize_t>(n));
+    for (std::size_t k = 0; k < n; ++k) {
+        const auto i = static_cast<py::ssize_t>(k);
+        price.mutable_at(i) = a.levels[k].price;
+        merged.mutable_at(i) = a.levels[k].merged_weight;
+        weight.mutable_at(i) = a.levels[k].weight;
+        fractals.mutable_at(i) = a.levels[k].fractals;
+    }
+    py::dict levels;
+    levels["price"] = price;
+    levels["merged_weight"] = merged;
+    levels["resized_weight"] = weight;
+    levels["fractals"] = fractals;
+
+    const scan::ScreenRow row = scan::screen_row(series, a);
+    py::dict close;
+    close["time"] = row.last_time;
+    close["price"] = row.last_close;
+    close["level_index"] = row.on_level ? py::object(py::int_(row.level_index)) : py::object(py::none());
+    close["on_level"] = row.on_level;
+    close["level"] = number_or_none(row.on_level, row.level);
+    close["level_weight"] = row.on_level ? py::object(py::int_(row.level_weight)) : py::object(py::none());
+    close["below"] = number_or_none(row.has_below, row.below);
+    close["above"] = number_or_none(row.has_above, row.above);
+    close["distance"] = number_or_none(true, row.distance);
+
+    py::dict r;
+    r["bar_count"] = series.bars.size();
+    r["file_order"] = series.newest_first ? "newest first" : "oldest first";
+    r["intraday"] = series.intraday;
+    r["first_time"] = series.bars.front().time;
+    r["last_time"] = series.bars.back().time;
+    r["fractal_depth"] = a.settings.depth;
+    r["merge_mode"] = a.settings.mode;
+    r["weight_span"] = a.settings.span;
+    r["mean_bar_range"] = a.mean_range;
+    r["tolerance"] = a.tolerance;
+    r["tolerance_rule"] = a.tolerance_given ? std::string("given")
+                                            : scan::exact(scan::kToleranceShare) + " x mean_bar_range";
+    r["up_fractals"] = a.up_count;
+    r["down_fractals"] = a.down_count;
+    r["candidates"] = a.fractals.size();
+    r["fractal_counts"] = a.counts_exact ? "exact" : "nearest level";
+    r["level_count"] = n;
+    r["levels"] = levels;
+    r["last_close"] = close;
+    return r;
+}
+
+scan::Analysis run(const scan::BarSeries& series, const scan::Settings& settings) {
+    if (series.bars.empty()) throw py::value_error("no bars");
+    if (series.bars.size() > static_cast<std::size_t>(INT32_MAX))
+        throw py::value_error("more bars than a BarRecord index can address (2147483647)");
+    return scan::analyse(exports(), series, settings);
+}
+
+// Bars from arrays that the Python layer has checked and put oldest first.
+py::dict analyse_arrays(const py::array& time, const py::array& open, const py::array& high,
+                        const py::array& low, const py::array& close, const py::array& volume,
+                        long long depth, const py::object& tolerance, long long mode, long long span,
+                        bool count_fractals) {
+    scan::Settings settings = settings_of(depth, tolerance, mode, span);
+    settings.count_fractals = count_fractals;
+    require_vector(time, "levels", "time", 'i', 8, "int64", false);
+    const py::array* columns[] = {&open, &high, &low, &close, &volume};
+    const char* names[] = {"open", "high", "low", "close", "volume"};
+    for (int c = 0; c < 5; ++c) {
+        require_vector(*columns[c], "levels", names[c], 'f', 8, "float64", false);
+        if (columns[c]->shape(0) != time.shape(0))
+            throw py::value_error(std::string("levels: ") + names[c] + " and time differ in length");
+    }
+    const auto n = static_cast<std::size_t>(time.shape(0));
+    const auto* t = static_cast<const int64_t*>(time.data());
+    const auto* o = static_cast<const double*>(open.data());
+    const auto* h = static_cast<const double*>(high.data());
+    const auto* l = static_cast<const double*>(low.data());
+    const auto* c = static_cast<const double*>(close.data());
+    const auto* v = static_cast<const double*>(volume.data());
+    scan::BarSeries series;
+    scan::Analysis a;
+    {
+        py::gil_scoped_release unlocked;
+        series.bars.reserve(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            series.bars.push_back({t[i], o[i], h[i], l[i], c[i], v[i]});
+            // As the reader tells it: some bar's time is not midnight UTC.
+            if (t[i] % 86400 != 0) series.intraday = true;
+        }
+        if (!series.bars.empty()) a = run(series, settings);
+    }
+    if (series.bars.empty()) throw py::value_error("no bars");
+    return result_of(a, series);
+}
+
+// Bars from a CSV file, read by tidemark-scan's reader.
+py::dict analyse_file(const std::string& path, long long depth, const py::object& tolerance,
+                      long long mode, long long span, bool count_fractals) {
+    scan::Settings settings = settings_of(depth, tolerance, mode, span);
+    settings.count_fractals = count_fractals;
+    scan::BarSeries series;
+    std::string error;
+    bool read = false;
+    scan::Analysis a;
+    {
+        py::gil_scoped_release unlocked;
+        read = scan::read_bars(path, series, error);
+        if (read) a = run(series, settings);
+    }
+    if (!read) throw py::value_error(error);
+    return result_of(a, series);
+}
+
+// The bars of a CSV file as the command reads them, oldest first.
+py::dict read_bars(const std::string& path) {
+    scan::BarSeries series;
+    std::string error;
+    bool read = false;
+    {
+        py::gil_scoped_release unlocked;
+        read = scan::read_bars(path, series, error);
+    }
+    if (!read) throw py::value_error(error);
+    const auto n = static_cast<py::ssize_t>(series.bars.size());
+    py::array_t<int64_t> time(n);
+    py::array_t<double> open(n), high(n), low(n), close(n), volume(n);
+    for (py::ssize_t i = 0; i < n; ++i) {
+        const scan::Bar& bar = series.bars[static_cast<std::size_t>(i)];
+        time.mutable_at(i) = bar.time;
+        open.mutable_at(i) = bar.open;
+        high.mutable_at(i) = bar.high;
+        low.mutable_at(i) = bar.low;
+        close.mutable_at(i) = bar.close;
+        volume.mutable_at(i) = bar.volume;
+    }
+    py::dict r;
+    r["time"] = time;
+    r["open"] = open;
+    r["high"] = high;
+    r["low"] = low;
+    r["close"] = close;
+    r["volume"] = volume;
+    r["intraday"] = series.intraday;
+    r["newest_first"] = series.newest_first;
+    return r;
+}
+
+}  // namespace
+
+void bind_workflow(py::module_& m) {
+    m.def("analyse_arrays", &analyse_arrays, py::arg("time").noconvert(), py::arg("open").noconvert(),
+          py::arg("high").noconvert(), py::arg("low").noconvert(), py::arg("close").noconvert(),
+          py::arg("volume").noconvert(), py::arg("depth"), py::arg("tolerance").none(true),
+          py::arg("mode"), py::arg("span"), py::arg("count_fractals"));
+    m.def("analyse_file", &analyse_file, py::arg("path"), py::arg("depth"),
+          py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"), py::arg("count_fractals"));
+    m.def("read_bars", &read_bars, py::arg("path"));
+}
+
+}  // namespace tidemark::python

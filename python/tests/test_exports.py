@@ -1,0 +1,163 @@
+"""Every public function against the native library called through ctypes, on
+random inputs, bit for bit (NaN and infinities included)."""
+import math
+import time
+
+import numpy as np
+import pytest
+from hypothesis import given, strategies as st
+
+import tidemark as tm
+from conftest import same_bits
+
+INT32 = st.integers(-(2**31), 2**31 - 1)
+SPECIAL = [0.0, -0.0, math.nan, math.inf, -math.inf, 5e-324, 1.7976931348623157e308]
+# Prices from a small pool repeat, so ties and equal gaps are common; any
+# double (NaN and infinities included) turns up as well.
+PRICE = st.one_of(
+    st.sampled_from([1.0, 1.5, 2.0, 2.5, 3.0, 1.25, 100.0]),
+    st.sampled_from(SPECIAL),
+    st.floats(-1e6, 1e6),
+    st.floats(allow_nan=True, allow_infinity=True),
+)
+TOLERANCE = st.one_of(st.sampled_from([0.0, -0.0, 0.5, 1.0, -1.0] + SPECIAL), st.floats())
+WEIGHT = st.one_of(st.integers(-3, 9), st.sampled_from([0, 2**31 - 1, -(2**31)]), INT32)
+MODE = st.one_of(st.integers(0, 2), st.sampled_from([-1, 3, 7, 256, 2**31 - 1, -(2**31)]))
+
+
+@st.composite
+def level_sets(draw, max_size=60):
+    n = draw(st.integers(0, max_size))
+    prices = np.array(draw(st.lists(PRICE, min_size=n, max_size=n)), dtype=np.float64)
+    weights = np.array(draw(st.lists(WEIGHT, min_size=n, max_size=n)), dtype=np.int32)
+    tags = np.array(draw(st.lists(INT32, min_size=n, max_size=n)), dtype=np.int32)
+    return prices, weights, tags
+
+
+@given(level_sets(), PRICE, TOLERANCE)
+def test_check_level_matches_library(native, levels, price, tolerance):
+    prices = levels[0]
+    before = prices.copy()
+    assert tm.check_level(price, tolerance, prices) == native.check_level(price, tolerance, prices)
+    assert same_bits(prices, before)
+
+
+@given(level_sets(), TOLERANCE, MODE, st.booleans(), st.booleans())
+def test_hlop_matches_library(native, levels, tolerance, mode, inplace, with_tags):
+    prices, weights, tags = levels
+    want_p, want_w, want_t = prices.copy(), weights.copy(), tags.copy()
+    native.hlop(want_p, want_w, want_t, tolerance, mode)
+    given_p, given_w = prices.copy(), weights.copy()
+    got_p, got_w = tm.hlop(given_p, given_w, tolerance, mode, tags if with_tags else None, inplace=inplace)
+    assert same_bits(got_p, want_p) and same_bits(got_w, want_w)
+    assert same_bits(tags, want_t)
+    if inplace:
+        assert got_p is given_p and got_w is given_w
+    else:
+        assert same_bits(given_p, prices) and same_bits(given_w, weights)
+
+
+@given(st.lists(WEIGHT, max_size=60), st.one_of(st.integers(-20, 20), INT32), st.booleans())
+def test_resize_matches_library(native, weights, span, inplace):
+    weights = np.array(weights, dtype=np.int32)
+    want = weights.copy()
+    native.resize(span, want)
+    given_w = weights.copy()
+    got = tm.resize(span, given_w, inplace=inplace)
+    assert same_bits(got, want)
+    assert (got is given_w) == inplace
+
+
+@st.composite
+def bar_series(draw, max_size=40):
+    n = draw(st.integers(1, max_size))
+    value = st.one_of(st.sampled_from([1.0, 2.0, 3.0, -0.0, 0.0, math.nan, math.inf, -math.inf]), st.floats())
+    high = np.array(draw(st.lists(value, min_size=n, max_size=n)), dtype=np.float64)
+    low = np.array(draw(st.lists(value, min_size=n, max_size=n)), dtype=np.float64)
+    return high, low
+
+
+def records_of(high, low, time_=0):
+    records = np.zeros(len(high), dtype=tm.BAR_RECORD)
+    records["high"], records["low"], records["time"] = high, low, time_
+    return records
+
+
+@given(bar_series(), st.data())
+def test_fractal_exports_match_library(native, series, data):
+    high, low = series
+    records = records_of(high, low, data.draw(INT32))
+    depth = data.draw(st.integers(0, (len(high) - 1) // 2))
+    shift = data.draw(st.integers(depth, len(high) - 1 - depth))
+    before = records.tobytes()
+    assert tm.up_fractal(records, depth, shift) == native.up_fractal(records, depth, shift)
+    assert tm.down_fractal(records, depth, shift) == native.down_fractal(records, depth, shift)
+    assert records.tobytes() == before
+
+
+@given(bar_series(max_size=120), st.integers(0, 70))
+def test_fractal_strength_equals_a_loop_over_the_exports(native, series, depth):
+    high, low = series
+    records = records_of(high, low)
+    n = len(high)
+    want_up = np.zeros(n, dtype=np.int32)
+    want_down = np.zeros(n, dtype=np.int32)
+    for shift in range(depth, n - depth):
+        want_up[shift] = native.up_fractal(records, depth, shift)
+        want_down[shift] = native.down_fractal(records, depth, shift)
+    up, down = tm.fractal_strength(high, low, depth)
+    assert same_bits(up, want_up) and same_bits(down, want_down)
+    # Reversing the series (newest first) gives every bar the same strength.
+    up_r, down_r = tm.fractal_strength(high[::-1], low[::-1], depth)
+    assert same_bits(up_r[::-1].copy(), want_up) and same_bits(down_r[::-1].copy(), want_down)
+
+
+def test_fractal_strength_on_long_random_walks(native):
+    # Long enough for the two-bars-at-a-time path and every depth it
+    # specialises, with runs far longer than the early-exit step.
+    rng = np.random.default_rng(7)
+    walk = np.cumsum(rng.normal(size=5001))
+    high, low = walk + rng.random(walk.size), walk - rng.random(walk.size)
+    high[rng.integers(0, walk.size, 20)] = np.nan
+    low[rng.integers(0, walk.size, 20)] = np.nan
+    records = records_of(high, low)
+    for depth in (1, 2, 3, 4, 5, 9, 40):
+        up, down = tm.fractal_strength(high, low, depth)
+        for shift in range(depth, walk.size - depth):
+            assert up[shift] == native.up_fractal(records, depth, shift), (depth, shift)
+            assert down[shift] == native.down_fractal(records, depth, shift), (depth, shift)
+        assert not up[:depth].any() and not up[walk.size - depth:].any()
+        assert up.max() == depth or depth > 9
+
+
+def test_documented_examples():
+    # The README's examples, through the package.
+    prices, weights = tm.hlop([3.0, 1.0, 2.0], [1, 2, 3], 0.0, 1, tags=[7, 8, 9])
+    assert prices.tolist() == [1.0, 2.0, 3.0] and weights.tolist() == [2, 3, 1]
+    prices, weights = tm.hlop([1.0, 1.5, 2.0, 9.0], [1, 2, 5, 1], 0.5, 1)
+    assert prices.tolist() == [2.0, 9.0, 0.0, 0.0] and weights.tolist() == [8, 1, 0, 0]
+    assert tm.resize(5, [-25, 5, 15]).tolist() == [-2, 0, 1]
+    assert tm.check_level(1.0012, 0.0020, [1.0, 1.001]) == 0
+    records = records_of(np.array([1, 2, 3, 9, 4, 8, 10.0]), np.array([5, 4, 3, 1, 2, 1, 0.5]))
+    assert tm.up_fractal(records, 3, 3) == 2 and tm.down_fractal(records, 3, 3) == 2
+    assert tm.up_fractal(records, 1, 3) == 1 and tm.up_fractal(records, 0, 3) == 0
+
+
+def test_stopwatch():
+    with tm.Stopwatch() as watch:
+        first = watch.read()
+        time.sleep(0.01)
+        second = watch.elapsed
+        assert not watch.closed
+    assert 0 <= first <= second and second >= 0.009
+    final = watch.elapsed
+    assert watch.closed and final >= second and watch.close() == final
+    with pytest.raises(ValueError, match="closed"):
+        watch.read()
+    with pytest.raises(ValueError, match="closed"):
+        watch.start()
+    # Unstarted, it measures from creation; dropped unclosed, it is freed.
+    assert tm.Stopwatch().read() >= 0
+    watch = tm.Stopwatch()
+    watch.start()
+    assert "running" in repr(watch)

@@ -1,0 +1,165 @@
+"""Bad input raises a clear TypeError, ValueError or IndexError, and nothing is
+written: not through the package, and not through the extension module that
+it calls (which must be safe on its own)."""
+import numpy as np
+import pandas as pd
+import pytest
+
+import tidemark as tm
+from tidemark import _native
+
+
+def arrays():
+    """Fresh inputs for every case: prices, weights, tags, bar records."""
+    prices = np.array([3.0, 1.0, 2.0, 1.05])
+    weights = np.array([1, 2, 3, 4], dtype=np.int32)
+    tags = np.array([7, 8, 9, 10], dtype=np.int32)
+    records = np.zeros(7, dtype=tm.BAR_RECORD)
+    records["high"] = [1, 2, 3, 9, 4, 8, 10]
+    records["low"] = [5, 4, 3, 1, 2, 1, 0.5]
+    return prices, weights, tags, records
+
+
+def read_only(a):
+    a = a.copy()
+    a.flags.writeable = False
+    return a
+
+
+# (what, call(prices, weights, tags, records), exception, words in the message)
+CASES = [
+    # hlop
+    ("hlop in place, float32 prices", lambda p, w, t, r: tm.hlop(p.astype(np.float32), w, 0.1, inplace=True), TypeError, "float64"),
+    ("hlop in place, a list", lambda p, w, t, r: tm.hlop(list(p), w, 0.1, inplace=True), TypeError, "numpy array"),
+    ("hlop in place, int64 weights", lambda p, w, t, r: tm.hlop(p, w.astype(np.int64), 0.1, inplace=True), TypeError, "int32"),
+    ("hlop in place, strided prices", lambda p, w, t, r: tm.hlop(np.repeat(p, 2)[::2], w, 0.1, inplace=True), ValueError, "contiguous"),
+    ("hlop in place, 2-D prices", lambda p, w, t, r: tm.hlop(p.reshape(2, 2), w, 0.1, inplace=True), ValueError, "one-dimensional"),
+    ("hlop in place, read-only prices", lambda p, w, t, r: tm.hlop(read_only(p), w, 0.1, inplace=True), ValueError, "read-only"),
+    ("hlop in place, byte-swapped prices", lambda p, w, t, r: tm.hlop(p.astype(">f8"), w, 0.1, inplace=True), TypeError, "float64"),
+    ("hlop, lengths differ", lambda p, w, t, r: tm.hlop(p, w[:3], 0.1, inplace=True), ValueError, "differ in length"),
+    ("hlop, tags too short", lambda p, w, t, r: tm.hlop(p, w, 0.1, 1, t[:2], inplace=True), ValueError, "tags and prices"),
+    ("hlop, float weights", lambda p, w, t, r: tm.hlop(p, [1.0, 2.0, 3.0, 4.0], 0.1), TypeError, "integers"),
+    ("hlop, weights beyond int32", lambda p, w, t, r: tm.hlop(p, [1, 2, 3, 2**31], 0.1), ValueError, "outside int32"),
+    ("hlop, string prices", lambda p, w, t, r: tm.hlop(["1", "2", "3", "4"], w, 0.1), TypeError, "real numbers"),
+    ("hlop, prices a float64 cannot hold", lambda p, w, t, r: tm.hlop([2**53 + 1, 1, 2, 3], w, 0.1), ValueError, "exactly"),
+    ("hlop, mode beyond int32", lambda p, w, t, r: tm.hlop(p, w, 0.1, 2**31, inplace=True), ValueError, "mode"),
+    ("hlop, tolerance as text", lambda p, w, t, r: tm.hlop(p, w, "0.1", inplace=True), TypeError, "tolerance"),
+    ("hlop, float mode", lambda p, w, t, r: tm.hlop(p, w, 0.1, 1.0, inplace=True), TypeError, "mode"),
+    ("hlop, prices and weights overlap", lambda p, w, t, r: _native.hlop(p, p[:2].view(np.int32), None, 0.1, 1), ValueError, "share memory"),
+    ("hlop, tags overlap weights", lambda p, w, t, r: tm.hlop(p, w, 0.1, 1, w, inplace=True), ValueError, "share memory"),
+    # check_level
+    ("check_level, 2-D prices", lambda p, w, t, r: tm.check_level(1.0, 0.1, p.reshape(2, 2)), ValueError, "one-dimensional"),
+    ("check_level, complex prices", lambda p, w, t, r: tm.check_level(1.0, 0.1, p + 1j), TypeError, "real numbers"),
+    ("check_level, a scalar for prices", lambda p, w, t, r: tm.check_level(1.0, 0.1, 3.0), ValueError, "one-dimensional"),
+    ("check_level, price None", lambda p, w, t, r: tm.check_level(None, 0.1, p), TypeError, "price"),
+    # resize
+    ("resize in place, int64 weights", lambda p, w, t, r: tm.resize(11, w.astype(np.int64), inplace=True), TypeError, "int32"),
+    ("resize in place, strided weights", lambda p, w, t, r: tm.resize(11, np.repeat(w, 2)[::2], inplace=True), ValueError, "contiguous"),
+    ("resize in place, read-only weights", lambda p, w, t, r: tm.resize(11, read_only(w), inplace=True), ValueError, "read-only"),
+    ("resize, span beyond int32", lambda p, w, t, r: tm.resize(2**31, w, inplace=True), ValueError, "span"),
+    ("resize, bool weights", lambda p, w, t, r: tm.resize(11, w > 1), TypeError, "integers"),
+    # up_fractal, down_fractal
+    ("up_fractal, shift past the end", lambda p, w, t, r: tm.up_fractal(r, 0, 7), IndexError, "outside"),
+    ("up_fractal, negative shift", lambda p, w, t, r: tm.up_fractal(r, 1, -1), IndexError, "outside"),
+    ("up_fractal, depth reaching before the start", lambda p, w, t, r: tm.up_fractal(r, 3, 2), IndexError, "needs bars -1 to 5"),
+    ("down_fractal, depth reaching past the end", lambda p, w, t, r: tm.down_fractal(r, 4, 3), IndexError, "needs bars"),
+    ("down_fractal, negative depth", lambda p, w, t, r: tm.down_fractal(r, -1, 3), ValueError, "negative"),
+    ("up_fractal, depth beyond int32", lambda p, w, t, r: tm.up_fractal(r, 2**31, 3), ValueError, "depth"),
+    ("up_fractal, float64 bars", lambda p, w, t, r: tm.up_fractal(p, 1, 1), TypeError, "BAR_RECORD"),
+    ("up_fractal, other field layout", lambda p, w, t, r: tm.up_fractal(r.astype([(n, "<f8") for n in r.dtype.names])[:6], 1, 1), TypeError, "BAR_RECORD"),
+    ("up_fractal, every other record", lambda p, w, t, r: tm.up_fractal(r[::2], 1, 1), ValueError, "contiguous"),
+    ("up_fractal, 2-D records", lambda p, w, t, r: tm.up_fractal(r[:6].reshape(2, 3), 1, 1), ValueError, "one-dimensional"),
+    ("native up_fractal, 40-byte records", lambda p, w, t, r: _native.up_fractal(np.zeros(9, "V40"), 1, 1), TypeError, "44-byte"),
+    ("native down_fractal, shift + depth past the end", lambda p, w, t, r: _native.down_fractal(r, 2, 5), IndexError, "outside"),
+    # fractal_strength
+    ("fractal_strength, lengths differ", lambda p, w, t, r: tm.fractal_strength(p, p[:3], 1), ValueError, "differ in length"),
+    ("fractal_strength, negative depth", lambda p, w, t, r: tm.fractal_strength(p, p, -1), ValueError, "depth"),
+    ("fractal_strength, text", lambda p, w, t, r: tm.fractal_strength(["a"], ["b"], 1), TypeError, "real numbers"),
+    ("native fractal_strength, strided", lambda p, w, t, r: _native.fractal_strength(p[::2], p[::2], 1), ValueError, "contiguous"),
+    ("native check_level, float32", lambda p, w, t, r: _native.check_level(1.0, 1.0, p.astype(np.float32)), TypeError, "float64"),
+    ("native hlop, a list", lambda p, w, t, r: _native.hlop([1.0], w, None, 0.1, 1), TypeError, ""),
+    ("native resize, int16 weights", lambda p, w, t, r: _native.resize(11, w.astype(np.int16)), TypeError, "int32"),
+]
+
+
+@pytest.mark.parametrize("what, call, error, words", CASES, ids=[case[0] for case in CASES])
+def test_bad_input_raises_and_writes_nothing(what, call, error, words):
+    prices, weights, tags, records = arrays()
+    before = [a.copy() for a in (prices, weights, tags, records)]
+    with pytest.raises(error, match=words):
+        call(prices, weights, tags, records)
+    for a, b in zip((prices, weights, tags, records), before):
+        assert a.tobytes() == b.tobytes(), what
+
+
+def good_bars(n=30):
+    rng = np.random.default_rng(3)
+    close = 100 + np.cumsum(rng.normal(size=n))
+    return pd.DataFrame(
+        {"open": close, "high": close + 1, "low": close - 1, "close": close},
+        index=pd.date_range("2020-01-01", periods=n, freq="D"),
+    )
+
+
+def with_value(column, row, value):
+    frame = good_bars()
+    frame.iloc[row, frame.columns.get_loc(column)] = value
+    return frame
+
+
+def swapped_dates():
+    frame = good_bars()
+    index = frame.index.to_list()
+    index[5], index[6] = index[6], index[5]
+    frame.index = pd.DatetimeIndex(index)
+    return frame
+
+
+BAD_BARS = [
+    ("no close column", lambda: good_bars().drop(columns="close"), {}, ValueError, "lack the column"),
+    ("empty", lambda: good_bars().iloc[:0], {}, ValueError, "no bars"),
+    ("NaN close", lambda: with_value("close", 4, np.nan), {}, ValueError, "close nan is not a finite"),
+    ("infinite high", lambda: with_value("high", 4, np.inf), {}, ValueError, "high inf is not a finite"),
+    ("high below low", lambda: with_value("high", 7, 1.0), {}, ValueError, "is below low"),
+    ("open above high", lambda: with_value("open", 7, 1e9), {}, ValueError, "open 1000000000.0 is above high"),
+    ("close below low", lambda: with_value("close", 2, -5.0), {}, ValueError, "close -5.0 is below low"),
+    ("negative volume", lambda: good_bars().assign(volume=-1.0), {}, ValueError, "volume -1.0 is negative"),
+    ("a range beyond float64", lambda: good_bars().assign(high=1.7e308, low=-1.7e308, open=0.0, close=0.0), {},
+     ValueError, "range high - low"),
+    ("dates out of order", swapped_dates, {}, ValueError, "comes before"),
+    ("a repeated date", lambda: good_bars().set_axis(pd.DatetimeIndex(["2020-01-01"] * 30)), {}, ValueError, "repeats"),
+    ("a date past 2038", lambda: good_bars().set_axis(pd.date_range("2038-01-01", periods=30, freq="D")), {}, ValueError, "2038-01-19"),
+    ("text prices", lambda: good_bars().astype({"open": str}), {}, TypeError, "real numbers"),
+    ("a list, not a DataFrame", lambda: [1, 2, 3], {}, TypeError, "DataFrame"),
+    ("depth 0", good_bars, {"depth": 0}, ValueError, "depth"),
+    ("mode 3", good_bars, {"mode": 3}, ValueError, "mode"),
+    ("span 0", good_bars, {"span": 0}, ValueError, "span"),
+    ("negative tolerance", good_bars, {"tolerance": -1.0}, ValueError, "tolerance"),
+    ("NaN tolerance", good_bars, {"tolerance": float("nan")}, ValueError, "tolerance"),
+    ("a file that is not there", lambda: "/nonexistent/bars.csv", {}, ValueError, "cannot open"),
+]
+
+
+@pytest.mark.parametrize("what, bars, options, error, words", BAD_BARS, ids=[case[0] for case in BAD_BARS])
+def test_bad_bars_raise(what, bars, options, error, words):
+    frame = bars()
+    before = frame.copy() if isinstance(frame, pd.DataFrame) else None
+    with pytest.raises(error, match=words):
+        tm.levels(frame, **options)
+    with pytest.raises(error, match=words):
+        tm.screen({"XYZ": frame}, **options)
+    if before is not None:
+        pd.testing.assert_frame_equal(frame, before)
+
+
+def test_screen_names_the_bad_symbol_and_wants_a_mapping():
+    with pytest.raises(ValueError, match="symbol 'BAD'.*high"):
+        tm.screen({"GOOD": good_bars(), "BAD": with_value("high", 3, np.nan)})
+    with pytest.raises(TypeError, match="map symbols"):
+        tm.screen([good_bars()])
+    kept = tm.screen({"GOOD": good_bars(), "BAD": "/nonexistent.csv"}, errors="keep")
+    assert kept.loc["GOOD", "error"] is None and kept.loc["GOOD", "bars"] == 30
+    assert "cannot open" in kept.loc["BAD", "error"] and kept.loc["BAD", "file"] == "/nonexistent.csv"
+    assert pd.isna(kept.loc["BAD", "bars"])
+    with pytest.raises(ValueError, match="errors"):
+        tm.screen({"GOOD": good_bars()}, errors="ignore")

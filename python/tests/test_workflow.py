@@ -1,0 +1,146 @@
+"""levels() against what tidemark-scan --json finds, and screen() locally
+against screen() on a dask.distributed LocalCluster of two worker processes."""
+import json
+import subprocess
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import tidemark as tm
+from conftest import SAMPLE
+
+
+def scan_json(command, path, *options):
+    done = subprocess.run([str(command), "--json", *options, str(path)], capture_output=True, text=True, check=True)
+    return json.loads(done.stdout)
+
+
+def assert_levels_equal(frame, found):
+    """The levels and the run of levels() and of the command's JSON, bit for bit."""
+    levels = sorted(found["levels"], key=lambda level: level["index"])
+    assert len(frame) == len(levels) == found["level_count"] > 0
+    assert [level["index"] for level in levels] == frame.index.tolist()
+    for column in ("price", "merged_weight", "resized_weight", "fractals"):
+        assert [level[column] for level in levels] == frame[column].tolist(), column
+    for key in ("tolerance", "mean_bar_range", "tolerance_rule", "candidates", "up_fractals", "down_fractals",
+                "fractal_counts", "bar_count", "fractal_depth", "merge_mode", "weight_span"):
+        assert frame.attrs[key] == found[key], key
+    close, their_close = frame.attrs["last_close"], found["last_close"]
+    for key in ("price", "level_index", "on_level", "level", "level_weight", "below", "above", "distance"):
+        assert close[key] == their_close[key], key
+    when = "%Y-%m-%d %H:%M" if found["intraday"] else "%Y-%m-%d"
+    if frame.attrs["last_date"] is not None:  # undated bars have neither dates nor times of day
+        assert frame.attrs["intraday"] == found["intraday"]
+        assert frame.attrs["last_date"].strftime(when) == found["last_date"] == close["date"].strftime(when)
+        assert frame.attrs["first_date"].strftime(when) == found["first_date"]
+
+
+def write_bars(path, frame, newest_first):
+    """Bars as a CSV file with minutes, oldest or newest first."""
+    rows = frame.iloc[::-1] if newest_first else frame
+    with open(path, "w") as out:
+        out.write("date,open,high,low,close,volume\n")
+        for when, bar in rows.iterrows():
+            out.write(f"{when:%Y-%m-%d %H:%M},{bar.open!r},{bar.high!r},{bar.low!r},{bar.close!r},{bar.volume:.0f}\n")
+
+
+def random_bars(n, seed, start="2021-03-01 09:30", freq="min"):
+    rng = np.random.default_rng(seed)
+    close = np.round(250 + np.cumsum(rng.normal(0, 0.3, n)), 2)
+    open_ = np.round(close + rng.normal(0, 0.2, n), 2)
+    high = np.round(np.maximum(open_, close) + rng.exponential(0.2, n), 2)
+    low = np.round(np.minimum(open_, close) - rng.exponential(0.2, n), 2)
+    return pd.DataFrame(
+        {"open": open_, "high": high, "low": low, "close": close, "volume": rng.integers(100, 10000, n).astype(float)},
+        index=pd.DatetimeIndex(pd.date_range(start, periods=n, freq=freq), name="date"),
+    )
+
+
+OPTIONS = [
+    ({}, []),
+    ({"depth": 3, "mode": 2, "span": 5}, ["--depth", "3", "--mode", "2", "--span", "5"]),
+    ({"tolerance": 2.5, "mode": 0}, ["--tolerance", "2.5", "--mode", "0"]),
+]
+
+
+@pytest.mark.parametrize("options, arguments", OPTIONS, ids=["defaults", "depth 3 mode 2 span 5", "tolerance 2.5 mode 0"])
+def test_levels_equal_the_command_on_the_sample(scan_command, options, arguments):
+    found = scan_json(scan_command, SAMPLE, *arguments)
+    # The path (the command's reader), the package's reader, and pandas'
+    # exact reader all give the same bars, so the same levels.
+    by_path = tm.levels(SAMPLE, **options)
+    assert_levels_equal(by_path, found)
+    assert_levels_equal(tm.levels(tm.read_bars(SAMPLE), **options), found)
+    frame = pd.read_csv(SAMPLE, parse_dates=["date"], index_col="date", float_precision="round_trip")
+    assert_levels_equal(tm.levels(frame, **options), found)
+
+
+def test_levels_of_newest_first_bars_equal_the_command(scan_command, tmp_path):
+    bars = random_bars(4000, seed=11)
+    newest = tmp_path / "newest-first.csv"
+    write_bars(newest, bars, newest_first=True)
+    found = scan_json(scan_command, newest)
+    assert found["file_order"] == "newest first" and found["intraday"]
+    newest_frame = pd.read_csv(newest, parse_dates=["date"], float_precision="round_trip")
+    assert newest_frame["date"].is_monotonic_decreasing
+    by_frame = tm.levels(newest_frame)
+    assert_levels_equal(by_frame, found)
+    assert by_frame.attrs["file_order"] == "newest first"
+    assert_levels_equal(tm.levels(newest), found)
+    assert_levels_equal(tm.levels(bars), found)
+    # Epoch seconds in a timestamp column, as the command reads them.
+    epoch = bars.reset_index()
+    epoch["timestamp"] = epoch.pop("date").astype("int64") // 10**9
+    assert_levels_equal(tm.levels(epoch.iloc[::-1]), found)
+    # Only the bars count: no dates at all, rows oldest first.
+    undated = tm.levels(bars.reset_index(drop=True))
+    assert undated.attrs["last_date"] is None
+    assert_levels_equal(undated, found)
+
+
+def test_bar_records_lay_out_the_bars_as_the_command_does(native):
+    bars = tm.read_bars(SAMPLE)
+    records = tm.bar_records(bars.iloc[::-1])
+    assert records.dtype == tm.BAR_RECORD and len(records) == len(bars)
+    assert records["close"][0] == bars["close"].iloc[-1]
+    assert records["time"][0] == pd.Timestamp("2008-10-14").value // 10**9
+    up, down = tm.fractal_strength(records["high"], records["low"], 2)
+    levels = tm.levels(bars)
+    assert (up >= 1).sum() == levels.attrs["up_fractals"]
+    assert (down >= 1).sum() == levels.attrs["down_fractals"]
+    assert native.up_fractal(records, 2, 7) == up[7]
+
+
+@pytest.fixture(scope="module")
+def cluster_client(tmp_path_factory):
+    distributed = pytest.importorskip("distributed")
+    cluster = distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+        local_directory=str(tmp_path_factory.mktemp("dask")),
+    )
+    client = distributed.Client(cluster)
+    yield client
+    client.close()
+    cluster.close()
+
+
+def test_screen_on_a_cluster_equals_screen_on_the_local_cores(cluster_client, tmp_path):
+    universe = {f"S{i:03d}": random_bars(300 + 37 * i, seed=i, freq="D", start="2015-01-02") for i in range(24)}
+    path = tmp_path / "from-a-file.csv"
+    write_bars(path, random_bars(500, seed=99), newest_first=False)
+    universe["FILE"] = str(path)
+    universe["SAMPLE"] = tm.read_bars(SAMPLE)
+    local = tm.screen(universe)
+    assert list(local.index) == list(universe)
+    on_cluster = tm.screen(universe, client=cluster_client)
+    pd.testing.assert_frame_equal(local, on_cluster)
+    # Each row is what levels() says of the same bars.
+    sample = tm.levels(SAMPLE)
+    row = local.loc["SAMPLE"]
+    assert row["bars"] == 1047 and row["last_close"] == 362.71
+    assert row["on_level"] and row["level"] == sample["price"][sample.attrs["last_close"]["level_index"]]
+    assert row["distance"] == sample.attrs["last_close"]["distance"]
+    assert local.loc["FILE", "file"] == str(path)
+    with pytest.raises(ValueError, match="symbol 'BAD'"):
+        tm.screen({"BAD": "/nonexistent.csv"}, client=cluster_client)
