@@ -122,6 +122,31 @@ TEST(Fractal, DepthBelowOneReadsNothing) {
     }
 }
 
+// Every pair of the values where comparing on bits could go wrong (the
+// zeros, the subnormals, the extremes, NaN of either sign, neighbouring
+// patterns) as centre and neighbour, on both sides: the library must answer
+// as the processor compares them, here in the test's default environment.
+TEST(Fractal, EveryPairOfEdgeValuesComparesAsTheProcessorDoes) {
+    const double negative_nan = -kNaN;
+    const std::vector<double> edges = {-kInf, -kMaxDouble, -1.0, -0x1.0000000000001p0, -2 * kTiny, -kTiny,
+                                       -0.0, 0.0, kTiny, 2 * kTiny, 1.0, 0x1.0000000000001p0,
+                                       kMaxDouble, kInf, kNaN, negative_nan};
+    const auto up = host::exports().check_up_fractal;
+    const auto down = host::exports().check_down_fractal;
+    for (double c : edges) {
+        for (double n : edges) {
+            SCOPED_TRACE("centre " + std::to_string(c) + ", neighbours " + std::to_string(n));
+            BarBuffer bars(3, 1);
+            for (std::size_t i = 0; i < 3; ++i) {
+                bars.set_high(i, i == 1 ? c : n);
+                bars.set_low(i, i == 1 ? c : n);
+            }
+            EXPECT_EQ(up(0, 0, bars.data(), 1, 1), c >= n ? 1 : 0);
+            EXPECT_EQ(down(0, 0, bars.data(), 1, 1), !(c > n) ? 1 : 0);
+        }
+    }
+}
+
 // A value that lets the centre c pass the test for its side most of the time
 // (so runs grow long), and otherwise anything at all.
 double neighbour(random_values::Rng& rng, Side side, double c, uint64_t fail_percent) {

@@ -147,23 +147,24 @@ int32_t count_run(const BarRecord* bars, int32_t shift, int32_t step, int32_t de
     return accepted;
 }
 
-// The fractals compare prices on their bits (greater, greater_or_equal), so
-// they hold no floating-point instruction at all: no host setting can change
-// a result or see a flag raised, and their exports need no guard.
+// The fractals compare prices on their bits (OrderedBelow), so they hold no
+// floating-point instruction at all: no host setting can change a result or
+// see a flag raised, and their exports need no guard.
 
 // The two neighbour tests, shared by the one-bar routines below and the
 // whole-series routine (fractal_series.h), so that both give the same bits.
-// Up: the centre's high dominates a neighbour when "c >= high", so a NaN on
-// either side fails and ends the run. Down: "not c > low" rather than
-// "c <= low", so a NaN on either side qualifies. The SSE2 forms test two bars
-// at once with the processor's comparisons (ordered "greater or equal";
+// qualifier(c) gives the test of a neighbour's field (its bits) against the
+// centre's c. Up: the centre's high dominates a neighbour when "c >= high",
+// so a NaN on either side fails and ends the run. Down: "not c > low" rather
+// than "c <= low", so a NaN on either side qualifies. The SSE2 forms test two
+// bars at once with the processor's comparisons (ordered "greater or equal";
 // unordered "not greater"), which give the same answers as the bit forms in
 // the default floating-point environment: their callers must hold
 // frame::DefaultFloatingPoint.
 struct UpTest {
     static constexpr std::size_t kField = kHigh;
-    static bool qualifies(uint64_t centre, uint64_t neighbour) noexcept {
-        return greater_or_equal(centre, neighbour);
+    static auto qualifier(uint64_t centre) noexcept {
+        return [dominated = OrderedBelow::at_most(centre)](uint64_t high) { return dominated.contains(high); };
     }
 #if defined(__SSE2__)
     static __m128d qualifies(__m128d centre, __m128d neighbour) noexcept {
@@ -173,7 +174,9 @@ struct UpTest {
 };
 struct DownTest {
     static constexpr std::size_t kField = kLow;
-    static bool qualifies(uint64_t centre, uint64_t neighbour) noexcept { return !greater(centre, neighbour); }
+    static auto qualifier(uint64_t centre) noexcept {
+        return [undercut = OrderedBelow::below(centre)](uint64_t low) { return !undercut.contains(low); };
+    }
 #if defined(__SSE2__)
     static __m128d qualifies(__m128d centre, __m128d neighbour) noexcept {
         return _mm_cmpngt_pd(centre, neighbour);
@@ -192,7 +195,7 @@ int32_t check_down_fractal(const BarRecord* bars, int32_t depth, int32_t shift, 
     // Nothing is read, not even the centre bar, when no neighbour is asked for.
     if (depth < 1) return 0;
     const uint64_t c = bar_read<uint64_t>(bars, shift, DownTest::kField);
-    const auto qualifies = [c](uint64_t low) { return DownTest::qualifies(c, low); };
+    const auto qualifies = DownTest::qualifier(c);
     DownTrace<Sink> trace(sink, from_bits(c));
     trace.start(bars, shift);
     const int32_t right = count_run(bars, shift, -1, depth, DownTest::kField, qualifies, trace.right_run());

@@ -13,10 +13,9 @@ namespace {
 // first failure on either side, exactly where the shorter run ends.
 template <class Test>
 int32_t strength(const double* centre, int32_t depth) noexcept {
-    const uint64_t c = bits_of(*centre);
+    const auto qualifies = Test::qualifier(bits_of(*centre));
     int32_t k = 0;
-    while (k < depth && Test::qualifies(c, bits_of(centre[-1 - k])) && Test::qualifies(c, bits_of(centre[1 + k])))
-        ++k;
+    while (k < depth && qualifies(bits_of(centre[-1 - k])) && qualifies(bits_of(centre[1 + k]))) ++k;
     return k;
 }
 

@@ -30,29 +30,56 @@ constexpr uint64_t kInfinityBits = 0x7ff0000000000000u;
 // |d|, as fabs: the sign bit cleared, a NaN's payload kept.
 inline double absolute(double d) noexcept { return from_bits(bits_of(d) & ~kSignBit); }
 
-// Comparisons of two doubles given as their bits, with the results of the
-// processor's ordered comparisons in the default environment, but made on
-// integers: they raise no flag, cannot trap, and a denormal is never taken
-// for zero, whatever the host has set. A NaN is unordered with everything.
-inline bool is_nan_bits(uint64_t bits) noexcept { return (bits & ~kSignBit) > kInfinityBits; }
+// The doubles below a given one, or at most it, as a set of bit patterns,
+// for comparisons made on integers: they raise no flag, cannot trap, and a
+// denormal is never taken for zero, whatever the host has set, while giving
+// the processor's ordered comparisons in the default environment. A NaN is
+// unordered with everything, so it is in no such set, and a NaN bound has an
+// empty one. The set is at most two ranges of patterns (the positive values
+// up to the bound, all the negative ones from -0.0 to -inf), each tested
+// with one unsigned subtraction and compare, without a branch.
+class OrderedBelow {
+public:
+    // The doubles x with x <= bound, both zeros alike.
+    static OrderedBelow at_most(uint64_t bound) noexcept {
+        if (is_nan(bound)) return OrderedBelow{};
+        if ((bound & kSignBit) == 0 || bound == kSignBit)  // +0.0 ... +inf, or -0.0
+            return OrderedBelow{0, bound & ~kSignBit, kSignBit, kNegativeInfinityBits};
+        return OrderedBelow{bound, kNegativeInfinityBits};  // from bound down to -inf
+    }
 
-// A key that orders doubles that are not NaN as their values do; -0.0 and
-// +0.0 share the key 0, as they compare equal.
-inline int64_t order_key(uint64_t bits) noexcept {
-    const uint64_t magnitude = bits & ~kSignBit;
-    const uint64_t negative = 0 - (bits >> 63);  // all ones for a set sign bit
-    return static_cast<int64_t>((magnitude ^ negative) - negative);
-}
+    // The doubles x with x < bound.
+    static OrderedBelow below(uint64_t bound) noexcept {
+        if (is_nan(bound)) return OrderedBelow{};
+        if ((bound & ~kSignBit) == 0)  // either zero: the negative values but -0.0
+            return OrderedBelow{kSignBit + 1, kNegativeInfinityBits};
+        if ((bound & kSignBit) == 0)  // positive: up to the next pattern below, and every negative
+            return OrderedBelow{0, bound - 1, kSignBit, kNegativeInfinityBits};
+        // Negative: the patterns from the next one below it down to -inf
+        // (none below -inf itself: the range then has size 0).
+        return OrderedBelow{bound + 1, kNegativeInfinityBits};
+    }
 
-// a >= b, false when either is NaN.
-inline bool greater_or_equal(uint64_t a, uint64_t b) noexcept {
-    return !is_nan_bits(a) && !is_nan_bits(b) && order_key(a) >= order_key(b);
-}
+    bool contains(uint64_t x) const noexcept {
+        return ((x - first_low_) < first_size_) | ((x - second_low_) < second_size_);
+    }
 
-// a > b, false when either is NaN.
-inline bool greater(uint64_t a, uint64_t b) noexcept {
-    return !is_nan_bits(a) && !is_nan_bits(b) && order_key(a) > order_key(b);
-}
+private:
+    static constexpr uint64_t kNegativeInfinityBits = 0xfff0000000000000u;
+
+    static bool is_nan(uint64_t bits) noexcept { return (bits & ~kSignBit) > kInfinityBits; }
+
+    OrderedBelow() noexcept = default;  // empty: both ranges hold nothing
+    OrderedBelow(uint64_t low, uint64_t high) noexcept : first_low_(low), first_size_(high - low + 1) {}
+    OrderedBelow(uint64_t low, uint64_t high, uint64_t low2, uint64_t high2) noexcept
+        : first_low_(low), first_size_(high - low + 1), second_low_(low2), second_size_(high2 - low2 + 1) {}
+
+    // Ranges of patterns [low, low + size); no range reaches 2^64 patterns.
+    uint64_t first_low_ = 0;
+    uint64_t first_size_ = 0;
+    uint64_t second_low_ = 0;
+    uint64_t second_size_ = 0;
+};
 
 // The neighbouring double towards +infinity, as nextafter(d, +inf): a NaN
 // stays a NaN, +inf stays, either zero gives the smallest denormal and -inf
