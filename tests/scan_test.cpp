@@ -94,9 +94,15 @@ class Scan : public testing::Test {
 protected:
     void SetUp() override {
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               (std::string("tidemark-scan-") + info->name() + "-" + std::to_string(std::rand()));
-        fs::create_directories(dir_);
+        // A fresh name per run: std::rand() unseeded gives every process the
+        // same one, and two suites run at once (two build trees) then wrote
+        // into and removed each other's folders.
+        std::random_device fresh;
+        for (;;) {
+            dir_ = fs::temp_directory_path() /
+                   (std::string("tidemark-scan-") + info->name() + "-" + std::to_string(fresh()));
+            if (fs::create_directory(dir_)) break;
+        }
     }
     void TearDown() override {
         std::error_code ignored;
