@@ -202,14 +202,18 @@ bool screen_order(const ScreenRow& a, const std::string& a_file, const ScreenRow
     return a_file < b_file;
 }
 
-std::vector<std::size_t> heaviest_levels(const Analysis& a, std::size_t count) {
+std::vector<std::size_t> levels_by_weight(const Analysis& a) {
     std::vector<std::size_t> order(a.levels.size());
     for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
-    if (count == 0 || count >= order.size()) return order;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
         return a.levels[x].merged_weight > a.levels[y].merged_weight;
     });
-    order.resize(count);
+    return order;
+}
+
+std::vector<std::size_t> heaviest_levels(const Analysis& a, std::size_t count) {
+    std::vector<std::size_t> order = levels_by_weight(a);
+    if (count > 0 && count < order.size()) order.resize(count);
     std::sort(order.begin(), order.end());
     return order;
 }

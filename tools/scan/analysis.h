@@ -107,6 +107,10 @@ ScreenRow screen_row(const BarSeries& series, const Analysis& analysis);
 bool screen_order(const ScreenRow& a, const std::string& a_file, const ScreenRow& b,
                   const std::string& b_file);
 
+// Indices of all levels, heaviest first: by merged weight, the lower price
+// first on a tie.
+std::vector<std::size_t> levels_by_weight(const Analysis& analysis);
+
 // Indices (ascending) of the `count` heaviest levels: by merged weight, the
 // lower price first on a tie. All of them when count is 0 or more than there
 // are.

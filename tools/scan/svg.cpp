@@ -90,12 +90,8 @@ std::vector<std::size_t> levels_to_draw(const Frame& f) {
     const Analysis& a = f.a;
     if (f.run.levels_listed > 0) return heaviest_levels(a, f.run.levels_listed);
     if (a.levels.size() <= kLevelsThatFit) return heaviest_levels(a, 0);
-    std::vector<std::size_t> order = heaviest_levels(a, 0);
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-        return a.levels[x].merged_weight > a.levels[y].merged_weight;
-    });
     std::vector<std::size_t> kept;
-    for (std::size_t k : order) {
+    for (std::size_t k : levels_by_weight(a)) {
         const double y = f.y(a.levels[k].price);
         if (std::any_of(kept.begin(), kept.end(),
                         [&](std::size_t j) { return std::fabs(f.y(a.levels[j].price) - y) < kLevelGap; }))
