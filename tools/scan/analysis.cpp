@@ -13,7 +13,7 @@ namespace {
 // neighbouring candidates in price order (a merge joins neighbours and the
 // survivor keeps its place), and its weight is the sum of the run's
 // strengths, all of them 1 or more, so the runs can be read off exactly.
-bool count_by_weight(std::vector<const Fractal*> sorted, std::vector<Level>& levels) {
+bool count_by_weight(const std::vector<const Fractal*>& sorted, std::vector<Level>& levels) {
     std::size_t next = 0;
     for (Level& level : levels) {
         int64_t sum = 0;
