@@ -1,6 +1,6 @@
 // Price bars from the CSV files people have, and their layout as the host's
-// BarRecord array. Nothing here touches a terminal; read_bars is the only
-// function that opens a file.
+// BarRecord array. Nothing here touches a terminal; read_bars opens its file
+// through files.h, everything else works on text already read.
 #ifndef TIDEMARK_SCAN_BARS_H
 #define TIDEMARK_SCAN_BARS_H
 
