@@ -2,12 +2,14 @@
 // as BarRecords, the workflow through the exports, and the whole command run
 // in-process on good and bad input.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <random>
 #include <set>
 #include <string>
@@ -25,6 +27,25 @@
 #include "report.h"
 #include "svg.h"
 #include "xml_check.h"
+
+// Every new in this program goes through here, so that a test can refuse the
+// allocations above a size as a machine short of memory does.
+namespace {
+std::atomic<std::size_t> refuse_above{SIZE_MAX};
+}  // namespace
+
+// (std::stable_sort's buffer comes from the nothrow form.) None of them is
+// inlined: the compiler would then see malloc paired with delete and warn.
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return size > refuse_above.load(std::memory_order_relaxed) ? nullptr : std::malloc(size == 0 ? 1 : size);
+}
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    if (void* p = operator new(size, std::nothrow)) return p;
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace fs = std::filesystem;
 using namespace tidemark::scan;
@@ -1273,6 +1294,38 @@ TEST_F(Scan, StandardInput) {
     const Outcome bad = scan({"-"});
     EXPECT_EQ(bad.status, kBadInput);
     EXPECT_EQ(bad.err, "tidemark-scan: <stdin>:1: close 13 is above high 12\n");
+}
+
+// A file whose bars do not fit in memory is a file that fails, with its one
+// line, not the end of the run or of the screen.
+TEST_F(Scan, FileTooLargeForMemoryFailsAlone) {
+    spit(path("small.csv"), kGood);
+    spit(path("large.csv"), slurp(TIDEMARK_SAMPLE));
+    const std::string no_memory = path("large.csv") + ": " + kNoMemory;
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string out;  // what stdout starts with
+    };
+    const std::vector<Case> cases = {
+        {"one file", {path("large.csv")}, ""},
+        {"one file, JSON", {path("large.csv"), "--json"}, "{\"error\":"},
+        {"a screen", {path("large.csv"), path("small.csv")}, "tidemark-scan: 2 files, 1 unreadable"},
+        {"a screen, JSON", {path("large.csv"), path("small.csv"), "--json"}, "["},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The sample's 48 KB cannot be read; the five bars of small.csv can.
+        refuse_above = 16 << 10;
+        const Outcome r = scan(c.args);
+        refuse_above = SIZE_MAX;
+        EXPECT_EQ(r.status, kBadInput);
+        EXPECT_EQ(r.err, "tidemark-scan: " + no_memory + "\n");
+        EXPECT_EQ(r.out.compare(0, c.out.size(), c.out), 0) << r.out;
+        if (c.args.size() < 3) continue;
+        EXPECT_TRUE(has(r.out, kNoMemory)) << r.out;
+        EXPECT_TRUE(has(r.out, "2020-01-08")) << r.out;  // small.csv's row
+    }
 }
 
 TEST_F(Scan, ShortInputStillReports) {

@@ -37,6 +37,10 @@ struct ReadError {
     std::string text() const;
 };
 
+// The error of a file whose bars do not fit in memory: a file like any
+// other that cannot be used, not the end of the program (or of a screen).
+constexpr const char* kNoMemory = "not enough memory to read and analyse it";
+
 // Reads a CSV of bars. The accepted forms:
 // - columns found by their header names, in any order and any case: date,
 //   time, datetime or timestamp (a date and a time column are joined), open,

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -380,7 +381,12 @@ int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
         return kBadLibrary;
     }
     if (screening) return screen(o, library.exports(), out, err);
-    return single(o, library.exports(), library_path, out, err);
+    try {
+        return single(o, library.exports(), library_path, out, err);
+    } catch (const std::bad_alloc&) {
+        const std::string input = o.inputs.empty() ? kSampleName : o.inputs[0] == "-" ? kStdinName : o.inputs[0];
+        return fail(out, err, o.json, ReadError{input, 0, kNoMemory}, kBadInput);
+    }
 }
 
 }  // namespace tidemark::scan

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <thread>
 
 #include "bars.h"
@@ -40,7 +41,12 @@ std::vector<ScreenEntry> run_screen(const loader::Exports& lib, const std::vecto
     // written to distinct slots, so no lock is needed.
     const auto work = [&](bool report) {
         for (std::size_t i; (i = next.fetch_add(1)) < files.size();) {
-            entries[i] = screen_file(lib, files[i], settings, window);
+            try {
+                entries[i] = screen_file(lib, files[i], settings, window);
+            } catch (const std::bad_alloc&) {
+                entries[i].file = files[i];
+                entries[i].error = ReadError{files[i], 0, kNoMemory};
+            }
             const std::size_t finished = done.fetch_add(1) + 1;
             if (report && progress) progress(finished, files.size());
         }
