@@ -594,4 +594,5 @@ def screen(
         )
         rows = client.gather(futures)
     columns = list(_SCREEN_COLUMNS) + (["error"] if errors == "keep" else [])
-    return pd.DataFrame.from_records(rows, columns=columns, index=pd.Index(symbols, name="symbol"))
+    # The constructor, not from_records: that fails on an empty universe.
+    return pd.DataFrame(rows, columns=columns, index=pd.Index(symbols, name="symbol"))
