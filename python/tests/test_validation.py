@@ -70,6 +70,7 @@ CASES = [
     ("up_fractal, every other record", lambda p, w, t, r: tm.up_fractal(r[::2], 1, 1), ValueError, "contiguous"),
     ("up_fractal, 2-D records", lambda p, w, t, r: tm.up_fractal(r[:6].reshape(2, 3), 1, 1), ValueError, "one-dimensional"),
     ("native up_fractal, 40-byte records", lambda p, w, t, r: _native.up_fractal(np.zeros(9, "V40"), 1, 1), TypeError, "44-byte"),
+    ("native up_fractal, big-endian records", lambda p, w, t, r: _native.up_fractal(r.astype(r.dtype.newbyteorder(">")), 1, 1), TypeError, "44-byte"),
     ("native down_fractal, shift + depth past the end", lambda p, w, t, r: _native.down_fractal(r, 2, 5), IndexError, "outside"),
     # fractal_strength
     ("fractal_strength, lengths differ", lambda p, w, t, r: tm.fractal_strength(p, p[:3], 1), ValueError, "differ in length"),
