@@ -79,6 +79,7 @@ CASES = [
     ("native fractal_strength, strided", lambda p, w, t, r: _native.fractal_strength(p[::2], p[::2], 1), ValueError, "contiguous"),
     ("native check_level, float32", lambda p, w, t, r: _native.check_level(1.0, 1.0, p.astype(np.float32)), TypeError, "float64"),
     ("native hlop, a list", lambda p, w, t, r: _native.hlop([1.0], w, None, 0.1, 1), TypeError, ""),
+    ("native levels, no bars", lambda p, w, t, r: _native.analyse_arrays(np.empty(0, np.int64), *[np.empty(0)] * 5, 2, None, 1, 11, True), ValueError, "no bars"),
     ("native resize, int16 weights", lambda p, w, t, r: _native.resize(11, w.astype(np.int16)), TypeError, "int32"),
 ]
 
