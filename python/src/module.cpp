@@ -22,14 +22,13 @@ namespace py = pybind11;
 
 namespace tidemark::python {
 
-std::string dtype_name(const py::array& a) { return py::str(a.dtype()).cast<std::string>(); }
-
 void require_vector(const py::array& a, const char* function, const char* name, char kind,
                     py::ssize_t itemsize, const char* wanted, bool writable) {
     const std::string what = std::string(function) + ": " + name;
     const py::dtype dt = a.dtype();
     if (dt.kind() != kind || dt.itemsize() != itemsize || !dt.attr("isnative").cast<bool>())
-        throw py::type_error(what + " must be a " + wanted + " array, got " + dtype_name(a));
+        throw py::type_error(what + " must be a " + wanted + " array, got " +
+                             py::str(a.dtype()).cast<std::string>());
     if (a.ndim() != 1)
         throw py::value_error(what + " must be one-dimensional, got " + std::to_string(a.ndim()) +
                               " dimensions");
