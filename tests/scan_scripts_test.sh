@@ -73,5 +73,12 @@ cp "$build/tidemark-scan" "$build/libtidemark.so" "$work/moved/"
 (cd / && "$work/moved/tidemark-scan" >"$work/moved.txt" 2>&1) || fail "the moved host failed: $(cat "$work/moved.txt")"
 grep -q "using the bundled sample" "$work/moved.txt" || fail "the moved host does not say it uses the sample"
 
+# docs/scan.md quotes the usage as --help prints it: one source, no drift.
+"$build/tidemark-scan" --help >"$work/help.txt"
+sed -n '/^usage: tidemark-scan/,/^```$/p' "$top/docs/scan.md" | sed '$d' >"$work/doc-usage.txt"
+[ -s "$work/doc-usage.txt" ] || fail "docs/scan.md quotes no usage block"
+diff -u "$work/doc-usage.txt" "$work/help.txt" >"$work/usage.diff" ||
+    fail "docs/scan.md's usage block differs from --help: $(cat "$work/usage.diff")"
+
 [ $failures = 0 ] || exit 1
 echo "scripts/demo, scripts/setup.sh and the host's sample: all checks passed"
