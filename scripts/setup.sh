@@ -66,10 +66,6 @@ tm_missing_for() {
                 tm_have_pkg "$p" || echo "$p"
             done
             ;;
-        pandas)
-            # Debian's own Python, not whichever python3 comes first on PATH
-            /usr/bin/python3 -c 'import pandas' 2>/dev/null || echo python3-pandas
-            ;;
         *) echo "tm_require: unknown group $1" >&2; return 1 ;;
     esac
 }

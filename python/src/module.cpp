@@ -22,14 +22,13 @@ namespace py = pybind11;
 
 namespace tidemark::python {
 
-std::string dtype_name(const py::array& a) { return py::str(a.dtype()).cast<std::string>(); }
-
 void require_vector(const py::array& a, const char* function, const char* name, char kind,
                     py::ssize_t itemsize, const char* wanted, bool writable) {
     const std::string what = std::string(function) + ": " + name;
     const py::dtype dt = a.dtype();
     if (dt.kind() != kind || dt.itemsize() != itemsize || !dt.attr("isnative").cast<bool>())
-        throw py::type_error(what + " must be a " + wanted + " array, got " + dtype_name(a));
+        throw py::type_error(what + " must be a " + wanted + " array, got " +
+                             py::str(a.dtype()).cast<std::string>());
     if (a.ndim() != 1)
         throw py::value_error(what + " must be one-dimensional, got " + std::to_string(a.ndim()) +
                               " dimensions");
@@ -121,17 +120,7 @@ void resize(long long span, py::array weights) {
 // array: the export reads them without looking.
 template <int32_t (*Export)(int32_t, int32_t, const BarRecord*, int32_t, int32_t)>
 int32_t fractal(const char* function, const py::array& bars, long long depth, long long shift) {
-    const std::string what = std::string(function) + ": bars";
-    if (bars.dtype().itemsize() != static_cast<py::ssize_t>(sizeof(BarRecord)) ||
-        bars.dtype().kind() != 'V')
-        throw py::type_error(what + " must be a structured array of 44-byte BarRecords, got " +
-                             dtype_name(bars));
-    if (bars.ndim() != 1)
-        throw py::value_error(what + " must be one-dimensional, got " + std::to_string(bars.ndim()) +
-                              " dimensions");
-    if (!(bars.flags() & py::array::c_style))
-        throw py::value_error(what + " must be contiguous (records back to back), got strides of " +
-                              std::to_string(bars.strides(0)) + " bytes");
+    require_vector(bars, function, "bars", 'V', sizeof(BarRecord), "structured 44-byte BarRecord", false);
     const long long n = bars.shape(0);
     if (depth < 0)
         throw py::value_error(std::string(function) + ": depth " + std::to_string(depth) +

@@ -15,8 +15,6 @@ namespace tidemark::python {
 void require_vector(const pybind11::array& a, const char* function, const char* name, char kind,
                     pybind11::ssize_t itemsize, const char* wanted, bool writable);
 
-std::string dtype_name(const pybind11::array& a);
-
 // levels() and screen(): the demo host's workflow on bars from arrays or a file.
 void bind_workflow(pybind11::module_& m);
 

@@ -157,9 +157,8 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
             // As the reader tells it: some bar's time is not midnight UTC.
             if (t[i] % 86400 != 0) series.intraday = true;
         }
-        if (!series.bars.empty()) a = run(series, settings);
+        a = run(series, settings);
     }
-    if (series.bars.empty()) throw py::value_error("no bars");
     return result_of(a, series);
 }
 

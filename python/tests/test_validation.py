@@ -70,6 +70,7 @@ CASES = [
     ("up_fractal, every other record", lambda p, w, t, r: tm.up_fractal(r[::2], 1, 1), ValueError, "contiguous"),
     ("up_fractal, 2-D records", lambda p, w, t, r: tm.up_fractal(r[:6].reshape(2, 3), 1, 1), ValueError, "one-dimensional"),
     ("native up_fractal, 40-byte records", lambda p, w, t, r: _native.up_fractal(np.zeros(9, "V40"), 1, 1), TypeError, "44-byte"),
+    ("native up_fractal, big-endian records", lambda p, w, t, r: _native.up_fractal(r.astype(r.dtype.newbyteorder(">")), 1, 1), TypeError, "44-byte"),
     ("native down_fractal, shift + depth past the end", lambda p, w, t, r: _native.down_fractal(r, 2, 5), IndexError, "outside"),
     # fractal_strength
     ("fractal_strength, lengths differ", lambda p, w, t, r: tm.fractal_strength(p, p[:3], 1), ValueError, "differ in length"),
@@ -78,6 +79,7 @@ CASES = [
     ("native fractal_strength, strided", lambda p, w, t, r: _native.fractal_strength(p[::2], p[::2], 1), ValueError, "contiguous"),
     ("native check_level, float32", lambda p, w, t, r: _native.check_level(1.0, 1.0, p.astype(np.float32)), TypeError, "float64"),
     ("native hlop, a list", lambda p, w, t, r: _native.hlop([1.0], w, None, 0.1, 1), TypeError, ""),
+    ("native levels, no bars", lambda p, w, t, r: _native.analyse_arrays(np.empty(0, np.int64), *[np.empty(0)] * 5, 2, None, 1, 11, True), ValueError, "no bars"),
     ("native resize, int16 weights", lambda p, w, t, r: _native.resize(11, w.astype(np.int16)), TypeError, "int32"),
 ]
 

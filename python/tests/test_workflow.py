@@ -144,3 +144,8 @@ def test_screen_on_a_cluster_equals_screen_on_the_local_cores(cluster_client, tm
     assert local.loc["FILE", "file"] == str(path)
     with pytest.raises(ValueError, match="symbol 'BAD'"):
         tm.screen({"BAD": "/nonexistent.csv"}, client=cluster_client)
+    # No symbols: an empty screen with the same columns, not an error.
+    for errors in ("raise", "keep"):
+        empty = tm.screen({}, errors=errors)
+        assert empty.empty and list(empty.columns) == list(local.columns) + (["error"] if errors == "keep" else [])
+        pd.testing.assert_frame_equal(empty, tm.screen({}, client=cluster_client, errors=errors))

@@ -2,7 +2,8 @@
 
 The library's own routines, compiled into this package (the same sources as
 tidemark.dll and libtidemark.so), with numpy arrays in and out. Every result
-equals the library's bit for bit; the rules are in the project's README.
+equals the library's bit for bit; the exact rules are in
+docs/exports.md, linked from the project's README.
 
 Functions for one call of an export: check_level, hlop, resize, up_fractal,
 down_fractal, and the Stopwatch context manager. For whole series and many
@@ -177,7 +178,8 @@ def hlop(
     By default new arrays are returned and the inputs are untouched. With
     ``inplace=True``, ``prices`` (float64) and ``weights`` (int32) must be
     writable, contiguous, one-dimensional numpy arrays; they are rewritten and
-    returned. See README.md, "Hlop", for the exact rules.
+    returned. The exact rules: docs/exports.md, "Hlop" (linked from the
+    project's README).
     """
     tolerance = _real("hlop", "tolerance", tolerance)
     mode = _int32("hlop", "mode", mode)
@@ -594,4 +596,5 @@ def screen(
         )
         rows = client.gather(futures)
     columns = list(_SCREEN_COLUMNS) + (["error"] if errors == "keep" else [])
-    return pd.DataFrame.from_records(rows, columns=columns, index=pd.Index(symbols, name="symbol"))
+    # The constructor, not from_records: that fails on an empty universe.
+    return pd.DataFrame(rows, columns=columns, index=pd.Index(symbols, name="symbol"))

@@ -1,11 +1,12 @@
 // The floating-point environment an export computes in. Hosts are not tidy:
 // some unmask exceptions, change the rounding mode or flush denormals to
 // zero, and all of them keep sticky exception flags that the library must
-// neither clear nor add to. Every export holds a DefaultFloatingPoint for the
-// whole call, so that its routine computes in the IEEE default environment
-// (round to nearest, every exception masked, no flush-to-zero, no
-// denormals-are-zero) and the host gets its MXCSR back bit for bit, control
-// and flags.
+// neither clear nor add to. Every export whose routine runs a floating-point
+// instruction holds a DefaultFloatingPoint for the whole call, so that the
+// routine computes in the IEEE default environment (round to nearest, every
+// exception masked, no flush-to-zero, no denormals-are-zero) and the host
+// gets its MXCSR back bit for bit, control and flags. The fractals compare on
+// integers and need none.
 //
 // The x87 unit needs no such care: the library contains no x87 instruction
 // but the load of StopTimer's result that the 32-bit calling convention

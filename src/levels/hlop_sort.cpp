@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "frame/float_bits.h"
+
 namespace tidemark::levels {
 namespace {
 
@@ -25,9 +27,8 @@ struct PriceThenOrder {
 inline uint64_t sort_key(double price) noexcept {
     // cppcheck-suppress duplicateConditionalAssign ; turns -0.0 into +0.0
     if (price == 0.0) price = 0.0;
-    uint64_t bits;
-    std::memcpy(&bits, &price, sizeof bits);
-    return (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
+    const uint64_t bits = bits_of(price);
+    return (bits & kSignBit) != 0 ? ~bits : bits | kSignBit;
 }
 
 inline uint32_t digit(uint64_t key, int d) noexcept {
