@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -381,11 +382,16 @@ int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
         return kBadLibrary;
     }
     if (screening) return screen(o, library.exports(), out, err);
+    const auto no_memory = [&] {
+        const std::string input = o.inputs.empty() ? kSampleName : o.inputs[0] == "-" ? kStdinName : o.inputs[0];
+        return fail(out, err, o.json, ReadError{input, 0, kNoMemory}, kBadInput);
+    };
     try {
         return single(o, library.exports(), library_path, out, err);
     } catch (const std::bad_alloc&) {
-        const std::string input = o.inputs.empty() ? kSampleName : o.inputs[0] == "-" ? kStdinName : o.inputs[0];
-        return fail(out, err, o.json, ReadError{input, 0, kNoMemory}, kBadInput);
+        return no_memory();
+    } catch (const std::length_error&) {  // more than a 32-bit string or vector can hold
+        return no_memory();
     }
 }
 

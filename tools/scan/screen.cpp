@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <new>
+#include <stdexcept>
 #include <thread>
 
 #include "bars.h"
@@ -41,11 +42,16 @@ std::vector<ScreenEntry> run_screen(const loader::Exports& lib, const std::vecto
     // written to distinct slots, so no lock is needed.
     const auto work = [&](bool report) {
         for (std::size_t i; (i = next.fetch_add(1)) < files.size();) {
+            const auto no_memory = [&] {
+                entries[i].file = files[i];
+                entries[i].error = ReadError{files[i], 0, kNoMemory};
+            };
             try {
                 entries[i] = screen_file(lib, files[i], settings, window);
             } catch (const std::bad_alloc&) {
-                entries[i].file = files[i];
-                entries[i].error = ReadError{files[i], 0, kNoMemory};
+                no_memory();
+            } catch (const std::length_error&) {  // more than a 32-bit string or vector can hold
+                no_memory();
             }
             const std::size_t finished = done.fetch_add(1) + 1;
             if (report && progress) progress(finished, files.size());
