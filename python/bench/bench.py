@@ -30,21 +30,13 @@ import scipy.signal
 import tidemark as tm
 
 
-def cpu_median(call, repeats):
+def median_time(call, repeats, clock=time.process_time):
+    """Median of `repeats` timings of `call` on `clock` (CPU time unless told)."""
     times = []
     for _ in range(repeats):
-        start = time.process_time()
+        start = clock()
         call()
-        times.append(time.process_time() - start)
-    return statistics.median(times)
-
-
-def wall_median(call, repeats):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
+        times.append(clock() - start)
     return statistics.median(times)
 
 
@@ -52,8 +44,8 @@ def bench_fractal_strength(rng):
     n = 1_000_000
     walk = 1000 + np.cumsum(rng.normal(size=n))
     high, low = walk + rng.random(n), walk - rng.random(n)
-    ours = cpu_median(lambda: tm.fractal_strength(high, low, 2), 31)
-    theirs = cpu_median(lambda: scipy.signal.argrelextrema(high, np.greater_equal, order=2), 31)
+    ours = median_time(lambda: tm.fractal_strength(high, low, 2), 31)
+    theirs = median_time(lambda: scipy.signal.argrelextrema(high, np.greater_equal, order=2), 31)
     print(f"  fractal_strength, 1,000,000 bars, depth 2           {ours * 1e3:9.3f} ms  (up and down strengths)")
     print(f"  scipy.signal.argrelextrema(high, greater_equal, 2)  {theirs * 1e3:9.3f} ms  (highs, yes or no)")
     return theirs / ours
@@ -88,7 +80,7 @@ def bench_hlop(rng, build):
                 capture_output=True, text=True, check=True,
             )
             from_c.append(float(done.stdout))
-            from_python.append(cpu_median(merge, repeats))
+            from_python.append(median_time(merge, repeats))
         c_result = merged.read_bytes()
     from_c, from_python = statistics.median(from_c), statistics.median(from_python)
     merged_prices, merged_weights = result[0]
@@ -116,12 +108,12 @@ def bench_screen(rng):
     from distributed import Client, LocalCluster
 
     data = universe(rng)
-    local = wall_median(lambda: tm.screen(data), 3)
+    local = median_time(lambda: tm.screen(data), 3, time.perf_counter)
     with tempfile.TemporaryDirectory() as folder:
         with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
                           local_directory=folder) as cluster, Client(cluster) as client:
             tm.screen(data, client=client)  # the workers import the package once
-            on_cluster = wall_median(lambda: tm.screen(data, client=client), 3)
+            on_cluster = median_time(lambda: tm.screen(data, client=client), 3, time.perf_counter)
     print(f"  screen, 1,000 symbols x 1,000 bars, local cores     {local:9.3f} s   ({os.cpu_count()} cores)")
     print(f"  screen, the same, LocalCluster of 2 worker processes{on_cluster:9.3f} s")
 
