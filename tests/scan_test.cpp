@@ -177,9 +177,14 @@ struct BadInput {
     const char* name;
     std::string text;  // "<missing>": the file does not exist
     std::string want;  // the message after "FILE"
+    ReadOptions options = {};
+    std::vector<std::string> args = {};  // the same options on the command line
 };
 
-const char* const kNotADate = "\" is not a date (YYYY-MM-DD, optionally with a time, or epoch seconds)";
+const char* const kNotADate =
+    "\" is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a time; or epoch seconds)";
+const char* const kBadTime = "\" has a time of day that cannot be read: write it as 10:30, 10:30:15 or 103015, "
+                             "optionally with Z, UTC or an offset such as +02:00";
 
 // Each malformed input gives one line naming the file and line, a non-zero
 // status, and no chart, not even a partial one; with --json the same error
@@ -203,27 +208,68 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         {"non-numeric close", "date,open,high,low,close\n2020-01-02,10,12,9,eleven\n",
          ":2: close \"eleven\" is not a finite number"},
         // A first row of prices that are not numbers is not a header.
-        {"first row without prices", "2020-01-02,n/a,n/a,n/a,n/a\n2020-01-03,10,12,9,11\n",
+        {"first row without prices", "2020-01-02,n/a,12,9,11\n2020-01-03,10,12,9,11\n",
          ":1: open \"n/a\" is not a finite number"},
+        {"one null price among numbers", "Date,Open,High,Low,Close\n2020-01-02,10,null,9,11\n",
+         ":2: high \"null\" is not a finite number"},
         {"number with trailing text", "2020-01-02,10,12x,9,11\n", ":1: high \"12x\" is not a finite number"},
         {"empty field", "2020-01-02,10,,9,11\n", ":1: high \"\" is not a finite number"},
         {"NaN price", "2020-01-02,nan,12,9,11\n", ":1: open \"nan\" is not a finite number"},
         {"infinite price", "2020-01-02,10,inf,9,11\n", ":1: high \"inf\" is not a finite number"},
         {"overflowing price", "2020-01-02,10,1e999,9,11\n", ":1: high \"1e999\" is not a finite number"},
         {"hexadecimal price", "2020-01-02,10,0x1p4,9,11\n", ":1: high \"0x1p4\" is not a finite number"},
-        {"point and decimal comma", "date;open;high;low;close\n2020-01-02;10;1.234,5;9;11\n",
-         ":2: high \"1.234,5\" is not a finite number"},
+        {"thousands not in threes", "date;open;high;low;close\n2020-01-02;10;1.23,5;9;11\n",
+         ":2: high \"1.23,5\" is not a finite number"},
+        {"decimal comma before a point", "date;open;high;low;close\n2020-01-02;10;1,234.5;9;11\n",
+         ":2: high \"1,234.5\" is not a finite number"},
+        {"a currency sign alone", "2020-01-02,10,$,9,11\n", ":1: high \"$\" is not a finite number"},
+        {"a percentage as a price", "2020-01-02,10,12%,9,11\n", ":1: high \"12%\" is not a finite number"},
         {"decimal comma in a comma file", "2020-01-02,10,\"12,5\",9,11\n",
          ":1: high \"12,5\" is not a finite number"},
-        {"non-numeric volume", "2020-01-02,10,12,9,11,lots\n", ":1: volume \"lots\" is not a finite number"},
         {"negative volume", "2020-01-02,10,12,9,11,-5\n", ":1: volume -5 is negative"},
-        {"not a date", "2020-01-02,10,12,9,11\n02/01/2020,10,12,9,11\n",
-         std::string(":2: date \"02/01/2020") + kNotADate},
-        {"no such day", "2021-02-29,10,12,9,11\n", std::string(":1: date \"2021-02-29") + kNotADate},
+        {"not a date", "2020-01-02,10,12,9,11\nyesterday,10,12,9,11\n", std::string(":2: date \"yesterday") + kNotADate},
+        {"two forms of date", "2020-01-02,10,12,9,11\n02/01/2020,10,12,9,11\n",
+         ":2: date \"02/01/2020\" is written with day and month in numbers, unlike \"2020-01-02\" on line 1: one "
+         "form must hold for the whole file"},
+        {"no such day", "2021-02-29,10,12,9,11\n", ":1: date \"2021-02-29\" does not exist: 2021-02 has 28 days"},
         // 1900 is no leap year: a Julian rule would take this for a date.
-        {"no leap day in 1900", "1900-02-29,10,12,9,11\n", std::string(":1: date \"1900-02-29") + kNotADate},
-        {"bad time of day", "2020-01-02 24:00,10,12,9,11\n", std::string(":1: date \"2020-01-02 24:00") + kNotADate},
-        {"bad offset", "2020-01-02T10:00+2,10,12,9,11\n", std::string(":1: date \"2020-01-02T10:00+2") + kNotADate},
+        {"no leap day in 1900", "1900-02-29,10,12,9,11\n", ":1: date \"1900-02-29\" does not exist: 1900-02 has 28 days"},
+        {"no month 13", "2020-13-01,10,12,9,11\n", ":1: date \"2020-13-01\" has no month 13 (months run from 1 to 12)"},
+        {"bad time of day", "2020-01-02 24:00,10,12,9,11\n", std::string(":1: date \"2020-01-02 24:00") + kBadTime},
+        {"bad offset", "2020-01-02T10:00+2,10,12,9,11\n", std::string(":1: date \"2020-01-02T10:00+2") + kBadTime},
+        {"five-digit year", "20030-02-27,10,12,9,11\n",
+         ":1: date \"20030-02-27\" has a year of five digits or more: write the year with four (2003-02-27)"},
+        {"day-month order not settled", "02/03/2003,10,12,9,11\n03/04/2003,10,12,9,11\n04/05/2003,10,12,9,11\n",
+         ":1: date \"02/03/2003\" reads as 2003-02-03 month/day or 2003-03-02 day/month, and no date in the file "
+         "has a day above 12 to tell: pass --dates mdy or --dates dmy"},
+        {"day-month order contradicted", "02/03/2003,10,12,9,11\n13/03/2003,10,12,9,11\n03/14/2003,10,12,9,11\n",
+         ":3: date \"03/14/2003\" reads only month/day, but \"13/03/2003\" on line 2 reads only day/month: one order "
+         "must hold for the whole file (write the dates as YYYY-MM-DD)"},
+        {"a day the order makes impossible", "13/01/2003,10,12,9,11\n30/02/2003,10,12,9,11\n",
+         ":2: date \"30/02/2003\" does not exist read day/month (the file's order): write it as YYYY-MM-DD, or "
+         "choose the order with --dates mdy, dmy or ymd"},
+        {"the order chosen makes it impossible", "02/13/2003,10,12,9,11\n", ":1: date \"02/13/2003\" does not exist "
+         "read day/month (as --dates asks): write it as YYYY-MM-DD, or choose another order with --dates",
+         ReadOptions{DateOrder::dmy, {}}, {"--dates", "dmy"}},
+        {"spreadsheet day numbers", "Date,Open,High,Low,Close\n37679,10,12,9,11\n37680,10,12,9,11\n",
+         ":2: date \"37679\" looks like a spreadsheet's serial day number (2003-02-27 if it is one), not a date: "
+         "format the column as dates (YYYY-MM-DD) before saving, or pass --dates serial to read day numbers"},
+        {"several symbols", "Symbol,Date,Open,High,Low,Close\nAAA,2020-01-02,10,12,9,11\nAAA,2020-01-03,10,12,9,11\n"
+         "BBB,2020-01-02,20,22,19,21\n",
+         ":4: symbol \"BBB\" in column Symbol is not \"AAA\" of line 2: the file holds several symbols; save each in "
+         "a file of its own to screen them"},
+        {"a header in another language", "Datum;Eröffnung;Hoch;Tief;Schluss\n27.02.2003;10;12;9;11\n",
+         ":1: neither a header naming the date, open, high, low and close columns nor a bar: date \"Datum\" is not a "
+         "date; if it is a header, name the columns with --columns date=NAME,open=NAME,high=NAME,low=NAME,close=NAME"},
+        {"a column named that is not there", "Datum;Eröffnung;Hoch;Tief;Schluss\n27.02.2003;10;12;9;11\n",
+         ":1: --columns names close=Schlusskurs, but the header has no column named \"Schlusskurs\"",
+         ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}, {Role::close, "Schlusskurs"}}},
+         {"--columns", "date=Datum,close=Schlusskurs"}},
+        {"a column the user did not name", "Datum;Eröffnung;Hoch;Tief;Schluss\n27.02.2003;10;12;9;11\n",
+         ":1: the header has no columns named open, high, low: name the columns with --columns "
+         "date=NAME,open=NAME,high=NAME,low=NAME,close=NAME",
+         ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}, {Role::close, "Schluss"}}},
+         {"--columns", "date=Datum,close=Schluss"}},
         {"date a bar record cannot hold", "2038-01-20,10,12,9,11\n",
          ":1: date 2038-01-20 is outside 1901-12-13 20:45:52 .. 2038-01-19 03:14:07 UTC, the range of a bar "
          "record's time (int32 seconds since 1970)"},
@@ -249,13 +295,19 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         {"unknown header names", "d,o,h,l,c\n2020-01-02,10,12,9,11\n\n2020-01-02,10,12,9,11\n",
          ":1: neither a header naming the date, open, high, low and close columns nor a bar: date \"d\" is not a "
          "date"},
-        {"repeated date after a header", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n\n2020-01-02,10,12,9,11\n",
-         ":4: date 2020-01-02 repeats the date on line 2: one bar per date"},
+        {"repeated date after a header", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n\n2020-01-02,10,12,9,11.5\n",
+         ":4: date 2020-01-02 repeats the date on line 2 with other prices: one bar per date"},
+        {"pasted downloads that disagree",
+         "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n2020-01-03,10,12,9,11\nDate,Open,High,Low,Close\n"
+         "2020-01-03,10,12,9,10\n2020-01-06,10,12,9,11\n",
+         ":5: date 2020-01-03 repeats the date on line 3 with other prices: one bar per date"},
         {"times out of order",
          "2020-01-02 10:00,10,12,9,11\n2020-01-02 09:59:59,10,12,9,11\n2020-01-02 11:00,10,12,9,11\n",
          ":2: date 2020-01-02 09:59:59 comes before 2020-01-02 10:00 on line 1: the file runs oldest first"},
-        {"header without a close", "Date,Open,High,Low,Adj Close\n2020-01-02,10,12,9,11\n",
-         ":1: the header has no column named close"},
+        {"header without a close", "Date,Open,High,Low,Settle\n2020-01-02,10,12,9,11\n",
+         ":1: the header has no column named close: name the columns with --columns"},
+        {"two closes of one rank", "Date,Open,High,Low,Price,Price (USD)\n2020-01-02,10,12,9,11,11\n",
+         ":1: columns 5 and 6 are both named Price (USD)"},
         {"header without a date", "Day,Open,High,Low,Close\n2020-01-02,10,12,9,11\n",
          ":1: the header has no date column (named date, time, datetime or timestamp)"},
         {"header naming a column twice", "date,open,high,low,close,Close\n2020-01-02,10,12,9,11,11\n",
@@ -269,8 +321,8 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ": the file is UTF-16 text: save it as UTF-8 (or ASCII) to read it"},
         {"UTF-16 without one", std::string("d\0a\0t\0e\0,\0", 10), ": the file looks like UTF-16 text"},
         {"control bytes in a field", "2020-01-02,1\x01" "0,12,9,11\n", ":1: open \"1\\x010\" is not a finite number"},
-        {"a long field", "2020-01-02,10,12,9,11,1234567890123456789012345678901234567890x\n",
-         ":1: volume \"1234567890123456789012345678901234567890...\" is not a finite number"},
+        {"a long field", "2020-01-02,10,12,9,1234567890123456789012345678901234567890x\n",
+         ":1: close \"1234567890123456789012345678901234567890...\" is not a finite number"},
         {"fault deep in a CRLF file",
          "date,open,high,low,close\r\n2020-01-02,10,12,9,11\r\n2020-01-03,10,12,9,11\r\n2020-01-06,10,12,13,11\r\n",
          ":4: high 12 is below low 13"},
@@ -287,11 +339,11 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
 
         BarSeries series;
         ReadError error;
-        EXPECT_FALSE(read_bars(csv, series, error));
+        EXPECT_FALSE(read_bars(csv, series, error, nullptr, c.options));
         const std::string text = error.text();
         EXPECT_EQ(text.compare(0, csv.size() + c.want.size(), csv + c.want), 0) << text;
         std::string as_text;
-        EXPECT_FALSE(read_bars(csv, series, as_text));
+        EXPECT_FALSE(read_bars(csv, series, as_text, nullptr, c.options));
         EXPECT_EQ(as_text, text);
         EXPECT_EQ(text.find('\n'), std::string::npos) << text;
         EXPECT_TRUE(series.bars.empty());
@@ -301,13 +353,16 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         const std::string chart = path("chart.svg");
         const std::string older = "<svg xmlns=\"http://www.w3.org/2000/svg\"><!-- an older chart --></svg>\n";
         spit(chart, older);
-        const Outcome r = scan({csv, "--svg", chart});
+        std::vector<std::string> args = {csv, "--svg", chart};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome r = scan(args);
         EXPECT_EQ(r.status, kBadInput);
         EXPECT_EQ(r.err, "tidemark-scan: " + text + "\n");
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(slurp(chart), older);
         fs::remove(fs::u8path(chart));
-        const Outcome j = scan({csv, "--svg", chart, "--json"});
+        args.push_back("--json");
+        const Outcome j = scan(args);
         EXPECT_EQ(j.status, kBadInput);
         EXPECT_FALSE(fs::exists(fs::u8path(chart)));
         EXPECT_EQ(leftovers(), std::vector<std::string>{});

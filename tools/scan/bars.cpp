@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "columns.h"
+#include "dates.h"
 #include "files.h"
 #include "format.h"
+#include "numbers.h"
 #include "tidemark.h"
 
 namespace tidemark::scan {
@@ -30,7 +33,6 @@ static_assert(offsetof(BarRecord, volume) == 36, "volume at 36");
 constexpr int64_t kEarliest = INT32_MIN;
 constexpr int64_t kLatest = INT32_MAX;
 
-const char* const kTimestampForms = "YYYY-MM-DD, optionally with a time, or epoch seconds";
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -51,86 +53,6 @@ std::string shown(std::string_view field) {
     }
     if (field.size() > kLongest) out += "...";
     return out;
-}
-
-// Reads 1 to max_digits decimal digits at s[pos] (exactly max_digits when
-// exact).
-bool digits(std::string_view s, std::size_t& pos, int max_digits, bool exact, int& value) {
-    value = 0;
-    int n = 0;
-    while (n < max_digits && pos < s.size() && is_digit(s[pos])) {
-        value = value * 10 + (s[pos] - '0');
-        ++pos;
-        ++n;
-    }
-    return exact ? n == max_digits : n > 0;
-}
-
-bool valid_date(int year, int month, int day) {
-    return month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(year, month);
-}
-
-// "HH:MM[:SS[.fraction]]" and an optional offset, from s[pos] to the end.
-// offset is in seconds east of UTC.
-bool parse_clock(std::string_view s, std::size_t pos, int& hour, int& minute, int& second,
-                 int64_t& offset) {
-    minute = second = 0;
-    offset = 0;
-    if (!digits(s, pos, 2, false, hour) || pos >= s.size() || s[pos++] != ':') return false;
-    if (!digits(s, pos, 2, true, minute)) return false;
-    if (pos < s.size() && s[pos] == ':') {
-        ++pos;
-        if (!digits(s, pos, 2, true, second)) return false;
-        if (pos < s.size() && (s[pos] == '.' || s[pos] == ',')) {
-            // A bar record holds whole seconds: the fraction is dropped.
-            ++pos;
-            const std::size_t start = pos;
-            while (pos < s.size() && is_digit(s[pos])) ++pos;
-            if (pos == start) return false;
-        }
-    }
-    if (hour > 23 || minute > 59 || second > 59) return false;
-    if (pos == s.size()) return true;
-    if (s[pos] == 'Z' || s[pos] == 'z') return pos + 1 == s.size();
-    if (s[pos] != '+' && s[pos] != '-') return false;
-    const int sign = s[pos++] == '-' ? -1 : 1;
-    int oh = 0, om = 0;
-    if (!digits(s, pos, 2, true, oh)) return false;
-    if (pos < s.size()) {
-        if (s[pos] == ':') ++pos;
-        if (!digits(s, pos, 2, true, om)) return false;
-    }
-    if (pos != s.size() || oh > 23 || om > 59) return false;
-    offset = sign * (int64_t{oh} * 3600 + om * 60);
-    return true;
-}
-
-// Epoch seconds: an optional minus, digits and an optional fraction. Values
-// far beyond any date stay far beyond it (the range check reports them).
-bool parse_epoch(std::string_view s, int64_t& seconds) {
-    std::size_t pos = 0;
-    const bool negative = !s.empty() && s[0] == '-';
-    if (negative) ++pos;
-    const std::size_t start = pos;
-    int64_t value = 0;
-    while (pos < s.size() && is_digit(s[pos])) {
-        if (value < int64_t{1} << 50) value = value * 10 + (s[pos] - '0');
-        ++pos;
-    }
-    if (pos == start) return false;
-    bool fraction = false;
-    if (pos < s.size() && s[pos] == '.') {
-        const std::size_t frac_start = ++pos;
-        while (pos < s.size() && is_digit(s[pos])) {
-            fraction = fraction || s[pos] != '0';
-            ++pos;
-        }
-        if (pos == frac_start) return false;
-    }
-    if (pos != s.size()) return false;
-    // Whole seconds, rounded down as a date-time's fraction is.
-    seconds = negative ? -value - (fraction ? 1 : 0) : value;
-    return true;
 }
 
 // The most frequent of tab, ";" and "," outside quotes; on a tie the first of
@@ -238,138 +160,83 @@ const char* split(std::string_view line, char separator, Fields& fields) {
     }
 }
 
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
-// A plain decimal number: from_chars reads it exactly as strtod would, but
-// strtod would also skip leading control characters and take hexadecimal,
-// "nan" and "inf". With decimal_comma, one "," stands for the point.
-bool parse_number(std::string_view s, bool decimal_comma, double& value) {
-    if (s.empty() || s.size() > 400) return false;
-    // Most prices have at most 15 digits and no exponent: the digits are then
-    // an exact integer below 2^53 and 10^k is exact, so one division rounds
-    // to the same double as a full conversion.
-    {
-        std::size_t i = s[0] == '-' || s[0] == '+' ? 1 : 0;
-        uint64_t mantissa = 0;
-        int digit_count = 0, decimals = 0;
-        bool point = false;
-        for (; i < s.size() && digit_count <= 15; ++i) {
-            const char c = s[i];
-            if (is_digit(c)) {
-                mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-                ++digit_count;
-                decimals += point ? 1 : 0;
-            } else if (!point && (c == '.' || (c == ',' && decimal_comma))) {
-                point = true;
-            } else {
-                break;
-            }
-        }
-        if (i == s.size() && digit_count > 0 && digit_count <= 15) {
-            value = static_cast<double>(mantissa);
-            if (decimals > 0) value /= kPowersOfTen[decimals];
-            if (s[0] == '-') value = -value;
-            return true;
-        }
-    }
-    char buffer[401];
-    bool comma = false, point = false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        if (c == ',' && decimal_comma && !comma) {
-            comma = true;
-            c = '.';
-        } else if (c == '.') {
-            point = true;
-        } else if (!is_digit(c) && c != '+' && c != '-' && c != 'e' && c != 'E') {
-            return false;
-        }
-        buffer[i] = c;
-    }
-    if (comma && point) return false;  // 1.234,5: which is the point?
-    const char* first = buffer;
-    const char* last = buffer + s.size();
-    if (*first == '+' && last - first > 1 && first[1] != '-' && first[1] != '+') ++first;
-    const auto [end, ec] = std::from_chars(first, last, value);
-    if (end != last) return false;
-    if (ec == std::errc::result_out_of_range) {
-        // Overflow is unusable as a price; underflow is a tiny number, which
-        // strtod gives as its subnormal or 0.
-        buffer[s.size()] = '\0';
-        value = std::strtod(first, nullptr);
-        if (!std::isfinite(value)) return false;
-    } else if (ec != std::errc()) {
-        return false;
-    }
-    return true;
-}
-
-// Column names as people write them: case, spaces, underscores and the angle
-// brackets of some exports do not matter.
-std::string normalised(std::string_view name) {
-    std::string out;
-    for (char c : name) {
-        if (c >= 'A' && c <= 'Z') out += static_cast<char>(c - 'A' + 'a');
-        else if ((c >= 'a' && c <= 'z') || is_digit(c)) out += c;
-    }
-    return out;
-}
-
 struct Columns {
     bool header = false;
     long header_line = 0;
     std::size_t count = 0;  // fields per row when there is a header
     int stamp = -1;         // date, datetime or timestamp
     int time = -1;          // a separate time-of-day column
-    int open = -1, high = -1, low = -1, close = -1, volume = -1;
+    int open = -1, high = -1, low = -1, close = -1, volume = -1, symbol = -1;
+    std::string stamp_name;  // the date column's name, to know the header when it comes again
+    std::string close_name;  // the close column's name, when it is the adjusted close
+    std::string symbol_name;
 };
 
-enum class Name { other, date, datetime, time, open, high, low, close, volume, vol };
+const char* const kColumnsHint = "name the columns with --columns date=NAME,open=NAME,high=NAME,low=NAME,close=NAME";
 
-Name name_of(std::string_view field) {
-    const std::string name = normalised(field);
-    if (name == "date") return Name::date;
-    if (name == "datetime" || name == "timestamp") return Name::datetime;
-    if (name == "time") return Name::time;
-    if (name == "open") return Name::open;
-    if (name == "high") return Name::high;
-    if (name == "low") return Name::low;
-    if (name == "close") return Name::close;
-    if (name == "volume") return Name::volume;
-    if (name == "vol") return Name::vol;
-    return Name::other;
+// Whether a line names any column, by the names exports use or the user's.
+bool names_a_column(const Fields& fields, const ReadOptions& options) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (column_name(fields[i]).role != Role::other) return true;
+        for (const ColumnChoice& c : options.columns)
+            if (same_column_name(fields[i], c.name)) return true;
+    }
+    return false;
 }
 
-// Maps a header's names to columns, or says what is missing.
-bool map_header(const Fields& fields, Columns& columns, std::string& why) {
-    constexpr int kNames = static_cast<int>(Name::vol) + 1;
-    int at[kNames];
-    std::fill(at, at + kNames, -1);
+// Maps a header's names to columns, or says what is missing. The user's
+// names come first; of two columns that name one role the stronger name is
+// taken ("Close" before "Adj Close").
+bool map_header(const Fields& fields, const ReadOptions& options, Columns& columns, std::string& why) {
+    constexpr int kChosen = -1, kNone = 1 << 20;
+    int at[kRoles], rank[kRoles];
+    std::fill(at, at + kRoles, -1);
+    std::fill(rank, rank + kRoles, kNone);
+    bool taken[Fields::kMost] = {};
+    for (const ColumnChoice& c : options.columns) {
+        std::size_t i = 0;
+        while (i < fields.size() && !same_column_name(fields[i], c.name)) ++i;
+        if (i == fields.size()) {
+            why = std::string("--columns names ") + role_name(c.role) + "=" + shown(c.name) +
+                  ", but the header has no column named \"" + shown(c.name) + "\"";
+            return false;
+        }
+        at[static_cast<int>(c.role)] = static_cast<int>(i);
+        rank[static_cast<int>(c.role)] = kChosen;
+        taken[i] = true;
+    }
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        const Name name = name_of(fields[i]);
-        if (name == Name::other) continue;  // a column the analysis does not use
-        int& slot = at[static_cast<int>(name)];
-        if (slot >= 0) {
-            why = "columns " + std::to_string(slot + 1) + " and " + std::to_string(i + 1) + " are both named " +
+        const ColumnName name = column_name(fields[i]);
+        const int r = static_cast<int>(name.role);
+        if (taken[i] || name.role == Role::other || rank[r] == kChosen) continue;
+        if (rank[r] == name.rank) {
+            why = "columns " + std::to_string(at[r] + 1) + " and " + std::to_string(i + 1) + " are both named " +
                   shown(fields[i]);
             return false;
         }
-        slot = static_cast<int>(i);
+        if (name.rank < rank[r]) {
+            at[r] = static_cast<int>(i);
+            rank[r] = name.rank;
+        }
     }
-    const auto column = [&](Name name) { return at[static_cast<int>(name)]; };
-    if (column(Name::datetime) >= 0) {
-        columns.stamp = column(Name::datetime);
-    } else if (column(Name::date) >= 0) {
-        columns.stamp = column(Name::date);
-        columns.time = column(Name::time);
+    const auto column = [&](Role role) { return at[static_cast<int>(role)]; };
+    if (column(Role::datetime) >= 0 && rank[static_cast<int>(Role::date)] != kChosen) {
+        columns.stamp = column(Role::datetime);
+    } else if (column(Role::date) >= 0) {
+        columns.stamp = column(Role::date);
+        columns.time = column(Role::time);
     } else {
-        columns.stamp = column(Name::time);
+        columns.stamp = column(Role::time);
     }
-    columns.open = column(Name::open);
-    columns.high = column(Name::high);
-    columns.low = column(Name::low);
-    columns.close = column(Name::close);
-    columns.volume = column(Name::volume) >= 0 ? column(Name::volume) : column(Name::vol);
+    columns.open = column(Role::open);
+    columns.high = column(Role::high);
+    columns.low = column(Role::low);
+    columns.close = column(Role::close);
+    columns.volume = column(Role::volume);
+    columns.symbol = column(Role::symbol);
+    if (columns.symbol >= 0) columns.symbol_name = std::string(fields[static_cast<std::size_t>(columns.symbol)]);
+    if (columns.close >= 0 && rank[static_cast<int>(Role::close)] == kAdjustedCloseRank)
+        columns.close_name = std::string(fields[static_cast<std::size_t>(columns.close)]);
     std::string missing;
     int missing_count = 0;
     const std::pair<const char*, int> prices[] = {
@@ -383,19 +250,110 @@ bool map_header(const Fields& fields, Columns& columns, std::string& why) {
     if (columns.stamp < 0) {
         why = "the header has no date column (named date, time, datetime or timestamp)";
         if (missing_count > 0) why += " and no " + named;
+        why += std::string(": ") + kColumnsHint;
         return false;
     }
     if (missing_count > 0) {
-        why = "the header has no " + named;
+        why = "the header has no " + named + ": " + kColumnsHint;
         return false;
     }
     columns.header = true;
     columns.count = fields.size();
+    columns.stamp_name = std::string(fields[static_cast<std::size_t>(columns.stamp)]);
     return true;
+}
+
+bool all_empty(const Fields& fields) {
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (!fields[i].empty()) return false;
+    return true;
+}
+
+// Title and source lines before the header ("ACME Corp, daily",
+// "Source: ..."): a field or two that name no column; a few at most.
+constexpr int kMostTitleLines = 10;
+bool title_like(const Fields& fields) {
+    std::size_t filled = 0;
+    for (std::size_t i = 0; i < fields.size(); ++i) filled += fields[i].empty() ? 0 : 1;
+    return filled <= 2;
 }
 
 // The earliest and latest moments a bar record holds, for messages.
 std::string time_range_text() { return time_text(kEarliest, true) + " .. " + time_text(kLatest, true) + " UTC"; }
+
+// The series in time order, oldest first. The order is told from the first
+// and last dates, so that one bar out of place is blamed on its own line;
+// after a repeated header the dates may go back (two downloads pasted
+// together), and the bars are then merged. A bar repeated exactly is
+// dropped (counted); a date repeated with other prices is an error naming
+// both lines.
+bool check_series(BarSeries& out, std::vector<long>& lines, const std::vector<std::size_t>& restarts,
+                  std::string& why, long& line) {
+    std::vector<Bar>& bars = out.bars;
+    out.newest_first = bars.front().time > bars.back().time;
+    const auto before = [&](int64_t a, int64_t b) { return out.newest_first ? a > b : a < b; };
+    bool merge = false;
+    std::size_t restart = 0;
+    for (std::size_t i = 1; i < bars.size(); ++i) {
+        const int64_t t = bars[i].time, prev = bars[i - 1].time;
+        while (restart < restarts.size() && restarts[restart] < i) ++restart;
+        if (!before(t, prev) && t != prev && restart < restarts.size() && restarts[restart] == i) {
+            merge = true;
+            continue;
+        }
+        if (before(prev, t) || t == prev) continue;
+        const bool intraday = t % 86400 != 0 || prev % 86400 != 0;
+        line = lines[i];
+        why = "date " + time_text(t, intraday) + (out.newest_first ? " comes after " : " comes before ") +
+              time_text(prev, intraday) + " on line " + std::to_string(lines[i - 1]) + ": the file runs " +
+              (out.newest_first ? "newest" : "oldest") + " first (by its first and last dates), one bar per date";
+        return false;
+    }
+    if (out.newest_first) {
+        std::reverse(bars.begin(), bars.end());
+        std::reverse(lines.begin(), lines.end());
+    }
+    if (merge) {
+        std::vector<std::size_t> order(bars.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return bars[a].time < bars[b].time; });
+        std::vector<Bar> sorted(bars.size());
+        std::vector<long> sorted_lines(bars.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            sorted[i] = bars[order[i]];
+            sorted_lines[i] = lines[order[i]];
+        }
+        bars.swap(sorted);
+        lines.swap(sorted_lines);
+    }
+    std::size_t kept = 1;
+    for (std::size_t i = 1; i < bars.size(); ++i) {
+        const Bar& bar = bars[i];
+        const Bar& prev = bars[kept - 1];
+        if (bar.time != prev.time) {
+            bars[kept] = bar;
+            lines[kept] = lines[i];
+            ++kept;
+            continue;
+        }
+        const bool same = bar.open == prev.open && bar.high == prev.high && bar.low == prev.low &&
+                          bar.close == prev.close && bar.volume == prev.volume;
+        if (!same) {
+            const bool intraday = bar.time % 86400 != 0;
+            const long a = std::min(lines[i], lines[kept - 1]), b = std::max(lines[i], lines[kept - 1]);
+            line = b;
+            why = "date " + time_text(bar.time, intraday) + " repeats the date on line " + std::to_string(a) +
+                  " with other prices: one bar per date";
+            return false;
+        }
+        ++out.duplicates_dropped;
+    }
+    bars.resize(kept);
+    lines.resize(kept);
+    out.intraday = std::any_of(bars.begin(), bars.end(), [](const Bar& b) { return b.time % 86400 != 0; });
+    return true;
+}
 
 }  // namespace
 
@@ -403,68 +361,33 @@ std::string ReadError::text() const {
     return line > 0 ? file + ":" + std::to_string(line) + ": " + what : file + ": " + what;
 }
 
-bool parse_timestamp(std::string_view s, int64_t& seconds, bool& has_time) {
+bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time, DateOrder order) {
+    WrittenTime w;
     has_time = false;
-    if (s.empty()) return false;
-    // The common case, YYYY-MM-DD alone, read directly.
-    if (s.size() == 10 && s[4] == '-' && s[7] == '-') {
-        int v[8];
-        bool ok = true;
-        for (int i = 0, j = 0; i < 10; ++i) {
-            if (i == 4 || i == 7) continue;
-            ok = ok && is_digit(s[static_cast<std::size_t>(i)]);
-            v[j++] = s[static_cast<std::size_t>(i)] - '0';
-        }
-        const int year = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], month = v[4] * 10 + v[5],
-                  day = v[6] * 10 + v[7];
-        if (!ok || !valid_date(year, month, day)) return false;
-        seconds = utc_seconds(year, month, day, 0, 0, 0);
-        return true;
+    if (read_written_time(text, w) != DateProblem::none) return false;
+    if (w.kind == WrittenTime::Kind::serial && order != DateOrder::serial) return false;
+    if (w.kind == WrittenTime::Kind::numeric && order == DateOrder::automatic) {
+        // Alone, a date tells its order only by a day above 12.
+        if (w.first > 12) order = DateOrder::dmy;
+        else if (w.second > 12 || w.first == w.second) order = DateOrder::mdy;
+        else return false;
     }
-    std::size_t pos = 0;
-    int year = 0, month = 0, day = 0;
-    // YYYYMMDD, alone or with a time; YYYY-MM-DD (or / or .); any other run
-    // of digits is epoch seconds.
-    std::size_t run = 0;
-    while (run < s.size() && is_digit(s[run])) ++run;
-    const bool compact = run == 8 && (run == s.size() || s[run] == ' ' || s[run] == 'T');
-    if (compact) {
-        digits(s, pos, 4, true, year);
-        digits(s, pos, 2, true, month);
-        digits(s, pos, 2, true, day);
-    }
-    if (compact && valid_date(year, month, day)) {
-        // a date
-    } else if (run == 4 && run < s.size() && (s[run] == '-' || s[run] == '/' || s[run] == '.')) {
-        const char separator = s[run];
-        digits(s, pos, 4, true, year);
-        ++pos;
-        if (!digits(s, pos, 2, false, month) || pos >= s.size() || s[pos++] != separator) return false;
-        if (!digits(s, pos, 2, false, day) || !valid_date(year, month, day)) return false;
-    } else {
-        has_time = true;
-        return parse_epoch(s, seconds);
-    }
-    int hour = 0, minute = 0, second = 0;
-    int64_t offset = 0;
-    if (pos < s.size()) {
-        if (s[pos] != ' ' && s[pos] != 'T') return false;
-        if (!parse_clock(s, pos + 1, hour, minute, second, offset)) return false;
-        has_time = true;
-    }
-    seconds = utc_seconds(year, month, day, hour, minute, second) - offset;
+    int64_t local = 0;
+    if (!local_seconds(w, order, local)) return false;
+    seconds = local - w.offset;
+    has_time = w.has_time;
     return true;
 }
 
 bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, ReadError& error,
-                const Progress& progress) {
+                const Progress& progress, const ReadOptions& options) {
     out = BarSeries{};
     error = ReadError{};
     const auto fail = [&](long line, const std::string& what) {
         error.file = name;
         error.line = line;
         error.what = what;
-        out.bars.clear();
+        out = BarSeries{};
         return false;
     };
     const auto u8 = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 256u; };
@@ -489,10 +412,17 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
 
     Columns columns;
     char separator = ',';
-    bool decimal_comma = false;
+    bool decimal_comma = false, separator_given = false;
     bool first = true;
+    int titles = 0;
     Fields fields;
     std::vector<long> lines;  // each bar's line, for messages about order
+    std::vector<std::size_t> restarts;  // bars that follow a repeated header
+    bool restart = false;
+    std::string symbol;  // the first row's, when there is a symbol column
+    long symbol_line = 0;
+    DateReader dates(options.dates);
+    std::string why;
     long line_no = 0;
     std::size_t pos = 0, next_report = 0;
     std::string joined_stamp;  // a date and a time column, joined
@@ -511,30 +441,41 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
         const std::size_t content = line.find_first_not_of(" \t");
         if (content == std::string_view::npos || line[content] == '#') continue;  // blank, or a comment
 
-        if (first) {
+        if (first && !separator_given) {
+            // "sep=;", a spreadsheet's note of the separator, on the first line.
+            if (line.size() - content == 5 && line.compare(content, 4, "sep=") == 0 && titles == 0) {
+                separator = line[content + 4];
+                decimal_comma = separator == ';';
+                separator_given = true;
+                continue;
+            }
             separator = detect_separator(line);
             decimal_comma = separator == ';';
         }
-        if (const char* why = split(line, separator, fields)) return fail(line_no, why);
+        if (const char* problem = split(line, separator, fields)) return fail(line_no, problem);
+        if (all_empty(fields)) continue;  // a row of separators
         if (first) {
-            first = false;
             // A header names its columns; a first field that starts like a
             // number or a date is a bar, however broken.
             const std::string_view lead = fields[0];
             const bool bar_like = !lead.empty() && (is_digit(lead[0]) || (lead[0] == '-' && lead.size() > 1 &&
                                                                          is_digit(lead[1])));
             if (!bar_like) {
-                bool named = false;
-                for (std::size_t i = 0; i < fields.size(); ++i) named = named || name_of(fields[i]) != Name::other;
-                if (!named)
+                if (!names_a_column(fields, options)) {
+                    if (title_like(fields) && titles < kMostTitleLines) {
+                        ++titles;
+                        continue;
+                    }
                     return fail(line_no, "neither a header naming the date, open, high, low and close "
                                          "columns nor a bar: date \"" + shown(fields[0]) +
-                                         "\" is not a date (" + kTimestampForms + ")");
-                std::string why;
-                if (!map_header(fields, columns, why)) return fail(line_no, why);
+                                         "\" is not a date; if it is a header, " + kColumnsHint);
+                }
+                if (!map_header(fields, options, columns, why)) return fail(line_no, why);
                 columns.header_line = line_no;
+                first = false;
                 continue;
             }
+            first = false;
             columns.stamp = 0;
             columns.open = 1;
             columns.high = 2;
@@ -543,6 +484,12 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
         }
 
         if (columns.header) {
+            if (fields.size() == columns.count &&
+                same_column_name(fields[static_cast<std::size_t>(columns.stamp)], columns.stamp_name)) {
+                // The header again: downloads pasted one after the other.
+                restart = true;
+                continue;
+            }
             if (fields.size() != columns.count)
                 return fail(line_no, std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
                                          ", but the header on line " + std::to_string(columns.header_line) +
@@ -555,24 +502,30 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
                                      " fields, expected at most 6: date, open, high, low, close, volume");
         }
         const int volume_column = columns.header ? columns.volume : (fields.size() == 6 ? 5 : -1);
+        const auto field_at = [&](int column) { return fields[static_cast<std::size_t>(column)]; };
+
+        if (columns.symbol >= 0) {
+            // One series per file: a second symbol is never mixed into the first.
+            const std::string_view here = field_at(columns.symbol);
+            if (symbol_line == 0) {
+                symbol.assign(here.data(), here.size());
+                symbol_line = line_no;
+            } else if (here != symbol) {
+                return fail(line_no, "symbol \"" + shown(here) + "\" in column " + shown(columns.symbol_name) +
+                                         " is not \"" + shown(symbol) + "\" of line " + std::to_string(symbol_line) +
+                                         ": the file holds several symbols; save each in a file of its own "
+                                         "to screen them");
+            }
+        }
 
         Bar bar{};
-        std::string_view stamp = fields[static_cast<std::size_t>(columns.stamp)];
+        std::string_view stamp = field_at(columns.stamp);
         if (columns.time >= 0) {
             // Reused from row to row: no allocation once it is long enough.
             joined_stamp.assign(stamp.data(), stamp.size());
             joined_stamp += ' ';
-            joined_stamp.append(fields[static_cast<std::size_t>(columns.time)]);
+            joined_stamp.append(field_at(columns.time));
             stamp = joined_stamp;
-        }
-        bool has_time = false;
-        if (!parse_timestamp(stamp, bar.time, has_time))
-            return fail(line_no, "date \"" + shown(stamp) + "\" is not a date (" + kTimestampForms + ")");
-        if (bar.time < kEarliest || bar.time > kLatest) {
-            const bool digits_only = stamp.find_first_not_of("0123456789") == std::string_view::npos;
-            return fail(line_no, "date " + shown(stamp) + " is outside " + time_range_text() +
-                                     ", the range of a bar record's time (int32 seconds since 1970)" +
-                                     (digits_only && stamp.size() >= 12 ? "; epoch milliseconds?" : ""));
         }
         struct Field {
             const char* name;
@@ -582,35 +535,58 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
         const Field prices[] = {{"open", columns.open, &bar.open},
                                 {"high", columns.high, &bar.high},
                                 {"low", columns.low, &bar.low},
-                                {"close", columns.close, &bar.close},
-                                {"volume", volume_column, &bar.volume}};
+                                {"close", columns.close, &bar.close}};
+        bool placeholder = false;
         for (const Field& f : prices) {
-            if (f.column < 0) continue;
-            const std::string_view value = fields[static_cast<std::size_t>(f.column)];
-            if (!parse_number(value, decimal_comma, *f.value))
-                return fail(line_no, std::string(f.name) + " \"" + shown(value) + "\" is not a finite number");
+            const std::string_view value = field_at(f.column);
+            if (parse_price(value, decimal_comma, *f.value)) continue;
+            // A portal's row for a day without prices ("null" in each).
+            placeholder = std::all_of(std::begin(prices), std::end(prices),
+                                      [&](const Field& p) { return missing_value(field_at(p.column)); });
+            if (placeholder) break;
+            return fail(line_no, std::string(f.name) + " \"" + shown(value) + "\" is not a finite number");
         }
-        const auto field_of = [&](int column) { return shown(fields[static_cast<std::size_t>(column)]); };
+        if (placeholder) {
+            ++out.placeholder_rows;
+            continue;
+        }
+        if (!dates.read(stamp, line_no, bar.time, why)) return fail(line_no, why);
+        if (bar.time < kEarliest || bar.time > kLatest) {
+            const bool digits_only = stamp.find_first_not_of("0123456789") == std::string_view::npos;
+            return fail(line_no, "date " + shown(stamp) + " is outside " + time_range_text() +
+                                     ", the range of a bar record's time (int32 seconds since 1970)" +
+                                     (digits_only && stamp.size() >= 12 ? "; epoch milliseconds?" : ""));
+        }
+        if (volume_column >= 0 && !parse_volume(field_at(volume_column), decimal_comma, bar.volume)) {
+            // The analysis does not use the volume: the bar stays.
+            bar.volume = 0;
+            ++out.unknown_volumes;
+        }
+        const auto text_of = [&](int column) { return shown(field_at(column)); };
         if (bar.high < bar.low)
-            return fail(line_no, "high " + field_of(columns.high) + " is below low " + field_of(columns.low));
+            return fail(line_no, "high " + text_of(columns.high) + " is below low " + text_of(columns.low));
         if (!std::isfinite(bar.high - bar.low))
-            return fail(line_no, "the range high - low (" + field_of(columns.high) + " - " + field_of(columns.low) +
+            return fail(line_no, "the range high - low (" + text_of(columns.high) + " - " + text_of(columns.low) +
                                      ") is beyond the range of a double");
         for (const Field& f : {prices[0], prices[3]}) {
             if (*f.value < bar.low)
-                return fail(line_no, std::string(f.name) + " " + field_of(f.column) + " is below low " +
-                                         field_of(columns.low));
+                return fail(line_no, std::string(f.name) + " " + text_of(f.column) + " is below low " +
+                                         text_of(columns.low));
             if (*f.value > bar.high)
-                return fail(line_no, std::string(f.name) + " " + field_of(f.column) + " is above high " +
-                                         field_of(columns.high));
+                return fail(line_no, std::string(f.name) + " " + text_of(f.column) + " is above high " +
+                                         text_of(columns.high));
         }
-        if (bar.volume < 0) return fail(line_no, "volume " + field_of(volume_column) + " is negative");
+        if (bar.volume < 0) return fail(line_no, "volume " + text_of(volume_column) + " is negative");
         if (out.bars.empty()) {
             // Room for as many bars as rows like this one fill the rest.
             const std::size_t rest = pos < text.size() ? text.size() - pos : 0;
             const std::size_t estimate = rest / (line.size() + 1) + 16;
             out.bars.reserve(estimate);
             lines.reserve(estimate);
+        }
+        if (restart) {
+            restarts.push_back(out.bars.size());
+            restart = false;
         }
         out.bars.push_back(bar);
         lines.push_back(line_no);
@@ -619,50 +595,49 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
         if (columns.header) return fail(line_no, "no bars after the header");
         return fail(line_no == 0 ? 1 : line_no, "the file is empty: no bars");
     }
-
-    // The order is told from the first and last dates, so that one bar out
-    // of place is blamed on its own line.
+    long line = 0;
+    if (!dates.finish(line, why)) return fail(line, why);
     std::vector<Bar>& bars = out.bars;
-    out.newest_first = bars.front().time > bars.back().time;
-    for (std::size_t i = 1; i < bars.size(); ++i) {
-        const int64_t t = bars[i].time, prev = bars[i - 1].time;
-        if (out.newest_first ? t < prev : t > prev) continue;
-        const bool intraday = t % 86400 != 0 || prev % 86400 != 0;
-        const std::string here = time_text(t, intraday), there = time_text(prev, intraday);
-        const std::string previous = " on line " + std::to_string(lines[i - 1]);
-        if (t == prev) return fail(lines[i], "date " + here + " repeats the date" + previous + ": one bar per date");
-        return fail(lines[i], "date " + here + (out.newest_first ? " comes after " : " comes before ") + there +
-                                  previous + ": the file runs " +
-                                  (out.newest_first ? "newest" : "oldest") +
-                                  " first (by its first and last dates), one bar per date");
-    }
-    if (out.newest_first) std::reverse(bars.begin(), bars.end());
-    out.intraday = std::any_of(bars.begin(), bars.end(), [](const Bar& b) { return b.time % 86400 != 0; });
+    bool moved_out = false;
+    dates.corrections([&](std::size_t i, int64_t delta) {
+        bars[i].time += delta;
+        if (!moved_out && (bars[i].time < kEarliest || bars[i].time > kLatest)) {
+            moved_out = true;
+            line = lines[i];
+        }
+    });
+    if (moved_out)
+        return fail(line, "this date is outside " + time_range_text() +
+                              ", the range of a bar record's time (int32 seconds since 1970)");
+    out.close_column = columns.close_name;
+    if (!check_series(out, lines, restarts, why, line)) return fail(line, why);
     if (progress) progress("reading", 1.0);
     return true;
 }
 
-bool read_bars(const std::string& path, BarSeries& out, ReadError& error, const Progress& progress) {
+bool read_bars(const std::string& path, BarSeries& out, ReadError& error, const Progress& progress,
+               const ReadOptions& options) {
     out = BarSeries{};
     std::string text, why;
     if (!read_file(path, text, why)) {
         error = ReadError{path, 0, why};
         return false;
     }
-    return parse_bars(path, text, out, error, progress);
+    return parse_bars(path, text, out, error, progress, options);
 }
 
 bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, std::string& error,
-                const Progress& progress) {
+                const Progress& progress, const ReadOptions& options) {
     ReadError e;
-    if (parse_bars(name, text, out, e, progress)) return true;
+    if (parse_bars(name, text, out, e, progress, options)) return true;
     error = e.text();
     return false;
 }
 
-bool read_bars(const std::string& path, BarSeries& out, std::string& error, const Progress& progress) {
+bool read_bars(const std::string& path, BarSeries& out, std::string& error, const Progress& progress,
+               const ReadOptions& options) {
     ReadError e;
-    if (read_bars(path, out, e, progress)) return true;
+    if (read_bars(path, out, e, progress, options)) return true;
     error = e.text();
     return false;
 }

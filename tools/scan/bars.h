@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "columns.h"
+#include "dates.h"
+
 namespace tidemark::scan {
 
 struct Bar {
@@ -22,6 +25,18 @@ struct BarSeries {
     std::vector<Bar> bars;      // oldest first, whatever the file's order
     bool intraday = false;      // some bar's time is not midnight UTC
     bool newest_first = false;  // the file listed the bars newest first
+    // What the reader did that the user should know of.
+    std::size_t duplicates_dropped = 0;  // bars repeated exactly (two downloads that overlap)
+    std::size_t placeholder_rows = 0;    // rows of "null" prices, skipped
+    std::size_t unknown_volumes = 0;     // bars kept whose volume could not be read (0 in the bar)
+    std::string close_column;            // set when the close is an adjusted close, the file's only one
+};
+
+// What the user tells the reader: the order of numeric dates and the names
+// of columns it does not know.
+struct ReadOptions {
+    DateOrder dates = DateOrder::automatic;
+    std::vector<ColumnChoice> columns;
 };
 
 // Called now and then with the stage under way and the share of it done,
@@ -42,42 +57,50 @@ struct ReadError {
 constexpr const char* kNoMemory = "not enough memory to read and analyse it";
 
 // Reads a CSV of bars. The accepted forms:
-// - columns found by their header names, in any order and any case: date,
-//   time, datetime or timestamp (a date and a time column are joined), open,
-//   high, low, close and optionally volume (or vol); other columns are
-//   ignored. Without a header: date, open, high, low, close and an optional
-//   volume, in that order;
+// - columns found by their header names as columns.h reads them (or as
+//   options.columns names them), in any order; other columns are ignored.
+//   Without a header: date, open, high, low, close and an optional volume,
+//   in that order. Title lines (a field or two) before the header, a
+//   "sep=;" first line, rows of separators only and the header repeated
+//   later are skipped;
 // - separated by ",", ";" or tab (the most frequent outside quotes on the
 //   first line); with ";" a decimal comma is accepted;
 // - fields may be quoted ("...", "" inside for a quote) and hold the separator;
 // - a UTF-8 byte-order mark; LF, CRLF or CR line ends; blank lines and lines
 //   starting with # are skipped;
 // - oldest or newest bar first, told from the first and last dates; dates in
-//   between must keep that order, one bar per date;
-// - dates YYYY-MM-DD (or with / or ., one-digit month and day allowed, or
-//   YYYYMMDD), optionally with a space or T and HH:MM[:SS[.fraction]] and an
-//   offset Z, +hh:mm, -hh:mm, +hhmm or +hh (converted to UTC), or epoch
-//   seconds; all within a bar record's int32 time;
+//   between must keep that order, except after a repeated header (pasted
+//   downloads, merged); a bar repeated exactly is dropped and counted, a date
+//   repeated with other prices refused;
+// - dates as dates.h reads them, one form and one day-month order for the
+//   whole file; times converted to UTC, except that a file stamped at local
+//   midnights keeps its written dates; all within a bar record's int32 time;
+// - prices and volumes as numbers.h reads them; a row whose prices are all
+//   "null" is skipped and counted; a volume that cannot be read is 0 and
+//   counted;
+// - one symbol: a symbol column whose value changes is refused;
 // - every price finite, low <= open, close <= high, the range high - low
 //   finite, the volume 0 or more. Negative prices are allowed.
 // Anything else: returns false with error set (text() is one line) and out
 // empty.
 bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, ReadError& error,
-                const Progress& progress = nullptr);
+                const Progress& progress = nullptr, const ReadOptions& options = ReadOptions{});
 
 // Same, reading the file at path (UTF-8 on every system).
 bool read_bars(const std::string& path, BarSeries& out, ReadError& error,
-               const Progress& progress = nullptr);
+               const Progress& progress = nullptr, const ReadOptions& options = ReadOptions{});
 
 // Both, with the error as its one line of text, ReadError::text().
 bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, std::string& error,
-                const Progress& progress = nullptr);
+                const Progress& progress = nullptr, const ReadOptions& options = ReadOptions{});
 bool read_bars(const std::string& path, BarSeries& out, std::string& error,
-               const Progress& progress = nullptr);
+               const Progress& progress = nullptr, const ReadOptions& options = ReadOptions{});
 
-// One timestamp in any of the forms above. has_time tells whether a time of
-// day was written. False when the text is not a timestamp.
-bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time);
+// One timestamp in any of the forms above, alone (as --from takes it): a
+// numeric date is read in the given order, or when automatic only if a
+// day above 12 tells it. has_time tells whether a time of day was written.
+bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time,
+                     DateOrder order = DateOrder::automatic);
 
 // The bars as a host lays them out: 44-byte packed BarRecords, index 0 the
 // newest bar, so bar i of the series is record size - 1 - i.

@@ -55,6 +55,11 @@ const char* const kUsage =
     "  --mode M        merge mode: 0 heavier level wins, 1 weights add, 2 weights add and\n"
     "                  the price becomes the weighted mean (default 1)\n"
     "  --span N        span for rescaling the level weights (default 11)\n"
+    "  --dates ORDER   numeric dates are mdy (02/27/2003), dmy (27.02.2003) or ymd\n"
+    "                  (03-02-27); serial reads a spreadsheet's day numbers (37679)\n"
+    "                  (default: the order a day above 12 shows in the file)\n"
+    "  --columns LIST  the columns by name, as in date=Datum,open=Eröffnung,close=Schluss\n"
+    "                  (roles: date time datetime open high low close volume symbol)\n"
     "  --from DATE     analyse the bars from DATE on (YYYY-MM-DD, optionally with a time)\n"
     "  --to DATE       ... up to DATE (a date alone takes in the whole day)\n"
     "  --last N        ... only the last N of them\n"
@@ -117,6 +122,7 @@ constexpr std::size_t kLongInput = 4u << 20;
 struct Options {
     Settings settings;
     Window window;
+    ReadOptions read;
     std::vector<std::string> inputs;
     std::string svg, library;
     std::size_t levels = 0;
@@ -127,6 +133,8 @@ struct Options {
 // Parses argv; on a bad argument returns false with why set.
 bool parse_options(int argc, const char* const* argv, Options& o, std::string& why) {
     int32_t number = 0;
+    std::string from, to;
+    bool has_time = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -145,10 +153,6 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
             value = argv[++i];
             return true;
         };
-        const auto date = [&](int64_t& t, bool& has_time) {
-            return take() && parse_timestamp(value, t, has_time);
-        };
-        bool has_time = false;
         if (arg == "-h" || arg == "--help") {
             o.help = true;
         } else if (arg == "--version") {
@@ -175,15 +179,19 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
                 return why = "--last needs a whole number of bars, 1 or more", false;
             o.window.last = static_cast<std::size_t>(number);
         } else if (arg == "--from") {
-            if (!date(o.window.from, has_time))
-                return why = "--from needs a date: YYYY-MM-DD, optionally with a time", false;
+            if (!take()) return why = "--from needs a date: YYYY-MM-DD, optionally with a time", false;
+            from = value;
             o.window.has_from = true;
         } else if (arg == "--to") {
-            if (!date(o.window.to, has_time))
-                return why = "--to needs a date: YYYY-MM-DD, optionally with a time", false;
-            // A date alone takes in the whole day.
-            if (!has_time) o.window.to += 86399;
+            if (!take()) return why = "--to needs a date: YYYY-MM-DD, optionally with a time", false;
+            to = value;
             o.window.has_to = true;
+        } else if (arg == "--dates") {
+            if (!take() || !date_order_from_text(value, o.read.dates))
+                return why = "--dates needs mdy, dmy, ymd or serial", false;
+        } else if (arg == "--columns") {
+            if (!take()) return why = "--columns needs ROLE=NAME pairs (as in --columns date=Datum,close=Schluss)", false;
+            if (!parse_column_choices(value, o.read.columns, why)) return false;
         } else if (arg == "--svg") {
             if (!take() || value.empty()) return why = "--svg needs a file name", false;
             o.svg = value;
@@ -195,6 +203,15 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
         } else {
             o.inputs.push_back(arg);
         }
+    }
+    // After every option, so that --dates applies wherever it stands.
+    if (o.window.has_from && !parse_timestamp(from, o.window.from, has_time, o.read.dates))
+        return why = "--from needs a date: YYYY-MM-DD, optionally with a time", false;
+    if (o.window.has_to) {
+        if (!parse_timestamp(to, o.window.to, has_time, o.read.dates))
+            return why = "--to needs a date: YYYY-MM-DD, optionally with a time", false;
+        // A date alone takes in the whole day.
+        if (!has_time) o.window.to += 86399;
     }
     if (o.window.has_from && o.window.has_to && o.window.from > o.window.to)
         return why = "--from is after --to", false;
@@ -244,7 +261,7 @@ int screen(const Options& o, const loader::Exports& lib, std::FILE* out, std::FI
     ProgressLine line(err, TM_ISATTY(TM_FILENO(err)) != 0 && files.size() > 1);
     std::size_t shown = 0;  // redrawn once per percent, not per file
     std::vector<ScreenEntry> entries =
-        run_screen(lib, files, o.settings, o.window, [&](std::size_t done, std::size_t total) {
+        run_screen(lib, files, o.settings, o.window, o.read, [&](std::size_t done, std::size_t total) {
             const std::size_t percent = done * 100 / total;
             if (percent == shown && done != total) return;
             shown = percent;
@@ -302,7 +319,7 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
     const Progress report_progress = [&](const char* stage, double done) {
         progress.show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
     };
-    if (!parse_bars(run.input, bytes, run.series, error, report_progress)) {
+    if (!parse_bars(run.input, bytes, run.series, error, report_progress, o.read)) {
         progress.finish();
         return fail(out, err, o.json, error, kBadInput);
     }

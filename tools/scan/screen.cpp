@@ -12,11 +12,11 @@ namespace tidemark::scan {
 namespace {
 
 ScreenEntry screen_file(const loader::Exports& lib, const std::string& file, const Settings& settings,
-                        const Window& window) {
+                        const Window& window, const ReadOptions& read) {
     ScreenEntry entry;
     entry.file = file;
     BarSeries series;
-    if (!read_bars(file, series, entry.error)) return entry;
+    if (!read_bars(file, series, entry.error, nullptr, read)) return entry;
     const std::size_t in_file = series.bars.size();
     if (!apply_window(series, window)) {
         entry.error = ReadError{file, 0, "none of its " + std::to_string(in_file) + " bars is in the window"};
@@ -34,7 +34,7 @@ ScreenEntry screen_file(const loader::Exports& lib, const std::string& file, con
 }  // namespace
 
 std::vector<ScreenEntry> run_screen(const loader::Exports& lib, const std::vector<std::string>& files,
-                                    const Settings& settings, const Window& window,
+                                    const Settings& settings, const Window& window, const ReadOptions& read,
                                     const ScreenProgress& progress) {
     std::vector<ScreenEntry> entries(files.size());
     std::atomic<std::size_t> next{0}, done{0};
@@ -47,7 +47,7 @@ std::vector<ScreenEntry> run_screen(const loader::Exports& lib, const std::vecto
                 entries[i].error = ReadError{files[i], 0, kNoMemory};
             };
             try {
-                entries[i] = screen_file(lib, files[i], settings, window);
+                entries[i] = screen_file(lib, files[i], settings, window, read);
             } catch (const std::bad_alloc&) {
                 no_memory();
             } catch (const std::length_error&) {  // more than a 32-bit string or vector can hold

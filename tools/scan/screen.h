@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis.h"
+#include "bars.h"
 #include "loader.h"
 #include "report.h"
 
@@ -20,7 +21,7 @@ using ScreenProgress = std::function<void(std::size_t done, std::size_t total)>;
 // failed last, by name). A file that cannot be read or analysed is an entry
 // with its error; the others go on.
 std::vector<ScreenEntry> run_screen(const loader::Exports& lib, const std::vector<std::string>& files,
-                                    const Settings& settings, const Window& window,
+                                    const Settings& settings, const Window& window, const ReadOptions& read,
                                     const ScreenProgress& progress = nullptr);
 
 }  // namespace tidemark::scan

@@ -1,0 +1,541 @@
+#include "dates.h"
+
+#include <cstdio>
+
+#include "format.h"
+
+namespace tidemark::scan {
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// A run of digits at s[pos]: its value (capped, so that a long run cannot
+// overflow) and length.
+std::size_t digit_run(std::string_view s, std::size_t pos, int64_t& value) {
+    value = 0;
+    std::size_t n = 0;
+    while (pos + n < s.size() && is_digit(s[pos + n])) {
+        if (value < int64_t{1} << 50) value = value * 10 + (s[pos + n] - '0');
+        ++n;
+    }
+    return n;
+}
+
+// Exactly n digits at s[pos].
+bool fixed_digits(std::string_view s, std::size_t& pos, int n, int& value) {
+    value = 0;
+    for (int i = 0; i < n; ++i, ++pos) {
+        if (pos >= s.size() || !is_digit(s[pos])) return false;
+        value = value * 10 + (s[pos] - '0');
+    }
+    return true;
+}
+
+// A word of letters at s[pos], lower-cased, and its length.
+std::size_t word_at(std::string_view s, std::size_t pos, std::string& word) {
+    word.clear();
+    std::size_t n = 0;
+    while (pos + n < s.size() && is_letter(s[pos + n]) && n < 12) word += lower(s[pos + ++n - 1]);
+    return n;
+}
+
+// January is 1; 0 for a word that is no English month (three letters or the
+// whole name, and "sept").
+int month_of(const std::string& word) {
+    static const char* const kNames[] = {"january", "february", "march",     "april",   "may",      "june",
+                                         "july",    "august",   "september", "october", "november", "december"};
+    if (word.size() < 3) return 0;
+    if (word == "sept") return 9;
+    for (int m = 0; m < 12; ++m) {
+        const std::string_view name = kNames[m];
+        if (word.size() == 3 ? name.compare(0, 3, word) == 0 : name == word) return m + 1;
+    }
+    return 0;
+}
+
+bool weekday(const std::string& word) {
+    static const char* const kNames[] = {"monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"};
+    for (const char* name : kNames) {
+        const std::string_view n = name;
+        if (word == n || (word.size() == 3 && n.compare(0, 3, word) == 0)) return true;
+    }
+    return false;
+}
+
+// A year of two or four digits at s[pos]; five or more is its own problem.
+DateProblem year_at(std::string_view s, std::size_t& pos, int& year) {
+    int64_t v = 0;
+    const std::size_t n = digit_run(s, pos, v);
+    if (n >= 5) return DateProblem::five_digit_year;
+    if (n != 2 && n != 4) return DateProblem::not_a_date;
+    pos += n;
+    year = n == 2 ? full_year(static_cast<int>(v)) : static_cast<int>(v);
+    return DateProblem::none;
+}
+
+bool valid_day(int year, int month, int day) {
+    return month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(year, month);
+}
+
+// The time of day and what follows it, from s[pos] to the end:
+// HH:MM[:SS[.fraction]], HHMMSS or HHMM, then AM/PM, then Z, UTC or GMT
+// and an offset +hh:mm, +hhmm or +hh, each optional but the clock.
+bool clock_at(std::string_view s, std::size_t pos, WrittenTime& w) {
+    int hour = 0, minute = 0, second = 0;
+    int64_t run = 0;
+    const std::size_t n = digit_run(s, pos, run);
+    if ((n == 1 || n == 2) && pos + n < s.size() && s[pos + n] == ':') {
+        hour = static_cast<int>(run);
+        pos += n + 1;
+        if (!fixed_digits(s, pos, 2, minute)) return false;
+        if (pos < s.size() && s[pos] == ':') {
+            ++pos;
+            if (!fixed_digits(s, pos, 2, second)) return false;
+            if (pos < s.size() && (s[pos] == '.' || s[pos] == ',')) {
+                // A bar record holds whole seconds: the fraction is dropped.
+                const std::size_t start = ++pos;
+                while (pos < s.size() && is_digit(s[pos])) ++pos;
+                if (pos == start) return false;
+            }
+        }
+    } else if (n == 4 || n == 6) {
+        fixed_digits(s, pos, 2, hour);
+        fixed_digits(s, pos, 2, minute);
+        if (n == 6) fixed_digits(s, pos, 2, second);
+    } else {
+        return false;
+    }
+    std::size_t at = pos;
+    while (at < s.size() && s[at] == ' ') ++at;
+    std::string word;
+    const std::size_t letters = word_at(s, at, word);
+    if (word == "am" || word == "pm") {
+        if (hour < 1 || hour > 12) return false;
+        hour = hour % 12 + (word == "pm" ? 12 : 0);
+        pos = at + letters;
+        at = pos;
+        while (at < s.size() && s[at] == ' ') ++at;
+        word_at(s, at, word);
+    }
+    if (hour > 23 || minute > 59 || second > 59) return false;
+    w.has_time = true;
+    w.clock = hour * 3600 + minute * 60 + second;
+    if (word == "z" || word == "utc" || word == "gmt") {
+        pos = at + word.size();
+        if (pos == s.size()) return true;
+    }
+    if (pos == s.size()) return true;
+    if (s[pos] != '+' && s[pos] != '-') return false;
+    const int sign = s[pos++] == '-' ? -1 : 1;
+    int oh = 0, om = 0;
+    if (!fixed_digits(s, pos, 2, oh)) return false;
+    if (pos < s.size()) {
+        if (s[pos] == ':') ++pos;
+        if (!fixed_digits(s, pos, 2, om)) return false;
+    }
+    if (pos != s.size() || oh > 23 || om > 59) return false;
+    w.offset = sign * (oh * 3600 + om * 60);
+    return true;
+}
+
+// What follows a date: nothing, a time after a space, "T" or ", ", or a
+// zone name alone.
+DateProblem rest_at(std::string_view s, std::size_t pos, WrittenTime& w) {
+    if (pos == s.size()) return DateProblem::none;
+    std::size_t at = pos;
+    if (s[at] == 'T' || s[at] == 't') {
+        ++at;
+    } else {
+        if (s[at] == ',') ++at;
+        const std::size_t spaces = at;
+        while (at < s.size() && s[at] == ' ') ++at;
+        if (at == spaces && at == pos) return DateProblem::not_a_date;
+        std::string word;
+        word_at(s, at, word);
+        if ((word == "utc" || word == "gmt" || word == "z") && at + word.size() == s.size())
+            return DateProblem::none;
+    }
+    return clock_at(s, at, w) ? DateProblem::none : DateProblem::bad_time;
+}
+
+// Epoch seconds or a spreadsheet day number: an optional minus, digits and
+// an optional fraction, nothing else. Fractions of a second are dropped
+// (rounded down); a day number's fraction is its time of day.
+bool plain_number(std::string_view s, WrittenTime& w) {
+    std::size_t pos = 0;
+    const bool negative = !s.empty() && s[0] == '-';
+    if (negative) ++pos;
+    int64_t whole = 0;
+    const std::size_t n = digit_run(s, pos, whole);
+    if (n == 0) return false;
+    pos += n;
+    int64_t numerator = 0, denominator = 1;
+    bool fraction = false;
+    if (pos < s.size() && s[pos] == '.') {
+        const std::size_t start = ++pos;
+        while (pos < s.size() && is_digit(s[pos])) {
+            fraction = fraction || s[pos] != '0';
+            if (denominator < int64_t{1} << 40) {
+                numerator = numerator * 10 + (s[pos] - '0');
+                denominator *= 10;
+            }
+            ++pos;
+        }
+        if (pos == start) return false;
+    }
+    if (pos != s.size()) return false;
+    w.has_time = true;
+    // Day numbers of the dates a bar can hold have five digits at most; an
+    // epoch second that short is a moment of 1970-01-02 at the latest.
+    if (!negative && n <= 5) {
+        w.kind = WrittenTime::Kind::serial;
+        w.seconds = whole * 86400 + numerator * 86400 / denominator;
+        return true;
+    }
+    w.kind = WrittenTime::Kind::epoch;
+    w.seconds = negative ? -whole - (fraction ? 1 : 0) : whole;
+    return true;
+}
+
+// One of "-", "/", "." or a space between the parts of a date, and the
+// spaces after it.
+bool skip_separator(std::string_view s, std::size_t& pos) {
+    if (pos >= s.size() || (s[pos] != '-' && s[pos] != '/' && s[pos] != '.' && s[pos] != ' ')) return false;
+    ++pos;
+    while (pos < s.size() && s[pos] == ' ') ++pos;
+    return true;
+}
+
+// 19-Sep-03, 19 Sep 2003, 19.Sep.2003: a day, a month name and a year.
+DateProblem day_month_year(std::string_view s, std::size_t pos, int day, WrittenTime& w) {
+    std::string word;
+    const std::size_t letters = word_at(s, pos, word);
+    const int month = month_of(word);
+    if (month == 0) return DateProblem::not_a_date;
+    pos += letters;
+    if (pos < s.size() && s[pos] == '.' && pos + 1 < s.size() && (s[pos + 1] == ' ' || s[pos + 1] == '-')) ++pos;
+    if (!skip_separator(s, pos)) return DateProblem::not_a_date;
+    w.kind = WrittenTime::Kind::named;
+    w.first = month;
+    w.second = day;
+    if (const DateProblem p = year_at(s, pos, w.year); p != DateProblem::none) return p;
+    return rest_at(s, pos, w);
+}
+
+// Sep 19, 2003 and Sep 19 2003: a month name, a day and a year.
+DateProblem month_day_year(std::string_view s, std::size_t pos, WrittenTime& w) {
+    std::string word;
+    std::size_t letters = word_at(s, pos, word);
+    if (weekday(word)) {
+        // "Fri, 19 Sep 2003" or "Friday, September 19, 2003"
+        pos += letters;
+        if (pos < s.size() && s[pos] == ',') ++pos;
+        while (pos < s.size() && s[pos] == ' ') ++pos;
+        int64_t day = 0;
+        const std::size_t n = digit_run(s, pos, day);
+        if (n == 1 || n == 2) {
+            pos += n;
+            if (pos >= s.size() || (s[pos] != ' ' && s[pos] != '-')) return DateProblem::not_a_date;
+            return day_month_year(s, pos + 1, static_cast<int>(day), w);
+        }
+        letters = word_at(s, pos, word);
+    }
+    const int month = month_of(word);
+    if (month == 0) return DateProblem::not_a_date;
+    pos += letters;
+    if (pos < s.size() && s[pos] == '.') ++pos;
+    if (!skip_separator(s, pos)) return DateProblem::not_a_date;
+    int64_t day = 0;
+    const std::size_t n = digit_run(s, pos, day);
+    if (n != 1 && n != 2) return DateProblem::not_a_date;
+    pos += n;
+    const bool comma = pos < s.size() && s[pos] == ',';
+    if (comma) ++pos;
+    if (!skip_separator(s, pos) && !comma) return DateProblem::not_a_date;
+    w.kind = WrittenTime::Kind::named;
+    w.first = month;
+    w.second = static_cast<int>(day);
+    if (const DateProblem p = year_at(s, pos, w.year); p != DateProblem::none) return p;
+    return rest_at(s, pos, w);
+}
+
+const char* order_name(DateOrder order) {
+    switch (order) {
+        case DateOrder::dmy: return "day/month";
+        case DateOrder::ymd: return "year first";
+        default: return "month/day";
+    }
+}
+
+std::string iso_date(int year, int month, int day) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
+    return text;
+}
+
+// A field as quoted in a message: control bytes escaped, long ones cut.
+std::string quoted(std::string_view field) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < field.size() && i < 40; ++i) {
+        const auto c = static_cast<unsigned char>(field[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02X", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (field.size() > 40) out += "...";
+    return out + "\"";
+}
+
+const char* kind_name(WrittenTime::Kind kind) {
+    switch (kind) {
+        case WrittenTime::Kind::ymd: return "year first";
+        case WrittenTime::Kind::numeric: return "with day and month in numbers";
+        case WrittenTime::Kind::named: return "with the month's name";
+        case WrittenTime::Kind::epoch: return "as epoch seconds";
+        case WrittenTime::Kind::serial: return "as day numbers";
+    }
+    return "";
+}
+
+}  // namespace
+
+bool date_order_from_text(std::string_view text, DateOrder& order) {
+    if (text == "mdy") order = DateOrder::mdy;
+    else if (text == "dmy") order = DateOrder::dmy;
+    else if (text == "ymd") order = DateOrder::ymd;
+    else if (text == "serial") order = DateOrder::serial;
+    else return false;
+    return true;
+}
+
+int full_year(int two_digits) { return two_digits >= 69 ? 1900 + two_digits : 2000 + two_digits; }
+
+DateProblem read_written_time(std::string_view s, WrittenTime& w) {
+    w = WrittenTime{};
+    if (s.empty()) return DateProblem::not_a_date;
+    if (is_letter(s[0])) return month_day_year(s, 0, w);
+    int64_t lead = 0;
+    const std::size_t run = digit_run(s, 0, lead);
+    if (run == 0) return plain_number(s, w) ? DateProblem::none : DateProblem::not_a_date;
+    const char after = run < s.size() ? s[run] : '\0';
+    std::size_t pos = 0;
+    if (run == 8 && (after == '\0' || after == ' ' || after == 'T')) {
+        // 20030227, unless it is no date: then epoch seconds.
+        fixed_digits(s, pos, 4, w.year);
+        fixed_digits(s, pos, 2, w.first);
+        fixed_digits(s, pos, 2, w.second);
+        if (valid_day(w.year, w.first, w.second)) return rest_at(s, pos, w);
+        w = WrittenTime{};
+        return plain_number(s, w) ? DateProblem::none : DateProblem::not_a_date;
+    }
+    const bool separator = after == '-' || after == '/' || after == '.';
+    // 20030-02-27 or 20030.02.27, but not 37679.5, a day number and a time.
+    if (run >= 5 && separator && (after != '.' || s.find('.', run + 1) != std::string_view::npos))
+        return DateProblem::five_digit_year;
+    if (run == 4 && separator) {
+        // 2003-02-27, 2003/2/27, 2003.02.27
+        pos = run + 1;
+        w.year = static_cast<int>(lead);
+        int64_t v = 0;
+        std::size_t n = digit_run(s, pos, v);
+        if (n < 1 || n > 2 || pos + n >= s.size() || s[pos + n] != after) return DateProblem::not_a_date;
+        w.first = static_cast<int>(v);
+        pos += n + 1;
+        n = digit_run(s, pos, v);
+        if (n < 1 || n > 2) return DateProblem::not_a_date;
+        w.second = static_cast<int>(v);
+        if (!valid_day(w.year, w.first, w.second)) return DateProblem::no_such_day;
+        return rest_at(s, pos + n, w);
+    }
+    if ((run == 1 || run == 2) && (separator || after == ' ')) {
+        pos = run + 1;
+        if (pos < s.size() && is_letter(s[pos])) return day_month_year(s, pos, static_cast<int>(lead), w);
+        if (after == ' ') return DateProblem::not_a_date;
+        // 02/27/2003, 27.02.2003, 27-02-03; or 03-02-27, year first
+        int64_t v = 0;
+        const std::size_t n = digit_run(s, pos, v);
+        if (n < 1 || n > 2 || pos + n >= s.size() || s[pos + n] != after) return DateProblem::not_a_date;
+        pos += n + 1;
+        w.kind = WrittenTime::Kind::numeric;
+        w.first = static_cast<int>(lead);
+        w.second = static_cast<int>(v);
+        int64_t last = 0;
+        const std::size_t m = digit_run(s, pos, last);
+        if (m >= 5) return DateProblem::five_digit_year;
+        if (m == 2 && run == 2 && n == 2) {
+            // All three two digits: a year written last unless --dates ymd says first.
+            w.year = full_year(static_cast<int>(last));
+            w.all_two_digits = true;
+        } else if (m == 4) {
+            w.year = static_cast<int>(last);
+        } else {
+            return DateProblem::not_a_date;
+        }
+        pos += m;
+        if (w.first < 1 || w.first > 31 || w.second < 1 || w.second > 31) return DateProblem::no_such_day;
+        return rest_at(s, pos, w);
+    }
+    return plain_number(s, w) ? DateProblem::none : DateProblem::not_a_date;
+}
+
+bool local_seconds(const WrittenTime& w, DateOrder order, int64_t& seconds) {
+    int year = w.year, month = w.first, day = w.second;
+    switch (w.kind) {
+        case WrittenTime::Kind::epoch:
+            seconds = w.seconds;
+            return true;
+        case WrittenTime::Kind::serial:
+            // Day 1 is 1900-01-01 in the spreadsheets' count, which holds a
+            // 1900-02-29 that never was: from day 61 on, day 0 is 1899-12-30.
+            seconds = utc_seconds(1899, 12, 30, 0, 0, 0) + w.seconds;
+            return w.seconds >= 61 * 86400;
+        case WrittenTime::Kind::numeric:
+            if (order == DateOrder::dmy) {
+                month = w.second;
+                day = w.first;
+            } else if (order == DateOrder::ymd) {
+                // 03-02-27: only a two-digit first field is a year.
+                if (!w.all_two_digits) return false;
+                year = full_year(w.first);
+                month = w.second;
+                day = w.year % 100;
+            }
+            break;
+        default:
+            break;
+    }
+    if (!valid_day(year, month, day)) return false;
+    seconds = utc_seconds(year, month, day, 0, 0, 0) + w.clock;
+    return true;
+}
+
+std::string date_problem_text(std::string_view text, DateProblem problem, const WrittenTime& w, DateOrder order,
+                              bool chosen) {
+    const std::string field = "date " + quoted(text);
+    switch (problem) {
+        case DateProblem::five_digit_year:
+            return field + " has a year of five digits or more: write the year with four (2003-02-27)";
+        case DateProblem::bad_time:
+            return field + " has a time of day that cannot be read: write it as 10:30, 10:30:15 or 103015, "
+                           "optionally with Z, UTC or an offset such as +02:00";
+        case DateProblem::no_such_day: {
+            if (w.kind == WrittenTime::Kind::numeric)
+                return field + " has no day and month that exist: write it as YYYY-MM-DD";
+            if (w.first < 1 || w.first > 12)
+                return field + " has no month " + std::to_string(w.first) + " (months run from 1 to 12)";
+            return field + " does not exist: " + iso_date(w.year, w.first, 1).substr(0, 7) + " has " +
+                   std::to_string(days_in_month(w.year, w.first)) + " days";
+        }
+        case DateProblem::none:
+            if (w.kind == WrittenTime::Kind::serial) {
+                int64_t t = 0;
+                std::string reading;
+                if (local_seconds(w, DateOrder::serial, t)) {
+                    const Civil c = civil_from_seconds(t);
+                    reading = " (" + iso_date(c.year, c.month, c.day) + " if it is one)";
+                }
+                return field + " looks like a spreadsheet's serial day number" + reading +
+                       ", not a date: format the column as dates (YYYY-MM-DD) before saving, or pass --dates "
+                       "serial to read day numbers";
+            }
+            if (w.kind == WrittenTime::Kind::numeric) {
+                if (chosen)
+                    return field + " does not exist read " + order_name(order) +
+                           " (as --dates asks): write it as YYYY-MM-DD, or choose another order with --dates";
+                return field + " does not exist read " + order_name(order) +
+                       " (the file's order): write it as YYYY-MM-DD, or choose the order with --dates mdy, dmy or ymd";
+            }
+            return field + " does not exist";
+        case DateProblem::not_a_date:
+            break;
+    }
+    return field + " is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a "
+                   "time; or epoch seconds)";
+}
+
+bool DateReader::settle(DateOrder order, std::string_view field, long line, std::string& why) {
+    if (order_ == order) return true;
+    if (order_ != DateOrder::automatic) {
+        why = "date " + quoted(field) + " reads only " + order_name(order) + ", but " + settled_text_ + " on line " +
+              std::to_string(settled_line_) + " reads only " + order_name(order_) +
+              ": one order must hold for the whole file (write the dates as YYYY-MM-DD)";
+        return false;
+    }
+    order_ = order;
+    settled_text_ = quoted(field);
+    settled_line_ = line;
+    return true;
+}
+
+int64_t DateReader::pending_shift(const Pending& p) {
+    // Read month first; the file turned out day first.
+    return utc_seconds(p.year, p.second, p.first, 0, 0, 0) - utc_seconds(p.year, p.first, p.second, 0, 0, 0);
+}
+
+bool DateReader::read(std::string_view field, long line, int64_t& time, std::string& why) {
+    WrittenTime w;
+    const DateProblem problem = read_written_time(field, w);
+    if (problem != DateProblem::none) {
+        why = date_problem_text(field, problem, w, order_);
+        return false;
+    }
+    if (!started_) {
+        started_ = true;
+        kind_ = w.kind;
+        first_text_ = quoted(field);
+        first_line_ = line;
+    } else if (w.kind != kind_) {
+        why = "date " + quoted(field) + " is written " + kind_name(w.kind) + ", unlike " + first_text_ +
+              " on line " + std::to_string(first_line_) + ": one form must hold for the whole file";
+        return false;
+    }
+    if (w.kind == WrittenTime::Kind::serial && option_ != DateOrder::serial) {
+        why = date_problem_text(field, DateProblem::none, w, order_);
+        return false;
+    }
+    if (w.kind == WrittenTime::Kind::numeric && option_ == DateOrder::automatic) {
+        // A field above 12 is the day: it settles the order for the file.
+        const bool first_day = w.first > 12, second_day = w.second > 12;
+        if (first_day && second_day) {
+            why = date_problem_text(field, DateProblem::no_such_day, w, order_);
+            return false;
+        }
+        if ((first_day || second_day) && !settle(first_day ? DateOrder::dmy : DateOrder::mdy, field, line, why))
+            return false;
+        if (order_ == DateOrder::automatic && w.first != w.second)
+            pending_.push_back(Pending{count_, line, w.year, w.first, w.second});
+    }
+    int64_t local = 0;
+    if (!local_seconds(w, order_, local)) {
+        why = date_problem_text(field, DateProblem::none, w, order_, option_ != DateOrder::automatic);
+        return false;
+    }
+    if (pending_.size() == 1 && ambiguous_text_.empty()) ambiguous_text_ = quoted(field);
+    all_midnight_ = all_midnight_ && w.clock == 0;
+    if (w.offset != 0 && !offsets_) {
+        offsets_ = true;
+        offset_of_.assign(count_, 0);
+    }
+    if (offsets_) offset_of_.push_back(w.offset);
+    time = local - w.offset;
+    ++count_;
+    return true;
+}
+
+bool DateReader::finish(long& line, std::string& why) {
+    if (order_ != DateOrder::automatic || pending_.empty()) return true;
+    const Pending& p = pending_.front();
+    line = p.line;
+    why = "date " + ambiguous_text_ + " reads as " + iso_date(p.year, p.first, p.second) + " month/day or " +
+          iso_date(p.year, p.second, p.first) +
+          " day/month, and no date in the file has a day above 12 to tell: pass --dates mdy or --dates dmy";
+    return false;
+}
+
+}  // namespace tidemark::scan

@@ -1,0 +1,137 @@
+// Dates and times as exports write them, and the one day-month order a file
+// keeps. A field is read once into what it says (WrittenTime); the file's
+// order is settled by the first date whose day is above 12, and the few
+// dates read before that are put right then (DateReader).
+#ifndef TIDEMARK_SCAN_DATES_H
+#define TIDEMARK_SCAN_DATES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tidemark::scan {
+
+// How numeric dates whose first field is not a four-digit year are read:
+// taken from the data (automatic), or as chosen with --dates. serial reads
+// plain numbers as a spreadsheet's day numbers instead of epoch seconds.
+enum class DateOrder : unsigned char { automatic, ymd, mdy, dmy, serial };
+
+// "mdy" and the like, as --dates takes them; false for anything else.
+bool date_order_from_text(std::string_view text, DateOrder& order);
+
+// Years written with two digits: 69 ... 99 are 1969 ... 1999, 00 ... 68 are
+// 2000 ... 2068 (the POSIX rule).
+int full_year(int two_digits);
+
+// What a date field says before the file's order is applied.
+struct WrittenTime {
+    enum class Kind : unsigned char {
+        ymd,      // 2003-02-27, 2003/2/27, 2003.02.27, 20030227: settled
+        numeric,  // 02/27/2003, 27.02.2003, 27-02-03: day and month by the file's order
+        named,    // 19-Sep-03, 19 Sep 2003, Sep 19, 2003: settled
+        epoch,    // seconds since 1970 (negative, or six digits and more)
+        serial,   // 37679: a spreadsheet's day number, read only when asked
+    };
+    Kind kind = Kind::ymd;
+    int year = 0;
+    int first = 0, second = 0;  // numeric: the two short fields as written; else month, day
+    bool all_two_digits = false;  // numeric: 03-02-27, which --dates ymd reads year first
+    int clock = 0;              // seconds after the written midnight
+    int32_t offset = 0;         // seconds east of UTC, when an offset is written
+    bool has_time = false;
+    int64_t seconds = 0;  // epoch: the seconds; serial: the day number's seconds after 1899-12-30
+};
+
+// Why a field is not read as a date.
+enum class DateProblem : unsigned char {
+    none,
+    not_a_date,       // no form fits
+    five_digit_year,  // 20030-02-27
+    no_such_day,      // 2021-02-29, 2020-13-01
+    bad_time,         // a date, then no time of day that fits
+};
+
+// Reads one field (a date and a time are joined with a space by the caller
+// when they are two columns). Day and month of a numeric date are not
+// checked here: the order decides which is which.
+DateProblem read_written_time(std::string_view text, WrittenTime& out);
+
+// Seconds since 1970 of the written date and time, as if written in UTC
+// (the offset not applied), in the given order; false when that day does
+// not exist. automatic reads numeric dates month first.
+bool local_seconds(const WrittenTime& w, DateOrder order, int64_t& seconds);
+
+// Why a field was refused, as one line for the user: which form was
+// expected and what would make the field readable. text is the field.
+// chosen: the order was given by the user rather than read from the file.
+std::string date_problem_text(std::string_view text, DateProblem problem, const WrittenTime& w, DateOrder order,
+                              bool chosen = false);
+
+// Reads the date column of one file: the form is taken from the first date,
+// the day-month order from the first date that settles it (or the option),
+// and both must then hold for every row. Times go into times[index] as UTC
+// seconds; a file whose every bar is stamped at local midnight keeps the
+// written dates, whatever offset is written beside them.
+class DateReader {
+public:
+    explicit DateReader(DateOrder option) : option_(option), order_(option) {}
+
+    // Reads field, the date of the next bar (line for messages), into time:
+    // UTC seconds, or for a numeric date before the order is settled, as if
+    // month first. False with why set (the message, without file and line).
+    bool read(std::string_view field, long line, int64_t& time, std::string& why);
+
+    // After the last row: false with line and why set when the order was
+    // never settled and the dates read differently in the two orders.
+    bool finish(long& line, std::string& why);
+
+    // Then calls add(i, seconds) for each date i (in reading order) whose
+    // time must move: numeric dates read before the order was settled, and
+    // every date of a file stamped at local midnights with an offset.
+    template <typename Add>
+    void corrections(Add&& add) const;
+
+private:
+    struct Pending;
+    bool settle(DateOrder order, std::string_view field, long line, std::string& why);
+    static int64_t pending_shift(const Pending& p);
+
+    DateOrder option_, order_;
+    bool started_ = false;
+    WrittenTime::Kind kind_ = WrittenTime::Kind::ymd;
+    std::string first_text_;  // the first date, for messages
+    long first_line_ = 0;
+    std::size_t count_ = 0;   // dates read
+    // Numeric dates read before the order was known, read month first.
+    struct Pending {
+        std::size_t index;
+        long line;
+        int year, first, second;
+    };
+    std::vector<Pending> pending_;
+    std::string ambiguous_text_;  // the first date read before the order was settled
+    std::string settled_text_;    // the date that settled the order
+    long settled_line_ = 0;
+    // Offsets, kept once one is not zero, so that local midnights can be
+    // given back their written date.
+    bool offsets_ = false;
+    bool all_midnight_ = true;
+    std::vector<int32_t> offset_of_;
+};
+
+template <typename Add>
+void DateReader::corrections(Add&& add) const {
+    if (order_ == DateOrder::dmy) {
+        for (const Pending& p : pending_) add(p.index, pending_shift(p));
+    }
+    if (offsets_ && all_midnight_) {
+        for (std::size_t i = 0; i < offset_of_.size(); ++i)
+            if (offset_of_[i] != 0) add(i, int64_t{offset_of_[i]});
+    }
+}
+
+}  // namespace tidemark::scan
+
+#endif

@@ -1,0 +1,32 @@
+// Prices and volumes as exports write them. Plain numbers take a fast path;
+// only a field it cannot read is normalised (currency symbols, thousands
+// separators, volume suffixes), so that the common file pays nothing more.
+#ifndef TIDEMARK_SCAN_NUMBERS_H
+#define TIDEMARK_SCAN_NUMBERS_H
+
+#include <string_view>
+
+namespace tidemark::scan {
+
+// A price: a decimal number read exactly as strtod reads it (no hexadecimal,
+// "nan" or "inf"), finite. Also, each normalised to the plain number first:
+// - a currency sign before or after it ($77.28, -$1.5, 77.28 €, £, ¥);
+// - thousands separators in groups of three: "," (or a space) before the
+//   point; with decimal_comma (";" files) "." or a space before the comma.
+// With decimal_comma one "," stands for the point. Anything else is false.
+bool parse_price(std::string_view text, bool decimal_comma, double& value);
+
+// A volume: a price without a currency sign, or with a K, M or B suffix
+// (9.93M is 9930000, read as its digits say, not by a multiplication that
+// could round). False when it is none of these: the caller keeps the bar
+// and counts the volume as unknown.
+bool parse_volume(std::string_view text, bool decimal_comma, double& value);
+
+// A field that stands for no value: empty, "null", "n/a", "na", "-", "--",
+// "none" or "nan" in any case. A row whose prices are all missing is a
+// portal's placeholder for a day without trading.
+bool missing_value(std::string_view text);
+
+}  // namespace tidemark::scan
+
+#endif
