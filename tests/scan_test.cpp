@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <random>
 #include <set>
@@ -450,6 +451,204 @@ TEST(ScanInput, ReadsTheFormsPeopleHave) {
     ASSERT_TRUE(parse_bars("x.csv", "2020-01-02 13:45:30,10,12,9,11\n", s, error)) << error.text();
     EXPECT_EQ(s.bars[0].time, 1577923200 + 13 * 3600 + 45 * 60 + 30);
     EXPECT_TRUE(s.intraday);
+}
+
+// The bundled sample's real bars, written as brokers, vendors, exchanges,
+// portals and spreadsheets write them: each shape must give the same bars,
+// dates and prices as the plain file (volumes too, unless the shape loses
+// them), and say what it skipped.
+TEST(ScanInput, ReadsTheShapesDownloadsHave) {
+    BarSeries plain;
+    ReadError plain_error;
+    ASSERT_TRUE(read_bars(TIDEMARK_SAMPLE, plain, plain_error)) << plain_error.text();
+    const std::vector<Bar>& bars = plain.bars;
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    // A bar's date through a printf format taking three numbers, in the
+    // order given: 'y' year, 'Y' two-digit year, 'm' month, 'd' day.
+    const auto date = [](const Bar& b, const char* format, const char* order) {
+        const Civil c = civil_from_seconds(b.time);
+        int v[3];
+        for (int k = 0; k < 3; ++k)
+            v[k] = order[k] == 'y' ? c.year : order[k] == 'Y' ? c.year % 100 : order[k] == 'm' ? c.month : c.day;
+        char text[64];
+        std::snprintf(text, sizeof text, format, v[0], v[1], v[2]);
+        return std::string(text);
+    };
+    const auto month = [](const Bar& b) { return std::string(kMonths[civil_from_seconds(b.time).month - 1]); };
+    const auto day = [](const Bar& b) { return std::to_string(civil_from_seconds(b.time).day); };
+    const auto year = [](const Bar& b) { return std::to_string(civil_from_seconds(b.time).year); };
+    const auto ohlc = [](const Bar& b, const std::string& sep) {
+        return exact(b.open) + sep + exact(b.high) + sep + exact(b.low) + sep + exact(b.close);
+    };
+    const auto volume = [](const Bar& b) { return exact(b.volume); };
+    // 22351900 as "22,351,900" (or with another separator).
+    const auto grouped = [](const Bar& b, char separator) {
+        std::string digits = exact(b.volume), out;
+        for (std::size_t i = 0; i < digits.size(); ++i) {
+            if (i > 0 && (digits.size() - i) % 3 == 0) out += separator;
+            out += digits[i];
+        }
+        return out;
+    };
+    // 22351900 as "22.3519M": the point moved, the digits as they were.
+    const auto millions = [](const Bar& b) {
+        std::string digits = exact(b.volume);
+        while (digits.size() < 7) digits.insert(0, "0");
+        std::string out = digits.substr(0, digits.size() - 6) + "." + digits.substr(digits.size() - 6);
+        while (out.back() == '0') out.pop_back();
+        if (out.back() == '.') out.pop_back();
+        return out + "M";
+    };
+    const auto comma_decimal = [](double v) {
+        std::string t = exact(v);
+        std::replace(t.begin(), t.end(), '.', ',');
+        return t;
+    };
+    using Row = std::function<std::string(const Bar&, std::size_t)>;
+    // The file: a header, then a row per bar, oldest first or newest first.
+    const auto file = [&](const std::string& header, const Row& row, bool newest_first = false) {
+        std::string text = header.empty() ? "" : header + "\n";
+        for (std::size_t k = 0; k < bars.size(); ++k) {
+            const std::size_t i = newest_first ? bars.size() - 1 - k : k;
+            text += row(bars[i], i) + "\n";
+        }
+        return text;
+    };
+    struct Shape {
+        const char* name;
+        std::string text;
+        ReadOptions options = {};
+        bool newest_first = false;
+        bool volume_kept = true;
+        std::size_t duplicates = 0, placeholders = 0, unknown_volumes = 0;
+        std::string close_column = "";
+    };
+    const std::string iso_header = "Date,Open,High,Low,Close,Volume";
+    const auto iso_row = [&](const std::string& stamp, const Bar& b) {
+        return stamp + "," + ohlc(b, ",") + "," + volume(b);
+    };
+    // Two downloads pasted together: bars up to 600, then from 550 on, each
+    // with its header.
+    std::string pasted = iso_header + "\n";
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        if (i == 600) pasted += iso_header + "\n";
+        if (i == 600)
+            for (std::size_t j = 550; j < 600; ++j) pasted += iso_row(date(bars[j], "%04d-%02d-%02d", "ymd"), bars[j]) + "\n";
+        pasted += iso_row(date(bars[i], "%04d-%02d-%02d", "ymd"), bars[i]) + "\n";
+    }
+    // A portal's rows for days without prices, and volumes it does not know.
+    std::string nulls = "Date,Open,High,Low,Close,Adj Close,Volume\n";
+    for (std::size_t i = 0; i < bars.size(); ++i) {
+        const Bar& b = bars[i];
+        nulls += date(b, "%04d-%02d-%02d", "ymd") + "," + ohlc(b, ",") + "," + exact(b.close) + "," +
+                 (i % 100 == 7 ? "-" : i % 100 == 8 ? "" : volume(b)) + "\n";
+        if (i % 250 == 3) {
+            Bar next = b;
+            next.time += 86400;
+            nulls += date(next, "%04d-%02d-%02d", "ymd") + ",null,null,null,null,null,null\n";
+        }
+    }
+    const std::vector<Shape> shapes = {
+        {"month/day/year", file("Date,Open,High,Low,Close,Volume", [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%02d/%02d/%04d", "mdy"), b); })},
+        {"day/month/year", file("Date,Open,High,Low,Close,Volume", [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%02d/%02d/%04d", "dmy"), b); })},
+        {"day.month.year, semicolons, decimal commas",
+         file("Datum;Open;High;Low;Close;Volume", [&](const Bar& b, std::size_t) {
+             return date(b, "%02d.%02d.%04d", "dmy") + ";" + comma_decimal(b.open) + ";" + comma_decimal(b.high) + ";" +
+                    comma_decimal(b.low) + ";" + comma_decimal(b.close) + ";" + grouped(b, '.'); }),
+         ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}}}},
+        {"year.month.day", file("Date,Open,High,Low,Close,Volume", [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%04d.%02d.%02d", "ymd"), b); })},
+        {"month/day/two-digit year", file("Date,Open,High,Low,Close,Volume", [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%d/%d/%02d", "mdY"), b); })},
+        {"two-digit year first, as asked", file("Date,Open,High,Low,Close,Volume", [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%02d-%02d-%02d", "Ymd"), b); }), ReadOptions{DateOrder::ymd, {}}},
+        {"19-Sep-03", file("Date,Open,High,Low,Close,Volume", [&](const Bar& b, std::size_t) {
+             return iso_row(day(b) + "-" + month(b) + "-" + date(b, "%02d", "Ydm"), b); })},
+        {"19 SEP 2003", file("Date,Open,High,Low,Close,Volume", [&](const Bar& b, std::size_t) {
+             std::string m = month(b);
+             std::transform(m.begin(), m.end(), m.begin(), [](char c) { return static_cast<char>(std::toupper(c)); });
+             return iso_row(day(b) + " " + m + " " + year(b), b); })},
+        {"\"Sep 19, 2003\", newest first, dollars, Close/Last",
+         file("Date,Close/Last,Volume,Open,High,Low", [&](const Bar& b, std::size_t) {
+             return "\"" + month(b) + " " + day(b) + ", " + year(b) + "\",$" + exact(b.close) + "," + volume(b) +
+                    ",$" + exact(b.open) + ",$" + exact(b.high) + ",$" + exact(b.low); }, true),
+         {}, true},
+        {"Sep 19 2003, tabs, Price and Vol. in millions, Change %",
+         file("Date\tPrice\tOpen\tHigh\tLow\tVol.\tChange %", [&](const Bar& b, std::size_t) {
+             return month(b) + " " + day(b) + " " + year(b) + "\t" + exact(b.close) + "\t" + exact(b.open) + "\t" +
+                    exact(b.high) + "\t" + exact(b.low) + "\t" + millions(b) + "\t-0.45%"; })},
+        {"euros after the price, thousands in quotes",
+         file("Date,Open,High,Low,Close,Volume", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + exact(b.open) + " €," + exact(b.high) + " €," +
+                    exact(b.low) + " €," + exact(b.close) + " €,\"" + grouped(b, ',') + "\""; })},
+        {"a date and a time in one field", file(iso_header, [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%04d-%02d-%02d", "ymd") + " 00:00:00", b); })},
+        {"12-hour time", file(iso_header, [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%d/%d/%04d", "mdy") + " 12:00:00 AM", b); })},
+        {"Z, UTC and GMT", file(iso_header, [&](const Bar& b, std::size_t i) {
+             const char* zone[] = {"T00:00:00Z", " 00:00 UTC", " 00:00:00 GMT"};
+             return iso_row(date(b, "%04d-%02d-%02d", "ymd") + zone[i % 3], b); })},
+        {"local midnight, five hours west", file(iso_header, [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%04d-%02d-%02d", "ymd") + "T00:00:00-05:00", b); })},
+        {"local midnight, nine hours east", file(iso_header, [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%04d-%02d-%02d", "ymd") + "T00:00:00+09:00", b); })},
+        {"a date and an HHMMSS column, ticker and period",
+         file("<TICKER>,<PER>,<DATE>,<TIME>,<OPEN>,<HIGH>,<LOW>,<CLOSE>,<VOL>,<OPENINT>", [&](const Bar& b, std::size_t) {
+             return "ACME.US,D," + date(b, "%04d%02d%02d", "ymd") + ",000000," + ohlc(b, ",") + "," + volume(b) + ",0"; })},
+        {"a date and an HHMM column", file("Date,Time,Open,High,Low,Close,Volume", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + ",0000," + ohlc(b, ",") + "," + volume(b); })},
+        {"dots, tabs, a time column, tick volume", file("<DATE>\t<TIME>\t<OPEN>\t<HIGH>\t<LOW>\t<CLOSE>\t<TICKVOL>\t<VOL>\t<SPREAD>",
+             [&](const Bar& b, std::size_t) {
+                 return date(b, "%04d.%02d.%02d", "ymd") + "\t00:00:00\t" + ohlc(b, "\t") + "\t12\t" + volume(b) + "\t0"; })},
+        {"names with units and markers", file("Date,Open*,High (USD),Low (USD),Close*,Adj Close**,Volume [shares]",
+             [&](const Bar& b, std::size_t) {
+                 return date(b, "%04d-%02d-%02d", "ymd") + "," + ohlc(b, ",") + "," + exact(b.close * 0.5) + "," +
+                        volume(b); })},
+        {"the adjusted close alone", file("Date,Open,High,Low,Adj Close,Volume", [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%04d-%02d-%02d", "ymd"), b); }),
+         {}, false, true, 0, 0, 0, "Adj Close"},
+        {"names in another language", file("Datum;Eröffnung;Hoch;Tief;Schluss;Umsatz", [&](const Bar& b, std::size_t) {
+             return date(b, "%02d.%02d.%04d", "dmy") + ";" + comma_decimal(b.open) + ";" + comma_decimal(b.high) + ";" +
+                    comma_decimal(b.low) + ";" + comma_decimal(b.close) + ";" + volume(b); }),
+         ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}, {Role::open, "Eröffnung"}, {Role::high, "Hoch"},
+                                            {Role::low, "Tief"}, {Role::close, "Schluss"}, {Role::volume, "Umsatz"}}}},
+        {"sep= line, title lines, separator-only rows",
+         "sep=,\nACME Corp. daily prices\nSource: the exchange, 2008-10-15\n\n" +
+             file(iso_header, [&](const Bar& b, std::size_t i) {
+                 return iso_row(date(b, "%04d-%02d-%02d", "ymd"), b) + (i % 97 == 5 ? "\n,,,,," : ""); })},
+        {"two downloads pasted together", pasted, {}, false, true, 50},
+        {"null rows, unknown volumes", nulls, {}, false, false, 0, 5, 22},
+        {"spreadsheet day numbers, as asked", file(iso_header, [&](const Bar& b, std::size_t) {
+             return iso_row(std::to_string(b.time / 86400 + 25569), b); }), ReadOptions{DateOrder::serial, {}}},
+        {"epoch seconds, CRLF", file(iso_header, [&](const Bar& b, std::size_t) {
+             return iso_row(std::to_string(b.time), b) + "\r"; })},
+    };
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        BarSeries s;
+        ReadError error;
+        ASSERT_TRUE(parse_bars("shape.csv", shape.text, s, error, nullptr, shape.options)) << error.text();
+        ASSERT_EQ(s.bars.size(), bars.size());
+        EXPECT_FALSE(s.intraday);
+        EXPECT_EQ(s.newest_first, shape.newest_first);
+        EXPECT_EQ(s.duplicates_dropped, shape.duplicates);
+        EXPECT_EQ(s.placeholder_rows, shape.placeholders);
+        EXPECT_EQ(s.unknown_volumes, shape.unknown_volumes);
+        EXPECT_EQ(s.close_column, shape.close_column);
+        for (std::size_t i = 0; i < bars.size(); ++i) {
+            const Bar &got = s.bars[i], &want = bars[i];
+            ASSERT_EQ(got.time, want.time) << "bar " << i << ": " << time_text(got.time, true);
+            ASSERT_TRUE(got.open == want.open && got.high == want.high && got.low == want.low &&
+                        got.close == want.close)
+                << "bar " << i;
+            if (shape.volume_kept) {
+                ASSERT_EQ(got.volume, want.volume) << "bar " << i;
+            }
+        }
+    }
 }
 
 TEST(ScanInput, Timestamps) {

@@ -297,7 +297,7 @@ bool check_series(BarSeries& out, std::vector<long>& lines, const std::vector<st
     for (std::size_t i = 1; i < bars.size(); ++i) {
         const int64_t t = bars[i].time, prev = bars[i - 1].time;
         while (restart < restarts.size() && restarts[restart] < i) ++restart;
-        if (!before(t, prev) && t != prev && restart < restarts.size() && restarts[restart] == i) {
+        if (!before(prev, t) && t != prev && restart < restarts.size() && restarts[restart] == i) {
             merge = true;
             continue;
         }

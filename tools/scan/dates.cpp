@@ -368,8 +368,8 @@ DateProblem read_written_time(std::string_view s, WrittenTime& w) {
         int64_t last = 0;
         const std::size_t m = digit_run(s, pos, last);
         if (m >= 5) return DateProblem::five_digit_year;
-        if (m == 2 && run == 2 && n == 2) {
-            // All three two digits: a year written last unless --dates ymd says first.
+        if (m == 2) {
+            // A two-digit year, written last unless --dates ymd says first.
             w.year = full_year(static_cast<int>(last));
             w.all_two_digits = true;
         } else if (m == 4) {
