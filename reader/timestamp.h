@@ -1,9 +1,9 @@
-// Dates and times as exports write them, and the one day-month order a file
-// keeps. A field is read once into what it says (WrittenTime); the file's
+// Field -> timestamp: dates and times as exports write them, and the one
+// day-month order a file keeps. A field is read once into what it says (WrittenTime); the file's
 // order is settled by the first date whose day is above 12, and the few
 // dates read before that are put right then (DateReader).
-#ifndef TIDEMARK_SCAN_DATES_H
-#define TIDEMARK_SCAN_DATES_H
+#ifndef TIDEMARK_READER_TIMESTAMP_H
+#define TIDEMARK_READER_TIMESTAMP_H
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,11 @@
 #include <string_view>
 #include <vector>
 
-namespace tidemark::scan {
+namespace tidemark::reader {
+
+// A bar record's time is an int32: these are the moments it can hold.
+constexpr int64_t kEarliestTime = INT32_MIN;
+constexpr int64_t kLatestTime = INT32_MAX;
 
 // How numeric dates whose first field is not a four-digit year are read:
 // taken from the data (automatic), or as chosen with --dates. serial reads
@@ -68,6 +72,19 @@ bool local_seconds(const WrittenTime& w, DateOrder order, int64_t& seconds);
 // chosen: the order was given by the user rather than read from the file.
 std::string date_problem_text(std::string_view text, DateProblem problem, const WrittenTime& w, DateOrder order,
                               bool chosen = false);
+
+// One timestamp alone (as --from takes it): a numeric date in the given
+// order, or when automatic only if a day above 12 (or the same day and
+// month) tells it. has_time tells whether a time of day was written. False
+// when the text is not a timestamp.
+bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time,
+                     DateOrder order = DateOrder::automatic);
+
+// 'date "FIELD" is not a date (the accepted forms)'.
+std::string not_a_date(std::string_view field);
+
+// 'date FIELD is outside' the moments a bar record holds, and why.
+std::string outside_bar_range(std::string_view field);
 
 // Reads the date column of one file: the form is taken from the first date,
 // the day-month order from the first date that settles it (or the option),
@@ -132,6 +149,6 @@ void DateReader::corrections(Add&& add) const {
     }
 }
 
-}  // namespace tidemark::scan
+}  // namespace tidemark::reader
 
 #endif

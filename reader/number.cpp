@@ -1,4 +1,4 @@
-#include "numbers.h"
+#include "number.h"
 
 #include <charconv>
 #include <cmath>
@@ -6,17 +6,18 @@
 #include <cstdlib>
 #include <string>
 
-namespace tidemark::scan {
+namespace tidemark::reader {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
-// A plain decimal number: from_chars reads it exactly as strtod would, but
-// strtod would also skip leading control characters and take hexadecimal,
-// "nan" and "inf". With decimal_comma, one "," stands for the point.
-bool plain_number(std::string_view s, bool decimal_comma, double& value) {
+}  // namespace
+
+// from_chars reads exactly as strtod would, but strtod would also skip
+// leading control characters and take hexadecimal, "nan" and "inf".
+bool parse_number(std::string_view s, bool decimal_comma, double& value) {
     if (s.empty() || s.size() > 400) return false;
     // Most prices have at most 15 digits and no exponent: the digits are then
     // an exact integer below 2^53 and 10^k is exact, so one division rounds
@@ -76,6 +77,8 @@ bool plain_number(std::string_view s, bool decimal_comma, double& value) {
     }
     return true;
 }
+
+namespace {
 
 std::string_view trimmed(std::string_view s) {
     while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
@@ -156,10 +159,10 @@ bool normalised_price(std::string_view s, bool decimal_comma, bool currency, dou
     bool stripped = false;
     if (currency) stripped = strip_currency(s);
     if (!sign.empty() && !s.empty() && (s[0] == '-' || s[0] == '+')) return false;
-    if (stripped && plain_number(sign + std::string(s), decimal_comma, value)) return true;
+    if (stripped && parse_number(sign + std::string(s), decimal_comma, value)) return true;
     std::string digits;
     if (!ungrouped(sign + std::string(s), decimal_comma, digits)) return false;
-    return plain_number(digits, false, value);
+    return parse_number(digits, false, value);
 }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -167,13 +170,13 @@ char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 }  // namespace
 
 bool parse_price(std::string_view text, bool decimal_comma, double& value) {
-    if (plain_number(text, decimal_comma, value)) return true;
+    if (parse_number(text, decimal_comma, value)) return true;
     if (text.empty() || text.size() > 400) return false;
     return normalised_price(text, decimal_comma, true, value);
 }
 
 bool parse_volume(std::string_view text, bool decimal_comma, double& value) {
-    if (plain_number(text, decimal_comma, value)) return true;
+    if (parse_number(text, decimal_comma, value)) return true;
     text = trimmed(text);
     if (text.empty() || text.size() > 400) return false;
     int shift = 0;
@@ -198,7 +201,7 @@ bool parse_volume(std::string_view text, bool decimal_comma, double& value) {
     digits.insert(point + static_cast<std::size_t>(shift), ".");
     if (digits.back() == '.') digits.pop_back();
     if (digits.find_first_not_of("0123456789.+-") != std::string::npos) return false;
-    return plain_number(digits, false, value);
+    return parse_number(digits, false, value);
 }
 
 bool missing_value(std::string_view text) {
@@ -210,4 +213,4 @@ bool missing_value(std::string_view text) {
            word == "none" || word == "nan";
 }
 
-}  // namespace tidemark::scan
+}  // namespace tidemark::reader

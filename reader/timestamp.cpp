@@ -1,10 +1,11 @@
-#include "dates.h"
+#include "timestamp.h"
 
 #include <cstdio>
 
-#include "format.h"
+#include "calendar.h"
+#include "text.h"
 
-namespace tidemark::scan {
+namespace tidemark::reader {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -275,22 +276,7 @@ std::string iso_date(int year, int month, int day) {
     return text;
 }
 
-// A field as quoted in a message: control bytes escaped, long ones cut.
-std::string quoted(std::string_view field) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < field.size() && i < 40; ++i) {
-        const auto c = static_cast<unsigned char>(field[i]);
-        if (c < 0x20 || c == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02X", c);
-            out += esc;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    if (field.size() > 40) out += "...";
-    return out + "\"";
-}
+std::string quoted(std::string_view field) { return "\"" + shown(field) + "\""; }
 
 const char* kind_name(WrittenTime::Kind kind) {
     switch (kind) {
@@ -318,6 +304,22 @@ int full_year(int two_digits) { return two_digits >= 69 ? 1900 + two_digits : 20
 
 DateProblem read_written_time(std::string_view s, WrittenTime& w) {
     w = WrittenTime{};
+    if (s.size() == 10 && s[4] == '-' && s[7] == '-') {
+        // The common case, YYYY-MM-DD alone, read directly.
+        int v[8];
+        bool ok = true;
+        for (std::size_t i = 0, j = 0; i < 10; ++i) {
+            if (i == 4 || i == 7) continue;
+            ok = ok && is_digit(s[i]);
+            v[j++] = s[i] - '0';
+        }
+        if (ok) {
+            w.year = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3];
+            w.first = v[4] * 10 + v[5];
+            w.second = v[6] * 10 + v[7];
+            return valid_day(w.year, w.first, w.second) ? DateProblem::none : DateProblem::no_such_day;
+        }
+    }
     if (s.empty()) return DateProblem::not_a_date;
     if (is_letter(s[0])) return month_day_year(s, 0, w);
     int64_t lead = 0;
@@ -455,8 +457,38 @@ std::string date_problem_text(std::string_view text, DateProblem problem, const 
         case DateProblem::not_a_date:
             break;
     }
-    return field + " is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a "
-                   "time; or epoch seconds)";
+    return not_a_date(text);
+}
+
+std::string not_a_date(std::string_view field) {
+    return "date " + quoted(field) +
+           " is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a time; or epoch "
+           "seconds)";
+}
+
+std::string outside_bar_range(std::string_view field) {
+    const bool digits_only = field.find_first_not_of("0123456789") == std::string_view::npos;
+    return "date " + shown(field) + " is outside " + time_text(kEarliestTime, true) + " .. " +
+           time_text(kLatestTime, true) + " UTC, the range of a bar record's time (int32 seconds since 1970)" +
+           (digits_only && field.size() >= 12 ? "; epoch milliseconds?" : "");
+}
+
+bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time, DateOrder order) {
+    WrittenTime w;
+    has_time = false;
+    if (read_written_time(text, w) != DateProblem::none) return false;
+    if (w.kind == WrittenTime::Kind::serial && order != DateOrder::serial) return false;
+    if (w.kind == WrittenTime::Kind::numeric && order == DateOrder::automatic) {
+        // Alone, a date tells its order only by a day above 12.
+        if (w.first > 12) order = DateOrder::dmy;
+        else if (w.second > 12 || w.first == w.second) order = DateOrder::mdy;
+        else return false;
+    }
+    int64_t local = 0;
+    if (!local_seconds(w, order, local)) return false;
+    seconds = local - w.offset;
+    has_time = w.has_time;
+    return true;
 }
 
 bool DateReader::settle(DateOrder order, std::string_view field, long line, std::string& why) {
@@ -538,4 +570,4 @@ bool DateReader::finish(long& line, std::string& why) {
     return false;
 }
 
-}  // namespace tidemark::scan
+}  // namespace tidemark::reader

@@ -1,8 +1,10 @@
 // Price bars from the CSV files people have, and their layout as the host's
 // BarRecord array. Nothing here touches a terminal; read_bars opens its file
-// through files.h, everything else works on text already read.
-#ifndef TIDEMARK_SCAN_BARS_H
-#define TIDEMARK_SCAN_BARS_H
+// through input.h, everything else works on text already read. The stages
+// behind parse_bars: bytes.h, fields.h, columns.h, timestamp.h, number.h,
+// row.h and series.h.
+#ifndef TIDEMARK_READER_BARS_H
+#define TIDEMARK_READER_BARS_H
 
 #include <cstdint>
 #include <functional>
@@ -11,9 +13,10 @@
 #include <vector>
 
 #include "columns.h"
-#include "dates.h"
+#include "series.h"
+#include "timestamp.h"
 
-namespace tidemark::scan {
+namespace tidemark::reader {
 
 struct Bar {
     int64_t time;  // seconds since 1970-01-01 00:00 UTC (midnight for a date alone)
@@ -72,10 +75,10 @@ constexpr const char* kNoMemory = "not enough memory to read and analyse it";
 //   between must keep that order, except after a repeated header (pasted
 //   downloads, merged); a bar repeated exactly is dropped and counted, a date
 //   repeated with other prices refused;
-// - dates as dates.h reads them, one form and one day-month order for the
+// - dates as timestamp.h reads them, one form and one day-month order for the
 //   whole file; times converted to UTC, except that a file stamped at local
 //   midnights keeps its written dates; all within a bar record's int32 time;
-// - prices and volumes as numbers.h reads them; a row whose prices are all
+// - prices and volumes as number.h reads them; a row whose prices are all
 //   "null" is skipped and counted; a volume that cannot be read is 0 and
 //   counted;
 // - one symbol: a symbol column whose value changes is refused;
@@ -96,16 +99,13 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
 bool read_bars(const std::string& path, BarSeries& out, std::string& error,
                const Progress& progress = nullptr, const ReadOptions& options = ReadOptions{});
 
-// One timestamp in any of the forms above, alone (as --from takes it): a
-// numeric date is read in the given order, or when automatic only if a
-// day above 12 tells it. has_time tells whether a time of day was written.
-bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time,
-                     DateOrder order = DateOrder::automatic);
-
 // The bars as a host lays them out: 44-byte packed BarRecords, index 0 the
 // newest bar, so bar i of the series is record size - 1 - i.
 std::vector<unsigned char> layout_records(const std::vector<Bar>& bars);
 
-}  // namespace tidemark::scan
+// The times of bars, for the series checks (series.h).
+Times times_of(const std::vector<Bar>& bars);
+
+}  // namespace tidemark::reader
 
 #endif

@@ -1,12 +1,18 @@
-// Prices and volumes as exports write them. Plain numbers take a fast path;
+// Field -> number: prices and volumes as exports write them. Plain numbers take a fast path;
 // only a field it cannot read is normalised (currency symbols, thousands
 // separators, volume suffixes), so that the common file pays nothing more.
-#ifndef TIDEMARK_SCAN_NUMBERS_H
-#define TIDEMARK_SCAN_NUMBERS_H
+#ifndef TIDEMARK_READER_NUMBER_H
+#define TIDEMARK_READER_NUMBER_H
 
 #include <string_view>
 
-namespace tidemark::scan {
+namespace tidemark::reader {
+
+// A plain decimal number, read as strtod reads it, but without strtod's
+// leading blanks, hexadecimal, "nan" and "inf"; an overflow is refused, an
+// underflow is the subnormal or 0 strtod gives. With decimal_comma, one ","
+// stands for the point (and a field with both is refused).
+bool parse_number(std::string_view text, bool decimal_comma, double& value);
 
 // A price: a decimal number read exactly as strtod reads it (no hexadecimal,
 // "nan" or "inf"), finite. Also, each normalised to the plain number first:
@@ -27,6 +33,6 @@ bool parse_volume(std::string_view text, bool decimal_comma, double& value);
 // portal's placeholder for a day without trading.
 bool missing_value(std::string_view text);
 
-}  // namespace tidemark::scan
+}  // namespace tidemark::reader
 
 #endif

@@ -1,0 +1,84 @@
+// Header -> columns: which field of a row holds the date, the prices and the
+// volume, from a header's names or, without one, by position. Names count
+// as exports write them: case, spaces, punctuation, units in brackets and
+// markers do not matter ("Close (USD)", "<CLOSE>", "Close*" are all the
+// close), and a few other words stand for a column ("Price", "Close/Last",
+// "Vol."). A user names the rest with --columns.
+#ifndef TIDEMARK_READER_COLUMNS_H
+#define TIDEMARK_READER_COLUMNS_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fields.h"
+
+namespace tidemark::reader {
+
+enum class Role : unsigned char { other, date, time, datetime, open, high, low, close, volume, symbol };
+constexpr int kRoles = static_cast<int>(Role::symbol) + 1;
+
+// "date", "open" and so on, as --columns takes them.
+const char* role_name(Role role);
+
+// What a header field names, and how strongly: of two columns for one role
+// the lower rank is taken ("Close" before "Adj Close", "Volume" before
+// "<TICKVOL>"); two of the same rank are one column named twice.
+struct ColumnName {
+    Role role = Role::other;
+    int rank = 0;
+};
+ColumnName column_name(std::string_view field);
+
+// The close's weakest name: a file whose only close is adjusted is read, and
+// the report says so.
+constexpr int kAdjustedCloseRank = 4;
+
+// Columns the user names: "date=Datum,open=Eröffnung,...". A name matches a
+// header field in any case, with spaces and quotes around it ignored.
+struct ColumnChoice {
+    Role role;
+    std::string name;
+};
+bool parse_column_choices(std::string_view text, std::vector<ColumnChoice>& out, std::string& why);
+bool same_column_name(std::string_view field, std::string_view name);
+
+struct Columns {
+    bool header = false;
+    long header_line = 0;
+    std::size_t count = 0;  // fields per row when there is a header
+    int stamp = -1;         // date, datetime or timestamp
+    int time = -1;          // a separate time-of-day column
+    int open = -1, high = -1, low = -1, close = -1, volume = -1;
+    int symbol = -1;           // a symbol or ticker column, which must not change
+    std::string stamp_name;    // the date column's name, to know the header when it comes again
+    std::string symbol_name;
+    std::string close_name;    // set when the close is the adjusted close, the file's only one
+};
+
+// What the first line of a file that is not blank or a comment is.
+enum class FirstLine {
+    header,  // maps the columns by name: nothing more to read on this line
+    bar,     // fixes them by position (date, open, high, low, close, optional volume)
+    unnamed, // names no column and is no bar: a title line, or an error (why set)
+    fault,   // a header that lacks a column or names one twice (why set)
+};
+FirstLine columns_from_first_line(const Fields& fields, long line_no, const std::vector<ColumnChoice>& choices,
+                                  Columns& columns, std::string& why);
+
+// A header's date field again, later in the file: two downloads pasted
+// together.
+bool repeated_header(const Fields& fields, const Columns& columns);
+
+// Title and source lines before the header ("ACME Corp, daily", "Source:
+// ..."): a field or two that name no column; a few at most.
+constexpr int kMostTitleLines = 10;
+bool title_like(const Fields& fields);
+
+// Every field empty: a row of separators.
+bool all_empty(const Fields& fields);
+
+}  // namespace tidemark::reader
+
+#endif

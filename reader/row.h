@@ -1,0 +1,63 @@
+// Row -> bar: one line's fields as a bar, and the checks every bar must pass,
+// whether it comes from a file or from a front end's own arrays.
+#ifndef TIDEMARK_READER_ROW_H
+#define TIDEMARK_READER_ROW_H
+
+#include <string>
+#include <string_view>
+
+#include "bars.h"
+#include "columns.h"
+#include "fields.h"
+#include "timestamp.h"
+
+namespace tidemark::reader {
+
+// A bar's values in this order, everywhere a bar's numbers are handed over
+// together.
+enum BarValue { kOpen, kHigh, kLow, kClose, kVolume, kBarValues };
+
+// What can be wrong with one bar, first found first: a value not a finite
+// number (in value order), high below low, a range high - low beyond a
+// double, open then close below low or above high, a negative volume.
+enum class BarFault { none, not_finite, high_below_low, range_not_finite, below_low, above_high, negative_volume };
+
+struct BarCheck {
+    BarFault fault = BarFault::none;
+    BarValue value = kOpen;  // the value at fault, for not_finite, below_low and above_high
+    explicit operator bool() const { return fault != BarFault::none; }
+};
+
+// The checks of one bar, on its values (open, high, low, close, volume).
+BarCheck check_bar(const double values[kBarValues]);
+
+// The message of a fault, showing each value as texts[] gives it (the field
+// as written in a file, or exact() of a number).
+std::string bar_fault_text(const BarCheck& check, const std::string texts[kBarValues]);
+
+// The names of the values, "open" ... "volume".
+const char* bar_value_name(BarValue value);
+
+// What the rows of one file share as they are read: the date column's form
+// and order, the symbol, and the counts of rows and volumes passed over.
+struct RowState {
+    explicit RowState(DateOrder order) : dates(order) {}
+    DateReader dates;
+    std::string symbol;  // the first row's, when there is a symbol column
+    long symbol_line = 0;
+    std::size_t placeholders = 0;     // rows whose prices are all "null"
+    std::size_t unknown_volumes = 0;  // volumes that could not be read (0 in the bar)
+    std::string scratch;              // a date and a time column, joined
+};
+
+enum class RowResult { bar, skipped, fault };
+
+// Row -> bar: the fields of one line, mapped by columns. decimal_comma
+// accepts "," for the point. A row of "null" prices is skipped (counted);
+// anything wrong is a fault with why set.
+RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_comma, long line_no,
+                     RowState& state, Bar& bar, std::string& why);
+
+}  // namespace tidemark::reader
+
+#endif

@@ -1,0 +1,108 @@
+#include "series.h"
+
+#include <algorithm>
+
+#include "bars.h"
+#include "text.h"
+
+namespace tidemark::reader {
+
+OrderCheck check_order(const Times& times) {
+    OrderCheck check;
+    const std::size_t n = times.size();
+    if (n == 0) return check;
+    check.newest_first = times[0] > times[n - 1];
+    for (std::size_t i = 1; i < n; ++i) {
+        const int64_t t = times[i], prev = times[i - 1];
+        if (check.newest_first ? t < prev : t > prev) continue;
+        check.ok = false;
+        check.index = i;
+        return check;
+    }
+    return check;
+}
+
+std::string order_fault_text(const Times& times, const OrderCheck& check, const std::string& previous) {
+    const int64_t t = times[check.index], prev = times[check.index - 1];
+    const bool intraday = t % 86400 != 0 || prev % 86400 != 0;
+    const std::string here = time_text(t, intraday), there = time_text(prev, intraday);
+    if (t == prev) return "date " + here + " repeats the date" + previous + ": one bar per date";
+    return "date " + here + (check.newest_first ? " comes after " : " comes before ") + there + previous +
+           ": the file runs " + (check.newest_first ? "newest" : "oldest") +
+           " first (by its first and last dates), one bar per date";
+}
+
+bool merge_series(BarSeries& out, std::vector<long>& lines, const std::vector<std::size_t>& restarts, long& line,
+                  std::string& why) {
+    std::vector<Bar>& bars = out.bars;
+    out.newest_first = bars.front().time > bars.back().time;
+    const auto before = [&](int64_t a, int64_t b) { return out.newest_first ? a > b : a < b; };
+    bool merge = false;
+    std::size_t restart = 0;
+    for (std::size_t i = 1; i < bars.size(); ++i) {
+        const int64_t t = bars[i].time, prev = bars[i - 1].time;
+        while (restart < restarts.size() && restarts[restart] < i) ++restart;
+        if (!before(prev, t) && t != prev && restart < restarts.size() && restarts[restart] == i) {
+            merge = true;
+            continue;
+        }
+        if (before(prev, t) || t == prev) continue;
+        const bool intraday = t % 86400 != 0 || prev % 86400 != 0;
+        line = lines[i];
+        why = "date " + time_text(t, intraday) + (out.newest_first ? " comes after " : " comes before ") +
+              time_text(prev, intraday) + " on line " + std::to_string(lines[i - 1]) + ": the file runs " +
+              (out.newest_first ? "newest" : "oldest") + " first (by its first and last dates), one bar per date";
+        return false;
+    }
+    if (out.newest_first) {
+        std::reverse(bars.begin(), bars.end());
+        std::reverse(lines.begin(), lines.end());
+    }
+    if (merge) {
+        std::vector<std::size_t> order(bars.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return bars[a].time < bars[b].time; });
+        std::vector<Bar> sorted(bars.size());
+        std::vector<long> sorted_lines(bars.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            sorted[i] = bars[order[i]];
+            sorted_lines[i] = lines[order[i]];
+        }
+        bars.swap(sorted);
+        lines.swap(sorted_lines);
+    }
+    std::size_t kept = 1;
+    for (std::size_t i = 1; i < bars.size(); ++i) {
+        const Bar& bar = bars[i];
+        const Bar& prev = bars[kept - 1];
+        if (bar.time != prev.time) {
+            bars[kept] = bar;
+            lines[kept] = lines[i];
+            ++kept;
+            continue;
+        }
+        const bool same = bar.open == prev.open && bar.high == prev.high && bar.low == prev.low &&
+                          bar.close == prev.close && bar.volume == prev.volume;
+        if (!same) {
+            const bool intraday = bar.time % 86400 != 0;
+            const long a = std::min(lines[i], lines[kept - 1]), b = std::max(lines[i], lines[kept - 1]);
+            line = b;
+            why = "date " + time_text(bar.time, intraday) + " repeats the date on line " + std::to_string(a) +
+                  " with other prices: one bar per date";
+            return false;
+        }
+        ++out.duplicates_dropped;
+    }
+    bars.resize(kept);
+    lines.resize(kept);
+    return true;
+}
+
+bool intraday(const Times& times) {
+    for (std::size_t i = 0; i < times.size(); ++i)
+        if (times[i] % 86400 != 0) return true;
+    return false;
+}
+
+}  // namespace tidemark::reader
