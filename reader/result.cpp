@@ -88,6 +88,28 @@ std::vector<Field> run_fields(const BarSeries& s, const Analysis& a, const std::
     return f;
 }
 
+std::vector<Field> reading_fields(const BarSeries& s) {
+    return {{"duplicates_dropped", integer(count(s.duplicates_dropped))},
+            {"null_rows_skipped", integer(count(s.placeholder_rows))},
+            {"unknown_volumes", integer(count(s.unknown_volumes))},
+            {"close_column", s.close_column.empty() ? Value{} : text(s.close_column)}};
+}
+
+std::string reading_text(const BarSeries& s) {
+    std::string out;
+    const auto add = [&](std::size_t n, const char* one, const char* many) {
+        if (n == 0) return;
+        out += (out.empty() ? "" : ", ") + std::to_string(n) + (n == 1 ? one : many);
+    };
+    add(s.duplicates_dropped, " bar repeated exactly dropped", " bars repeated exactly dropped");
+    add(s.placeholder_rows, " null row skipped", " null rows skipped");
+    add(s.unknown_volumes, " volume unknown (read as 0)", " volumes unknown (read as 0)");
+    if (!s.close_column.empty())
+        out += (out.empty() ? "" : "; ") + std::string("the close is column \"") + s.close_column +
+               "\", the file's only close";
+    return out;
+}
+
 std::vector<Field> level_fields(const Analysis& a, std::size_t index) {
     const Level& level = a.levels[index];
     return {{"index", integer(count(index))},

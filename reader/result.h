@@ -42,6 +42,14 @@ std::string moment_key(const char* key);
 std::vector<Field> run_fields(const BarSeries& series, const Analysis& analysis,
                               const std::size_t* bars_in_file = nullptr);
 
+// What reading the file passed over: duplicates_dropped (bars repeated
+// exactly), null_rows_skipped, unknown_volumes and close_column (null
+// unless the close is the file's only, adjusted, close).
+std::vector<Field> reading_fields(const BarSeries& series);
+
+// One sentence of the same for a report, or "" when nothing was passed over.
+std::string reading_text(const BarSeries& series);
+
 // One level: index, price, merged_weight, resized_weight, fractals.
 std::vector<Field> level_fields(const Analysis& analysis, std::size_t index);
 

@@ -1198,6 +1198,22 @@ TEST_F(Scan, ReportText) {
     ASSERT_EQ(w.status, kOk) << w.err;
     EXPECT_TRUE(has(w.out, "2 daily bars, 2020-01-02 to 2020-01-03 (newest first in the file)")) << w.out;
     EXPECT_TRUE(has(w.out, "the file holds 3 bars")) << w.out;
+    // What the reader passed over is said, in the report and the JSON.
+    spit(path("passed.csv"), "Date,Open,High,Low,Adj Close,Volume\n2020-01-01,1,2,0,1,5\n2020-01-02,1,2,0,1,n/a\n"
+                             "2020-01-03,null,null,null,null,null\nDate,Open,High,Low,Adj Close,Volume\n"
+                             "2020-01-02,1,2,0,1,n/a\n2020-01-06,1,2,0,1,7\n");
+    const Outcome passed = scan({path("passed.csv")});
+    ASSERT_EQ(passed.status, kOk) << passed.err;
+    EXPECT_TRUE(has(passed.out, "\n  read       1 bar repeated exactly dropped, 1 null row skipped, 2 volumes unknown "
+                                "(read as 0); the close is column \"Adj Close\", the file's only close\n"))
+        << passed.out;
+    const Json passed_json = parsed(scan({path("passed.csv"), "--json"}).out);
+    EXPECT_EQ(passed_json["bar_count"], 3);
+    EXPECT_EQ(passed_json["duplicates_dropped"], 1);
+    EXPECT_EQ(passed_json["null_rows_skipped"], 1);
+    EXPECT_EQ(passed_json["unknown_volumes"], 2);
+    EXPECT_EQ(passed_json["close_column"], "Adj Close");
+    EXPECT_FALSE(has(scan({TIDEMARK_SAMPLE}).out, "  read  "));
     const Outcome none = scan({path("newest.csv"), "--from", "2021-01-01"});
     EXPECT_EQ(none.status, kBadInput);
     EXPECT_EQ(none.err, "tidemark-scan: " + path("newest.csv") +

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "format.h"
+#include "result.h"
 
 namespace tidemark::scan {
 namespace {
@@ -124,6 +125,8 @@ void write_report(std::FILE* out, const Run& run) {
                  time_text(s.bars.back().time, s.intraday).c_str(), s.newest_first ? "newest" : "oldest");
     if (run.windowed)
         std::fprintf(out, "             the window chosen; the file holds %zu bars\n", run.bars_in_file);
+    const std::string passed_over = reading_text(s);
+    if (!passed_over.empty()) std::fprintf(out, "  read       %s\n", passed_over.c_str());
     std::fprintf(out, "  library    %s\n", run.library.c_str());
     std::fprintf(out,
                  "  fractals   CheckUpFractal/CheckDownFractal, depth %d: %d highs and %d lows of "

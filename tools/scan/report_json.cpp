@@ -76,6 +76,7 @@ void write_json(std::FILE* out, const Run& run) {
     j["bundled_sample"] = run.sample;
     j["library"] = run.library;
     add(j, run_fields(s, a, &run.bars_in_file));
+    add(j, reading_fields(s));
     // Highest price first, as the report lists them.
     const std::vector<std::size_t> listed = heaviest_levels(a, run.levels_listed);
     Json levels = Json::array();
