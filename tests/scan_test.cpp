@@ -25,6 +25,7 @@
 #include "files.h"
 #include "format.h"
 #include "loader.h"
+#include "number.h"
 #include "report.h"
 #include "svg.h"
 #include "timestamp.h"
@@ -694,6 +695,30 @@ TEST(ScanInput, Timestamps) {
         {"", false, 0, false},
         {"-", false, 0, false},
         {"1e9", false, 0, false},
+        // Alone, a numeric date is read only when a day above 12 tells its order.
+        {"02.01.2020", false, 0, false},
+        {"13.01.2020", true, utc_seconds(2020, 1, 13, 0, 0, 0), false},
+        {"01/13/2020", true, utc_seconds(2020, 1, 13, 0, 0, 0), false},
+        {"02/02/20", true, utc_seconds(2020, 2, 2, 0, 0, 0), false},
+        {"1/13/69", true, utc_seconds(1969, 1, 13, 0, 0, 0), false},  // the pivot: 69 is 1969, 68 is 2068
+        {"1/13/68", true, utc_seconds(2068, 1, 13, 0, 0, 0), false},
+        {"2-Jan-20", true, day, false},
+        {"02 JAN 2020", true, day, false},
+        {"Jan 2, 2020", true, day, false},
+        {"January 2 2020", true, day, false},
+        {"Thu, 2 Jan 2020", true, day, false},
+        {"Jan 2, 2020 4:30 PM", true, day + 16 * 3600 + 1800, true},
+        {"01/13/2020 12:00 AM", true, utc_seconds(2020, 1, 13, 0, 0, 0), true},
+        {"2020-01-02 10:30 UTC", true, day + 37800, true},
+        {"2020-01-02 10:30:15 GMT", true, day + 37815, true},
+        {"20200102 103015", true, day + 37815, true},
+        {"2020-01-02 1030", true, day + 37800, true},
+        {"2020-01-02 103", false, 0, false},
+        {"2020-01-02 13:00 PM", false, 0, false},
+        {"Jun 31, 2020", false, 0, false},
+        {"Foo 2, 2020", false, 0, false},
+        {"43832", false, 0, false},  // a spreadsheet's day number, not 1970-01-01 12:10:32
+        {"20200-01-02", false, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -704,6 +729,58 @@ TEST(ScanInput, Timestamps) {
         EXPECT_EQ(t, c.seconds);
         EXPECT_EQ(has_time, c.has_time);
     }
+}
+
+// Prices and volumes as exports write them, each read as strtod reads the
+// plain number it stands for; what would be a guess is refused.
+TEST(ScanInput, NumbersAsExportsWriteThem) {
+    struct Case {
+        const char* text;
+        bool decimal_comma;
+        const char* price;   // the plain number, or null when refused
+        const char* volume;  // the same as a volume
+    };
+    const std::vector<Case> cases = {
+        {"77.28", false, "77.28", "77.28"},
+        {"$77.28", false, "77.28", nullptr},
+        {"-$1.5", false, "-1.5", nullptr},
+        {"77,28 \xE2\x82\xAC", true, "77.28", nullptr},
+        {"\xC2\xA3" "1,234.5", false, "1234.5", nullptr},
+        {"1,234.50", false, "1234.5", "1234.5"},
+        {"12,345,678", false, "12345678", "12345678"},
+        {"1.234,50", true, "1234.5", "1234.5"},
+        {"1 234,5", true, "1234.5", "1234.5"},
+        {"12,5", true, "12.5", "12.5"},
+        {"12,5", false, nullptr, nullptr},       // a decimal comma where "," separates
+        {"1,2345", false, nullptr, nullptr},     // not thousands
+        {"12,34,567", false, nullptr, nullptr},  // groups of two
+        {"1,234.5", true, nullptr, nullptr},     // which is the point?
+        {"12%", false, nullptr, nullptr},
+        {"$", false, nullptr, nullptr},
+        {"9.93M", false, nullptr, "9930000"},
+        {"9,93M", true, nullptr, "9930000"},
+        {"1.5K", false, nullptr, "1500"},
+        {"3b", false, nullptr, "3000000000"},
+        {"0.000123456789B", false, nullptr, "123456.789"},
+        {"1,234.5K", false, nullptr, "1234500"},
+        {"lots", false, nullptr, nullptr},
+        {"-", false, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + (c.decimal_comma ? " (decimal comma)" : ""));
+        double price = 0, volume = 0;
+        ASSERT_EQ(parse_price(c.text, c.decimal_comma, price), c.price != nullptr);
+        if (c.price != nullptr) {
+            EXPECT_EQ(price, std::strtod(c.price, nullptr));
+        }
+        ASSERT_EQ(parse_volume(c.text, c.decimal_comma, volume), c.volume != nullptr);
+        if (c.volume != nullptr) {
+            EXPECT_EQ(volume, std::strtod(c.volume, nullptr));
+        }
+    }
+    for (const char* missing : {"", "null", "NULL", "n/a", "N/A", "-", "--", "NaN", " none "})
+        EXPECT_TRUE(missing_value(missing)) << missing;
+    for (const char* value : {"0", "nil", "nulls", "x"}) EXPECT_FALSE(missing_value(value)) << value;
 }
 
 // Prices read bit for bit as strtod reads them, in every spelling: short
