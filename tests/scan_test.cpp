@@ -1579,6 +1579,46 @@ TEST_F(Scan, ScreenOfManyFiles) {
     EXPECT_EQ(bad.err, "tidemark-scan: --svg draws the chart of one file, not of a screen (try --help)\n");
 }
 
+// No shell expands *.csv for a Windows program: it does so itself, as
+// Windows matches names (any case), and says when nothing matches.
+TEST_F(Scan, WildcardsAsWindowsProgramsExpandThem) {
+    fs::create_directories(fs::u8path(path("w")));
+    fs::create_directories(fs::u8path(path("w/sub.csv")));
+    for (const char* name : {"b.csv", "A.CSV", "c.csv.txt", "données.csv", "d1.csv", "d22.csv"})
+        spit(joined(path("w"), name), kGood);
+    const std::string w = path("w") + "/";
+    struct Case {
+        std::string pattern;
+        std::vector<std::string> found;
+    };
+    const std::vector<Case> cases = {
+        {w + "*.csv", {w + "A.CSV", w + "b.csv", w + "d1.csv", w + "d22.csv", w + "données.csv"}},
+        {w + "d?.csv", {w + "d1.csv"}},
+        {w + "d*2.CSV", {w + "d22.csv"}},
+        {w + "*.txt", {w + "c.csv.txt"}},
+        {w + "*a*", {w + "A.CSV"}},
+        {w + "*.xls", {}},
+        {path("*") + "/b.csv", {}},  // wildcards in the folder part are not expanded
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pattern);
+        EXPECT_EQ(expand_wildcard(c.pattern), c.found);
+    }
+#ifdef _WIN32
+    const Outcome r = scan({w + "*.csv", "--json"});
+    ASSERT_EQ(r.status, kOk) << r.err;
+    EXPECT_EQ(parsed(r.out).size(), 5u);
+    const Outcome none = scan({w + "*.xls"});
+    EXPECT_EQ(none.status, kBadUsage);
+    EXPECT_EQ(none.err, "tidemark-scan: " + w + "*.xls: no file matches (try --help)\n");
+#else
+    // Here the shell expands: a * left over is part of a name.
+    const Outcome r = scan({w + "*.csv"});
+    EXPECT_EQ(r.status, kBadInput);
+    EXPECT_TRUE(has(r.err, "*.csv: cannot open")) << r.err;
+#endif
+}
+
 TEST_F(Scan, BadUsageAndUnusableLibrary) {
     struct Case {
         std::vector<std::string> args;

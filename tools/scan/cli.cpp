@@ -78,6 +78,12 @@ const char* const kUsage =
 
 const char* const kStdinName = "<stdin>";
 
+#ifdef _WIN32
+constexpr bool kExpandsWildcards = true;
+#else
+constexpr bool kExpandsWildcards = false;  // the shell has expanded them; a * left is part of a name
+#endif
+
 bool to_int(const std::string& text, long low, long high, int32_t& value) {
     errno = 0;
     char* end = nullptr;
@@ -201,6 +207,11 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
             o.library = value;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return why = "unknown option " + arg, false;
+        } else if (kExpandsWildcards && has_wildcard(arg)) {
+            // Windows hands *.csv over as written: the program expands it.
+            const std::vector<std::string> found = expand_wildcard(arg);
+            if (found.empty()) return why = arg + ": no file matches", false;
+            o.inputs.insert(o.inputs.end(), found.begin(), found.end());
         } else {
             o.inputs.push_back(arg);
         }

@@ -132,6 +132,53 @@ bool looks_like_svg(const std::string& path) {
     return text.find("<svg") != std::string::npos;
 }
 
+namespace {
+
+char folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// * is any run of characters, ? any one; the last * tried is widened when
+// the rest fails to match.
+bool wildcard_match(const std::string& pattern, const std::string& name) {
+    std::size_t p = 0, n = 0, star = std::string::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || folded(pattern[p]) == folded(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (star != std::string::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+}  // namespace
+
+bool has_wildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
+
+std::vector<std::string> expand_wildcard(const std::string& pattern) {
+    std::vector<std::string> found;
+    const std::size_t cut = pattern.find_last_of("/\\");
+    const std::string folder = cut == std::string::npos ? std::string() : pattern.substr(0, cut + 1);
+    const std::string name_pattern = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
+    if (has_wildcard(folder)) return found;
+    std::error_code ec;
+    fs::directory_iterator it(path_of(folder.empty() ? "." : folder), ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().u8string();
+        std::error_code kind_ec;
+        if (wildcard_match(name_pattern, name) && !it->is_directory(kind_ec)) found.push_back(folder + name);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 #ifdef _WIN32
 std::vector<std::string> utf8_arguments(int argc, wchar_t** argv) {
     std::vector<std::string> args;

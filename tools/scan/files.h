@@ -29,6 +29,15 @@ bool same_file(const std::string& a, const std::string& b);
 // <svg tag within its first few kilobytes).
 bool looks_like_svg(const std::string& path);
 
+// Whether a name holds * or ?, which a Windows program expands itself (no
+// shell does it there).
+bool has_wildcard(const std::string& name);
+
+// The files a name with * and ? in its last part matches (any case, as
+// Windows matches), sorted, each joined to the folder part as written;
+// none when nothing matches or the folder part has wildcards too.
+std::vector<std::string> expand_wildcard(const std::string& pattern);
+
 #ifdef _WIN32
 // Command-line arguments as UTF-8, from wmain's UTF-16.
 std::vector<std::string> utf8_arguments(int argc, wchar_t** argv);
