@@ -1312,11 +1312,18 @@ TEST_F(Scan, ChartOfExtremePrices) {
         {"across the double range", {{1e308, 1.7e308, 1e308, 1.5e308}, {-1e308, -1e308, -1.7e308, -1.5e308},
                                      {0, 1, 0, 1}, {1e308, 1.6e308, 1e308, 1.1e308}, {0, 0, 0, 0}}},
         {"subnormal", {{0, 4e-323, 0, 0}, {0, 1e-323, 0, 0}, {0, 0, 0, 0}, {0, 2e-323, 0, 0}, {0, 0, 0, 0}}},
+        {"ten-digit prices", {}},
+        {"prices near 1e-10", {}},
+        {"negative eight-digit prices", {}},
     };
     for (int i = 0; i < 12; ++i) {
         cases[0].rows.push_back({1e16, 1e16 + 6, 1e16, 1e16});
         cases[1].rows.push_back({1e6, i == 5 ? 1e6 + ulp_at_million : 1e6, 1e6, 1e6});
         cases[2].rows.push_back({42, 42, 42, 42});
+        const double wave = (i % 3) * 0.25;
+        cases[5].rows.push_back({1234567890.25, 1234567890.5 + wave, 1234567889.75 - wave, 1234567890});
+        cases[6].rows.push_back({1.5e-10, (1.75 + wave) * 1e-10, (1.25 - wave / 2) * 1e-10, 1.5e-10});
+        cases[7].rows.push_back({-12345678.5, -12345678 + wave, -12345679.25 - wave, -12345678.75});
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1341,6 +1348,21 @@ TEST_F(Scan, ChartOfExtremePrices) {
         EXPECT_GE(grid, 2u);
         EXPECT_LE(grid, 100u);
         EXPECT_EQ(labels.size(), grid);
+        // No price label reaches past the chart's edges: at 10 px no digit,
+        // point or sign of the fonts named is wider than 7 px.
+        const double width = std::strtod(svg.c_str() + svg.find(" width=\"") + 8, nullptr);
+        const std::size_t shift_at = svg.find("<g transform=\"translate(");
+        const double shift = shift_at == std::string::npos ? 0 : std::strtod(svg.c_str() + shift_at + 24, nullptr);
+        for (std::size_t at = svg.find("<text x=\""); at != std::string::npos; at = svg.find("<text x=\"", at + 1)) {
+            const double x = std::strtod(svg.c_str() + at + 9, nullptr) + shift;
+            const std::size_t b = svg.find('>', at) + 1;
+            const std::string text = svg.substr(b, svg.find('<', b) - b);
+            if (text.find_first_not_of("0123456789.-+e") != std::string::npos) continue;  // not a price
+            const double extent = 7.0 * static_cast<double>(text.size());
+            const bool right_aligned = svg.compare(svg.find('>', at) - 18, 18, "text-anchor=\"end\"") == 0;
+            EXPECT_GE(right_aligned ? x - extent : x, 0.0) << text;
+            EXPECT_LE(right_aligned ? x : x + extent, width) << text;
+        }
         parsed(r.out);
     }
 }
@@ -1744,6 +1766,15 @@ TEST(ScanText, NumbersAsShown) {
         EXPECT_EQ(std::strtod(exact(v).c_str(), nullptr), v) << exact(v);
     }
     EXPECT_EQ(exact(362.71), "362.71");
+    // Decimals follow the data: prices of two decimals with ranges that call
+    // for four show two, never padded.
+    const std::vector<Bar> cents = {{0, 51.58, 51.6, 51.55, 51.57, 0}, {86400, 51.57, 51.59, 51.56, 51.58, 0}};
+    EXPECT_EQ(data_decimals(cents), 2);
+    EXPECT_EQ(price_text(51.58, price_style(0.03, data_decimals(cents))), "51.58");
+    EXPECT_EQ(price_text(51.58, price_style(0.03)), "51.5800");
+    EXPECT_EQ(data_decimals({{0, 12, 13, 11, 12.5, 0}}), 1);
+    EXPECT_EQ(data_decimals({{0, 1.23456789123, 2, 1, 1, 0}}), 8);
+    EXPECT_EQ(price_text(12.5, price_style(0.5, 1)), "12.50");  // two at least
     EXPECT_EQ(price_decimals(10.5), 2);
     EXPECT_EQ(price_decimals(0.0012), 5);
     EXPECT_EQ(price_decimals(1e-12), 8);

@@ -19,9 +19,26 @@ int price_decimals(double mean_range) {
     return std::max(2, std::min(8, d));
 }
 
-PriceStyle price_style(double mean_range) {
+int data_decimals(const std::vector<Bar>& bars) {
+    static const double kScale[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    int most = 0;
+    for (const Bar& bar : bars) {
+        for (const double price : {bar.open, bar.high, bar.low, bar.close}) {
+            // The fewest decimals that give the price back, up to rounding.
+            while (most < 8) {
+                const double scaled = price * kScale[most];
+                if (std::fabs(scaled - std::nearbyint(scaled)) <= 1e-9 * std::max(1.0, std::fabs(scaled))) break;
+                ++most;
+            }
+            if (most == 8) return most;
+        }
+    }
+    return most;
+}
+
+PriceStyle price_style(double mean_range, int data_decimals) {
     PriceStyle style;
-    style.decimals = price_decimals(mean_range);
+    style.decimals = std::min(price_decimals(mean_range), std::max(2, data_decimals));
     if (mean_range > 0 && std::isfinite(mean_range)) {
         style.range_exponent = static_cast<int>(std::floor(std::log10(mean_range)));
         style.significant = 2 - style.range_exponent > 8;
@@ -30,7 +47,10 @@ PriceStyle price_style(double mean_range) {
 }
 
 std::string price_text(double value, const PriceStyle& style) {
-    if (!style.significant || value == 0 || !std::isfinite(value)) return fixed(value, style.decimals);
+    // Zero among significant digits: fixed() with the decimals of a
+    // subnormal step printed three hundred zeros.
+    if (style.significant && value == 0) return fixed(value, std::min(style.decimals, 8));
+    if (!style.significant || !std::isfinite(value)) return fixed(value, style.decimals);
     // Down to two digits below the bars' range, as the fixed form shows them.
     const int magnitude = static_cast<int>(std::floor(std::log10(std::fabs(value))));
     const int digits = std::max(3, std::min(17, magnitude - style.range_exponent + 3));

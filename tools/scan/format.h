@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include <vector>
+
+#include "bars.h"
 #include "calendar.h"
 #include "text.h"
 
@@ -27,7 +30,12 @@ struct PriceStyle {
     bool significant = false;   // %.*g instead, to three digits below range_exponent
     int range_exponent = 0;     // floor(log10(mean range))
 };
-PriceStyle price_style(double mean_range);
+// data_decimals caps the decimals beyond two: prices written with two are
+// shown with two (51.58, not 51.5800), whatever the ranges.
+PriceStyle price_style(double mean_range, int data_decimals = 8);
+
+// The decimals the bars' prices are written with, 0 to 8 (8 for any more).
+int data_decimals(const std::vector<Bar>& bars);
 std::string price_text(double value, const PriceStyle& style);
 
 // Decimals that show prices at the scale of the bars' ranges, at most 8.

@@ -117,7 +117,7 @@ struct Table {
 void write_report(std::FILE* out, const Run& run) {
     const Analysis& a = run.analysis;
     const BarSeries& s = run.series;
-    const PriceStyle style = price_style(a.mean_range);
+    const PriceStyle style = price_style(a.mean_range, data_decimals(s.bars));
 
     std::fprintf(out, "tidemark-scan: %s%s\n", run.input.c_str(), run.sample ? " (the bundled sample)" : "");
     std::fprintf(out, "  bars       %zu %s bars, %s to %s (%s first in the file)\n", s.bars.size(),
@@ -176,7 +176,7 @@ void write_screen(std::FILE* out, const std::vector<ScreenEntry>& entries, const
             continue;
         }
         const ScreenRow& r = e.row;
-        const PriceStyle style = price_style(e.mean_range);
+        const PriceStyle style = price_style(e.mean_range, e.data_decimals);
         table.add({e.file, std::to_string(r.bars), time_text(r.last_time, r.intraday), price_text(r.last_close, style),
                    r.on_level ? "yes" : "no", r.on_level ? price_text(r.level, style) : "-",
                    r.on_level ? std::to_string(r.level_weight) : "-", r.has_below ? price_text(r.below, style) : "-",

@@ -36,6 +36,7 @@ struct ScreenEntry {
     ReadError error;  // when not ok
     ScreenRow row;    // when ok
     double mean_range = 0;
+    int data_decimals = 8;  // of the bars' prices, for price_style
 };
 
 void write_report(std::FILE* out, const Run& run);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "bars.h"
+#include "format.h"
 
 namespace tidemark::scan {
 namespace {
@@ -27,6 +28,7 @@ ScreenEntry screen_file(const loader::Exports& lib, const std::string& file, con
     const Analysis analysis = analyse(lib, series, quick);
     entry.row = screen_row(series, analysis);
     entry.mean_range = analysis.mean_range;
+    entry.data_decimals = data_decimals(series.bars);
     entry.ok = true;
     return entry;
 }

@@ -47,6 +47,10 @@ std::string escape(const std::string& s) {
     return out;
 }
 
+// A label's width in pixels at the labels' 10 px: wide enough for the
+// widest digits of the fonts named, bold or not.
+double label_width(const std::string& text) { return 7.0 * static_cast<double>(text.size()); }
+
 // A step of 1, 2 or 5 times a power of ten giving about `ticks` ticks.
 double nice_step(double span, int ticks) {
     const double raw = span / ticks;
@@ -66,7 +70,8 @@ struct Candle {
 // levels to draw.
 struct Frame {
     explicit Frame(const Run& r)
-        : run(r), bars(r.series.bars), a(r.analysis), style(price_style(r.analysis.mean_range)) {}
+        : run(r), bars(r.series.bars), a(r.analysis),
+          style(price_style(r.analysis.mean_range, data_decimals(r.series.bars))) {}
     const Run& run;
     const std::vector<Bar>& bars;
     const Analysis& a;
@@ -76,6 +81,9 @@ struct Frame {
     double slot = 0;      // pixels per candle
     double lo = 0, hi = 0;  // prices at the bottom and top of the plot
     std::vector<std::size_t> levels;  // indices of the levels drawn, ascending
+    // The widest price label on each side, in pixels: the chart widens to
+    // hold it rather than cut it off.
+    mutable double left_labels = 0, right_labels = 0;
 
     // Halves throughout, so that a span across the whole double range does
     // not overflow.
@@ -210,8 +218,10 @@ void draw_price_grid(std::string& s, std::string& labels, const Frame& f) {
         const double y = f.y(p);
         s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(y) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" +
              num(y) + "\"/>";
-        labels += "<text x=\"" + num(kLeft - 5) + "\" y=\"" + num(y + 3.5) + "\" text-anchor=\"end\">" +
-                  price_text(p, style) + "</text>";
+        const std::string text = price_text(p, style);
+        f.left_labels = std::max(f.left_labels, label_width(text));
+        labels += "<text x=\"" + num(kLeft - 5) + "\" y=\"" + num(y + 3.5) + "\" text-anchor=\"end\">" + text +
+                  "</text>";
     }
 }
 
@@ -362,10 +372,13 @@ void draw_level_labels(std::string& s, const Frame& f) {
         const double y = f.y(f.a.levels[k].price);
         if (std::any_of(taken.begin(), taken.end(), [&](double t) { return std::fabs(t - y) < 12; })) continue;
         taken.push_back(y);
-        s += "<rect x=\"" + num(kLeft + kPlotW + 1) + "\" y=\"" + num(y - 6.5) + "\" width=\"" + num(kRight - 4) +
+        const std::string text = price_text(f.a.levels[k].price, f.style);
+        const double width = std::max(kRight - 4, label_width(text) + 10);
+        f.right_labels = std::max(f.right_labels, width + 4);
+        s += "<rect x=\"" + num(kLeft + kPlotW + 1) + "\" y=\"" + num(y - 6.5) + "\" width=\"" + num(width) +
              "\" height=\"13\" fill=\"#ffffff\"/>";
-        s += "<text x=\"" + num(kLeft + kPlotW + 6) + "\" y=\"" + num(y + 3.5) + "\" fill=\"" + kLevel + "\">" +
-             price_text(f.a.levels[k].price, f.style) + "</text>\n";
+        s += "<text x=\"" + num(kLeft + kPlotW + 6) + "\" y=\"" + num(y + 3.5) + "\" fill=\"" + kLevel + "\">" + text +
+             "</text>\n";
     }
     s += "</g>\n";
 }
@@ -375,31 +388,43 @@ void draw_last_close(std::string& s, const Frame& f) {
     const double cy = f.y(f.a.last_close);
     s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(cy) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" + num(cy) +
          "\" stroke=\"" + kClose + "\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"/>\n";
-    s += "<rect x=\"" + num(kLeft + kPlotW + 1) + "\" y=\"" + num(cy - 7.5) + "\" width=\"" + num(kRight - 4) +
+    const std::string text = price_text(f.a.last_close, f.style);
+    const double width = std::max(kRight - 4, label_width(text) + 10);
+    f.right_labels = std::max(f.right_labels, width + 4);
+    s += "<rect x=\"" + num(kLeft + kPlotW + 1) + "\" y=\"" + num(cy - 7.5) + "\" width=\"" + num(width) +
          "\" height=\"15\" rx=\"2\" fill=\"" + kClose + "\"/>";
     s += "<text x=\"" + num(kLeft + kPlotW + 6) + "\" y=\"" + num(cy + 4) +
-         "\" font-size=\"10\" font-weight=\"bold\" fill=\"#ffffff\">" + price_text(f.a.last_close, f.style) +
-         "</text>\n";
+         "\" font-size=\"10\" font-weight=\"bold\" fill=\"#ffffff\">" + text + "</text>\n";
 }
 
 }  // namespace
 
 std::string render_svg(const Run& run) {
     const Frame f = frame_of(run);
+    std::string body;
+    body.reserve(200000);
+    draw_title(body, f);
+    draw_grid(body, f);
+    draw_levels(body, f);
+    draw_candles(body, f);
+    draw_fractals(body, f);
+    draw_level_labels(body, f);
+    draw_last_close(body, f);
+    // Labels wider than the margins widen the chart, so that none is cut
+    // off whatever the prices' magnitude.
+    const double extra_left = std::max(0.0, std::ceil(f.left_labels - (kLeft - 7)));
+    const double extra_right = std::max(0.0, std::ceil(f.right_labels - kRight));
+    const double width = kWidth + extra_left + extra_right;
     std::string s;
-    s.reserve(200000);
+    s.reserve(body.size() + 600);
     s += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(kWidth) + "\" height=\"" + num(kHeight) +
-         "\" viewBox=\"0 0 " + num(kWidth) + " " + num(kHeight) +
+    s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) + "\" height=\"" + num(kHeight) +
+         "\" viewBox=\"0 0 " + num(width) + " " + num(kHeight) +
          "\" font-family=\"DejaVu Sans, Verdana, Arial, sans-serif\" font-size=\"11\">\n";
     s += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
-    draw_title(s, f);
-    draw_grid(s, f);
-    draw_levels(s, f);
-    draw_candles(s, f);
-    draw_fractals(s, f);
-    draw_level_labels(s, f);
-    draw_last_close(s, f);
+    if (extra_left > 0) s += "<g transform=\"translate(" + num(extra_left) + ",0)\">\n";
+    s += body;
+    if (extra_left > 0) s += "</g>\n";
     s += "</svg>\n";
     return s;
 }
