@@ -511,6 +511,24 @@ int64_t DateReader::pending_shift(const Pending& p) {
 }
 
 bool DateReader::read(std::string_view field, long line, int64_t& time, std::string& why) {
+    if (kind_ == WrittenTime::Kind::ymd && started_ && field.size() == 10 && field[4] == '-' && field[7] == '-') {
+        // The common file: YYYY-MM-DD after YYYY-MM-DD, nothing to settle.
+        int v[8];
+        bool ok = true;
+        for (std::size_t i = 0, j = 0; i < 10; ++i) {
+            if (i == 4 || i == 7) continue;
+            ok = ok && is_digit(field[i]);
+            v[j++] = field[i] - '0';
+        }
+        const int year = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], month = v[4] * 10 + v[5],
+                  day = v[6] * 10 + v[7];
+        if (ok && valid_day(year, month, day)) {
+            time = utc_seconds(year, month, day, 0, 0, 0);
+            if (offsets_) offset_of_.push_back(0);
+            ++count_;
+            return true;
+        }
+    }
     WrittenTime w;
     const DateProblem problem = read_written_time(field, w);
     if (problem != DateProblem::none) {

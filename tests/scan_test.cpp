@@ -817,16 +817,21 @@ TEST(ScanInput, NumbersReadAsStrtodReadsThem) {
 // this too).
 TEST(ScanInput, ArbitraryBytesNeverCrashTheReader) {
     std::mt19937 rng(20260101);
-    std::string alphabet = "0123456789-:,;.\"\r\n\t TZe+/x#dDaAt\x01\xEF\xBB\xBF\xFF\xFE";
+    std::string alphabet = "0123456789-:,;.\"\r\n\t TZe+/x#dDaAt\x01\xEF\xBB\xBF\xFF\xFE$%KMSepJnulPUCG=*";
     alphabet.push_back('\0');
     const std::string goods[] = {"2020-01-02,10,12,9,11,5\n2020-01-03,11,13,10,12,6\n",
-                                 "Date;Close;High;Low;Open\n2020-01-03;12;13;10,5;11\n2020-01-02;11;12;9;10\n"};
+                                 "Date;Close;High;Low;Open\n2020-01-03;12;13;10,5;11\n2020-01-02;11;12;9;10\n",
+                                 "sep=,\nTitle\nDate,Symbol,Price,Open,High,Low,Vol.\n\"Jan 2, 2020\",A,$12,11,13,10,9.9M\n"
+                                 "01/03/2020 4:00 PM,A,\"1,012\",11,1013,10,-\nDate,Symbol,Price,Open,High,Low,Vol.\n"
+                                 "13.01.20,A,null,null,null,null,\n",
+                                 "<DATE>\t<TIME>\t<OPEN>\t<HIGH>\t<LOW>\t<CLOSE>\n20200102\t000000\t1\t2\t0\t1\n"
+                                 "2020-01-03T00:00:00-05:00\t\t1\t2\t0\t1\n37680\t1030\t1\t2\t0\t1\n"};
     int accepted = 0;
     for (int round = 0; round < 20000; ++round) {
         std::string text;
         if (round % 2 == 0) {
             // A valid file with a few bytes changed.
-            text = goods[(round / 2) % 2];
+            text = goods[(round / 2) % 4];
             for (int k = 0; k < 1 + round % 4; ++k) text[rng() % text.size()] = alphabet[rng() % alphabet.size()];
         } else {
             const std::size_t length = rng() % 80;

@@ -19,10 +19,11 @@ int price_decimals(double mean_range) {
     return std::max(2, std::min(8, d));
 }
 
-int data_decimals(const std::vector<Bar>& bars) {
+int data_decimals(const std::vector<Bar>& bars, std::size_t last) {
     static const double kScale[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
     int most = 0;
-    for (const Bar& bar : bars) {
+    for (std::size_t i = bars.size() - std::min(last, bars.size()); i < bars.size(); ++i) {
+        const Bar& bar = bars[i];
         for (const double price : {bar.open, bar.high, bar.low, bar.close}) {
             // The fewest decimals that give the price back, up to rounding.
             while (most < 8) {

@@ -34,8 +34,10 @@ struct PriceStyle {
 // shown with two (51.58, not 51.5800), whatever the ranges.
 PriceStyle price_style(double mean_range, int data_decimals = 8);
 
-// The decimals the bars' prices are written with, 0 to 8 (8 for any more).
-int data_decimals(const std::vector<Bar>& bars);
+// The decimals the bars' prices are written with, 0 to 8 (8 for any more),
+// of the last `last` bars (a screen's row shows the end of a series: it
+// need not look at every bar).
+int data_decimals(const std::vector<Bar>& bars, std::size_t last = SIZE_MAX);
 std::string price_text(double value, const PriceStyle& style);
 
 // Decimals that show prices at the scale of the bars' ranges, at most 8.

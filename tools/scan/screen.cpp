@@ -28,7 +28,7 @@ ScreenEntry screen_file(const loader::Exports& lib, const std::string& file, con
     const Analysis analysis = analyse(lib, series, quick);
     entry.row = screen_row(series, analysis);
     entry.mean_range = analysis.mean_range;
-    entry.data_decimals = data_decimals(series.bars);
+    entry.data_decimals = data_decimals(series.bars, 250);
     entry.ok = true;
     return entry;
 }
