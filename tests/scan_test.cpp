@@ -1389,6 +1389,16 @@ TEST_F(Scan, ChartAxesAndLabels) {
     spit(path("bars.csv"), "2020-01-02 10:00,1,2,0,1\n2020-01-02 11:00,1,2,0,1\n2020-01-02 12:00,1,2,0,1\n");
     ASSERT_EQ(scan({path("bars.csv"), "--svg", path("intraday.svg")}).status, kOk);
     EXPECT_EQ(count_of(slurp(path("intraday.svg")), "\">2020-01-02 1"), 2u);
+    // Sessions of a month: day ticks, each with the time of the day's first bar.
+    std::string month = "date,open,high,low,close\n";
+    for (int d = 1; d <= 28; ++d)
+        for (int h = 9; h <= 16; ++h)
+            month += time_text(utc_seconds(2020, 2, d, h, 30, 0), true) + ",1,2,0,1\n";
+    spit(path("month.csv"), month);
+    ASSERT_EQ(scan({path("month.csv"), "--svg", path("month.svg")}).status, kOk);
+    const std::string month_svg = slurp(path("month.svg"));
+    EXPECT_GE(count_of(month_svg, " 09:30</text>"), 5u) << month_svg.substr(0, 3000);
+    EXPECT_EQ(count_of(month_svg, "text-anchor=\"middle\">2020-02-"), count_of(month_svg, " 09:30</text>"));
 
     // Many levels: the chart keeps the heaviest, apart enough to tell them
     // from each other; --levels N draws the N heaviest.

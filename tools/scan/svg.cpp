@@ -241,12 +241,16 @@ const Unit kUnits[] = {
     {"minute", true, [](const Civil&, int64_t t) { return (t - (t % 60 + 60) % 60) / 60; }},
 };
 
-// Every label carries the year, so that a short series is still placed.
-std::string tick_label(const Unit& unit, int64_t t) {
+// Every label carries the year, so that a short series is still placed; on
+// an intraday chart every label also carries the time of day of its bar,
+// whatever the unit (a day starts at the session's first bar, not at 00:00).
+std::string tick_label(const Unit& unit, int64_t t, bool intraday) {
     const Civil c = civil_from_seconds(t);
     const std::string name = unit.name;
     char text[48];
-    if (name == "year") std::snprintf(text, sizeof text, "%04d", c.year);
+    if (intraday)
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", c.year, c.month, c.day, c.hour, c.minute);
+    else if (name == "year") std::snprintf(text, sizeof text, "%04d", c.year);
     else if (name == "quarter" || name == "month") std::snprintf(text, sizeof text, "%04d-%02d", c.year, c.month);
     else if (name == "day") std::snprintf(text, sizeof text, "%04d-%02d-%02d", c.year, c.month, c.day);
     else
@@ -269,11 +273,22 @@ void draw_date_grid(std::string& s, std::string& labels, const Frame& f) {
             if (i > 0 && key != prev) at.push_back(i);
             prev = key;
         }
-        if (&u != &kUnits[0] && at.size() > kMostDateTicks) break;
+        if (&u != &kUnits[0] && at.size() > kMostDateTicks) {
+            // Too many of this unit, too few of the last (a month of
+            // sessions: no month starts, 28 days): every k-th of these.
+            if (ticks.size() < 2) {
+                const std::size_t stride = (at.size() + kMostDateTicks - 1) / kMostDateTicks;
+                unit = &u;
+                ticks.clear();
+                for (std::size_t k = 0; k < at.size(); k += stride) ticks.push_back(at[k]);
+            }
+            break;
+        }
         unit = &u;
         ticks = at;
     }
-    const double label_width = unit->intraday ? 100 : 60;
+    const bool intraday = f.run.series.intraday;
+    const double label_width = intraday ? 100 : 60;
     double last_label = -1e9;
     for (std::size_t i : ticks) {
         const double x = f.x_of_bar(i);
@@ -282,7 +297,7 @@ void draw_date_grid(std::string& s, std::string& labels, const Frame& f) {
         if (x - last_label < label_width) continue;
         last_label = x;
         labels += "<text x=\"" + num(x) + "\" y=\"" + num(kTop + kPlotH + 16) + "\" text-anchor=\"middle\">" +
-                  tick_label(*unit, f.bars[i].time) + "</text>";
+                  tick_label(*unit, f.bars[i].time, intraday) + "</text>";
     }
 }
 
