@@ -229,9 +229,8 @@ bool title_like(const Fields& fields) {
     return filled <= 2;
 }
 
-bool repeated_header(const Fields& fields, const Columns& columns) {
-    return columns.header && fields.size() == columns.count &&
-           same_column_name(fields[static_cast<std::size_t>(columns.stamp)], columns.stamp_name);
+bool same_header(const Fields& fields, const Columns& columns) {
+    return same_column_name(fields[static_cast<std::size_t>(columns.stamp)], columns.stamp_name);
 }
 
 FirstLine columns_from_first_line(const Fields& fields, long line_no, const std::vector<ColumnChoice>& choices,

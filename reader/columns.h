@@ -68,8 +68,14 @@ FirstLine columns_from_first_line(const Fields& fields, long line_no, const std:
                                   Columns& columns, std::string& why);
 
 // A header's date field again, later in the file: two downloads pasted
-// together.
-bool repeated_header(const Fields& fields, const Columns& columns);
+// together. A date that starts with a digit is no header: most rows are
+// told so without comparing names.
+bool same_header(const Fields& fields, const Columns& columns);
+inline bool repeated_header(const Fields& fields, const Columns& columns) {
+    if (!columns.header || fields.size() != columns.count) return false;
+    const std::string_view stamp = fields[static_cast<std::size_t>(columns.stamp)];
+    return !stamp.empty() && !(stamp[0] >= '0' && stamp[0] <= '9') && same_header(fields, columns);
+}
 
 // Title and source lines before the header ("ACME Corp, daily", "Source:
 // ..."): a field or two that name no column; a few at most.

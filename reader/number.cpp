@@ -148,7 +148,7 @@ bool ungrouped(std::string_view s, bool decimal_comma, std::string& out) {
 }
 
 // What parse_price takes beyond a plain number.
-bool normalised_price(std::string_view s, bool decimal_comma, bool currency, double& value) {
+bool normalised_number(std::string_view s, bool decimal_comma, bool currency, double& value) {
     s = trimmed(s);
     std::string sign;
     if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
@@ -169,14 +169,12 @@ char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 
 }  // namespace
 
-bool parse_price(std::string_view text, bool decimal_comma, double& value) {
-    if (parse_number(text, decimal_comma, value)) return true;
+bool normalised_price(std::string_view text, bool decimal_comma, double& value) {
     if (text.empty() || text.size() > 400) return false;
-    return normalised_price(text, decimal_comma, true, value);
+    return normalised_number(text, decimal_comma, true, value);
 }
 
-bool parse_volume(std::string_view text, bool decimal_comma, double& value) {
-    if (parse_number(text, decimal_comma, value)) return true;
+bool normalised_volume(std::string_view text, bool decimal_comma, double& value) {
     text = trimmed(text);
     if (text.empty() || text.size() > 400) return false;
     int shift = 0;
@@ -186,7 +184,7 @@ bool parse_volume(std::string_view text, bool decimal_comma, double& value) {
         case 'b': shift = 9; break;
         default: break;
     }
-    if (shift == 0) return normalised_price(text, decimal_comma, false, value);
+    if (shift == 0) return normalised_number(text, decimal_comma, false, value);
     text = trimmed(text.substr(0, text.size() - 1));
     // 9.93M: the point moves six places, so that the digits are read once.
     std::string digits;

@@ -20,13 +20,20 @@ bool parse_number(std::string_view text, bool decimal_comma, double& value);
 // - thousands separators in groups of three: "," (or a space) before the
 //   point; with decimal_comma (";" files) "." or a space before the comma.
 // With decimal_comma one "," stands for the point. Anything else is false.
-bool parse_price(std::string_view text, bool decimal_comma, double& value);
+// The plain number is tried first, inline: the rest only for what it refuses.
+bool normalised_price(std::string_view text, bool decimal_comma, double& value);
+inline bool parse_price(std::string_view text, bool decimal_comma, double& value) {
+    return parse_number(text, decimal_comma, value) || normalised_price(text, decimal_comma, value);
+}
 
 // A volume: a price without a currency sign, or with a K, M or B suffix
 // (9.93M is 9930000, read as its digits say, not by a multiplication that
 // could round). False when it is none of these: the caller keeps the bar
 // and counts the volume as unknown.
-bool parse_volume(std::string_view text, bool decimal_comma, double& value);
+bool normalised_volume(std::string_view text, bool decimal_comma, double& value);
+inline bool parse_volume(std::string_view text, bool decimal_comma, double& value) {
+    return parse_number(text, decimal_comma, value) || normalised_volume(text, decimal_comma, value);
+}
 
 // A field that stands for no value: empty, "null", "n/a", "na", "-", "--",
 // "none" or "nan" in any case. A row whose prices are all missing is a
