@@ -76,6 +76,22 @@ DateProblem year_at(std::string_view s, std::size_t& pos, int& year) {
     return DateProblem::none;
 }
 
+// YYYY-MM-DD alone, the common case, read directly.
+bool plain_iso(std::string_view s, int& year, int& month, int& day) {
+    if (s.size() != 10 || s[4] != '-' || s[7] != '-') return false;
+    int v[8];
+    bool ok = true;
+    for (std::size_t i = 0, j = 0; i < 10; ++i) {
+        if (i == 4 || i == 7) continue;
+        ok = ok && is_digit(s[i]);
+        v[j++] = s[i] - '0';
+    }
+    year = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3];
+    month = v[4] * 10 + v[5];
+    day = v[6] * 10 + v[7];
+    return ok;
+}
+
 bool valid_day(int year, int month, int day) {
     return month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(year, month);
 }
@@ -304,22 +320,8 @@ int full_year(int two_digits) { return two_digits >= 69 ? 1900 + two_digits : 20
 
 DateProblem read_written_time(std::string_view s, WrittenTime& w) {
     w = WrittenTime{};
-    if (s.size() == 10 && s[4] == '-' && s[7] == '-') {
-        // The common case, YYYY-MM-DD alone, read directly.
-        int v[8];
-        bool ok = true;
-        for (std::size_t i = 0, j = 0; i < 10; ++i) {
-            if (i == 4 || i == 7) continue;
-            ok = ok && is_digit(s[i]);
-            v[j++] = s[i] - '0';
-        }
-        if (ok) {
-            w.year = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3];
-            w.first = v[4] * 10 + v[5];
-            w.second = v[6] * 10 + v[7];
-            return valid_day(w.year, w.first, w.second) ? DateProblem::none : DateProblem::no_such_day;
-        }
-    }
+    if (plain_iso(s, w.year, w.first, w.second))
+        return valid_day(w.year, w.first, w.second) ? DateProblem::none : DateProblem::no_such_day;
     if (s.empty()) return DateProblem::not_a_date;
     if (is_letter(s[0])) return month_day_year(s, 0, w);
     int64_t lead = 0;
@@ -511,23 +513,14 @@ int64_t DateReader::pending_shift(const Pending& p) {
 }
 
 bool DateReader::read(std::string_view field, long line, int64_t& time, std::string& why) {
-    if (kind_ == WrittenTime::Kind::ymd && started_ && field.size() == 10 && field[4] == '-' && field[7] == '-') {
+    int year = 0, month = 0, day = 0;
+    if (kind_ == WrittenTime::Kind::ymd && started_ && plain_iso(field, year, month, day) &&
+        valid_day(year, month, day)) {
         // The common file: YYYY-MM-DD after YYYY-MM-DD, nothing to settle.
-        int v[8];
-        bool ok = true;
-        for (std::size_t i = 0, j = 0; i < 10; ++i) {
-            if (i == 4 || i == 7) continue;
-            ok = ok && is_digit(field[i]);
-            v[j++] = field[i] - '0';
-        }
-        const int year = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], month = v[4] * 10 + v[5],
-                  day = v[6] * 10 + v[7];
-        if (ok && valid_day(year, month, day)) {
-            time = utc_seconds(year, month, day, 0, 0, 0);
-            if (offsets_) offset_of_.push_back(0);
-            ++count_;
-            return true;
-        }
+        time = utc_seconds(year, month, day, 0, 0, 0);
+        if (offsets_) offset_of_.push_back(0);
+        ++count_;
+        return true;
     }
     WrittenTime w;
     const DateProblem problem = read_written_time(field, w);

@@ -88,9 +88,9 @@ std::string outside_bar_range(std::string_view field);
 
 // Reads the date column of one file: the form is taken from the first date,
 // the day-month order from the first date that settles it (or the option),
-// and both must then hold for every row. Times go into times[index] as UTC
-// seconds; a file whose every bar is stamped at local midnight keeps the
-// written dates, whatever offset is written beside them.
+// and both must then hold for every row. Times are UTC seconds; a file
+// whose every bar is stamped at local midnight keeps the written dates,
+// whatever offset is written beside them (corrections() after the last row).
 class DateReader {
 public:
     explicit DateReader(DateOrder option) : option_(option), order_(option) {}
