@@ -101,7 +101,7 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
 
     bar = Bar{};
     std::string_view stamp = field_at(columns.stamp);
-    if (columns.time >= 0) {
+    if (columns.time >= 0 && !field_at(columns.time).empty()) {
         // Reused from row to row: no allocation once it is long enough.
         state.scratch.assign(stamp.data(), stamp.size());
         state.scratch += ' ';
