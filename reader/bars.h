@@ -33,13 +33,15 @@ struct BarSeries {
     std::size_t placeholder_rows = 0;    // rows of "null" prices, skipped
     std::size_t unknown_volumes = 0;     // bars kept whose volume could not be read (0 in the bar)
     std::string close_column;            // set when the close is an adjusted close, the file's only one
+    std::size_t other_symbol_rows = 0;   // rows of other symbols than the one chosen, skipped
 };
 
 // What the user tells the reader: the order of numeric dates and the names
 // of columns it does not know.
 struct ReadOptions {
     DateOrder dates = DateOrder::automatic;
-    std::vector<ColumnChoice> columns;
+    std::vector<ColumnChoice> columns = {};
+    std::string symbol = {};  // of a file of several symbols, the one to read
 };
 
 // Called now and then with the stage under way and the share of it done,
@@ -81,7 +83,8 @@ constexpr const char* kNoMemory = "not enough memory to read and analyse it";
 // - prices and volumes as number.h reads them; a row whose prices are all
 //   "null" is skipped and counted; a volume that cannot be read is 0 and
 //   counted;
-// - one symbol: a symbol column whose value changes is refused;
+// - one symbol: a symbol column whose value changes is refused, unless
+//   options.symbol chooses one (the rows of the others are skipped);
 // - every price finite, low <= open, close <= high, the range high - low
 //   finite, the volume 0 or more. Negative prices are allowed.
 // Anything else: returns false with error set (text() is one line) and out

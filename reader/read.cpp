@@ -58,7 +58,7 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
     bool first = true;
     int titles = 0;
     Fields fields;
-    RowState rows(options.dates);
+    RowState rows(options.dates, options.symbol);
     std::vector<long> bar_lines;        // each bar's line, for messages about order
     std::vector<std::size_t> restarts;  // bars that follow a repeated header
     bool restart = false;
@@ -132,6 +132,10 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
     }
     if (out.bars.empty()) {
         const long line_no = lines.number();
+        if (rows.other_symbols > 0)
+            return fail(line_no, "no row has the symbol \"" + shown(options.symbol) + "\" chosen by --symbol (" +
+                                     std::to_string(rows.other_symbols) +
+                                     (rows.other_symbols == 1 ? " row of another)" : " rows of others)"));
         if (columns.header) return fail(line_no, "no bars after the header");
         return fail(line_no == 0 ? 1 : line_no, "the file is empty: no bars");
     }
@@ -150,6 +154,7 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
         return fail(bar_lines[outside], outside_bar_range(time_text(bars[outside].time, false)));
     out.placeholder_rows = rows.placeholders;
     out.unknown_volumes = rows.unknown_volumes;
+    out.other_symbol_rows = rows.other_symbols;
     out.close_column = columns.close_name;
 
     const Times times = times_of(bars);

@@ -92,6 +92,7 @@ std::vector<Field> reading_fields(const BarSeries& s) {
     return {{"duplicates_dropped", integer(count(s.duplicates_dropped))},
             {"null_rows_skipped", integer(count(s.placeholder_rows))},
             {"unknown_volumes", integer(count(s.unknown_volumes))},
+            {"other_symbol_rows", integer(count(s.other_symbol_rows))},
             {"close_column", s.close_column.empty() ? Value{} : text(s.close_column)}};
 }
 
@@ -104,6 +105,7 @@ std::string reading_text(const BarSeries& s) {
     add(s.duplicates_dropped, " bar repeated exactly dropped", " bars repeated exactly dropped");
     add(s.placeholder_rows, " null row skipped", " null rows skipped");
     add(s.unknown_volumes, " volume unknown (read as 0)", " volumes unknown (read as 0)");
+    add(s.other_symbol_rows, " row of another symbol skipped", " rows of other symbols skipped");
     if (!s.close_column.empty())
         out += (out.empty() ? "" : "; ") + std::string("the close is column \"") + s.close_column +
                "\", the file's only close";

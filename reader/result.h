@@ -43,8 +43,9 @@ std::vector<Field> run_fields(const BarSeries& series, const Analysis& analysis,
                               const std::size_t* bars_in_file = nullptr);
 
 // What reading the file passed over: duplicates_dropped (bars repeated
-// exactly), null_rows_skipped, unknown_volumes and close_column (null
-// unless the close is the file's only, adjusted, close).
+// exactly), null_rows_skipped, unknown_volumes, other_symbol_rows (of the
+// symbols --symbol did not choose) and close_column (null unless the close
+// is the file's only, adjusted, close).
 std::vector<Field> reading_fields(const BarSeries& series);
 
 // One sentence of the same for a report, or "" when nothing was passed over.

@@ -69,16 +69,27 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
                                     columns.header ? columns.volume : (fields.size() == 6 ? 5 : -1)};
     const auto field_at = [&](int i) { return fields[static_cast<std::size_t>(i)]; };
 
+    if (!state.wanted_symbol.empty() && columns.symbol < 0) {
+        why = "--symbol chooses \"" + shown(state.wanted_symbol) +
+              "\", but the file has no symbol column (named symbol, ticker or <TICKER>)";
+        return RowResult::fault;
+    }
     if (columns.symbol >= 0) {
         // One series per file: a second symbol is never mixed into the first.
         const std::string_view here = field_at(columns.symbol);
-        if (state.symbol_line == 0) {
+        if (!state.wanted_symbol.empty()) {
+            if (here != state.wanted_symbol) {
+                ++state.other_symbols;
+                return RowResult::skipped;
+            }
+        } else if (state.symbol_line == 0) {
             state.symbol.assign(here.data(), here.size());
             state.symbol_line = line_no;
         } else if (here != state.symbol) {
             why = "symbol \"" + shown(here) + "\" in column " + shown(columns.symbol_name) + " is not \"" +
                   shown(state.symbol) + "\" of line " + std::to_string(state.symbol_line) +
-                  ": the file holds several symbols; save each in a file of its own to screen them";
+                  ": the file holds several symbols; choose one with --symbol NAME, or save each in a file of "
+                  "its own to screen them";
             return RowResult::fault;
         }
     }

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "bars.h"
 #include "columns.h"
@@ -41,10 +42,12 @@ const char* bar_value_name(BarValue value);
 // What the rows of one file share as they are read: the date column's form
 // and order, the symbol, and the counts of rows and volumes passed over.
 struct RowState {
-    explicit RowState(DateOrder order) : dates(order) {}
+    RowState(DateOrder order, std::string wanted) : dates(order), wanted_symbol(std::move(wanted)) {}
     DateReader dates;
-    std::string symbol;  // the first row's, when there is a symbol column
+    std::string wanted_symbol;  // the symbol chosen, or empty
+    std::string symbol;         // the first row's, when there is a symbol column and none is chosen
     long symbol_line = 0;
+    std::size_t other_symbols = 0;  // rows of symbols other than the one chosen
     std::size_t placeholders = 0;     // rows whose prices are all "null"
     std::size_t unknown_volumes = 0;  // volumes that could not be read (0 in the bar)
     std::string scratch;              // a date and a time column, joined

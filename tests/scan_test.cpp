@@ -259,8 +259,14 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          "format the column as dates (YYYY-MM-DD) before saving, or pass --dates serial to read day numbers"},
         {"several symbols", "Symbol,Date,Open,High,Low,Close\nAAA,2020-01-02,10,12,9,11\nAAA,2020-01-03,10,12,9,11\n"
          "BBB,2020-01-02,20,22,19,21\n",
-         ":4: symbol \"BBB\" in column Symbol is not \"AAA\" of line 2: the file holds several symbols; save each in "
-         "a file of its own to screen them"},
+         ":4: symbol \"BBB\" in column Symbol is not \"AAA\" of line 2: the file holds several symbols; choose one "
+         "with --symbol NAME, or save each in a file of its own to screen them"},
+        {"a symbol chosen that is not there", "Symbol,Date,Open,High,Low,Close\nAAA,2020-01-02,10,12,9,11\n",
+         ":2: no row has the symbol \"ZZZ\" chosen by --symbol (1 row of another)",
+         ReadOptions{DateOrder::automatic, {}, "ZZZ"}, {"--symbol", "ZZZ"}},
+        {"a symbol chosen in a file without symbols", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n",
+         ":2: --symbol chooses \"ZZZ\", but the file has no symbol column (named symbol, ticker or <TICKER>)",
+         ReadOptions{DateOrder::automatic, {}, "ZZZ"}, {"--symbol", "ZZZ"}},
         {"a header in another language", "Datum;Eröffnung;Hoch;Tief;Schluss\n27.02.2003;10;12;9;11\n",
          ":1: neither a header naming the date, open, high, low and close columns nor a bar: date \"Datum\" is not a "
          "date; if it is a header, name the columns with --columns date=NAME,open=NAME,high=NAME,low=NAME,close=NAME"},
@@ -553,6 +559,13 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
             nulls += date(next, "%04d-%02d-%02d", "ymd") + ",null,null,null,null,null,null\n";
         }
     }
+    // One long file of two symbols, day by day: the sample's and another's.
+    std::string two_symbols = "<TICKER>,<DATE>,<OPEN>,<HIGH>,<LOW>,<CLOSE>,<VOL>\n";
+    for (const Bar& b : bars) {
+        const std::string day_text = date(b, "%04d%02d%02d", "ymd");
+        two_symbols += "ACME," + day_text + "," + ohlc(b, ",") + "," + volume(b) + "\n";
+        two_symbols += "OTHER," + day_text + ",1,2,0.5,1.5,100\n";
+    }
     const std::vector<Shape> shapes = {
         {"month/day/year", file("Date,Open,High,Low,Close,Volume", [&](const Bar& b, std::size_t) {
              return iso_row(date(b, "%02d/%02d/%04d", "mdy"), b); })},
@@ -627,6 +640,7 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         {"null rows, unknown volumes", nulls, {}, false, false, 0, 5, 22},
         {"spreadsheet day numbers, as asked", file(iso_header, [&](const Bar& b, std::size_t) {
              return iso_row(std::to_string(b.time / 86400 + 25569), b); }), ReadOptions{DateOrder::serial, {}}},
+        {"two symbols, one chosen", two_symbols, ReadOptions{DateOrder::automatic, {}, "ACME"}},
         {"epoch seconds, CRLF", file(iso_header, [&](const Bar& b, std::size_t) {
              return iso_row(std::to_string(b.time), b) + "\r"; })},
     };
@@ -642,6 +656,7 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         EXPECT_EQ(s.placeholder_rows, shape.placeholders);
         EXPECT_EQ(s.unknown_volumes, shape.unknown_volumes);
         EXPECT_EQ(s.close_column, shape.close_column);
+        EXPECT_EQ(s.other_symbol_rows, shape.options.symbol.empty() ? 0 : bars.size());
         for (std::size_t i = 0; i < bars.size(); ++i) {
             const Bar &got = s.bars[i], &want = bars[i];
             ASSERT_EQ(got.time, want.time) << "bar " << i << ": " << time_text(got.time, true);

@@ -61,6 +61,7 @@ const char* const kUsage =
     "                  (default: the order a day above 12 shows in the file)\n"
     "  --columns LIST  the columns by name, as in date=Datum,open=Eröffnung,close=Schluss\n"
     "                  (roles: date time datetime open high low close volume symbol)\n"
+    "  --symbol NAME   of a file of several symbols, read the rows of NAME\n"
     "  --from DATE     analyse the bars from DATE on (YYYY-MM-DD, optionally with a time)\n"
     "  --to DATE       ... up to DATE (a date alone takes in the whole day)\n"
     "  --last N        ... only the last N of them\n"
@@ -196,6 +197,9 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
         } else if (arg == "--dates") {
             if (!take() || !date_order_from_text(value, o.read.dates))
                 return why = "--dates needs mdy, dmy, ymd or serial", false;
+        } else if (arg == "--symbol") {
+            if (!take() || value.empty()) return why = "--symbol needs the symbol to read", false;
+            o.read.symbol = value;
         } else if (arg == "--columns") {
             if (!take()) return why = "--columns needs ROLE=NAME pairs (as in --columns date=Datum,close=Schluss)", false;
             if (!parse_column_choices(value, o.read.columns, why)) return false;
