@@ -37,7 +37,8 @@ struct ReadError {
     std::string file;  // as named by the caller
     long line = 0;     // 1-based; 0 when no line applies
     std::string what;
-    // "FILE:LINE: what", or "FILE: what" when no line applies.
+    // "FILE:LINE: what", or "FILE: what" when no line applies, or what alone
+    // when no file does.
     std::string text() const;
 };
 

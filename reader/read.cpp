@@ -30,6 +30,7 @@ static_assert(offsetof(BarRecord, volume) == 36, "volume at 36");
 }  // namespace
 
 std::string ReadError::text() const {
+    if (file.empty()) return what;
     return line > 0 ? file + ":" + std::to_string(line) + ": " + what : file + ": " + what;
 }
 

@@ -138,18 +138,21 @@ protected:
         std::string out, err;
     };
 
-    // Runs the whole host in-process against the library under test.
-    Outcome scan(std::vector<std::string> args) const {
+    // Runs the whole host in-process against the library under test. out_file
+    // names where stdout goes, opened with out_mode ("rb": writes fail).
+    Outcome scan(std::vector<std::string> args, const std::string& out_file = "",
+                 const char* out_mode = "wb") const {
         args.insert(args.begin(), {"tidemark-scan", "--library", tidemark::loader::library_path()});
         std::vector<const char*> argv;
         for (const std::string& a : args) argv.push_back(a.c_str());
-        const std::string out_path = path("stdout.txt"), err_path = path("stderr.txt");
-        std::FILE* out = open_file(out_path, "wb");
+        const std::string out_path = out_file.empty() ? path("stdout.txt") : out_file, err_path = path("stderr.txt");
+        if (out_file.empty()) spit(out_path, "");
+        std::FILE* out = open_file(out_path, out_mode);
         std::FILE* err = open_file(err_path, "wb");
         const int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
         std::fclose(out);
         std::fclose(err);
-        return {status, slurp(out_path), slurp(err_path)};
+        return {status, out_file.empty() ? slurp(out_path) : std::string(), slurp(err_path)};
     }
 
     // Files in the test's folder other than the captured output and the input.
@@ -269,6 +272,10 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         {"UTF-16 with a byte-order mark", std::string("\xFF\xFE" "d\0a\0t\0e\0", 10),
          ": the file is UTF-16 text: save it as UTF-8 (or ASCII) to read it"},
         {"UTF-16 without one", std::string("d\0a\0t\0e\0,\0", 10), ": the file looks like UTF-16 text"},
+        {"big-endian UTF-16 without one", std::string("\0d\0a\0t\0e\0,", 10), ": the file looks like UTF-16 text"},
+        {"zero bytes only", std::string(4096, '\0'), ": not a text file"},
+        {"a lone zero byte", std::string(1, '\0'), ": not a text file"},
+        {"zero bytes after a bar", "2020-01-02,10,12,9,11\n" + std::string(100, '\0'), ": not a text file"},
         {"control bytes in a field", "2020-01-02,1\x01" "0,12,9,11\n", ":1: open \"1\\x010\" is not a finite number"},
         {"a long field", "2020-01-02,10,12,9,11,1234567890123456789012345678901234567890x\n",
          ":1: volume \"1234567890123456789012345678901234567890...\" is not a finite number"},
@@ -368,6 +375,19 @@ TEST(ScanInput, ReadsTheFormsPeopleHave) {
                           "1578268800,12,15,11,14\n", false, 0},
         {"signs and exponents", "2020-01-02,+10,1.2e1,9.0,11\n2020-01-03,11,13.5,1e1,12\n2020-01-06,12,15,11,.14e2\n",
          false, 0},
+        // Counted outside quotes, ";" is the separator; counted inside them
+        // too, "," would be, and no row would have its columns.
+        {"separators inside quotes on the first line",
+         "Date;Open;High;Low;Close;\"Note, with, more, commas, than, there, are, semicolons\"\n"
+         "2020-01-02;10;12;9;11;a\n"
+         "2020-01-03;11;13,5;10;12;b\n2020-01-06;12;15;11;14;c\n", false, 0},
+        // The doubled quote is a quote inside the field, not its end.
+        {"doubled quotes inside quoted fields",
+         "date,\"the \"\"open\"\", as sent\",open,high,low,close\n2020-01-02,\"say \"\"hi\"\", twice\",10,12,9,11\n"
+         "2020-01-03,\"\"\"\"\"\",11,13.5,10,12\n2020-01-06,\"x\"\"\",12,15,11,14\n", false, 0},
+        // The mark is not part of the first date.
+        {"byte-order mark, no header", "\xEF\xBB\xBF" "2020-01-02,10,12,9,11\n2020-01-03,11,13.5,10,12\n"
+                                      "2020-01-06,12,15,11,14\n", false, 0},
     };
     for (const Form& f : forms) {
         SCOPED_TRACE(f.name);
@@ -1116,6 +1136,42 @@ TEST_F(Scan, FailedChartKeepsTheAnalysis) {
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
+// Output that does not reach its file is a failure that says so, whatever
+// was being printed.
+TEST_F(Scan, OutputThatCannotBeWrittenFails) {
+    spit(path("bars.csv"), kGood);
+    fs::create_directories(fs::u8path(path("folder")));
+    spit(path("folder/a.csv"), kGood);
+    struct Target {
+        const char* name;
+        std::string file;
+        const char* mode;
+    };
+    std::vector<Target> targets = {{"a stream open for reading only", path("readonly.txt"), "rb"}};
+#ifndef _WIN32
+    targets.push_back({"a full disk", "/dev/full", "wb"});
+#endif
+    spit(path("readonly.txt"), "");
+    const std::vector<std::vector<std::string>> runs = {
+        {path("bars.csv")},
+        {path("bars.csv"), "--json"},
+        {path("folder")},
+        {path("folder"), "--json"},
+        {path("folder"), path("bars.csv")},
+        {"--help"},
+        {path("missing.csv"), "--json"},
+    };
+    for (const Target& t : targets) {
+        for (const std::vector<std::string>& args : runs) {
+            SCOPED_TRACE(std::string(t.name) + ": " + args[0] + (args.size() > 1 ? " " + args[1] : ""));
+            const Outcome r = scan(args, t.file, t.mode);
+            EXPECT_NE(r.status, kOk);
+            EXPECT_TRUE(has(r.err, "tidemark-scan: cannot write the output")) << r.err;
+        }
+    }
+    EXPECT_EQ(slurp(path("readonly.txt")), "");
+}
+
 // Names in any script, on every system; every output stays valid UTF-8.
 TEST_F(Scan, FileNamesInAnyScript) {
     const std::vector<std::string> names = {"données.csv", "цены.csv", "株価.csv"};
@@ -1132,13 +1188,35 @@ TEST_F(Scan, FileNamesInAnyScript) {
         EXPECT_EQ(xml_check::problem(svg), "");
         EXPECT_TRUE(has(svg, ">" + name + ": 5 daily bars")) << svg.substr(0, 600);
     }
+#ifndef _WIN32
+    // A name that is not UTF-8 (Latin-1 "Société.csv"): the file is read, the
+    // chart and the JSON stay valid, with replacement characters in the name.
+    {
+        const std::string latin1 = "Soci\xE9t\xE9.csv", shown_as = "Soci\uFFFDt\uFFFD.csv";
+        spit(path(latin1), kGood);
+        spit(path("folder/" + latin1), kGood);
+        const std::string chart = path("latin1.svg");
+        const Outcome r = scan({path(latin1), "--json", "--svg", chart});
+        ASSERT_EQ(r.status, kOk) << r.err;
+        EXPECT_EQ(parsed(r.out)["input"], valid_utf8(path(latin1)));
+        EXPECT_EQ(parsed(r.out)["bar_count"], 5);
+        const std::string svg = slurp(chart);
+        EXPECT_EQ(xml_check::problem(svg), "");
+        EXPECT_TRUE(has(svg, ">" + shown_as + ": 5 daily bars")) << svg.substr(0, 600);
+    }
+#endif
     const Outcome s = scan({path("folder"), "--json"});
     ASSERT_EQ(s.status, kOk) << s.err;
     const Json rows = parsed(s.out);
-    ASSERT_EQ(rows.size(), 3u);
     std::set<std::string> files;
     for (const Json& row : rows) files.insert(row["file"].get<std::string>());
     for (const std::string& name : names) EXPECT_EQ(files.count(joined(path("folder"), name)), 1u) << name;
+#ifndef _WIN32
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(files.count(valid_utf8(joined(path("folder"), "Soci\xE9t\xE9.csv"))), 1u);
+#else
+    ASSERT_EQ(rows.size(), 3u);
+#endif
 }
 
 // Several files or folders make a screen: one row per file, nearest to a
@@ -1203,7 +1281,7 @@ TEST_F(Scan, ScreenOfManyFiles) {
     EXPECT_TRUE(has(t.out, "tidemark-scan: 4 files, 2 unreadable, nearest to a level first")) << t.out;
     EXPECT_TRUE(has(t.out, "  file ")) << t.out;
     EXPECT_EQ(count_of(t.out, "  300  "), 2u) << t.out;
-    EXPECT_TRUE(has(t.out, path("empty") + ": the folder holds no *.csv files")) << t.out;
+    EXPECT_TRUE(has(t.out, "error: no *.csv files in " + path("empty"))) << t.out;
     EXPECT_TRUE(has(t.out, "error: " + path("missing.csv") + ": cannot open: ")) << t.out;
 
     // Names in any script line up in the table, wide characters taking two
@@ -1226,6 +1304,50 @@ TEST_F(Scan, ScreenOfManyFiles) {
     EXPECT_EQ(ends.size(), 1u) << table.out;
     EXPECT_EQ(display_width("株価.csv"), 8u);
     EXPECT_EQ(display_width("données.csv"), 11u);
+
+    // Folders with nothing to screen: empty, holding only another folder
+    // named like a CSV file, or named so themselves. A clear error, no crash.
+    fs::create_directories(fs::u8path(path("only-folders/x.csv")));
+    fs::create_directories(fs::u8path(path("y.csv")));
+    for (const std::string& folder : {path("empty"), path("only-folders"), path("y.csv")}) {
+        SCOPED_TRACE(folder);
+        const Outcome e = scan({folder});
+        EXPECT_EQ(e.status, kBadInput);
+        EXPECT_EQ(e.err, "tidemark-scan: no *.csv files in " + folder + "\n");
+        const Outcome ej = scan({folder, "--json"});
+        EXPECT_EQ(ej.status, kBadInput);
+        EXPECT_EQ(parsed(ej.out), Json::parse("[{\"file\": " + Json(folder).dump() + ", \"error\": " +
+                                               Json("no *.csv files in " + folder).dump() + ", \"line\": null}]"));
+    }
+
+    // Rows whose close is on no level: those with a level at some distance,
+    // nearest first, then those with no level at all (too few bars for a
+    // fractal) by name, then the failures by name, each with a null line
+    // when none applies.
+    fs::create_directories(fs::u8path(path("order")));
+    const std::string three = "date,open,high,low,close\n2020-01-02,10,12,9,11\n2020-01-03,11,13,10,12\n"
+                              "2020-01-06,12,15,11,14\n";
+    spit(path("order/c.csv"), kGood);
+    spit(path("order/b.csv"), three);
+    spit(path("order/a.csv"), three);
+    spit(path("order/0.csv"), "");
+    spit(path("order/1.csv"), std::string(8, '\0'));
+    const Outcome o = scan({path("order"), path("order/missing.csv"), "--json"});
+    EXPECT_EQ(o.status, kBadInput);
+    const Json ordered = parsed(o.out);
+    std::vector<std::string> order;
+    for (const Json& row : ordered) order.push_back(fs::u8path(row["file"].get<std::string>()).filename().u8string());
+    EXPECT_EQ(order, (std::vector<std::string>{"c.csv", "a.csv", "b.csv", "0.csv", "1.csv", "missing.csv"}));
+    ASSERT_EQ(ordered.size(), 6u);
+    EXPECT_TRUE(ordered[0]["distance"].is_number());
+    for (std::size_t i : {1, 2}) {
+        EXPECT_TRUE(ordered[i]["distance"].is_null());
+        EXPECT_EQ(ordered[i]["on_level"], false);
+    }
+    EXPECT_EQ(ordered[3]["line"], 1);
+    EXPECT_TRUE(ordered[4]["line"].is_null());
+    EXPECT_EQ(ordered[4]["error"], "not a text file");
+    EXPECT_TRUE(ordered[5]["line"].is_null());
 
     const Outcome bad = scan({path("screen"), "--svg", path("x.svg")});
     EXPECT_EQ(bad.status, kBadUsage);
