@@ -100,9 +100,7 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
     std::vector<Bar>& bars = out.bars;
     const Times times = times_of(bars);
     const OrderCheck order = check_order(times);
-    if (order)
-        return fail(bar_lines[order.index],
-                    order_fault_text(times, order, " on line " + std::to_string(bar_lines[order.index - 1])));
+    if (order) return fail(bar_lines[order.index], order_fault_text(times, order));
     out.newest_first = order.newest_first;
     if (out.newest_first) std::reverse(bars.begin(), bars.end());
     out.intraday = intraday(times_of(bars));

@@ -244,20 +244,20 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         {"range beyond a double", "2020-01-02,1,1e308,-1e308,1\n",
          ":1: the range high - low (1e308 - -1e308) is beyond the range of a double"},
         {"dates out of order", "2020-01-03,10,12,9,11\n2020-01-02,10,12,9,11\n2020-01-06,10,12,9,11\n",
-         ":2: date 2020-01-02 comes before 2020-01-03 on line 1: the file runs oldest first (by its first and "
-         "last dates), one bar per date"},
+         ":2: date 2020-01-02 comes before 2020-01-03, the bar before it: the bars run oldest first (by their "
+         "first and last dates), one bar per date"},
         {"newest first with one out of place",
          "2020-01-08,10,12,9,11\n2020-01-06,10,12,9,11\n2020-01-07,10,12,9,11\n2020-01-02,10,12,9,11\n",
-         ":3: date 2020-01-07 comes after 2020-01-06 on line 2: the file runs newest first (by its first and last "
-         "dates), one bar per date"},
+         ":3: date 2020-01-07 comes after 2020-01-06, the bar before it: the bars run newest first (by their first "
+         "and last dates), one bar per date"},
         {"unknown header names", "d,o,h,l,c\n2020-01-02,10,12,9,11\n\n2020-01-02,10,12,9,11\n",
          ":1: neither a header naming the date, open, high, low and close columns nor a bar: date \"d\" is not a "
          "date"},
         {"repeated date after a header", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n\n2020-01-02,10,12,9,11\n",
-         ":4: date 2020-01-02 repeats the date on line 2: one bar per date"},
+         ":4: date 2020-01-02 repeats the date of the bar before it: one bar per date"},
         {"times out of order",
          "2020-01-02 10:00,10,12,9,11\n2020-01-02 09:59:59,10,12,9,11\n2020-01-02 11:00,10,12,9,11\n",
-         ":2: date 2020-01-02 09:59:59 comes before 2020-01-02 10:00 on line 1: the file runs oldest first"},
+         ":2: date 2020-01-02 09:59:59 comes before 2020-01-02 10:00, the bar before it: the bars run oldest first"},
         {"header without a close", "Date,Open,High,Low,Adj Close\n2020-01-02,10,12,9,11\n",
          ":1: the header has no column named close"},
         {"header without a date", "Day,Open,High,Low,Close\n2020-01-02,10,12,9,11\n",
