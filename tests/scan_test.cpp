@@ -26,6 +26,7 @@
 #include "loader.h"
 #include "report.h"
 #include "svg.h"
+#include "bytes.h"
 #include "timestamp.h"
 #include "xml_check.h"
 
@@ -301,6 +302,12 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         std::string as_text;
         EXPECT_FALSE(read_bars(csv, series, as_text));
         EXPECT_EQ(as_text, text);
+        if (c.text != "<missing>") {
+            MemorySource chunks(c.text, 3);
+            ReadError streamed;
+            EXPECT_FALSE(read_series(csv, chunks, series, streamed));
+            EXPECT_EQ(streamed.text(), text);
+        }
         EXPECT_EQ(text.find('\n'), std::string::npos) << text;
         EXPECT_TRUE(series.bars.empty());
 
@@ -385,6 +392,12 @@ TEST(ScanInput, ReadsTheFormsPeopleHave) {
         {"doubled quotes inside quoted fields",
          "date,\"the \"\"open\"\", as sent\",open,high,low,close\n2020-01-02,\"say \"\"hi\"\", twice\",10,12,9,11\n"
          "2020-01-03,\"\"\"\"\"\",11,13.5,10,12\n2020-01-06,\"x\"\"\",12,15,11,14\n", false, 0},
+        // The first line end lies past the bytes that tell what the file is:
+        // read in small chunks, it is told across two of them.
+        {"a first line longer than the head, CRLF", "#" + std::string(5000, 'c') + "\r\n2020-01-02,10,12,9,11\r\n"
+                                                  "2020-01-03,11,13.5,10,12\r\n2020-01-06,12,15,11,14\r\n", false, 0},
+        {"a first line longer than the head, CR", "#" + std::string(5000, 'c') + "\r2020-01-02,10,12,9,11\r"
+                                                "2020-01-03,11,13.5,10,12\r2020-01-06,12,15,11,14\r", false, 0},
         // The mark is not part of the first date.
         {"byte-order mark, no header", "\xEF\xBB\xBF" "2020-01-02,10,12,9,11\n2020-01-03,11,13.5,10,12\n"
                                       "2020-01-06,12,15,11,14\n", false, 0},
@@ -394,6 +407,13 @@ TEST(ScanInput, ReadsTheFormsPeopleHave) {
         BarSeries s;
         ReadError error;
         ASSERT_TRUE(parse_bars("x.csv", f.text, s, error)) << error.text();
+        for (std::size_t chunk : {1, 2, 3, 5, 64}) {
+            MemorySource chunks(f.text, chunk);
+            BarSeries streamed;
+            ASSERT_TRUE(read_series("x.csv", chunks, streamed, error)) << chunk << ": " << error.text();
+            ASSERT_EQ(streamed.bars.size(), s.bars.size());
+            EXPECT_EQ(std::memcmp(streamed.bars.data(), s.bars.data(), s.bars.size() * sizeof(Bar)), 0) << chunk;
+        }
         ASSERT_EQ(s.bars.size(), 3u);
         EXPECT_FALSE(s.intraday);
         EXPECT_EQ(s.newest_first, f.newest_first);
@@ -521,11 +541,28 @@ TEST(ScanInput, ArbitraryBytesNeverCrashTheReader) {
             const std::size_t length = rng() % 80;
             for (std::size_t k = 0; k < length; ++k) text += alphabet[rng() % alphabet.size()];
         }
+        // Past the first few kilobytes, which are read whole to tell what
+        // the file is, the chunks split the lines themselves.
+        if (round % 3 == 0) text = "#" + std::string(4100, 'c') + (round % 2 == 0 ? "\r\n" : "\r") + text;
         BarSeries series;
         ReadError error;
         // The reader sees exactly the bytes: none beyond them is addressable.
         const std::vector<char> exact_copy(text.begin(), text.end());
-        if (parse_bars("f.csv", std::string_view(exact_copy.data(), exact_copy.size()), series, error)) {
+        const bool read = parse_bars("f.csv", std::string_view(exact_copy.data(), exact_copy.size()), series, error);
+        // Streamed in small chunks, every line end, quote and mark split
+        // across them somewhere: the same bars or the same message.
+        {
+            MemorySource chunks(std::string_view(exact_copy.data(), exact_copy.size()), 1 + rng() % 7);
+            BarSeries streamed;
+            ReadError streamed_error;
+            ASSERT_EQ(read_series("f.csv", chunks, streamed, streamed_error), read) << text;
+            ASSERT_EQ(streamed_error.text(), error.text()) << text;
+            ASSERT_EQ(streamed.bars.size(), series.bars.size());
+            ASSERT_EQ(std::memcmp(streamed.bars.data(), series.bars.data(), series.bars.size() * sizeof(Bar)), 0);
+            ASSERT_EQ(streamed.newest_first, series.newest_first);
+            ASSERT_EQ(streamed.intraday, series.intraday);
+        }
+        if (read) {
             ++accepted;
             ASSERT_FALSE(series.bars.empty());
             for (std::size_t i = 1; i < series.bars.size(); ++i)
@@ -1449,16 +1486,19 @@ TEST_F(Scan, FileTooLargeForMemoryFailsAlone) {
         EXPECT_TRUE(has(r.out, kNoMemory)) << r.out;
         EXPECT_TRUE(has(r.out, "2020-01-08")) << r.out;  // small.csv's row
     }
-    // A 32-bit host cannot even size a string for a file of 1.5 GB (a sparse
-    // one here): that too is a file that fails alone.
-    const std::uintmax_t huge = 1500u << 20;
-    if (std::string().max_size() >= huge) return;
-    fs::resize_file(fs::u8path(path("large.csv")), huge);
+    // A file of 1.5 GB (a sparse one here: the sample, then zero bytes) is
+    // read a chunk at a time, not whole, which a 32-bit host could not even
+    // size a string for: its endless line of zero bytes fails it alone, a
+    // mebibyte in, on every host.
+    fs::resize_file(fs::u8path(path("large.csv")), std::uintmax_t{1500} << 20);
+    const long after = static_cast<long>(count_of(slurp(TIDEMARK_SAMPLE), "\n")) + 1;
+    const std::string long_line =
+        path("large.csv") + ":" + std::to_string(after) + ": a line longer than 1 MiB: not a file of bars";
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + ", 1.5 GB");
         const Outcome r = scan(c.args);
         EXPECT_EQ(r.status, kBadInput);
-        EXPECT_EQ(r.err, "tidemark-scan: " + no_memory + "\n");
+        EXPECT_EQ(r.err, "tidemark-scan: " + long_line + "\n");
     }
 }
 

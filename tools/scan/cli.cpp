@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,8 @@
 
 #include "analysis.h"
 #include "bars.h"
+#include "bytes.h"
+#include "input.h"
 #include "files.h"
 #include "format.h"
 #include "loader.h"
@@ -275,38 +278,42 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
     run.chart = o.svg;
     const bool terminal = TM_ISATTY(TM_FILENO(err)) != 0;
 
-    std::string text;
     ReadError error;
+    std::unique_ptr<Source> source;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
+    uint64_t size = 0;
+    std::string why;
     if (o.inputs.empty()) {
         run.input = kSampleName;
         run.sample = true;
         std::fprintf(err, "tidemark-scan: no file given: using the bundled sample, %s\n", kSampleName);
+        source = std::make_unique<MemorySource>(sample_text());
     } else if (o.inputs[0] == "-") {
         run.input = kStdinName;
 #ifdef _WIN32
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        if (!read_stream(stdin, text, error.what))
-            return fail(out, err, o.json, ReadError{kStdinName, 0, error.what}, kBadInput);
+        source = std::make_unique<FileSource>(stdin);
     } else {
         run.input = o.inputs[0];
-        if (!read_file(run.input, text, error.what))
-            return fail(out, err, o.json, ReadError{run.input, 0, error.what}, kBadInput);
+        file.reset(open_to_read(run.input, size, why));
+        if (!file) return fail(out, err, o.json, ReadError{run.input, 0, why}, kBadInput);
+        source = std::make_unique<FileSource>(file.get(), size);
     }
-    std::string why;
     if (!o.svg.empty() && !chart_target_ok(o.svg, run.sample || o.inputs[0] == "-" ? "" : run.input, why))
         return fail(out, err, o.json, ReadError{o.svg, 0, why}, kBadInput);
 
-    const std::string_view bytes = run.sample ? sample_text() : std::string_view(text);
-    ProgressLine progress(err, terminal && bytes.size() >= kLongInput);
+    // Read a chunk at a time: the bars take memory, the file does not.
+    ProgressLine progress(err, terminal && size >= kLongInput);
     const Progress report_progress = [&](const char* stage, double done) {
         progress.show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
     };
-    if (!parse_bars(run.input, bytes, run.series, error, report_progress)) {
+    if (!read_series(run.input, *source, run.series, error, report_progress)) {
         progress.finish();
         return fail(out, err, o.json, error, kBadInput);
     }
-    text = std::string();  // the bars hold what is needed
+    source.reset();
+    file.reset();
     const BarSeries& s = run.series;
     run.bars_in_file = s.bars.size();
     const std::string file_dates =
