@@ -121,7 +121,8 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
     }
     if (!state.dates.read(stamp, line_no, bar.time, why)) return RowResult::fault;
     if (bar.time < kEarliestTime || bar.time > kLatestTime) {
-        why = outside_bar_range(stamp);
+        const bool digits_only = stamp.find_first_not_of("0123456789") == std::string_view::npos;
+        why = outside_time_range(shown(stamp), digits_only && stamp.size() >= 12);
         return RowResult::fault;
     }
     if (column[kVolume] >= 0 && !parse_volume(field_at(column[kVolume]), decimal_comma, values[kVolume])) {

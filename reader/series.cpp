@@ -22,18 +22,18 @@ OrderCheck check_order(const Times& times) {
     return check;
 }
 
-std::string order_fault_text(const Times& times, const OrderCheck& check, const std::string& previous) {
+std::string order_fault_text(const Times& times, const OrderCheck& check) {
     const int64_t t = times[check.index], prev = times[check.index - 1];
     const bool intraday = t % 86400 != 0 || prev % 86400 != 0;
     const std::string here = time_text(t, intraday), there = time_text(prev, intraday);
-    if (t == prev) return "date " + here + " repeats the date" + previous + ": one bar per date";
-    return "date " + here + (check.newest_first ? " comes after " : " comes before ") + there + previous +
-           ": the file runs " + (check.newest_first ? "newest" : "oldest") +
-           " first (by its first and last dates), one bar per date";
+    if (t == prev) return "date " + here + " repeats the date of the bar before it: one bar per date";
+    return "date " + here + (check.newest_first ? " comes after " : " comes before ") + there +
+           ", the bar before it: the bars run " + (check.newest_first ? "newest" : "oldest") +
+           " first (by their first and last dates), one bar per date";
 }
 
-bool merge_series(BarSeries& out, std::vector<long>& lines, const std::vector<std::size_t>& restarts, long& line,
-                  std::string& why) {
+bool merge_series(BarSeries& out, std::vector<uint32_t>& lines, const std::vector<std::size_t>& restarts,
+                  long& line, std::string& why) {
     std::vector<Bar>& bars = out.bars;
     out.newest_first = bars.front().time > bars.back().time;
     const auto before = [&](int64_t a, int64_t b) { return out.newest_first ? a > b : a < b; };
@@ -47,11 +47,12 @@ bool merge_series(BarSeries& out, std::vector<long>& lines, const std::vector<st
             continue;
         }
         if (before(prev, t) || t == prev) continue;
-        const bool intraday = t % 86400 != 0 || prev % 86400 != 0;
+        OrderCheck fault;
+        fault.newest_first = out.newest_first;
+        fault.ok = false;
+        fault.index = i;
         line = lines[i];
-        why = "date " + time_text(t, intraday) + (out.newest_first ? " comes after " : " comes before ") +
-              time_text(prev, intraday) + " on line " + std::to_string(lines[i - 1]) + ": the file runs " +
-              (out.newest_first ? "newest" : "oldest") + " first (by its first and last dates), one bar per date";
+        why = order_fault_text(times_of(bars), fault);
         return false;
     }
     if (out.newest_first) {
@@ -64,7 +65,7 @@ bool merge_series(BarSeries& out, std::vector<long>& lines, const std::vector<st
         std::stable_sort(order.begin(), order.end(),
                          [&](std::size_t a, std::size_t b) { return bars[a].time < bars[b].time; });
         std::vector<Bar> sorted(bars.size());
-        std::vector<long> sorted_lines(bars.size());
+        std::vector<uint32_t> sorted_lines(bars.size());
         for (std::size_t i = 0; i < order.size(); ++i) {
             sorted[i] = bars[order[i]];
             sorted_lines[i] = lines[order[i]];
@@ -86,7 +87,7 @@ bool merge_series(BarSeries& out, std::vector<long>& lines, const std::vector<st
                           bar.close == prev.close && bar.volume == prev.volume;
         if (!same) {
             const bool intraday = bar.time % 86400 != 0;
-            const long a = std::min(lines[i], lines[kept - 1]), b = std::max(lines[i], lines[kept - 1]);
+            const uint32_t a = std::min(lines[i], lines[kept - 1]), b = std::max(lines[i], lines[kept - 1]);
             line = b;
             why = "date " + time_text(bar.time, intraday) + " repeats the date on line " + std::to_string(a) +
                   " with other prices: one bar per date";

@@ -43,9 +43,9 @@ struct OrderCheck {
 };
 OrderCheck check_order(const Times& times);
 
-// The message of an order fault; previous names where bar index - 1 is
-// (" on line 12").
-std::string order_fault_text(const Times& times, const OrderCheck& check, const std::string& previous);
+// The message of an order fault, the same wherever the bars come from (the
+// place of the bar at fault goes before it).
+std::string order_fault_text(const Times& times, const OrderCheck& check);
 
 // A file's series, oldest first, when check_order finds a fault: after a
 // repeated header (restarts: the bars that follow one) the dates may go back,
@@ -53,8 +53,8 @@ std::string order_fault_text(const Times& times, const OrderCheck& check, const 
 // bar repeated exactly is dropped (counted in duplicates_dropped), a date
 // repeated with other prices is a fault naming both lines. lines are the
 // bars' lines, kept in step. False with line and why set on a fault.
-bool merge_series(BarSeries& series, std::vector<long>& lines, const std::vector<std::size_t>& restarts, long& line,
-                  std::string& why);
+bool merge_series(BarSeries& series, std::vector<uint32_t>& lines, const std::vector<std::size_t>& restarts,
+                  long& line, std::string& why);
 
 // Some time is not midnight UTC: the series has times of day.
 bool intraday(const Times& times);

@@ -468,11 +468,10 @@ std::string not_a_date(std::string_view field) {
            "seconds)";
 }
 
-std::string outside_bar_range(std::string_view field) {
-    const bool digits_only = field.find_first_not_of("0123456789") == std::string_view::npos;
-    return "date " + shown(field) + " is outside " + time_text(kEarliestTime, true) + " .. " +
+std::string outside_time_range(const std::string& shown_date, bool looks_like_milliseconds) {
+    return "date " + shown_date + " is outside " + time_text(kEarliestTime, true) + " .. " +
            time_text(kLatestTime, true) + " UTC, the range of a bar record's time (int32 seconds since 1970)" +
-           (digits_only && field.size() >= 12 ? "; epoch milliseconds?" : "");
+           (looks_like_milliseconds ? "; epoch milliseconds?" : "");
 }
 
 bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time, DateOrder order) {

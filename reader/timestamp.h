@@ -83,8 +83,9 @@ bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time,
 // 'date "FIELD" is not a date (the accepted forms)'.
 std::string not_a_date(std::string_view field);
 
-// 'date FIELD is outside' the moments a bar record holds, and why.
-std::string outside_bar_range(std::string_view field);
+// 'date SHOWN is outside ... (int32 seconds since 1970)', with a hint at
+// epoch milliseconds when digits say so.
+std::string outside_time_range(const std::string& shown_date, bool looks_like_milliseconds);
 
 // Reads the date column of one file: the form is taken from the first date,
 // the day-month order from the first date that settles it (or the option),
