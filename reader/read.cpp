@@ -127,17 +127,21 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
             case RowResult::bar:
                 break;
         }
-        if (!bars.empty() && bar.time == bars.back().time) {
+        if (!restart && !bars.empty() && bar.time == bars.back().time) {
             // The bar again (two downloads that overlap): dropped and
-            // counted; with other prices it is refused.
+            // counted; with other prices it is refused, in the words a
+            // front end's own arrays get.
             const Bar& prev = bars.back();
             if (bar.open == prev.open && bar.high == prev.high && bar.low == prev.low && bar.close == prev.close &&
                 bar.volume == prev.volume) {
                 ++out.duplicates_dropped;
                 continue;
             }
-            return fail(line_no, "date " + time_text(bar.time, bar.time % 86400 != 0) + " repeats the date on line " +
-                                     std::to_string(bar_lines.back()) + " with other prices: one bar per date");
+            OrderCheck repeat;
+            repeat.ok = false;
+            repeat.index = 1;
+            const int64_t pair[2] = {prev.time, bar.time};
+            return fail(line_no, order_fault_text(Times(pair, 2), repeat));
         }
         if (bars.size() == bars.capacity() && raw.size() > 0) {
             // Room for as many bars as rows like those so far fill the file

@@ -370,7 +370,7 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ":1: neither a header naming the date, open, high, low and close columns nor a bar: date \"d\" is not a "
          "date"},
         {"repeated date after a header", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n\n2020-01-02,10,12,9,11.5\n",
-         ":4: date 2020-01-02 repeats the date on line 2 with other prices: one bar per date"},
+         ":4: date 2020-01-02 repeats the date of the bar before it: one bar per date"},
         {"pasted downloads that disagree",
          "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n2020-01-03,10,12,9,11\nDate,Open,High,Low,Close\n"
          "2020-01-03,10,12,9,10\n2020-01-06,10,12,9,11\n",
