@@ -509,6 +509,11 @@ TEST(ScanInput, ReadsTheFormsPeopleHave) {
                                      "2020.01.03\t00:00:00\t11\t13.5\t10\t12\t3\t6\n"
                                      "2020.01.06\t00:00:00\t12\t15\t11\t14\t3\t7\n", false, 7},
         {"other date forms", "2020/01/02,10,12,9,11,5\n2020.1.3,11,13.5,10,12,6\n20200106,12,15,11,14,7\n", false, 7},
+        // Daily bars at local midnight keep their dates, whatever the offset
+        // (it changes with summer time); on UTC they would fall the day before.
+        {"local midnights, summer time and winter time",
+         "date,open,high,low,close\n2020-01-02T00:00:00+01:00,10,12,9,11\n2020-01-03T00:00:00+02:00,11,13.5,10,12\n"
+         "2020-01-06T00:00:00+01:00,12,15,11,14\n", false, 0},
         {"a time column left empty", "Date,Time,Open,High,Low,Close\n2020-01-02,,10,12,9,11\n2020-01-03, ,11,13.5,10,12\n"
                                      "2020-01-06,00:00,12,15,11,14\n", false, 0},
         {"midnight date-times with offsets and fractions",
