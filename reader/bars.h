@@ -96,7 +96,7 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
 class Source;
 // Same, from any source of bytes (a file, standard input, a buffer), read a
 // chunk at a time: the memory it takes is the bars', not the file's.
-bool read_series(const std::string& name, Source& source, BarSeries& out, ReadError& error,
+bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError& error,
                  const Progress& progress = nullptr, const ReadOptions& options = ReadOptions{});
 
 // Same, reading the file at path (UTF-8 on every system).

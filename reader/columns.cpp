@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <utility>
 
 #include "text.h"
@@ -171,8 +172,8 @@ const char* role_name(Role role) {
 
 ColumnName column_name(std::string_view field) {
     const std::string word = word_of(field);
-    for (const Known& k : kKnown)
-        if (word == k.word) return ColumnName{k.role, k.rank};
+    for (std::size_t i = 0; i < std::size(kKnown); ++i)
+        if (word == kKnown[i].word) return ColumnName{kKnown[i].role, kKnown[i].rank};
     return ColumnName{};
 }
 
@@ -202,11 +203,9 @@ bool parse_column_choices(std::string_view text, std::vector<ColumnChoice>& out,
                   "high, low, close, volume, symbol (as in --columns date=Datum,close=Schluss)";
             return false;
         }
-        for (const ColumnChoice& c : out) {
-            if (c.role == role) {
-                why = std::string("--columns names the ") + role_name(role) + " column twice";
-                return false;
-            }
+        if (std::any_of(out.begin(), out.end(), [&](const ColumnChoice& c) { return c.role == role; })) {
+            why = std::string("--columns names the ") + role_name(role) + " column twice";
+            return false;
         }
         out.push_back(ColumnChoice{role, std::string(name)});
     }

@@ -1,5 +1,6 @@
 #include "number.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -46,7 +47,7 @@ bool parse_number(std::string_view s, bool decimal_comma, double& value) {
             return true;
         }
     }
-    char buffer[401];
+    char buffer[401] = {};
     bool comma = false, point = false;
     for (std::size_t i = 0; i < s.size(); ++i) {
         char c = s[i];
@@ -100,13 +101,11 @@ bool strip_suffix(std::string_view& s, std::string_view sign) {
 const std::string_view kCurrencies[] = {"$", "\xE2\x82\xAC" /* euro */, "\xC2\xA3" /* pound */,
                                         "\xC2\xA5" /* yen */};
 bool strip_currency(std::string_view& s) {
-    for (std::string_view sign : kCurrencies) {
-        if (strip_prefix(s, sign) || strip_suffix(s, sign)) {
-            s = trimmed(s);
-            return true;
-        }
-    }
-    return false;
+    const bool stripped = std::any_of(std::begin(kCurrencies), std::end(kCurrencies), [&](std::string_view sign) {
+        return strip_prefix(s, sign) || strip_suffix(s, sign);
+    });
+    if (stripped) s = trimmed(s);
+    return stripped;
 }
 
 // Digits with thousands separators, to plain digits in out: groups of

@@ -118,7 +118,7 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
             restart = true;
             continue;
         }
-        Bar bar;
+        Bar bar{};
         switch (row_to_bar(fields, columns, decimal_comma, line_no, rows, bar, why)) {
             case RowResult::fault:
                 return fail(line_no, why);

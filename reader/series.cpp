@@ -86,10 +86,10 @@ bool merge_series(BarSeries& out, std::vector<uint32_t>& lines, const std::vecto
         const bool same = bar.open == prev.open && bar.high == prev.high && bar.low == prev.low &&
                           bar.close == prev.close && bar.volume == prev.volume;
         if (!same) {
-            const bool intraday = bar.time % 86400 != 0;
+            const bool with_time = bar.time % 86400 != 0;
             const uint32_t a = std::min(lines[i], lines[kept - 1]), b = std::max(lines[i], lines[kept - 1]);
             line = b;
-            why = "date " + time_text(bar.time, intraday) + " repeats the date on line " + std::to_string(a) +
+            why = "date " + time_text(bar.time, with_time) + " repeats the date on line " + std::to_string(a) +
                   " with other prices: one bar per date";
             return false;
         }

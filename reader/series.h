@@ -53,7 +53,7 @@ std::string order_fault_text(const Times& times, const OrderCheck& check);
 // bar repeated exactly is dropped (counted in duplicates_dropped), a date
 // repeated with other prices is a fault naming both lines. lines are the
 // bars' lines, kept in step. False with line and why set on a fault.
-bool merge_series(BarSeries& series, std::vector<uint32_t>& lines, const std::vector<std::size_t>& restarts,
+bool merge_series(BarSeries& out, std::vector<uint32_t>& lines, const std::vector<std::size_t>& restarts,
                   long& line, std::string& why);
 
 // Some time is not midnight UTC: the series has times of day.

@@ -288,8 +288,8 @@ const char* order_name(DateOrder order) {
 
 std::string iso_date(int year, int month, int day) {
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
-    return text;
+    const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
+    return n > 0 ? std::string(text) : std::string();
 }
 
 std::string quoted(std::string_view field) { return "\"" + shown(field) + "\""; }
@@ -398,7 +398,7 @@ bool local_seconds(const WrittenTime& w, DateOrder order, int64_t& seconds) {
             // Day 1 is 1900-01-01 in the spreadsheets' count, which holds a
             // 1900-02-29 that never was: from day 61 on, day 0 is 1899-12-30.
             seconds = utc_seconds(1899, 12, 30, 0, 0, 0) + w.seconds;
-            return w.seconds >= 61 * 86400;
+            return w.seconds >= int64_t{61} * 86400;
         case WrittenTime::Kind::numeric:
             if (order == DateOrder::dmy) {
                 month = w.second;

@@ -60,7 +60,7 @@ enum class DateProblem : unsigned char {
 // Reads one field (a date and a time are joined with a space by the caller
 // when they are two columns). Day and month of a numeric date are not
 // checked here: the order decides which is which.
-DateProblem read_written_time(std::string_view text, WrittenTime& out);
+DateProblem read_written_time(std::string_view s, WrittenTime& w);
 
 // Seconds since 1970 of the written date and time, as if written in UTC
 // (the offset not applied), in the given order; false when that day does
