@@ -1,6 +1,7 @@
 // The merge: the levels go into one block of working storage, are sorted
 // (hlop_sort.cpp), merged by a sweep where that gives the closest-pair-first
-// result and by a tournament tree everywhere else, and written back.
+// result, region by region where mode 2 moves prices outside their pairs,
+// and by a tournament tree everywhere else, and written back.
 #include "levels/hlop.h"
 
 #include <algorithm>
@@ -115,41 +116,58 @@ struct List {
 // (then no pair is within the tolerance: the smallest would be one) ends
 // exactly where closest-pair-first ends.
 
-// Whether the sweep may start: every gap of the sorted list is a number.
-// Without NaN prices the list is fully sorted, and two equal infinities, the
-// only other source of a NaN gap, would sit side by side. Merges that keep
-// prices between their neighbours cannot make a NaN gap later.
-bool sweep_applies(const Node* node, int32_t count) noexcept {
+// The sweep works on the sorted levels in place: the survivors so far are a
+// stack at the front, the levels not yet reached follow, so the list is the
+// stack and then the rest. Pushing a level can make only the top pairs local
+// minima; a merge changes the pairs on both sides of the survivor and the
+// right neighbour of the pair before them, so the check backs up two pairs.
+
+// Whether the sweep may start: every gap of the sorted levels is a number.
+// Without NaN prices the levels are fully sorted, and two equal infinities,
+// the only other source of a NaN gap, would sit side by side. Merges that
+// keep prices between their neighbours cannot make a NaN gap later.
+bool sweep_applies(const Level* level, int32_t count) noexcept {
     for (int32_t i = 0; i + 1 < count; ++i)
-        if (std::isnan(absolute(node[i + 1].price - node[i].price))) return false;
+        if (std::isnan(absolute(level[i + 1].price - level[i].price))) return false;
     return true;
 }
 
-// Returns false, having spoilt the list, when a mode 2 merge would leave the
+// Returns the number of survivors, packed at the front of the levels in list
+// order; or -1, having spoilt the levels, when a mode 2 merge would leave the
 // merged price outside the pair: the caller then starts over another way.
-bool merge_by_sweep(List& list, double tolerance, int32_t mode) noexcept {
-    const Node* node = list.node;
-    int32_t a = list.head;
-    while (a != kNone && node[a].next != kNone) {
-        const int32_t b = node[a].next;
-        const double gap = list.gap_after(a);
-        const bool local_minimum = !(gap > tolerance) &&
-                                   (node[a].prev == kNone || list.gap_after(node[a].prev) > gap) &&
-                                   (node[b].next == kNone || list.gap_after(b) >= gap);
-        if (!local_minimum) {
-            a = b;
-            continue;
+int32_t merge_by_sweep(Level* level, int32_t count, double tolerance, int32_t mode) noexcept {
+    int32_t top = 0;  // the stack is level[0, top)
+    for (int32_t read = 0; read < count; ++read) {
+        level[top++] = level[read];
+        const bool more = read + 1 < count;
+        const double next_price = more ? level[read + 1].price : 0.0;
+        int32_t i = top >= 3 ? top - 3 : 0;
+        while (i + 1 < top) {
+            const double gap = absolute(level[i + 1].price - level[i].price);
+            const double right = i + 2 < top ? absolute(level[i + 2].price - level[i + 1].price)
+                                             : absolute(next_price - level[i + 1].price);
+            const bool local_minimum = !(gap > tolerance) &&
+                                       (i == 0 || absolute(level[i].price - level[i - 1].price) > gap) &&
+                                       ((i + 2 == top && !more) || right >= gap);
+            if (!local_minimum) {
+                ++i;
+                continue;
+            }
+            const Level& lo = level[i];
+            const Level& up = level[i + 1];
+            Level survivor = lower_survives(lo.weight, up.weight) ? lo : up;
+            if (mode == 2) {
+                survivor.price = mean_price(lo.price, lo.weight, up.price, up.weight);
+                if (!(lo.price <= survivor.price && survivor.price <= up.price)) return -1;
+            }
+            if (mode == 1 || mode == 2) survivor.weight = saturating_add(lo.weight, up.weight);
+            level[i] = survivor;
+            std::memmove(level + i + 1, level + i + 2, sizeof(Level) * static_cast<uint32_t>(top - i - 2));
+            --top;
+            i = i >= 2 ? i - 2 : 0;
         }
-        if (mode == 2) {
-            const double price = List::mean_price(node[a], node[b]);
-            if (!(node[a].price <= price && price <= node[b].price)) return false;
-        }
-        a = list.merge(a, mode);
-        // The pairs on both sides of the survivor changed, and so did the
-        // right neighbour of the pair before them: look again from there.
-        for (int k = 0; k < 2 && node[a].prev != kNone; ++k) a = node[a].prev;
     }
-    return true;
+    return top;
 }
 
 // ---------------------------------------------------------------------------
@@ -325,7 +343,7 @@ bool regions_apply(const Level* level, int32_t count, double tolerance) noexcept
 constexpr uint32_t kHasNaN = 0x80000000u;
 constexpr uint32_t kIndex = 0x7fffffffu;
 constexpr uint32_t kEmpty = kIndex;  // no slot has this index: count < 2^31
-constexpr int kBlockBits = 4;
+constexpr int kBlockBits = 5;
 constexpr uint32_t kBlock = uint32_t{1} << kBlockBits;
 
 // A stretch's pick: the slot, with kHasNaN when the stretch holds a NaN gap,
@@ -485,11 +503,13 @@ void hlop(double* prices, int32_t* weights, int32_t count, double tolerance, int
     // One block for everything, taken before touching anything so that a
     // failure leaves the caller's arrays exactly as they were:
     //   count x 32  the levels (16) and the radix sort's second buffer (16),
-    //               then the nodes of the merge (32)
-    //   tree        2 x leaves x 16, leaves < 2 x count / 16
+    //               which the regions' survivors reuse, then the tree's nodes
+    //   tree        2 x leaves x 16, leaves < 2 x count / 32
     //   histograms  for the radix sort, when a run can be long enough
-    // At most 36 bytes per level, plus the fixed 48 KiB of histograms from
-    // 2048 levels up: never more than 60 bytes per level in all.
+    // At most 34 bytes per level, plus the fixed 48 KiB of histograms from
+    // 2048 levels up: never more than 58 bytes per level in all. (A million
+    // levels stay under 32 MiB, which glibc's allocator keeps on its heap
+    // rather than mapping afresh, and faulting in, for every call.)
     static_assert(sizeof(Node) == 2 * sizeof(Level), "the nodes take the place of both sort buffers");
     const uint32_t blocks = (static_cast<uint32_t>(count) + kBlock - 1) >> kBlockBits;
     const uint32_t leaves = power_of_two_at_least(blocks);
@@ -518,39 +538,33 @@ void hlop(double* prices, int32_t* weights, int32_t count, double tolerance, int
     bool signed_means = false;
     if (mode == 2)
         for (int32_t i = 0; i < count && !signed_means; ++i) signed_means = level[i].weight <= 0;
+    // Both fast paths leave their survivors packed in list order.
+    const auto finish = [&](const Level* survivor, int32_t survivors) {
+        for (int32_t k = 0; k < survivors; ++k) {
+            prices[k] = survivor[k].price;
+            weights[k] = survivor[k].weight;
+        }
+        for (int32_t k = survivors; k < count; ++k) {
+            prices[k] = 0.0;
+            weights[k] = 0;
+        }
+        std::free(storage);
+    };
     if (signed_means && regions_apply(level, count, tolerance)) {
         RegionMerge regions{level, level + count, count, tolerance, mode, 32 * static_cast<int64_t>(count) + 4096};
         const int32_t survivors = regions.run();
-        if (survivors >= 0) {
-            for (int32_t k = 0; k < survivors; ++k) {
-                prices[k] = regions.out[k].price;
-                weights[k] = regions.out[k].weight;
-            }
-            for (int32_t k = survivors; k < count; ++k) {
-                prices[k] = 0.0;
-                weights[k] = 0;
-            }
-            std::free(storage);
-            return;
-        }
+        if (survivors >= 0) return finish(regions.out, survivors);
+    }
+    if (!signed_means && sweep_applies(level, count)) {
+        const int32_t survivors = merge_by_sweep(level, count, tolerance, mode);
+        if (survivors >= 0) return finish(level, survivors);
+        sort();
     }
     List list{reinterpret_cast<Node*>(storage), 0, count};
     link_sorted(list.node, count);
-    bool done = false;
-    if (!signed_means && sweep_applies(list.node, count)) {
-        done = merge_by_sweep(list, tolerance, mode);
-        if (!done) {
-            sort();
-            list = List{reinterpret_cast<Node*>(storage), 0, count};
-            link_sorted(list.node, count);
-        }
-    }
-    if (!done) {
-        Tree tree{list, reinterpret_cast<Pick*>(storage + tree_offset), leaves,
-                  static_cast<uint32_t>(count)};
-        tree.build();
-        tree.run(tolerance, mode);
-    }
+    Tree tree{list, reinterpret_cast<Pick*>(storage + tree_offset), leaves, static_cast<uint32_t>(count)};
+    tree.build();
+    tree.run(tolerance, mode);
 
     int32_t k = 0;
     for (int32_t a = list.head; a != kNone; a = list.node[a].next, ++k) {
