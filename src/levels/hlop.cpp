@@ -269,8 +269,8 @@ struct RegionMerge {
         // A region already merged: where its levels start in the sorted
         // array and in out, and the prices its last level had.
         struct Done {
-            int32_t begin;
-            int32_t at;
+            int32_t begin = 0;
+            int32_t at = 0;
             Range last;
         };
         // The latest regions only: joins rarely reach further back.
