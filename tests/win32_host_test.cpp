@@ -245,6 +245,16 @@ TEST(Win32Host, StopwatchOutlivesTheCopyThatMadeIt) {
             ASSERT_NE(timer, nullptr);
             EXPECT_NE(a.exports().start_timer(timer), 0);
         }
+        // The layout a C++ host relies on: the first word points into the
+        // image of the copy that made the stopwatch (its virtual table).
+        const auto made_in = [&](HMODULE module) {
+            const auto* table = *static_cast<const char* const*>(timer);
+            const auto* base = reinterpret_cast<const char*>(module);
+            return table >= base && table < base + win32_imports::image_size(module);
+        };
+        if (!c.made_by_b) {
+            EXPECT_TRUE(made_in(a_module)) << "the first word is not a table in A's image";
+        }
         void* reserved = nullptr;
         if (c.a_unloaded) {
             const std::size_t size = win32_imports::image_size(a_module);
@@ -263,6 +273,7 @@ TEST(Win32Host, StopwatchOutlivesTheCopyThatMadeIt) {
             timer = b.exports().create_timer();
             ASSERT_NE(timer, nullptr);
             EXPECT_NE(b.exports().start_timer(timer), 0);
+            EXPECT_TRUE(made_in(b_module)) << "the first word is not a table in B's image";
         }
         const Exports& reader = c.read_by_b ? b.exports() : a.exports();
         const double reading = reader.stop_timer(timer, 0);
