@@ -656,7 +656,9 @@ TEST(ScanInput, ArbitraryBytesNeverCrashTheReader) {
             ASSERT_EQ(read_series("f.csv", chunks, streamed, streamed_error), read) << text;
             ASSERT_EQ(streamed_error.text(), error.text()) << text;
             ASSERT_EQ(streamed.bars.size(), series.bars.size());
-            ASSERT_EQ(std::memcmp(streamed.bars.data(), series.bars.data(), series.bars.size() * sizeof(Bar)), 0);
+            if (!series.bars.empty()) {
+                ASSERT_EQ(std::memcmp(streamed.bars.data(), series.bars.data(), series.bars.size() * sizeof(Bar)), 0);
+            }
             ASSERT_EQ(streamed.newest_first, series.newest_first);
             ASSERT_EQ(streamed.intraday, series.intraday);
         }
