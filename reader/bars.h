@@ -72,8 +72,9 @@ constexpr const char* kNoMemory = "not enough memory to read and analyse it";
 // - separated by ",", ";" or tab (the most frequent outside quotes on the
 //   first line); with ";" a decimal comma is accepted;
 // - fields may be quoted ("...", "" inside for a quote) and hold the separator;
-// - a UTF-8 byte-order mark; LF, CRLF or CR line ends; blank lines and lines
-//   starting with # are skipped;
+// - UTF-8 (with or without a byte-order mark), UTF-16 with a byte-order mark,
+//   gzip-compressed or not (bytes.h); LF, CRLF or CR line ends; blank lines
+//   and lines starting with # are skipped;
 // - oldest or newest bar first, told from the first and last dates; dates in
 //   between must keep that order, except after a repeated header (pasted
 //   downloads, merged); a bar repeated exactly is dropped and counted, a date
