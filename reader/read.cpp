@@ -194,7 +194,7 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
         if (outside == bars.size() && (bars[i].time < kEarliestTime || bars[i].time > kLatestTime)) outside = i;
     });
     if (outside < bars.size())
-        return fail(bar_lines[outside], outside_time_range(time_text(bars[outside].time, false), false));
+        return fail(static_cast<long>(bar_lines[outside]), outside_time_range(time_text(bars[outside].time, false), false));
     out.placeholder_rows = rows.placeholders;
     out.unknown_volumes = rows.unknown_volumes;
     out.other_symbol_rows = rows.other_symbols;
@@ -206,7 +206,7 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
         out.newest_first = order.newest_first;
         if (out.newest_first) std::reverse(bars.begin(), bars.end());
     } else if (restarts.empty()) {
-        return fail(bar_lines[order.index], order_fault_text(times, order));
+        return fail(static_cast<long>(bar_lines[order.index]), order_fault_text(times, order));
     } else if (!merge_series(out, bar_lines, restarts, line_no, why)) {
         return fail(line_no, why);
     }

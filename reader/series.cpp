@@ -51,7 +51,7 @@ bool merge_series(BarSeries& out, std::vector<uint32_t>& lines, const std::vecto
         fault.newest_first = out.newest_first;
         fault.ok = false;
         fault.index = i;
-        line = lines[i];
+        line = static_cast<long>(lines[i]);
         why = order_fault_text(times_of(bars), fault);
         return false;
     }
@@ -88,7 +88,7 @@ bool merge_series(BarSeries& out, std::vector<uint32_t>& lines, const std::vecto
         if (!same) {
             const bool with_time = bar.time % 86400 != 0;
             const uint32_t a = std::min(lines[i], lines[kept - 1]), b = std::max(lines[i], lines[kept - 1]);
-            line = b;
+            line = static_cast<long>(b);
             why = "date " + time_text(bar.time, with_time) + " repeats the date on line " + std::to_string(a) +
                   " with other prices: one bar per date";
             return false;
