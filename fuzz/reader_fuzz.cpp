@@ -11,7 +11,9 @@
 //   low <= open, close <= high and a finite range, a volume of 0 or more;
 // - every token of the input that the number stage accepts equals strtod of
 //   its text after the documented normalisation (a decimal comma, when
-//   allowed, read as the point), and strtod reads all of it.
+//   allowed, read as the point), and strtod reads all of it; so does every
+//   token it accepts as a price (currency signs, spaces and the thousands
+//   separator dropped) or as a volume (a K, M or B suffix as e3, e6, e9).
 //
 // Input: u8 flags, then the file's bytes.
 //   flags bits 0-2: chunk size - 1 for the chunked read (1 ... 8 bytes);
@@ -44,6 +46,34 @@ bool same(const BarSeries& a, const BarSeries& b) {
            (a.bars.empty() || std::memcmp(a.bars.data(), b.bars.data(), a.bars.size() * sizeof(Bar)) == 0);
 }
 
+// The documented normalisation, written plainly: the currency signs and
+// spaces go, so does the thousands separator ("," or, with a decimal comma
+// and a comma, "."), and a decimal comma becomes the point.
+std::string plain(std::string_view token, bool decimal_comma) {
+    std::string out(token);
+    for (const char* sign : {"$", "\xE2\x82\xAC", "\xC2\xA3", "\xC2\xA5", " "}) {
+        for (std::size_t at = out.find(sign); at != std::string::npos; at = out.find(sign))
+            out.erase(at, std::strlen(sign));
+    }
+    // With a decimal comma a point is a thousands separator only when a
+    // comma follows; alone it is the point.
+    const bool comma = out.find(',') != std::string::npos;
+    std::string digits;
+    for (char c : out) {
+        if (decimal_comma ? (c == '.' && comma) : c == ',') continue;
+        digits += decimal_comma && c == ',' ? '.' : c;
+    }
+    return digits;
+}
+
+void check_equal_to_strtod(double value, const std::string& normal, const char* what) {
+    char* stop = nullptr;
+    const double expected = std::strtod(normal.c_str(), &stop);
+    fuzz_input::check(stop == normal.c_str() + normal.size() && !normal.empty(), what);
+    fuzz_input::check(std::isfinite(value), "a price or volume that is not finite");
+    fuzz_input::check(std::memcmp(&value, &expected, sizeof value) == 0, what);
+}
+
 void check_numbers(std::string_view text) {
     std::size_t start = 0;
     for (std::size_t i = 0; i <= text.size(); ++i) {
@@ -69,6 +99,22 @@ void check_numbers(std::string_view text) {
             fuzz_input::check(stop == normal.c_str() + normal.size(), "a number strtod does not read whole");
             fuzz_input::check(std::isfinite(value), "a number that is not finite");
             fuzz_input::check(std::memcmp(&value, &expected, sizeof value) == 0, "a number other than strtod's");
+        }
+        // Prices and volumes as exports write them.
+        for (const bool decimal_comma : {false, true}) {
+            std::size_t end = start;
+            while (end < text.size() && std::strchr(";\t\r\n\"", text[end]) == nullptr) ++end;
+            const std::string_view token = text.substr(start, end - start);
+            double value = 0;
+            if (parse_price(token, decimal_comma, value))
+                check_equal_to_strtod(value, plain(token, decimal_comma), "a price other than strtod's of its digits");
+            if (parse_volume(token, decimal_comma, value) && !token.empty()) {
+                const char suffix = token.back() | 0x20;
+                const bool scaled = suffix == 'k' || suffix == 'm' || suffix == 'b';
+                std::string normal = plain(scaled ? token.substr(0, token.size() - 1) : token, decimal_comma);
+                if (scaled) normal += suffix == 'k' ? "e3" : suffix == 'm' ? "e6" : "e9";
+                check_equal_to_strtod(value, normal, "a volume other than strtod's of its digits");
+            }
         }
         start = i + 1;
     }

@@ -187,10 +187,21 @@ bool normalised_volume(std::string_view text, bool decimal_comma, double& value)
     if (shift == 0) return normalised_number(text, decimal_comma, false, value);
     text = trimmed(text.substr(0, text.size() - 1));
     // 9.93M: the point moves six places, so that the digits are read once.
+    // Before the suffix, a number of digits alone: "M" or "1.2.3M" or
+    // "1e3K" is no volume.
     std::string digits;
     if (!ungrouped(text, decimal_comma, digits)) {
+        double plain = 0;
+        if (text.find_first_of("eE") != std::string_view::npos || !parse_number(text, decimal_comma, plain))
+            return false;
         digits.clear();
         for (char c : text) digits += decimal_comma && c == ',' ? '.' : c;
+    }
+    if (!digits.empty() && digits[0] == '+') digits.erase(0, 1);
+    std::string sign;
+    if (!digits.empty() && digits[0] == '-') {
+        sign = "-";
+        digits.erase(0, 1);
     }
     std::size_t point = digits.find('.');
     if (point == std::string::npos) point = digits.size();
@@ -198,8 +209,8 @@ bool normalised_volume(std::string_view text, bool decimal_comma, double& value)
     for (std::size_t k = digits.size() - point; k < static_cast<std::size_t>(shift); ++k) digits += '0';
     digits.insert(point + static_cast<std::size_t>(shift), ".");
     if (digits.back() == '.') digits.pop_back();
-    if (digits.find_first_not_of("0123456789.+-") != std::string::npos) return false;
-    return parse_number(digits, false, value);
+    if (digits.find_first_not_of("0123456789.") != std::string::npos) return false;
+    return parse_number(sign + digits, false, value);
 }
 
 bool missing_value(std::string_view text) {

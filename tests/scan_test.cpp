@@ -924,6 +924,11 @@ TEST(ScanInput, NumbersAsExportsWriteThem) {
         {"0.000123456789B", false, nullptr, "123456.789"},
         {"1,234.5K", false, nullptr, "1234500"},
         {"lots", false, nullptr, nullptr},
+        {"M", false, nullptr, nullptr},  // a suffix alone is no volume, not 0
+        {"1.2.3K", false, nullptr, nullptr},
+        {"1e3K", false, nullptr, nullptr},
+        {".5k", false, nullptr, "500"},
+        {"-2K", false, nullptr, "-2000"},  // read; the bar's check refuses a negative volume
         {"-", false, nullptr, nullptr},
     };
     for (const Case& c : cases) {
