@@ -115,8 +115,11 @@ def test_bar_records_lay_out_the_bars_as_the_command_does(native):
 @pytest.fixture(scope="module")
 def cluster_client(tmp_path_factory):
     distributed = pytest.importorskip("distributed")
+    # Reachable from this machine alone: dask's default is every interface,
+    # and dashboard_address=None does not turn the dashboard off.
     cluster = distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+        dashboard_address="127.0.0.1:0", worker_dashboard_address="127.0.0.1:0",
         local_directory=str(tmp_path_factory.mktemp("dask")),
     )
     client = distributed.Client(cluster)
