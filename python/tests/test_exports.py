@@ -4,6 +4,7 @@ import math
 import time
 
 import numpy as np
+import pandas as pd
 import pytest
 from hypothesis import given, strategies as st
 
@@ -48,7 +49,9 @@ def test_hlop_matches_library(native, levels, tolerance, mode, inplace, with_tag
     want_p, want_w, want_t = prices.copy(), weights.copy(), tags.copy()
     native.hlop(want_p, want_w, want_t, tolerance, mode)
     given_p, given_w = prices.copy(), weights.copy()
-    got_p, got_w = tm.hlop(given_p, given_w, tolerance, mode, tags if with_tags else None, inplace=inplace)
+    # Mode 1 through the default, so that a wrong default cannot pass.
+    modes = () if mode == 1 else (mode,)
+    got_p, got_w = tm.hlop(given_p, given_w, tolerance, *modes, tags=tags if with_tags else None, inplace=inplace)
     assert same_bits(got_p, want_p) and same_bits(got_w, want_w)
     assert same_bits(tags, want_t)
     if inplace:
@@ -110,6 +113,19 @@ def test_fractal_strength_equals_a_loop_over_the_exports(native, series, depth):
     # Reversing the series (newest first) gives every bar the same strength.
     up_r, down_r = tm.fractal_strength(high[::-1], low[::-1], depth)
     assert same_bits(up_r[::-1].copy(), want_up) and same_bits(down_r[::-1].copy(), want_down)
+
+
+def test_fractal_strength_gives_pandas_for_pandas():
+    rng = np.random.default_rng(3)
+    walk = np.cumsum(rng.normal(size=200))
+    dates = pd.date_range("2020-01-01", periods=200, freq="D")[::-1]  # newest first
+    high, low = pd.Series(walk + 1, index=dates), pd.Series(walk - 1, index=dates)
+    up, down = tm.fractal_strength(high.to_numpy(), low.to_numpy(), 3)
+    for h, l in ((high, low), (high, low.to_numpy()), (high.to_numpy(), low), (high.astype(np.float32), low)):
+        frame = tm.fractal_strength(h, l, 3)
+        assert isinstance(frame, pd.DataFrame) and list(frame.columns) == ["up", "down"]
+        assert frame.index.equals(dates) and (frame.dtypes == np.int32).all()
+        assert same_bits(frame["up"].to_numpy(), up) and same_bits(frame["down"].to_numpy(), down)
 
 
 def test_fractal_strength_on_long_random_walks(native):

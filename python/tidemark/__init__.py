@@ -40,7 +40,7 @@ except ImportError as error:
             f"after installing the package (pip install dist/tidemark-*.whl, made by scripts/package python) or "
             f"building it (cmake -S . -B build/python -DTIDEMARK_PYTHON=ON && cmake --build build/python, then "
             f"PYTHONPATH=build/python)"
-        ) from error
+        ) from None  # Python's own words here blame a circular import
     raise
 
 __version__: str = _native.__version__
@@ -447,6 +447,9 @@ def _frame_dates(function: str, frame: pd.DataFrame) -> Optional[pd.DatetimeInde
         # Bars of one symbol, by their date level; a second symbol is
         # another series, which would be read as more bars of this one.
         level = _date_level(index)
+        if level is None:
+            raise ValueError(f"{function}: none of the index's {index.nlevels} levels holds dates (datetimes, or a "
+                             f"level named date, datetime, time or timestamp)")
         for other in _symbol_levels(index):
             count = index.get_level_values(other).nunique(dropna=False)
             if count > 1:
@@ -454,9 +457,6 @@ def _frame_dates(function: str, frame: pd.DataFrame) -> Optional[pd.DatetimeInde
                 raise ValueError(
                     f"{function}: the index has a level {name!r} of {count} values besides the dates: pass the "
                     f"bars of one (frame.xs(key, level={name!r})), or screen(frame) to screen each")
-        if level is None:
-            raise ValueError(f"{function}: none of the index's {index.nlevels} levels holds dates (datetimes, or a "
-                             f"level named date, datetime, time or timestamp)")
         dates = _dates(function, index.get_level_values(level), f"index level {_level_name(index, level)!r}", rows)
     elif isinstance(index, pd.DatetimeIndex):
         dates = index
