@@ -49,7 +49,7 @@ class CMakeBuild(build_ext):
         # serve nobody who installs a wheel.
         subprocess.run(
             ["cmake", "-S", str(sources()), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release", "-DTIDEMARK_PYTHON=ON",
-             "-DTIDEMARK_TESTS=OFF", "-DCMAKE_MODULE_LINKER_FLAGS=-s",
+             "-DTIDEMARK_SCAN=OFF", "-DTIDEMARK_TESTS=OFF", "-DCMAKE_MODULE_LINKER_FLAGS=-s",
              f"-DPYTHON_EXECUTABLE={sys.executable}"],
             check=True, stdout=sys.stderr,
         )

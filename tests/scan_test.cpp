@@ -26,6 +26,7 @@
 #include "loader.h"
 #include "report.h"
 #include "svg.h"
+#include "timestamp.h"
 #include "xml_check.h"
 
 // Every new in this program goes through here, so that a test can refuse the

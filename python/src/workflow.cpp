@@ -1,7 +1,7 @@
-// levels() and screen(): tidemark-scan's own analysis core, run on bars that
-// come from numpy arrays or from a CSV file read by the command's own reader,
-// with the exports compiled into this module. So the levels are the ones the
-// command finds, bit for bit.
+// levels() and screen(): the reader's analysis (the one tidemark-scan runs),
+// on bars that come from numpy arrays or from a CSV file read by the same
+// reader, with the exports compiled into this module. So the levels are the
+// ones the command finds, bit for bit.
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -11,9 +11,10 @@
 
 #include "analysis.h"
 #include "bars.h"
-#include "format.h"
-#include "loader.h"
+#include "exports.h"
 #include "module.h"
+#include "result.h"
+#include "timestamp.h"
 #include "tidemark.h"
 
 namespace py = pybind11;
@@ -21,10 +22,10 @@ namespace py = pybind11;
 namespace tidemark::python {
 namespace {
 
-// The exports compiled into this module, in the loader's one table.
-const loader::Exports& exports() {
-    static const loader::Exports lib = [] {
-        loader::Exports e;
+// The exports compiled into this module, in the one table of exports.
+const reader::Exports& exports() {
+    static const reader::Exports lib = [] {
+        reader::Exports e;
 #define TIDEMARK_BIND_EXPORT(name, member) e.member = &::name;
         TIDEMARK_EXPORT_TABLE(TIDEMARK_BIND_EXPORT)
 #undef TIDEMARK_BIND_EXPORT
@@ -34,9 +35,9 @@ const loader::Exports& exports() {
 }
 
 // The command's own limits for its options.
-scan::Settings settings_of(long long depth, const py::object& tolerance, long long mode,
+reader::Settings settings_of(long long depth, const py::object& tolerance, long long mode,
                            long long span) {
-    scan::Settings s;
+    reader::Settings s;
     if (depth < 1 || depth > 100000)
         throw py::value_error("depth must be a whole number from 1 to 100000, got " +
                               std::to_string(depth));
@@ -57,15 +58,38 @@ scan::Settings settings_of(long long depth, const py::object& tolerance, long lo
     return s;
 }
 
-// Absent or not finite: None, as the command's JSON writes null.
-py::object number_or_none(bool present, double value) {
-    return present && std::isfinite(value) ? py::object(py::float_(value)) : py::object(py::none());
+// A result's field as Python: null as None, a moment as seconds since 1970
+// under its "time" key, for the package to turn into a timestamp.
+void add(py::dict& d, const std::vector<reader::Field>& fields) {
+    for (const reader::Field& f : fields) {
+        const reader::Value& v = f.value;
+        switch (v.kind) {
+            case reader::Value::Kind::null:
+                d[f.key] = py::none();
+                break;
+            case reader::Value::Kind::flag:
+                d[f.key] = v.flag;
+                break;
+            case reader::Value::Kind::integer:
+                d[f.key] = v.integer;
+                break;
+            case reader::Value::Kind::number:
+                d[f.key] = v.number;
+                break;
+            case reader::Value::Kind::text:
+                d[f.key] = v.text;
+                break;
+            case reader::Value::Kind::moment:
+                d[py::str(reader::moment_key(f.key))] = v.integer;
+                break;
+        }
+    }
 }
 
-// The run as the command's JSON tells it (the same names), with the levels as
-// arrays in ascending price (index = the level's index) and the dates as
-// seconds since 1970 for the package to turn into timestamps.
-py::dict result_of(const scan::Analysis& a, const scan::BarSeries& series) {
+// The run under the names of the command's JSON (its fields are built in one
+// place, result.h), with the levels as arrays in ascending price (index = the
+// level's index) and the dates as seconds since 1970.
+py::dict result_of(const reader::Analysis& a, const reader::BarSeries& series) {
     const std::size_t n = a.levels.size();
     py::array_t<double> price(static_cast<py::ssize_t>(n));
     py::array_t<int32_t> merged(static_cast<py::ssize_t>(n)), weight(static_cast<py::ssize_t>(n)),
@@ -83,36 +107,10 @@ py::dict result_of(const scan::Analysis& a, const scan::BarSeries& series) {
     levels["resized_weight"] = weight;
     levels["fractals"] = fractals;
 
-    const scan::ScreenRow row = scan::screen_row(series, a);
     py::dict close;
-    close["time"] = row.last_time;
-    close["price"] = row.last_close;
-    close["level_index"] = row.on_level ? py::object(py::int_(row.level_index)) : py::object(py::none());
-    close["on_level"] = row.on_level;
-    close["level"] = number_or_none(row.on_level, row.level);
-    close["level_weight"] = row.on_level ? py::object(py::int_(row.level_weight)) : py::object(py::none());
-    close["below"] = number_or_none(row.has_below, row.below);
-    close["above"] = number_or_none(row.has_above, row.above);
-    close["distance"] = number_or_none(true, row.distance);
-
+    add(close, reader::last_close_fields(reader::screen_row(series, a)));
     py::dict r;
-    r["bar_count"] = series.bars.size();
-    r["file_order"] = series.newest_first ? "newest first" : "oldest first";
-    r["intraday"] = series.intraday;
-    r["first_time"] = series.bars.front().time;
-    r["last_time"] = series.bars.back().time;
-    r["fractal_depth"] = a.settings.depth;
-    r["merge_mode"] = a.settings.mode;
-    r["weight_span"] = a.settings.span;
-    r["mean_bar_range"] = a.mean_range;
-    r["tolerance"] = a.tolerance;
-    r["tolerance_rule"] = a.tolerance_given ? std::string("given")
-                                            : scan::exact(scan::kToleranceShare) + " x mean_bar_range";
-    r["up_fractals"] = a.up_count;
-    r["down_fractals"] = a.down_count;
-    r["candidates"] = a.fractals.size();
-    r["fractal_counts"] = a.counts_exact ? "exact" : "nearest level";
-    r["level_count"] = n;
+    add(r, reader::run_fields(series, a));
     r["levels"] = levels;
     r["last_close"] = close;
     return r;
@@ -146,16 +144,16 @@ void without_gil(const std::string& file, Work&& work) {
         }
     }
     if (memory)
-        raise_text(PyExc_MemoryError, file.empty() ? std::string(scan::kNoMemory)
-                                                   : scan::ReadError{file, 0, scan::kNoMemory}.text());
+        raise_text(PyExc_MemoryError, file.empty() ? std::string(reader::kNoMemory)
+                                                   : reader::ReadError{file, 0, reader::kNoMemory}.text());
     if (!done) raise_text(PyExc_ValueError, error);
 }
 
-scan::Analysis run(const scan::BarSeries& series, const scan::Settings& settings) {
+reader::Analysis run(const reader::BarSeries& series, const reader::Settings& settings) {
     if (series.bars.empty()) throw py::value_error("no bars");
     if (series.bars.size() > static_cast<std::size_t>(INT32_MAX))
         throw py::value_error("more bars than a BarRecord index can address (2147483647)");
-    return scan::analyse(exports(), series, settings);
+    return reader::analyse(exports(), series, settings);
 }
 
 // Bars from arrays that the Python layer has checked and put oldest first.
@@ -163,7 +161,7 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
                         const py::array& low, const py::array& close, const py::array& volume,
                         long long depth, const py::object& tolerance, long long mode, long long span,
                         bool count_fractals) {
-    scan::Settings settings = settings_of(depth, tolerance, mode, span);
+    reader::Settings settings = settings_of(depth, tolerance, mode, span);
     settings.count_fractals = count_fractals;
     require_vector(time, "levels", "time", 'i', 8, "int64", false);
     const py::array* columns[] = {&open, &high, &low, &close, &volume};
@@ -180,8 +178,8 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
     const auto* l = static_cast<const double*>(low.data());
     const auto* c = static_cast<const double*>(close.data());
     const auto* v = static_cast<const double*>(volume.data());
-    scan::BarSeries series;
-    scan::Analysis a;
+    reader::BarSeries series;
+    reader::Analysis a;
     without_gil("", [&](std::string&) {
         series.bars.reserve(n);
         for (std::size_t i = 0; i < n; ++i) {
@@ -198,12 +196,12 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
 // Bars from a CSV file, read by tidemark-scan's reader.
 py::dict analyse_file(const std::string& path, long long depth, const py::object& tolerance,
                       long long mode, long long span, bool count_fractals) {
-    scan::Settings settings = settings_of(depth, tolerance, mode, span);
+    reader::Settings settings = settings_of(depth, tolerance, mode, span);
     settings.count_fractals = count_fractals;
-    scan::BarSeries series;
-    scan::Analysis a;
+    reader::BarSeries series;
+    reader::Analysis a;
     without_gil(path, [&](std::string& error) {
-        if (!scan::read_bars(path, series, error)) return false;
+        if (!reader::read_bars(path, series, error)) return false;
         a = run(series, settings);
         return true;
     });
@@ -212,13 +210,13 @@ py::dict analyse_file(const std::string& path, long long depth, const py::object
 
 // The bars of a CSV file as the command reads them, oldest first.
 py::dict read_bars(const std::string& path) {
-    scan::BarSeries series;
-    without_gil(path, [&](std::string& error) { return scan::read_bars(path, series, error); });
+    reader::BarSeries series;
+    without_gil(path, [&](std::string& error) { return reader::read_bars(path, series, error); });
     const auto n = static_cast<py::ssize_t>(series.bars.size());
     py::array_t<int64_t> time(n);
     py::array_t<double> open(n), high(n), low(n), close(n), volume(n);
     for (py::ssize_t i = 0; i < n; ++i) {
-        const scan::Bar& bar = series.bars[static_cast<std::size_t>(i)];
+        const reader::Bar& bar = series.bars[static_cast<std::size_t>(i)];
         time.mutable_at(i) = bar.time;
         open.mutable_at(i) = bar.open;
         high.mutable_at(i) = bar.high;
@@ -254,7 +252,7 @@ py::tuple parse_timestamps(const py::sequence& values) {
         if (text == nullptr) {
             PyErr_Clear();  // not text, or text that UTF-8 cannot hold: not a date either way
             bad = i;
-        } else if (!scan::parse_timestamp(std::string_view(text, static_cast<std::size_t>(size)), out[i],
+        } else if (!reader::parse_timestamp(std::string_view(text, static_cast<std::size_t>(size)), out[i],
                                           has_time)) {
             bad = i;
         }
@@ -276,7 +274,7 @@ void bind_workflow(py::module_& m) {
         settings_of(depth, tolerance, mode, span);
     }, py::arg("depth"), py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"));
     m.def("parse_timestamps", &parse_timestamps, py::arg("values"));
-    m.attr("NO_MEMORY") = scan::kNoMemory;
+    m.attr("NO_MEMORY") = reader::kNoMemory;
 }
 
 }  // namespace tidemark::python

@@ -30,6 +30,7 @@
 #include "sample.h"
 #include "screen.h"
 #include "svg.h"
+#include "timestamp.h"
 
 #ifndef TIDEMARK_VERSION
 #define TIDEMARK_VERSION "unknown"

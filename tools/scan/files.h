@@ -1,6 +1,6 @@
-// Files by UTF-8 name on every system. On Windows every call goes through the
-// wide (UTF-16) APIs, so that a name the ANSI code page cannot encode
-// (données.csv, цены.csv, 株価.csv) works as any other.
+// The command's own files by UTF-8 name on every system: the charts it
+// writes and the folders it screens (reading a file is the reader's,
+// input.h). On Windows every call goes through the wide (UTF-16) APIs.
 #ifndef TIDEMARK_SCAN_FILES_H
 #define TIDEMARK_SCAN_FILES_H
 
@@ -8,23 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "input.h"
+
 namespace tidemark::scan {
 
-// fopen with a UTF-8 name.
-std::FILE* open_file(const std::string& path, const char* mode);
-
-// The whole file; on failure error is "cannot open: ..." or "cannot read: ...".
-bool read_file(const std::string& path, std::string& content, std::string& error);
-
-// The rest of a stream (standard input), read as bytes.
-bool read_stream(std::FILE* stream, std::string& content, std::string& error);
+using namespace reader;
 
 // Writes content to a temporary file beside path and renames it over path,
 // so that path is either as it was or complete. error names path.
 bool write_file_atomically(const std::string& path, const std::string& content, std::string& error);
-
-enum class PathKind { missing, file, folder, other };
-PathKind path_kind(const std::string& path);
 
 // The *.csv files (any case) directly in folder, sorted by name, each joined
 // to folder with the folder's own separator. error does not name the folder.

@@ -13,6 +13,8 @@
 
 namespace tidemark::scan {
 
+using namespace reader;
+
 // One file analysed.
 struct Run {
     std::string input;    // the CSV file as named, "<stdin>", or the bundled sample's name

@@ -8,6 +8,7 @@
 
 #include "format.h"
 #include "report.h"
+#include "result.h"
 
 #ifndef TIDEMARK_VERSION
 #define TIDEMARK_VERSION "unknown"
@@ -41,18 +42,27 @@ void print(std::FILE* out, const Json& object) {
     std::fputs("\n}\n", out);
 }
 
-Json number_or_null(bool present, double value) {
-    return present && std::isfinite(value) ? Json(value) : Json(nullptr);
+// A result's field as JSON: a moment as its date text.
+Json value_of(const Value& v) {
+    switch (v.kind) {
+        case Value::Kind::null:
+            return Json(nullptr);
+        case Value::Kind::flag:
+            return Json(v.flag);
+        case Value::Kind::integer:
+            return Json(v.integer);
+        case Value::Kind::number:
+            return Json(v.number);
+        case Value::Kind::text:
+            return Json(v.text);
+        case Value::Kind::moment:
+            return Json(time_text(v.integer, v.intraday));
+    }
+    return Json(nullptr);
 }
 
-// The fields every screen row has, also the last close of a single run.
-void add_close_fields(Json& j, const ScreenRow& r) {
-    j["on_level"] = r.on_level;
-    j["level"] = number_or_null(r.on_level, r.level);
-    j["level_weight"] = r.on_level ? Json(r.level_weight) : Json(nullptr);
-    j["below"] = number_or_null(r.has_below, r.below);
-    j["above"] = number_or_null(r.has_above, r.above);
-    j["distance"] = number_or_null(true, r.distance);
+void add(Json& j, const std::vector<Field>& fields) {
+    for (const Field& f : fields) j[f.key] = value_of(f.value);
 }
 
 }  // namespace
@@ -65,43 +75,18 @@ void write_json(std::FILE* out, const Run& run) {
     j["input"] = run.input;
     j["bundled_sample"] = run.sample;
     j["library"] = run.library;
-    j["bar_count"] = s.bars.size();
-    j["bars_in_file"] = run.bars_in_file;
-    j["file_order"] = s.newest_first ? "newest first" : "oldest first";
-    j["intraday"] = s.intraday;
-    j["first_date"] = time_text(s.bars.front().time, s.intraday);
-    j["last_date"] = time_text(s.bars.back().time, s.intraday);
-    j["fractal_depth"] = a.settings.depth;
-    j["merge_mode"] = a.settings.mode;
-    j["weight_span"] = a.settings.span;
-    j["mean_bar_range"] = number_or_null(true, a.mean_range);
-    j["tolerance"] = number_or_null(true, a.tolerance);
-    j["tolerance_rule"] = a.tolerance_given ? "given" : exact(kToleranceShare) + " x mean_bar_range";
-    j["up_fractals"] = a.up_count;
-    j["down_fractals"] = a.down_count;
-    j["candidates"] = a.fractals.size();
-    j["fractal_counts"] = a.counts_exact ? "exact" : "nearest level";
-    j["level_count"] = a.levels.size();
+    add(j, run_fields(s, a, &run.bars_in_file));
     // Highest price first, as the report lists them.
     const std::vector<std::size_t> listed = heaviest_levels(a, run.levels_listed);
     Json levels = Json::array();
     for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
-        const Level& level = a.levels[*it];
         Json l;
-        l["index"] = *it;
-        l["price"] = number_or_null(true, level.price);
-        l["merged_weight"] = level.merged_weight;
-        l["resized_weight"] = level.weight;
-        l["fractals"] = level.fractals;
+        add(l, level_fields(a, *it));
         levels.push_back(l);
     }
     j["levels"] = levels;
     Json close;
-    const ScreenRow row = screen_row(s, a);
-    close["date"] = time_text(row.last_time, row.intraday);
-    close["price"] = number_or_null(true, row.last_close);
-    close["level_index"] = row.on_level ? Json(row.level_index) : Json(nullptr);
-    add_close_fields(close, row);
+    add(close, last_close_fields(screen_row(s, a)));
     j["last_close"] = close;
     j["chart"] = run.chart.empty() ? Json(nullptr) : Json(run.chart);
     if (!run.chart_error.empty()) j["chart_error"] = run.chart_error;
@@ -123,11 +108,7 @@ void write_screen_json(std::FILE* out, const std::vector<ScreenEntry>& entries) 
             j["error"] = e.error.what;
             j["line"] = e.error.line > 0 ? Json(e.error.line) : Json(nullptr);
         } else {
-            const ScreenRow& r = e.row;
-            j["bars"] = r.bars;
-            j["last_date"] = time_text(r.last_time, r.intraday);
-            j["last_close"] = number_or_null(true, r.last_close);
-            add_close_fields(j, r);
+            add(j, screen_row_fields(e.row));
         }
         std::fprintf(out, "%s\n  %s", i == 0 ? "" : ",", dumped(j).c_str());
     }

@@ -2,8 +2,8 @@
 // rescaled, and the last close tested against them; all through the exports.
 // No file or terminal is touched here, so any front end can compile it in:
 // bars in (see bars.h), numbers out.
-#ifndef TIDEMARK_SCAN_ANALYSIS_H
-#define TIDEMARK_SCAN_ANALYSIS_H
+#ifndef TIDEMARK_READER_ANALYSIS_H
+#define TIDEMARK_READER_ANALYSIS_H
 
 #include <cstddef>
 #include <cstdint>
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "bars.h"
-#include "loader.h"
+#include "exports.h"
 
-namespace tidemark::scan {
+namespace tidemark::reader {
 
 struct Settings {
     int32_t depth = 2;
@@ -62,7 +62,7 @@ struct Analysis {
 // Runs the workflow. bars must not be empty. Every number it reports comes
 // from the library's exports except the mean range, the candidate list and
 // the fractal counts per level, which are the host's bookkeeping.
-Analysis analyse(const loader::Exports& lib, const BarSeries& series, const Settings& settings,
+Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& settings,
                  const Progress& progress = nullptr);
 
 // The mean of high - low over the bars; finite whenever every range is.
@@ -116,6 +116,6 @@ std::vector<std::size_t> levels_by_weight(const Analysis& analysis);
 // are.
 std::vector<std::size_t> heaviest_levels(const Analysis& analysis, std::size_t count);
 
-}  // namespace tidemark::scan
+}  // namespace tidemark::reader
 
 #endif

@@ -1,8 +1,10 @@
 // Price bars from the CSV files people have, and their layout as the host's
 // BarRecord array. Nothing here touches a terminal; read_bars opens its file
-// through files.h, everything else works on text already read.
-#ifndef TIDEMARK_SCAN_BARS_H
-#define TIDEMARK_SCAN_BARS_H
+// through input.h, everything else works on text already read. The stages
+// behind parse_bars: bytes.h, fields.h, columns.h, timestamp.h, number.h,
+// row.h and series.h.
+#ifndef TIDEMARK_READER_BARS_H
+#define TIDEMARK_READER_BARS_H
 
 #include <cstdint>
 #include <functional>
@@ -10,7 +12,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tidemark::scan {
+#include "series.h"
+
+namespace tidemark::reader {
 
 struct Bar {
     int64_t time;  // seconds since 1970-01-01 00:00 UTC (midnight for a date alone)
@@ -75,14 +79,13 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
 bool read_bars(const std::string& path, BarSeries& out, std::string& error,
                const Progress& progress = nullptr);
 
-// One timestamp in any of the forms above. has_time tells whether a time of
-// day was written. False when the text is not a timestamp.
-bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time);
-
 // The bars as a host lays them out: 44-byte packed BarRecords, index 0 the
 // newest bar, so bar i of the series is record size - 1 - i.
 std::vector<unsigned char> layout_records(const std::vector<Bar>& bars);
 
-}  // namespace tidemark::scan
+// The times of bars, for the series checks (series.h).
+Times times_of(const std::vector<Bar>& bars);
+
+}  // namespace tidemark::reader
 
 #endif

@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-namespace tidemark::scan {
+namespace tidemark::reader {
 namespace {
 
 // Fractal counts for merges that add weights: every level is a run of
@@ -58,7 +58,7 @@ void count_by_nearness(const std::vector<Fractal>& fractals, std::vector<Level>&
     }
 }
 
-Analysis analyse(const loader::Exports& lib, const BarSeries& series, const Settings& settings,
+Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& settings,
                  const Progress& progress) {
     Analysis a;
     a.settings = settings;
@@ -158,7 +158,7 @@ bool apply_window(BarSeries& series, const Window& window) {
     if (window.last > 0 && static_cast<std::size_t>(last - first) > window.last) first = last - window.last;
     bars.erase(last, bars.end());
     bars.erase(bars.begin(), first);
-    series.intraday = std::any_of(bars.begin(), bars.end(), [](const Bar& b) { return b.time % 86400 != 0; });
+    series.intraday = intraday(times_of(bars));
     return true;
 }
 
@@ -218,4 +218,4 @@ std::vector<std::size_t> heaviest_levels(const Analysis& a, std::size_t count) {
     return order;
 }
 
-}  // namespace tidemark::scan
+}  // namespace tidemark::reader

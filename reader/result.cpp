@@ -1,0 +1,118 @@
+#include "result.h"
+
+#include <cmath>
+
+#include "text.h"
+
+namespace tidemark::reader {
+namespace {
+
+Value null_value() { return Value{}; }
+
+Value flag(bool b) {
+    Value v;
+    v.kind = Value::Kind::flag;
+    v.flag = b;
+    return v;
+}
+
+Value integer(int64_t i) {
+    Value v;
+    v.kind = Value::Kind::integer;
+    v.integer = i;
+    return v;
+}
+
+Value number(double d) {
+    if (!std::isfinite(d)) return null_value();
+    Value v;
+    v.kind = Value::Kind::number;
+    v.number = d;
+    return v;
+}
+
+Value text(std::string s) {
+    Value v;
+    v.kind = Value::Kind::text;
+    v.text = std::move(s);
+    return v;
+}
+
+Value moment(int64_t seconds, bool intraday) {
+    Value v;
+    v.kind = Value::Kind::moment;
+    v.integer = seconds;
+    v.intraday = intraday;
+    return v;
+}
+
+// The fields every screen row has, also the last close of a single run.
+void add_close_fields(std::vector<Field>& f, const ScreenRow& r) {
+    f.push_back({"on_level", flag(r.on_level)});
+    f.push_back({"level", r.on_level ? number(r.level) : null_value()});
+    f.push_back({"level_weight", r.on_level ? integer(r.level_weight) : null_value()});
+    f.push_back({"below", r.has_below ? number(r.below) : null_value()});
+    f.push_back({"above", r.has_above ? number(r.above) : null_value()});
+    f.push_back({"distance", number(r.distance)});
+}
+
+int64_t count(std::size_t n) { return static_cast<int64_t>(n); }
+
+}  // namespace
+
+std::string moment_key(const char* key) {
+    std::string k = key;
+    if (k.size() >= 4 && k.compare(k.size() - 4, 4, "date") == 0) k.replace(k.size() - 4, 4, "time");
+    return k;
+}
+
+std::vector<Field> run_fields(const BarSeries& s, const Analysis& a, const std::size_t* bars_in_file) {
+    std::vector<Field> f;
+    f.push_back({"bar_count", integer(count(s.bars.size()))});
+    if (bars_in_file != nullptr) f.push_back({"bars_in_file", integer(count(*bars_in_file))});
+    f.push_back({"file_order", text(s.newest_first ? "newest first" : "oldest first")});
+    f.push_back({"intraday", flag(s.intraday)});
+    f.push_back({"first_date", moment(s.bars.front().time, s.intraday)});
+    f.push_back({"last_date", moment(s.bars.back().time, s.intraday)});
+    f.push_back({"fractal_depth", integer(a.settings.depth)});
+    f.push_back({"merge_mode", integer(a.settings.mode)});
+    f.push_back({"weight_span", integer(a.settings.span)});
+    f.push_back({"mean_bar_range", number(a.mean_range)});
+    f.push_back({"tolerance", number(a.tolerance)});
+    f.push_back({"tolerance_rule", text(a.tolerance_given ? "given" : exact(kToleranceShare) + " x mean_bar_range")});
+    f.push_back({"up_fractals", integer(a.up_count)});
+    f.push_back({"down_fractals", integer(a.down_count)});
+    f.push_back({"candidates", integer(count(a.fractals.size()))});
+    f.push_back({"fractal_counts", text(a.counts_exact ? "exact" : "nearest level")});
+    f.push_back({"level_count", integer(count(a.levels.size()))});
+    return f;
+}
+
+std::vector<Field> level_fields(const Analysis& a, std::size_t index) {
+    const Level& level = a.levels[index];
+    return {{"index", integer(count(index))},
+            {"price", number(level.price)},
+            {"merged_weight", integer(level.merged_weight)},
+            {"resized_weight", integer(level.weight)},
+            {"fractals", integer(level.fractals)}};
+}
+
+std::vector<Field> last_close_fields(const ScreenRow& r) {
+    std::vector<Field> f;
+    f.push_back({"date", moment(r.last_time, r.intraday)});
+    f.push_back({"price", number(r.last_close)});
+    f.push_back({"level_index", r.on_level ? integer(r.level_index) : null_value()});
+    add_close_fields(f, r);
+    return f;
+}
+
+std::vector<Field> screen_row_fields(const ScreenRow& r) {
+    std::vector<Field> f;
+    f.push_back({"bars", integer(count(r.bars))});
+    f.push_back({"last_date", moment(r.last_time, r.intraday)});
+    f.push_back({"last_close", number(r.last_close)});
+    add_close_fields(f, r);
+    return f;
+}
+
+}  // namespace tidemark::reader

@@ -1,0 +1,56 @@
+// The fields of a result, built once for every front end: the command's JSON
+// and the Python package name and fill them the same way, each only choosing
+// how to write a value down.
+#ifndef TIDEMARK_READER_RESULT_H
+#define TIDEMARK_READER_RESULT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis.h"
+#include "bars.h"
+
+namespace tidemark::reader {
+
+struct Value {
+    // A moment is a bar's time: shown as a date text (time_text) under the
+    // field's key, which ends in "date", or as seconds since 1970 under the
+    // key with "time" in place of "date" (moment_key).
+    enum class Kind { null, flag, integer, number, text, moment };
+    Kind kind = Kind::null;
+    bool flag = false;
+    int64_t integer = 0;  // also a moment's seconds
+    double number = 0;
+    bool intraday = false;  // a moment's series has times of day
+    std::string text;
+};
+
+struct Field {
+    const char* key;
+    Value value;
+};
+
+// "first_date" -> "first_time", "date" -> "time".
+std::string moment_key(const char* key);
+
+// A run over a series: bar_count, bars_in_file (when given), file_order,
+// intraday, first_date, last_date, the settings, mean_bar_range, tolerance
+// and its rule, the fractal and candidate counts and level_count. A number
+// that is not finite is null.
+std::vector<Field> run_fields(const BarSeries& series, const Analysis& analysis,
+                              const std::size_t* bars_in_file = nullptr);
+
+// One level: index, price, merged_weight, resized_weight, fractals.
+std::vector<Field> level_fields(const Analysis& analysis, std::size_t index);
+
+// The last close of a run: date, price, level_index and the close fields.
+std::vector<Field> last_close_fields(const ScreenRow& row);
+
+// A screen's row: bars, last_date, last_close and the close fields.
+std::vector<Field> screen_row_fields(const ScreenRow& row);
+
+}  // namespace tidemark::reader
+
+#endif

@@ -1,0 +1,48 @@
+// Row -> bar: one line's fields as a bar, and the checks every bar must pass,
+// whether it comes from a file or from a front end's own arrays.
+#ifndef TIDEMARK_READER_ROW_H
+#define TIDEMARK_READER_ROW_H
+
+#include <string>
+#include <string_view>
+
+#include "bars.h"
+#include "columns.h"
+#include "fields.h"
+
+namespace tidemark::reader {
+
+// A bar's values in this order, everywhere a bar's numbers are handed over
+// together.
+enum BarValue { kOpen, kHigh, kLow, kClose, kVolume, kBarValues };
+
+// What can be wrong with one bar, first found first: a value not a finite
+// number (in value order), high below low, a range high - low beyond a
+// double, open then close below low or above high, a negative volume.
+enum class BarFault { none, not_finite, high_below_low, range_not_finite, below_low, above_high, negative_volume };
+
+struct BarCheck {
+    BarFault fault = BarFault::none;
+    BarValue value = kOpen;  // the value at fault, for not_finite, below_low and above_high
+    explicit operator bool() const { return fault != BarFault::none; }
+};
+
+// The checks of one bar, on its values (open, high, low, close, volume).
+BarCheck check_bar(const double values[kBarValues]);
+
+// The message of a fault, showing each value as texts[] gives it (the field
+// as written in a file, or exact() of a number).
+std::string bar_fault_text(const BarCheck& check, const std::string texts[kBarValues]);
+
+// The names of the values, "open" ... "volume".
+const char* bar_value_name(BarValue value);
+
+// Row -> bar: the fields of one line, mapped by columns. decimal_comma
+// accepts "," for the point. scratch is reused from row to row (a date and
+// a time column are joined in it). False with why set.
+bool row_to_bar(const Fields& fields, const Columns& columns, bool decimal_comma, std::string& scratch, Bar& bar,
+                std::string& why);
+
+}  // namespace tidemark::reader
+
+#endif
