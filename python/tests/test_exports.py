@@ -58,6 +58,11 @@ def test_hlop_matches_library(native, levels, tolerance, mode, inplace, with_tag
         assert got_p is given_p and got_w is given_w
     else:
         assert same_bits(given_p, prices) and same_bits(given_w, weights)
+        # Series in, Series out, with the same bits.
+        series_p, series_w = tm.hlop(pd.Series(prices, name="p", index=np.arange(len(prices))[::-1]),
+                                     pd.Series(weights), tolerance, mode, tags if with_tags else None)
+        assert series_p.name == "p" and series_p.index.equals(pd.RangeIndex(len(prices)))
+        assert same_bits(series_p.to_numpy(), want_p) and same_bits(series_w.to_numpy(), want_w)
 
 
 @given(st.lists(WEIGHT, max_size=60), st.one_of(st.integers(-20, 20), INT32), st.booleans())
@@ -69,6 +74,10 @@ def test_resize_matches_library(native, weights, span, inplace):
     got = tm.resize(span, given_w, inplace=inplace)
     assert same_bits(got, want)
     assert (got is given_w) == inplace
+    labelled = pd.Series(weights, index=[f"L{i}" for i in range(len(weights))], name="w")
+    got_series = tm.resize(span, labelled)
+    assert got_series.index.equals(labelled.index) and got_series.name == "w"
+    assert same_bits(got_series.to_numpy(), want)
 
 
 @st.composite

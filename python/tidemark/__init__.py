@@ -182,7 +182,7 @@ def hlop(
     tags: Optional[npt.ArrayLike] = None,
     *,
     inplace: bool = False,
-) -> Tuple[np.ndarray, np.ndarray]:
+) -> Union[Tuple[np.ndarray, np.ndarray], Tuple[pd.Series, pd.Series]]:
     """Merge close price levels; returns ``(prices, weights)``.
 
     The levels are sorted by price (stably; a NaN price stays in its place
@@ -203,9 +203,13 @@ def hlop(
     By default new arrays are returned and the inputs are untouched. With
     ``inplace=True``, ``prices`` (float64) and ``weights`` (int32) must be
     writable, contiguous, one-dimensional numpy arrays; they are rewritten and
-    returned. The exact rules: docs/exports.md, "Hlop" (linked from the
-    project's README).
+    returned. Series in (not in place) give two Series out, named as they
+    were; their index counts positions, since the merge moves the levels
+    (survivors first) and the labels would no longer name them. The exact
+    rules: docs/exports.md, "Hlop" (linked from the project's README).
     """
+    names = [values.name if isinstance(values, pd.Series) else None for values in (prices, weights)]
+    series_in = not inplace and (isinstance(prices, pd.Series) or isinstance(weights, pd.Series))
     tolerance = _real("hlop", "tolerance", tolerance)
     mode = _int32("hlop", "mode", mode)
     if inplace:
@@ -217,10 +221,12 @@ def hlop(
     if tags is not None:
         tags = _ints("hlop", "tags", tags)
     _native.hlop(prices, weights, tags, tolerance, mode)
+    if series_in:
+        return pd.Series(prices, name=names[0]), pd.Series(weights, name=names[1])
     return prices, weights
 
 
-def resize(span: int, weights: npt.ArrayLike, *, inplace: bool = False) -> np.ndarray:
+def resize(span: int, weights: npt.ArrayLike, *, inplace: bool = False) -> Union[np.ndarray, pd.Series]:
     """Rescale integer weights by ``|span - 1| / |max - min // 10 - min|``.
 
     ``min // 10`` truncates toward zero; each product is truncated toward zero
@@ -228,14 +234,18 @@ def resize(span: int, weights: npt.ArrayLike, *, inplace: bool = False) -> np.nd
     they were. So with a smallest weight of 0 the largest becomes
     ``|span - 1|`` (or one less where the factor rounds short). Returns new
     weights, or rewrites ``weights`` (a writable contiguous int32 numpy array)
-    with ``inplace=True``.
+    with ``inplace=True``. A Series in (not in place) gives a Series on the
+    same index.
     """
     span = _int32("resize", "span", span)
+    labels = weights if isinstance(weights, pd.Series) and not inplace else None
     if inplace:
         weights = _in_place("resize", "weights", weights, np.int32)
     else:
         weights = _ints("resize", "weights", weights).copy()
     _native.resize(span, weights)
+    if labels is not None:
+        return pd.Series(weights, index=labels.index, name=labels.name)
     return weights
 
 
