@@ -208,6 +208,8 @@ LAYOUTS = [
     ("parsed date index", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True), None),
     ("string date index", lambda a, b: read_newest_first(a, index_col="date"), None),
     ("string date column", lambda a, b: read_newest_first(a), None),
+    ("unnamed index of datetime.date", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True)
+     .pipe(lambda f: f.set_axis(list(f.index.date))), None),
     ("tz-aware index, New York", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True)
      .tz_localize("UTC").tz_convert("America/New_York"), None),
     ("MultiIndex (symbol, date), one symbol", lambda a, b: two_symbols(a, b, ["symbol", "date"]).loc[["A"]], None),

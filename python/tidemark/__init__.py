@@ -17,6 +17,7 @@ or IndexError before the library reads or writes anything.
 from __future__ import annotations
 
 import concurrent.futures
+import datetime
 import numbers
 import operator
 import os
@@ -399,11 +400,16 @@ def _is_date_name(name: Any) -> bool:
     return str(name).lower() in _DATE_COLUMNS
 
 
-def _is_text(values: Any) -> bool:
+def _first_kind(values: Any, kinds: tuple) -> bool:
+    """Whether the first value present of an object or text array is one of kinds."""
     if values.dtype.kind not in "OSU":
         return False
     first = next((value for value in values if value is not None and value == value), None)
-    return isinstance(first, str)
+    return isinstance(first, kinds)
+
+
+def _is_text(values: Any) -> bool:
+    return _first_kind(values, (str,))
 
 
 def _dates(function: str, values: Any, where: str, rows: Any) -> pd.DatetimeIndex:
@@ -475,8 +481,10 @@ def _frame_dates(function: str, frame: pd.DataFrame) -> Optional[pd.DatetimeInde
             if _is_date_name(column):
                 dates = _dates(function, frame[column], f"column {column!r}", index)
                 break
-        # An index of dates as read_csv(index_col="date") leaves them, text.
-        if dates is None and (_is_date_name(index.name) or (index.name is None and _is_text(index))):
+        # An index of dates as read_csv(index_col="date") leaves them, text,
+        # or as index.date leaves them, objects.
+        if dates is None and (_is_date_name(index.name) or (
+                index.name is None and _first_kind(index, (str, datetime.date, np.datetime64)))):
             dates = _dates(function, index, "the index", rows)
     if dates is None:
         return None
