@@ -744,7 +744,7 @@ def _screen_inputs(data: Any) -> Tuple[list, list, pd.Index]:
         raise TypeError(f"screen: data must map symbols to bars, or be a DataFrame with a symbol level and a date "
                         f"level in its index, got {type(data).__name__}")
     index = data.index
-    if not isinstance(index, pd.MultiIndex) or _date_level(index) is None:
+    if not isinstance(index, pd.MultiIndex) or _date_level(index) is None or not _symbol_levels(index):
         raise ValueError("screen: a DataFrame of many symbols needs a MultiIndex with a date level (datetimes, or "
                          "named date, datetime, time or timestamp) and a symbol level; or pass a mapping of symbols "
                          "to bars")
