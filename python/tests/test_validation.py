@@ -225,6 +225,7 @@ def test_screen_checks_its_options_once_before_any_work(monkeypatch):
         ({"span": 0}, ValueError, "span"),
         ({"batch_size": 0}, ValueError, "batch_size"),
         ({"errors": "ignore"}, ValueError, "errors"),
+        ({"client": "tcp://127.0.0.1:8786"}, TypeError, "client must be a dask.distributed Client, got str"),
     ]:
         for errors in ("raise", "keep"):
             with pytest.raises(error, match=words):

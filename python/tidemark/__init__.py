@@ -799,6 +799,8 @@ def screen(
     settings = _settings("screen", depth, tolerance, mode, span)
     if batch_size is not None:
         batch_size = _int32("screen", "batch_size", batch_size, low=1)
+    if client is not None and not all(hasattr(client, name) for name in ("map", "gather", "nthreads")):
+        raise TypeError(f"screen: client must be a dask.distributed Client, got {type(client).__name__}")
     keep = errors == "keep"
     symbols, inputs, index = _screen_inputs(data)
     items = list(zip(symbols, inputs))
