@@ -243,3 +243,38 @@ def test_a_file_name_that_is_not_utf8_is_read(tmp_path):
     row = tm.screen({"S": name, "T": str(name)})
     assert row["bars"].tolist() == [1047, 1047] and row["file"].tolist() == [str(name)] * 2
     assert len(tm.levels(name)) == len(tm.levels(SAMPLE)) and len(tm.read_bars(os.fsencode(name))) == 1047
+
+
+# Bars too many for the memory left: the address space is capped a little
+# above what the process holds once the DataFrame is built, so that the
+# analysis cannot allocate them.
+NO_MEMORY_SCRIPT = """
+import resource
+import numpy as np, pandas as pd
+import tidemark as tm
+close = np.full(5_000_000, 10.0)
+bars = pd.DataFrame({"open": close, "high": close + 1, "low": close - 1, "close": close})
+with open("/proc/self/status") as status:
+    size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+resource.setrlimit(resource.RLIMIT_AS, (size + 150 * 2**20,) * 2)
+rows = tm.screen({"BIG": bars, "SMALL": bars.iloc[:100]}, errors="keep")
+print(rows.loc["BIG", "error"], "|", rows.loc["SMALL", "bars"], "|", rows.loc["SMALL", "error"])
+try:
+    tm.levels(bars)
+except MemoryError as error:
+    print("MemoryError:", error)
+"""
+
+
+def test_bars_too_many_for_memory_are_a_failed_symbol_not_the_end_of_the_screen():
+    import subprocess
+    import sys
+
+    # One malloc arena, so that the screen's thread does not reserve its own.
+    environment = {**os.environ, "MALLOC_ARENA_MAX": "1"}
+    done = subprocess.run([sys.executable, "-c", NO_MEMORY_SCRIPT], capture_output=True, text=True, env=environment)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == [
+        f"{_native.NO_MEMORY} | 100 | None",
+        f"MemoryError: {_native.NO_MEMORY}",
+    ]
