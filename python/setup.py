@@ -42,6 +42,10 @@ def version() -> str:
 
 class CMakeBuild(build_ext):
     def build_extension(self, ext: Extension) -> None:
+        missing = [tool for tool in ("cmake", "make", "g++") if shutil.which(tool) is None]
+        if missing:
+            sys.exit(f"tidemark: building the extension needs {', '.join(missing)}; on Debian: apt-get install "
+                     "cmake make g++ python3-dev pybind11-dev zlib1g-dev (or install the wheel, which needs none)")
         build = pathlib.Path(self.build_temp).resolve() / "cmake"
         jobs = str(os.cpu_count() or 1)
         say(f"1/3 configuring the extension with CMake in {build}")
