@@ -37,7 +37,8 @@ struct ReadError {
     std::string file;  // as named by the caller
     long line = 0;     // 1-based; 0 when no line applies
     std::string what;
-    // "FILE:LINE: what", or "FILE: what" when no line applies.
+    // "FILE:LINE: what", or "FILE: what" when no line applies, or what alone
+    // when no file does.
     std::string text() const;
 };
 
@@ -69,6 +70,12 @@ constexpr const char* kNoMemory = "not enough memory to read and analyse it";
 bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, ReadError& error,
                 const Progress& progress = nullptr);
 
+class Source;
+// Same, from any source of bytes (a file, standard input, a buffer), read a
+// chunk at a time: the memory it takes is the bars', not the file's.
+bool read_series(const std::string& name, Source& source, BarSeries& out, ReadError& error,
+                 const Progress& progress = nullptr);
+
 // Same, reading the file at path (UTF-8 on every system).
 bool read_bars(const std::string& path, BarSeries& out, ReadError& error,
                const Progress& progress = nullptr);
@@ -82,6 +89,14 @@ bool read_bars(const std::string& path, BarSeries& out, std::string& error,
 // The bars as a host lays them out: 44-byte packed BarRecords, index 0 the
 // newest bar, so bar i of the series is record size - 1 - i.
 std::vector<unsigned char> layout_records(const std::vector<Bar>& bars);
+
+// The bytes of one BarRecord.
+constexpr std::size_t kRecordBytes = 44;
+
+// Records first_shift ... first_shift + count - 1 of that layout (shift 0 the
+// newest bar) into out, count * kRecordBytes bytes: a part of the records,
+// for a long series a block at a time.
+void layout_records(const std::vector<Bar>& bars, std::size_t first_shift, std::size_t count, unsigned char* out);
 
 // The times of bars, for the series checks (series.h).
 Times times_of(const std::vector<Bar>& bars);

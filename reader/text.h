@@ -3,6 +3,7 @@
 #ifndef TIDEMARK_READER_TEXT_H
 #define TIDEMARK_READER_TEXT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,6 +20,15 @@ std::string exact(double value);
 // A field as quoted in a message: control bytes escaped, so that the message
 // stays one line on any terminal, and long fields cut short.
 std::string shown(std::string_view field);
+
+// The text with each byte that starts no valid UTF-8 sequence (overlong
+// forms, surrogates and code points beyond U+10FFFF included) replaced by
+// U+FFFD, so that a name in a legacy encoding can go into XML or JSON.
+std::string valid_utf8(std::string_view text);
+
+// The length of the valid UTF-8 sequence at text[i], or 0 when none starts
+// there.
+std::size_t utf8_sequence(std::string_view text, std::size_t i);
 
 }  // namespace tidemark::reader
 

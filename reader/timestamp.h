@@ -19,6 +19,10 @@ bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time);
 // 'date "FIELD" is not a date (the accepted forms)'.
 std::string not_a_date(std::string_view field);
 
+// 'date SHOWN is outside ... (int32 seconds since 1970)', with a hint at
+// epoch milliseconds when digits say so.
+std::string outside_time_range(const std::string& shown_date, bool looks_like_milliseconds);
+
 // A bar's time from its field: a timestamp a bar record can hold. Else false
 // with why set to the message (without file and line).
 bool bar_time(std::string_view field, int64_t& seconds, std::string& why);
