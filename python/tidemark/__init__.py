@@ -621,9 +621,14 @@ def levels(
 ) -> pd.DataFrame:
     """The levels that ``tidemark-scan --json`` finds in the same bars.
 
-    ``bars`` is a DataFrame with columns open, high, low, close (any case;
-    volume optional) and dates in a DatetimeIndex or a date column, oldest or
-    newest first; or the path of a CSV file, read by the command's own reader.
+    ``bars`` is a DataFrame with columns open, high, low, close (any case,
+    once each; volume optional) and dates, oldest or newest first: in a
+    DatetimeIndex (tz-aware ones are taken in UTC), a date column, an index
+    of text dates (as ``read_csv(index_col="date")`` leaves it; read by the
+    reader's own rules) or the date level of a MultiIndex (whose other levels
+    must hold one symbol: screen takes many). Nullable dtypes are fine
+    without missing values. Or ``bars`` is the path of a CSV file, read by the
+    command's own reader.
     The workflow is the command's own, compiled in: fractals of every bar
     with ``depth`` neighbours, merged by Hlop (``mode``) at ``tolerance``
     (default half the mean bar range), weights rescaled by Resize (``span``).
