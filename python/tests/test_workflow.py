@@ -208,6 +208,11 @@ LAYOUTS = [
     ("parsed date index", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True), None),
     ("string date index", lambda a, b: read_newest_first(a, index_col="date"), None),
     ("string date column", lambda a, b: read_newest_first(a), None),
+    ("YYYYMMDD date column, int64", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: f["date"].str.replace("-", "").astype(np.int64)), None),
+    ("epoch seconds index, Int64", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True).pipe(
+        lambda f: f.set_axis(pd.Index(f.index.values.astype("datetime64[s]").astype(np.int64), dtype="Int64",
+                                      name="timestamp"))), None),
     ("unnamed index of datetime.date", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True)
      .pipe(lambda f: f.set_axis(list(f.index.date))), None),
     ("tz-aware index, New York", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True)

@@ -414,24 +414,29 @@ def _is_text(values: Any) -> bool:
 
 def _dates(function: str, values: Any, where: str, rows: Any) -> pd.DatetimeIndex:
     """Dates from an index, an index level or a column: datetimes as they
-    are, numbers as seconds since 1970 and text by the reader's own rules,
-    as the command reads a file's (rows names the rows in messages)."""
+    are; text and numbers by the reader's own rules, as the command reads the
+    same characters in a file (so 20200102 is a date, YYYYMMDD, and
+    1577923200 seconds since 1970). rows names the rows in messages."""
     if values.dtype.kind == "M" or isinstance(values.dtype, pd.DatetimeTZDtype):
         return pd.DatetimeIndex(values)
-    if _is_text(values):
+    if values.dtype.kind in "iuf":
+        missing = np.flatnonzero(np.asarray(pd.isna(values)))
+        if missing.size:
+            raise ValueError(f"{function}: a date is missing (row {rows[missing[0]]!r})")
+        whole = values.dtype.kind in "iu"
+        texts = [str(v) if whole else np.format_float_positional(v, trim="-") for v in np.asarray(values)]
+    elif _is_text(values):
         texts = list(values)
-        seconds, bad = _native.parse_timestamps(texts)
-        if bad >= 0:
-            raise ValueError(f"{function}: {where}, row {rows[bad]!r}: {texts[bad]!r} is not a date "
-                             f"(YYYY-MM-DD, optionally with a time, or epoch seconds)")
-        return pd.DatetimeIndex(seconds.astype("datetime64[s]").astype("datetime64[ns]"))
-    # Numbers are seconds since 1970, as the command reads them (pandas
-    # would take them for nanoseconds).
-    unit = "s" if values.dtype.kind in "iuf" else None
-    try:
-        return pd.DatetimeIndex(pd.to_datetime(values, unit=unit))
-    except (ValueError, TypeError, OverflowError) as error:
-        raise ValueError(f"{function}: {where} does not hold dates: {error}") from None
+    else:
+        try:
+            return pd.DatetimeIndex(pd.to_datetime(values))
+        except (ValueError, TypeError, OverflowError) as error:
+            raise ValueError(f"{function}: {where} does not hold dates: {error}") from None
+    seconds, bad = _native.parse_timestamps(texts)
+    if bad >= 0:
+        raise ValueError(f"{function}: {where}, row {rows[bad]!r}: {texts[bad]!r} is not a date "
+                         f"(YYYY-MM-DD, optionally with a time, or epoch seconds)")
+    return pd.DatetimeIndex(seconds.astype("datetime64[s]").astype("datetime64[ns]"))
 
 
 def _level_name(index: pd.MultiIndex, level: int) -> Any:
