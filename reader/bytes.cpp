@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace tidemark::reader {
 namespace {
@@ -9,12 +10,17 @@ namespace {
 // The bytes that tell what a file is.
 constexpr std::size_t kSniffed = 4096;
 
+bool starts(std::string_view bytes, std::string_view with) { return bytes.compare(0, with.size(), with) == 0; }
+
 // Replays the head already read from a source (a view of its first chunk,
-// or the first chunks gathered), then the rest of it.
+// or the first chunks gathered), then the rest of it. owner, when given, is
+// the rest itself, kept alive here.
 class Replay : public Source {
 public:
-    Replay(Source& rest, std::string_view head) : rest_(rest), head_(head) {}
-    Replay(Source& rest, std::string gathered) : rest_(rest), owned_(std::move(gathered)), head_(owned_) {}
+    Replay(Source& rest, std::unique_ptr<Source> owner, std::string_view head, std::string gathered)
+        : rest_(rest), owner_(std::move(owner)), owned_(std::move(gathered)), head_(head) {
+        if (!owned_.empty()) head_ = owned_;
+    }
     Got next(std::string_view& chunk, std::string& why) override {
         if (!head_.empty()) {
             chunk = head_;
@@ -28,9 +34,136 @@ public:
 
 private:
     Source& rest_;
+    std::unique_ptr<Source> owner_;
     std::string owned_;
     std::string_view head_;
 };
+
+// UTF-16 code units, in either byte order, as UTF-8.
+class Utf16Source : public Source {
+public:
+    Utf16Source(std::unique_ptr<Source> in, bool little_endian) : in_(std::move(in)), little_(little_endian) {}
+    Got next(std::string_view& chunk, std::string& why) override {
+        for (;;) {
+            if (ended_) return Got::end;
+            out_.clear();
+            std::string_view in;
+            const Got got = in_->next(in, why);
+            if (got == Got::error) return got;
+            if (got == Got::end) {
+                ended_ = true;
+                // An odd byte or a high surrogate with nothing after it.
+                if (has_odd_ || high_ != 0) append(0xFFFD);
+            } else {
+                out_.reserve(in.size() * 3 / 2 + 4);
+                for (const char c : in) {
+                    const auto b = static_cast<unsigned char>(c);
+                    if (!has_odd_) {
+                        odd_ = b;
+                        has_odd_ = true;
+                        continue;
+                    }
+                    has_odd_ = false;
+                    unit(little_ ? static_cast<uint32_t>(odd_ | b << 8) : static_cast<uint32_t>(odd_ << 8 | b));
+                }
+            }
+            if (!out_.empty()) {
+                chunk = out_;
+                return Got::chunk;
+            }
+        }
+    }
+    std::uint64_t position() const override { return in_->position(); }
+    std::uint64_t size() const override { return in_->size(); }
+
+private:
+    void unit(uint32_t u) {
+        if (high_ != 0) {
+            const uint32_t high = high_;
+            high_ = 0;
+            if (u >= 0xDC00 && u <= 0xDFFF) {
+                append(0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
+                return;
+            }
+            append(0xFFFD);
+        }
+        if (u >= 0xD800 && u <= 0xDBFF) high_ = u;
+        else append(u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u);
+    }
+    void append(uint32_t cp) {
+        if (cp < 0x80) {
+            out_ += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out_ += static_cast<char>(0xC0 | cp >> 6);
+            out_ += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out_ += static_cast<char>(0xE0 | cp >> 12);
+            out_ += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out_ += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out_ += static_cast<char>(0xF0 | cp >> 18);
+            out_ += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+            out_ += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out_ += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+
+    std::unique_ptr<Source> in_;
+    bool little_;
+    bool ended_ = false;
+    bool has_odd_ = false;
+    unsigned char odd_ = 0;
+    uint32_t high_ = 0;
+    std::string out_;
+};
+
+// The first bytes of a source: its first chunk when that is long enough (no
+// copy), else the first chunks gathered.
+struct Head {
+    std::string_view bytes;
+    std::string gathered;
+};
+
+bool read_head(Source& source, Head& head, std::string& why) {
+    std::string_view chunk;
+    Source::Got got = source.next(chunk, why);
+    if (got == Source::Got::error) return false;
+    if (got == Source::Got::end) return true;
+    if (chunk.size() >= kSniffed) {
+        head.bytes = chunk;
+        return true;
+    }
+    head.gathered.assign(chunk.data(), chunk.size());
+    while (head.gathered.size() < kSniffed) {
+        got = source.next(chunk, why);
+        if (got == Source::Got::error) return false;
+        if (got == Source::Got::end) break;
+        head.gathered.append(chunk.data(), chunk.size());
+    }
+    head.bytes = head.gathered;
+    return true;
+}
+
+// The source from its head on, the first skip bytes left out.
+std::unique_ptr<Source> replay(Source& source, std::unique_ptr<Source> owner, Head& head, std::size_t skip) {
+    if (!head.gathered.empty()) {
+        head.gathered.erase(0, skip);
+        return std::make_unique<Replay>(source, std::move(owner), std::string_view(), std::move(head.gathered));
+    }
+    return std::make_unique<Replay>(source, std::move(owner), head.bytes.substr(std::min(skip, head.bytes.size())),
+                                    std::string());
+}
+
+// Text from a source whose head has been read (not gzip data).
+std::unique_ptr<Source> decoded(Source& source, std::unique_ptr<Source> owner, Head& head, std::string& why) {
+    const bool little = starts(head.bytes, "\xFF\xFE"), big = starts(head.bytes, "\xFE\xFF");
+    if (little || big) return std::make_unique<Utf16Source>(replay(source, std::move(owner), head, 2), little);
+    if (const char* fault = encoding_fault(head.bytes)) {
+        why = fault;
+        return nullptr;
+    }
+    return replay(source, std::move(owner), head, starts(head.bytes, "\xEF\xBB\xBF") ? 3 : 0);
+}
 
 }  // namespace
 
@@ -42,9 +175,8 @@ Source::Got MemorySource::next(std::string_view& chunk, std::string&) {
 }
 
 const char* encoding_fault(std::string_view text) {
-    const auto u8 = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 256u; };
-    if ((u8(0) == 0xFF && u8(1) == 0xFE) || (u8(0) == 0xFE && u8(1) == 0xFF))
-        return "the file is UTF-16 text: save it as UTF-8 (or ASCII) to read it";
+    // UTF-16 with a byte-order mark is text (text_of turns it into UTF-8).
+    if (starts(text, "\xFF\xFE") || starts(text, "\xFE\xFF")) return nullptr;
     // Text holds no zero bytes. UTF-16 without a mark has them in every other
     // byte, and none in the bytes between; anything else with zero
     // bytes (a file of them, an image, an archive) is no text at all.
@@ -61,35 +193,15 @@ const char* encoding_fault(std::string_view text) {
 }
 
 std::unique_ptr<Source> text_of(Source& raw, std::string& why) {
-    // The head: the first chunk when it is long enough (no copy), else the
-    // first chunks gathered.
-    std::string_view chunk;
-    Source::Got got = raw.next(chunk, why);
-    if (got == Source::Got::error) return nullptr;
-    const bool short_head = got == Source::Got::chunk && chunk.size() < kSniffed;
-    std::string gathered;
-    if (short_head) {
-        gathered.assign(chunk.data(), chunk.size());
-        while (gathered.size() < kSniffed) {
-            got = raw.next(chunk, why);
-            if (got == Source::Got::error) return nullptr;
-            if (got == Source::Got::end) break;
-            gathered.append(chunk.data(), chunk.size());
-        }
-    }
-    std::string_view head = short_head ? std::string_view(gathered) : got == Source::Got::chunk ? chunk
-                                                                                               : std::string_view();
-    if (const char* fault = encoding_fault(head)) {
-        why = fault;
-        return nullptr;
-    }
-    const bool mark = head.size() >= 3 && head.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    if (short_head) {
-        if (mark) gathered.erase(0, 3);
-        return std::make_unique<Replay>(raw, std::move(gathered));
-    }
-    if (mark) head.remove_prefix(3);
-    return std::make_unique<Replay>(raw, head);
+    Head head;
+    if (!read_head(raw, head, why)) return nullptr;
+    if (!starts(head.bytes, "\x1F\x8B")) return decoded(raw, nullptr, head, why);
+    // gzip data: what it holds is told from its own first bytes.
+    std::unique_ptr<Source> inflated = gunzip(replay(raw, nullptr, head, 0));
+    Head inner;
+    if (!read_head(*inflated, inner, why)) return nullptr;
+    Source& plain = *inflated;
+    return decoded(plain, std::move(inflated), inner, why);
 }
 
 bool Lines::pull() {

@@ -41,13 +41,18 @@ private:
     std::size_t pos_ = 0;
 };
 
+// The bytes of a gzip stream (one or more members), inflated.
+std::unique_ptr<Source> gunzip(std::unique_ptr<Source> compressed);
+
 // Null when text can be read as UTF-8 (or ASCII) text, else why not. head is
 // the start of the bytes (the first few kilobytes are enough).
 const char* encoding_fault(std::string_view head);
 
-// The text of a source as UTF-8: its first bytes tell what it holds. A
+// The text of a source as UTF-8: its first bytes tell what it holds. gzip
+// data is inflated first; UTF-16 with a byte-order mark (either byte order)
+// is turned into UTF-8 as it streams, unpaired surrogates becoming U+FFFD; a
 // UTF-8 byte-order mark is dropped. Null with why set when the bytes are no
-// text the reader takes.
+// text the reader takes. The result reads from raw, which must outlive it.
 std::unique_ptr<Source> text_of(Source& raw, std::string& why);
 
 // The lines of a text: lines ending in LF, CRLF or, in old Mac files, a lone

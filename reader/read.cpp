@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include "bars.h"
 #include "bytes.h"
@@ -101,7 +103,14 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
                 bars.empty() ? static_cast<double>(line.size() + 1) : read / static_cast<double>(bars.size());
             const double rest = static_cast<double>(raw.size()) - (bars.empty() ? 0.0 : std::min(read, static_cast<double>(raw.size())));
             const double want = static_cast<double>(bars.size()) + (1.05 * rest + (bars.empty() ? 0.0 : 4.0 * (1 << 20))) / per_bar + 16;
-            if (want < static_cast<double>(bars.max_size())) bars.reserve(static_cast<std::size_t>(want));
+            // An estimate beyond the memory there is (a 32-bit host, or a
+            // file that turns out to hold few bars) is no failure yet: the
+            // bars then grow as they come.
+            try {
+                if (want < static_cast<double>(bars.max_size())) bars.reserve(static_cast<std::size_t>(want));
+            } catch (const std::bad_alloc&) {
+            } catch (const std::length_error&) {
+            }
         }
         if (!bars.empty()) {
             if (not_rising == 0 && bar.time <= bars.back().time) not_rising = line_no;

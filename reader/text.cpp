@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -30,6 +31,19 @@ std::string exact(double value) {
 
 std::string shown(std::string_view field) {
     constexpr std::size_t kLongest = 40;
+    // Text that is not UTF-8 (a name or a field in a legacy encoding) is
+    // most likely Windows-1252: shown as that, not as bytes that would make
+    // the message invalid UTF-8.
+    std::string decoded;
+    for (std::size_t i = 0; i < field.size();) {
+        const std::size_t n = utf8_sequence(field, i);
+        if (n == 0) {
+            decoded = from_windows_1252(field);
+            field = decoded;
+            break;
+        }
+        i += n;
+    }
     std::string out;
     for (std::size_t i = 0; i < field.size() && i < kLongest; ++i) {
         const auto c = static_cast<unsigned char>(field[i]);
@@ -42,6 +56,30 @@ std::string shown(std::string_view field) {
         }
     }
     if (field.size() > kLongest) out += "...";
+    return out;
+}
+
+std::string from_windows_1252(std::string_view text) {
+    // 0x80 ... 0x9F; the five bytes the code page leaves undefined become U+FFFD.
+    static const uint16_t kHigh[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                       0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+    std::string out;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        const uint32_t cp = b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : b;
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | cp >> 6);
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | cp >> 12);
+            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
     return out;
 }
 

@@ -113,6 +113,67 @@ std::string csv_of(const std::vector<std::vector<double>>& rows, int64_t step = 
     return text;
 }
 
+// A CSV file of three bars (2020-01-02, 01-03 and 01-06), compressed by
+// Python's gzip module at level 9.
+const std::string kGzipped(
+    "\x1F\x8B\x08\x00\x00\x00\x00\x00\x02\x03\x73\x49\x2C\x49\xD5\xF1\x2F\x48\xCD\xD3\xF1\xC8\x4C\xCF\xD0\xF1"
+    "\xC9\x2F\xD7\x71\xCE\xC9\x2F\x4E\xD5\x09\xCB\xCF\x29\xCD\x4D\xE5\x32\x32\x30\x32\xD0\x35\x30\xD4\x35\x30"
+    "\xD2\x31\x34\xD0\x31\x34\xD2\xB1\xD4\x31\x34\xD4\x31\x45\x88\x1B\x83\xF8\x86\xC6\x7A\xA6\x50\x79\x33\x84"
+    "\x94\x19\x88\x6F\x68\x0A\x56\x60\xA2\x63\xCE\x05\x00\x32\x36\x20\xCB\x6C\x00\x00\x00",
+    99);
+
+// One gzip member holding text in stored (uncompressed) deflate blocks of at
+// most 7 bytes, written out by hand as the format describes it.
+std::string gzip_stored(const std::string& text) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : text) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc = ~crc;
+    std::string out("\x1F\x8B\x08\x00\x00\x00\x00\x00\x00\xFF", 10);
+    std::size_t pos = 0;
+    do {
+        const std::size_t n = std::min<std::size_t>(7, text.size() - pos);
+        const bool last = pos + n == text.size();
+        out += static_cast<char>(last ? 1 : 0);
+        out += static_cast<char>(n & 0xFF);
+        out += static_cast<char>(n >> 8);
+        out += static_cast<char>(~n & 0xFF);
+        out += static_cast<char>((~n >> 8) & 0xFF);
+        out += text.substr(pos, n);
+        pos += n;
+    } while (pos < text.size());
+    for (const uint32_t word : {crc, static_cast<uint32_t>(text.size())})
+        for (int k = 0; k < 4; ++k) out += static_cast<char>((word >> (8 * k)) & 0xFF);
+    return out;
+}
+
+// UTF-8 text as UTF-16 with a byte-order mark.
+std::string utf16(const std::string& utf8, bool little_endian) {
+    std::string out;
+    const auto unit = [&](uint32_t u) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        out += little_endian ? lo : hi;
+        out += little_endian ? hi : lo;
+    };
+    unit(0xFEFF);
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        const std::size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        uint32_t cp = n == 1 ? b : b & (0x7F >> n);
+        for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += n;
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
+
 class Scan : public testing::Test {
 protected:
     void SetUp() override {
@@ -270,8 +331,18 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         {"quoted field not closed", "2020-01-02,\"10,12,9,11\n", ":1: a quoted field is not closed on its line"},
         {"text after a quoted field", "2020-01-02,\"10\"x,12,9,11\n",
          ":1: text follows a quoted field before the separator"},
+        // UTF-16 with a mark is read as text.
         {"UTF-16 with a byte-order mark", std::string("\xFF\xFE" "d\0a\0t\0e\0", 10),
-         ": the file is UTF-16 text: save it as UTF-8 (or ASCII) to read it"},
+         ":1: the header has no columns named open, high, low, close"},
+        {"UTF-16 with an unpaired surrogate", utf16("2020-01-02,1", true) + std::string("\x00\xD8", 2) + utf16("0,12,9,11\n", true).substr(2),
+         ":1: open \"1\xEF\xBF\xBD" "0\" is not a finite number"},
+        {"gzip cut short", kGzipped.substr(0, 50), ": cannot read: the gzip data ends early (the file is cut short)"},
+        {"gzip damaged", kGzipped.substr(0, 30) + "\xFF\xFF\xFF" + kGzipped.substr(33),
+         ": cannot read: the gzip data is damaged"},
+        {"gzip of zero bytes", gzip_stored(std::string(64, '\0')), ": not a text file"},
+        {"Windows-1252 in a field", "2020-01-02,12\xB0,13,9,11\n", ":1: open \"12\xC2\xB0\" is not a finite number"},
+        {"Windows-1252 in a header named twice", "date,open,high,low,close,Close\x80\n",
+         ":1: columns 5 and 6 are both named Close\xE2\x82\xAC"},
         {"UTF-16 without one", std::string("d\0a\0t\0e\0,\0", 10), ": the file looks like UTF-16 text"},
         {"big-endian UTF-16 without one", std::string("\0d\0a\0t\0e\0,", 10), ": the file looks like UTF-16 text"},
         {"zero bytes only", std::string(4096, '\0'), ": not a text file"},
@@ -398,6 +469,22 @@ TEST(ScanInput, ReadsTheFormsPeopleHave) {
                                                   "2020-01-03,11,13.5,10,12\r\n2020-01-06,12,15,11,14\r\n", false, 0},
         {"a first line longer than the head, CR", "#" + std::string(5000, 'c') + "\r2020-01-02,10,12,9,11\r"
                                                 "2020-01-03,11,13.5,10,12\r2020-01-06,12,15,11,14\r", false, 0},
+        {"gzip-compressed", kGzipped, false, 7},
+        {"gzip, two members of stored blocks",
+         gzip_stored("date,open,high,low,close\n2020-01-02,10,12,9,11\n2020-01-0") +
+             gzip_stored("3,11,13.5,10,12\n2020-01-06,12,15,11,14\n"),
+         false, 0},
+        {"UTF-16, little-endian, names in any script",
+         utf16("Date,Open,High,Low,Close,Nom\n2020-01-02,10,12,9,11,Soci\xC3\xA9t\xC3\xA9\n"
+               "2020-01-03,11,13.5,10,12,\xE2\x82\xAC \xF0\x9F\x98\x80\n2020-01-06,12,15,11,14,\xE6\xA0\xAA\n", true),
+         false, 0},
+        {"UTF-16, big-endian, CRLF", utf16("2020-01-02,10,12,9,11\r\n2020-01-03,11,13.5,10,12\r\n"
+                                           "2020-01-06,12,15,11,14\r\n", false), false, 0},
+        {"UTF-16 inside gzip", gzip_stored(utf16("2020-01-02,10,12,9,11\n2020-01-03,11,13.5,10,12\n"
+                                                 "2020-01-06,12,15,11,14\n", true)), false, 0},
+        {"Windows-1252 in a name column and an unused header name",
+         "Symbol;Date;Open;High;Low;Close;Cl\xF4ture ajust\xE9" "e\nSoci\xE9t\xE9;2020-01-02;10;12;9;11;1\n"
+         "\x80" "uro;2020-01-03;11;13,5;10;12;1\nNa\xEFve;2020-01-06;12;15;11;14;1\n", false, 0},
         // The mark is not part of the first date.
         {"byte-order mark, no header", "\xEF\xBB\xBF" "2020-01-02,10,12,9,11\n2020-01-03,11,13.5,10,12\n"
                                       "2020-01-06,12,15,11,14\n", false, 0},
@@ -1367,24 +1454,35 @@ TEST_F(Scan, ScreenOfManyFiles) {
     spit(path("order/c.csv"), kGood);
     spit(path("order/b.csv"), three);
     spit(path("order/a.csv"), three);
+    spit(path("order/e.csv.gz"), kGzipped);  // three bars too, compressed: a row like the others
     spit(path("order/0.csv"), "");
     spit(path("order/1.csv"), std::string(8, '\0'));
-    const Outcome o = scan({path("order"), path("order/missing.csv"), "--json"});
+    const Outcome o = scan({path("order"), path("zz-missing.csv"), "--json"});
     EXPECT_EQ(o.status, kBadInput);
     const Json ordered = parsed(o.out);
     std::vector<std::string> order;
     for (const Json& row : ordered) order.push_back(fs::u8path(row["file"].get<std::string>()).filename().u8string());
-    EXPECT_EQ(order, (std::vector<std::string>{"c.csv", "a.csv", "b.csv", "0.csv", "1.csv", "missing.csv"}));
-    ASSERT_EQ(ordered.size(), 6u);
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"c.csv", "a.csv", "b.csv", "e.csv.gz", "0.csv", "1.csv", "zz-missing.csv"}));
+    ASSERT_EQ(ordered.size(), 7u);
     EXPECT_TRUE(ordered[0]["distance"].is_number());
-    for (std::size_t i : {1, 2}) {
+    for (std::size_t i : {1, 2, 3}) {
         EXPECT_TRUE(ordered[i]["distance"].is_null());
         EXPECT_EQ(ordered[i]["on_level"], false);
+        EXPECT_EQ(ordered[i]["bars"], 3);
     }
-    EXPECT_EQ(ordered[3]["line"], 1);
-    EXPECT_TRUE(ordered[4]["line"].is_null());
-    EXPECT_EQ(ordered[4]["error"], "not a text file");
+    EXPECT_EQ(ordered[4]["line"], 1);
     EXPECT_TRUE(ordered[5]["line"].is_null());
+    EXPECT_EQ(ordered[5]["error"], "not a text file");
+    EXPECT_TRUE(ordered[6]["line"].is_null());
+
+    // A folder of downloads, all compressed: screened like any other.
+    fs::create_directories(fs::u8path(path("downloads")));
+    spit(path("downloads/a.CSV.GZ"), kGzipped);
+    spit(path("downloads/b.csv.gz"), gzip_stored(kGood));
+    const Outcome g = scan({path("downloads"), "--json"});
+    EXPECT_EQ(g.status, kOk) << g.err;
+    EXPECT_EQ(parsed(g.out).size(), 2u);
 
     const Outcome bad = scan({path("screen"), "--svg", path("x.svg")});
     EXPECT_EQ(bad.status, kBadUsage);
