@@ -186,7 +186,10 @@ FAILED_SYMBOLS = [
     ("a file that is not there", lambda folder, patch: "/nonexistent.csv", ValueError, "cannot open"),
     ("text prices (TypeError)", lambda folder, patch: good_bars().astype({"close": str}), TypeError, "real numbers"),
     ("not a DataFrame (TypeError)", lambda folder, patch: [1, 2, 3], TypeError, "DataFrame or a CSV path"),
-    ("a field that is not UTF-8", lambda folder, patch: not_utf8_field(folder), ValueError, "latin1.csv:3: close .*caf\ufffd"),
+    ("a field that is not UTF-8", lambda folder, patch: not_utf8_field(folder), ValueError, "latin1.csv:3: close .*caf"),
+    # The name's byte that is not UTF-8 shown as a replacement character.
+    ("a missing file whose name is not UTF-8", lambda folder, patch: os.fsdecode(bytes(folder) + b"/gon\xe9.csv"),
+     ValueError, "gon\ufffd.csv: cannot open"),
     ("not enough memory", lambda folder, patch: no_memory(patch), MemoryError, _native.NO_MEMORY),
     ("a symbol level", lambda folder, patch: pd.concat({"A": good_bars(), "B": good_bars()}, names=["symbol"]),
      ValueError, "level 'symbol' of 2 values"),
