@@ -10,8 +10,10 @@ import sys
 
 WHAT = {
     "hlop_vs_stable_sort": ("Hlop 1,000,000 / stable_sort", True),
+    "hlop_signed_vs_stable_sort": ("Hlop signed, mode 2 / stable_sort", True),
     "reference_vs_hlop": ("reference / Hlop, 10,000", False),
     "check_level_vs_sum": ("CheckLevel 1,000,000 / vector sum", True),
+    "check_level_unsorted_vs_sum": ("CheckLevel unsorted / vector sum", True),
     "resize_vs_loop": ("Resize 1,000,000 / multiply loop", True),
     "up_fractal_guard": ("CheckUpFractal d2 / unguarded", True),
     "check_level_guard": ("CheckLevel 8 / unguarded", True),

@@ -75,7 +75,10 @@ struct Ratio {
 struct Inputs {
     Levels big = make_levels(Shape::kRandom, kMillion);
     Levels small = make_levels(Shape::kRandom, 10000);
+    // Mode 2 with weights of either sign: merged prices leave their pairs.
+    Levels signed_big = make_levels(Shape::kSignedWeights, kMillion);
     std::vector<Record> records;
+    std::vector<Record> signed_records;
     std::vector<double> prices;
     std::vector<int32_t> weights;
     std::vector<double> level_array = level_prices();
@@ -85,16 +88,26 @@ struct Inputs {
     std::vector<BarRecord> bars = fractal_bars(64);
 
     Inputs() {
-        for (int32_t i = 0; i < kMillion; ++i) records.push_back({big.prices[i], big.weights[i], big.tags[i]});
+        for (int32_t i = 0; i < kMillion; ++i) {
+            records.push_back({big.prices[i], big.weights[i], big.tags[i]});
+            signed_records.push_back({signed_big.prices[i], signed_big.weights[i], signed_big.tags[i]});
+        }
         record_work.resize(records.size());
+    }
+
+    void stable_sort(const std::vector<Record>& from) {
+        std::copy(from.begin(), from.end(), record_work.begin());
+        std::stable_sort(record_work.begin(), record_work.end(),
+                         [](const Record& a, const Record& b) { return a.price < b.price; });
+        sink = record_work[0].weight;
     }
 };
 
 void merge(const Levels& in, std::vector<double>& prices, std::vector<int32_t>& weights,
-           void (*hlop)(double*, int32_t*, const int32_t*, int32_t, double, int32_t)) {
+           void (*hlop)(double*, int32_t*, const int32_t*, int32_t, double, int32_t), int32_t mode = 1) {
     prices.assign(in.prices.begin(), in.prices.end());
     weights.assign(in.weights.begin(), in.weights.end());
-    hlop(prices.data(), weights.data(), in.tags.data(), static_cast<int32_t>(in.prices.size()), in.tolerance, 1);
+    hlop(prices.data(), weights.data(), in.tags.data(), static_cast<int32_t>(in.prices.size()), in.tolerance, mode);
     sink = weights[0];
 }
 
@@ -116,20 +129,24 @@ std::vector<Ratio> ratios(Inputs& in) {
     return {
         {"hlop_vs_stable_sort", "Hlop, 1,000,000 levels / std::stable_sort of the same records", "<= 3",
          {[&] { merge(in.big, in.prices, in.weights, library_hlop); }, {}, 1},
-         {[&] {
-              std::copy(in.records.begin(), in.records.end(), in.record_work.begin());
-              std::stable_sort(in.record_work.begin(), in.record_work.end(),
-                               [](const Record& a, const Record& b) { return a.price < b.price; });
-              sink = in.record_work[0].weight;
-          },
-          {}, 1},
+         {[&] { in.stable_sort(in.records); }, {}, 1},
+         7},
+        {"hlop_signed_vs_stable_sort", "Hlop, signed weights, mode 2 / stable_sort of the same records", "<= 1.5",
+         {[&] { merge(in.signed_big, in.prices, in.weights, library_hlop, 2); }, {}, 1},
+         {[&] { in.stable_sort(in.signed_records); }, {}, 1},
          7},
         {"reference_vs_hlop", "literal reference / Hlop, 10,000 levels", ">= 100",
          {[&] { merge(in.small, in.prices, in.weights, reference::hlop); }, {}, 1},
          {[&] { merge(in.small, in.prices, in.weights, library_hlop); }, {}, 200},
          3},
         {"check_level_vs_sum", "CheckLevel, 1,000,000 levels, no match / vectorised sum", "<= 1.5",
-         {[&] { sink = e.check_level(0, 0, 1000.0, 1.0, in.level_array.data(), kMillion); }, {}, 40},
+         {[&] { sink = e.check_level(0, 0, kBeyondPrice, kBeyondTolerance, in.level_array.data(), kMillion); },
+          {}, 40},
+         {[&] { sink = static_cast<int64_t>(vector_sum(in.level_array.data(), kMillion)); }, {}, 40},
+         9},
+        {"check_level_unsorted_vs_sum", "CheckLevel, price among unsorted levels / vectorised sum", "<= 1.3",
+         {[&] { sink = e.check_level(0, 0, kAmongPrice, kAmongTolerance, in.level_array.data(), kMillion); },
+          {}, 40},
          {[&] { sink = static_cast<int64_t>(vector_sum(in.level_array.data(), kMillion)); }, {}, 40},
          9},
         {"resize_vs_loop", "Resize, 1,000,000 weights / multiply-and-truncate loop", "<= 1.5",

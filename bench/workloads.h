@@ -84,6 +84,14 @@ inline std::vector<double> level_prices() {
     return prices;
 }
 
+// Where CheckLevel's price stands: beyond every level, or among them with a
+// tolerance of a few ulps at this magnitude that matches none of these
+// levels (bench.cpp checks), so that the whole array is always scanned.
+constexpr double kBeyondPrice = 1000.0;
+constexpr double kBeyondTolerance = 1.0;
+constexpr double kAmongPrice = 150.5;
+constexpr double kAmongTolerance = 1e-12;
+
 // The floor for CheckLevel: reading the array once, as fast as SSE2 can add
 // it up (eight independent sums keep the adds off the critical path; four
 // are measurably slower here). 32-bit x86 has eight XMM registers, so eight

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "host.h"
+#include "library_allocations.h"
 
 // glibc's own allocator, under the names it exports for this purpose.
 extern "C" void* __libc_malloc(std::size_t size);
@@ -69,6 +70,17 @@ void free(void* p) {
     __libc_free(p);
 }
 }  // extern "C"
+
+namespace library_allocations {
+
+// Every allocation of this program counts, so the caller must make only
+// library calls between two counts.
+bool live_blocks(long& count) {
+    count = live;
+    return true;
+}
+
+}  // namespace library_allocations
 
 namespace {
 

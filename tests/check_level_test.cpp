@@ -101,7 +101,7 @@ TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
     } reaches[] = {{150.5, 0.25},  {1e20, 1.0},     {0.1, 0.2},     {-3.75, 1e-3},  {0.0, 0.0},
                    {1e308, 1e308}, {-1e308, 1e308}, {kTiny, 0.0},   {100.0, kTiny}, {1e-300, 1e300},
                    {7.0, 1e-15},   {-0.0, 2.5},     {kMaxDouble, 0.0}, {3.0, kMaxDouble}};
-    enum Run { kBelow, kAbove, kSortedAcross, kStraddling, kStraddlingThenBelow };
+    enum Run { kBelow, kAbove, kSortedAcross, kStraddling, kStraddlingThenBelow, kNearMisses };
     for (const auto& r : reaches) {
         // Far levels: the infinities and the finite extremes, always beyond.
         const auto far = [&](Run run, int32_t i) {
@@ -112,6 +112,7 @@ TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
                 case kSortedAcross: below = i < 300; break;
                 case kStraddling: below = i % 3 != 0; break;
                 case kStraddlingThenBelow: below = i >= 600 || i % 3 != 0; break;
+                case kNearMisses: break;
             }
             const double level = i % 2 == 0 ? kInf : kMaxDouble;
             return below ? -level : level;
@@ -128,12 +129,20 @@ TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
                 edges.push_back(up);
             }
         }
+        // The edges that just miss, on both sides in turn: every block
+        // straddles the price and needs the exact test, level by level.
+        std::vector<double> misses;
+        for (double edge : edges)
+            if (reference::check_level(r.price, r.tolerance, &edge, 1) == -1) misses.push_back(edge);
         edges.push_back(kNaN);
-        for (Run run : {kBelow, kAbove, kSortedAcross, kStraddling, kStraddlingThenBelow}) {
+        for (Run run : {kBelow, kAbove, kSortedAcross, kStraddling, kStraddlingThenBelow, kNearMisses}) {
             for (int32_t at : {0, 7, 8, 299, 300, 517, 600, 601, 777}) {
                 for (double edge : edges) {
                     std::vector<double> levels(800);
-                    for (int32_t i = 0; i < 800; ++i) levels[static_cast<size_t>(i)] = far(run, i);
+                    for (int32_t i = 0; i < 800; ++i)
+                        levels[static_cast<size_t>(i)] =
+                            run == kNearMisses && !misses.empty() ? misses[static_cast<size_t>(i) % misses.size()]
+                                                                  : far(run, i);
                     levels[static_cast<size_t>(at)] = edge;
                     const int32_t want = reference::check_level(r.price, r.tolerance, levels.data(), 800);
                     ASSERT_EQ(check_level(0, 0, r.price, r.tolerance, levels.data(), 800), want)

@@ -283,6 +283,23 @@ TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
                  w[i] = static_cast<int32_t>(below(rng, 11)) - 5;
              }
          }},
+        {"scattered, weights of either sign", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             // Merged prices leave their pairs and come near their
+             // neighbours' neighbours.
+             for (int32_t i = 0; i < n; ++i) {
+                 p[i] = uniform(rng, 100.0, 200.0);
+                 w[i] = static_cast<int32_t>(below(rng, 13)) - 3;
+             }
+         }},
+        {"weights that throw merged prices far", [&](Rng& rng, int32_t n, auto& p, auto& w) {
+             // Pairs like 1000 and -999 put the mean a thousand gaps away,
+             // across many levels that have merged already.
+             for (int32_t i = 0; i < n; ++i) {
+                 p[i] = uniform(rng, 0.0, 1.0);
+                 const uint64_t k = below(rng, 8);
+                 w[i] = k == 0 ? 1000 : k == 1 ? -999 : static_cast<int32_t>(below(rng, 5)) - 2;
+             }
+         }},
         {"repeated decimals, positive weights", [&](Rng& rng, int32_t n, auto& p, auto& w) {
              // A weighted mean of two equal prices like 0.1 can round to a
              // neighbouring double, outside the pair.

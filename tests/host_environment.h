@@ -24,7 +24,9 @@ struct Environment {
 // The tidy host first, whose clear flags must stay clear; then each row
 // changes one thing a real host changes. MXCSR: exceptions unmasked as
 // development runtimes start programs, the three other rounding
-// modes, flush-to-zero with denormals-are-zero, every exception unmasked,
+// modes, flush-to-zero with denormals-are-zero and each of the two alone (a
+// guard that tested only one of those bits would take the other for the
+// default), every exception unmasked,
 // and every sticky flag already raised. x87 control words: invalid, zero
 // divide and overflow unmasked at extended or double precision, denormal
 // operand unmasked, single precision, rounding toward zero.
@@ -36,6 +38,8 @@ constexpr Environment kTable[] = {
     {"MXCSR 0x5f80: round up", 0x5f80, kDefaultX87},
     {"MXCSR 0x7f80: round toward zero", 0x7f80, kDefaultX87},
     {"MXCSR 0x9fc0: flush to zero, denormals are zero", 0x9fc0, kDefaultX87},
+    {"MXCSR 0x1fc0: denormals are zero only", 0x1fc0, kDefaultX87},
+    {"MXCSR 0x9f80: flush to zero only", 0x9f80, kDefaultX87},
     {"MXCSR 0x0000: every exception unmasked", 0x0000, kDefaultX87},
     {"MXCSR 0x1fbf: every sticky flag raised", 0x1fbf, kDefaultX87},
 #if defined(__i386__)

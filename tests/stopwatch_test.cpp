@@ -1,12 +1,14 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "host.h"
+#include "library_allocations.h"
 #include "numbers.h"
 
 namespace {
@@ -75,9 +77,13 @@ TEST(Stopwatch, RestartMeasuresFromTheNewStart) {
     EXPECT_LT(long_reading, kCeiling);
 }
 
-// Only the low byte of release decides. A stopwatch that was wrongly freed
-// would be used after free below (caught by AddressSanitizer); one that was
-// wrongly kept leaks (caught by LeakSanitizer at exit).
+// Only the low byte of release decides. Where the program counts the
+// library's allocations (library_allocations.h) the release must give back
+// everything the stopwatch took, and a kept one must still hold it; where it
+// cannot, a stopwatch that was wrongly freed is used after free below
+// (caught by AddressSanitizer) and one that was wrongly kept leaks (caught
+// by LeakSanitizer at exit). 0x80 and 0x180 catch a release that tests only
+// the low seven bits.
 TEST(Stopwatch, LowByteOfReleaseDecides) {
     struct ReleaseCase {
         int32_t release;
@@ -86,17 +92,31 @@ TEST(Stopwatch, LowByteOfReleaseDecides) {
     const ReleaseCase cases[] = {
         {0, false},   {256, false},      {0x7fffff00, false}, {kMin, false},    {-256, false},
         {1, true},    {255, true},       {257, true},         {-1, true},       {kMin + 1, true},
-        {0x80, true}, {0x12345678, true},
+        {0x80, true}, {0x180, true},     {0x12345678, true},
     };
     const auto& x = host::exports();
+    long live = 0;
+    const bool counted = library_allocations::live_blocks(live);
     for (const ReleaseCase& c : cases) {
         SCOPED_TRACE("release " + std::to_string(c.release));
+        // Only library calls between the counts: the checks come after.
+        long before = 0;
+        long held = 0;
+        long after = 0;
+        library_allocations::live_blocks(before);
         void* timer = x.create_timer();
+        library_allocations::live_blocks(held);
+        const int32_t started = timer != nullptr ? x.start_timer(timer) : 0;
+        const double first = timer != nullptr ? x.stop_timer(timer, c.release) : -1.0;
+        library_allocations::live_blocks(after);
         ASSERT_NE(timer, nullptr);
-        EXPECT_NE(x.start_timer(timer), 0);
-        const double first = x.stop_timer(timer, c.release);
+        EXPECT_NE(started, 0);
         EXPECT_GE(first, 0.0);
         EXPECT_LT(first, kCeiling);
+        if (counted) {
+            EXPECT_GT(held, before) << "the stopwatch's memory was not counted";
+            EXPECT_EQ(after, c.frees ? before : held) << (c.frees ? "not freed" : "freed");
+        }
         if (c.frees) continue;
         // Still usable: restart, read, and finally free it.
         EXPECT_NE(x.start_timer(timer), 0);
@@ -104,7 +124,12 @@ TEST(Stopwatch, LowByteOfReleaseDecides) {
         EXPECT_GE(second, 0.0);
         EXPECT_LT(second, kCeiling);
         EXPECT_GE(x.stop_timer(timer, 1), second);
+        library_allocations::live_blocks(after);
+        if (counted) {
+            EXPECT_EQ(after, before) << "the final release left memory behind";
+        }
     }
+    if (!counted) std::printf("[ stopwatch] no allocation count here; the sanitizers check the releases\n");
 }
 
 // Under LeakSanitizer (the sanitizer build) any stopwatch left behind fails

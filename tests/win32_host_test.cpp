@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "loader.h"
+#include "win32_imports.h"
 #include "win32_process.h"
 
 namespace {
@@ -118,11 +119,11 @@ TEST(Win32Host, ThousandsOfLoadsWithThreadsLeaveNothing) {
 // host's own allocations are untouched.
 class RefusedAllocations {
 public:
-    explicit RefusedAllocations(HMODULE library) : slot_(malloc_slot(library)) {
-        if (slot_ != nullptr) original_ = exchange(slot_, reinterpret_cast<void*>(&refuse));
+    explicit RefusedAllocations(HMODULE library) : slot_(win32_imports::msvcrt_import(library, "malloc")) {
+        if (slot_ != nullptr) original_ = win32_imports::exchange(slot_, reinterpret_cast<void*>(&refuse));
     }
     ~RefusedAllocations() {
-        if (slot_ != nullptr) exchange(slot_, original_);
+        if (slot_ != nullptr) win32_imports::exchange(slot_, original_);
     }
     RefusedAllocations(const RefusedAllocations&) = delete;
     RefusedAllocations& operator=(const RefusedAllocations&) = delete;
@@ -134,37 +135,6 @@ private:
     static void* __cdecl refuse(std::size_t) {
         ++refused_;
         return nullptr;
-    }
-
-    // The import address table entry through which the library calls malloc.
-    static void** malloc_slot(HMODULE library) {
-        if (library == nullptr) return nullptr;
-        auto* base = reinterpret_cast<uint8_t*>(library);
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-        const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-             dir.VirtualAddress != 0 && d->Name != 0; ++d) {
-            if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), "msvcrt.dll") != 0) continue;
-            const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-            for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-                const auto* by_name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-                if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), "malloc") == 0)
-                    return reinterpret_cast<void**>(&slots->u1.Function);
-            }
-        }
-        return nullptr;
-    }
-
-    static void* exchange(void** slot, void* value) {
-        DWORD protection = 0;
-        VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-        void* old = *slot;
-        *slot = value;
-        VirtualProtect(slot, sizeof *slot, protection, &protection);
-        return old;
     }
 
     static inline long refused_ = 0;
@@ -229,6 +199,96 @@ TEST(Win32Host, PreloadedMinGWRuntimeGetsCleanAllocationFailure) {
     EXPECT_EQ(after.handles, before.handles);
     EXPECT_LT(after.committed, before.committed + 64 * 1024);
     FreeLibrary(runtime);
+}
+
+// A second file of the same library, so that loading it maps a second copy
+// instead of counting another reference to the first.
+std::string second_copy_path() {
+    const std::string first = tidemark::loader::library_path();
+    const std::string second = first.substr(0, first.size() - 4) + "-second.dll";
+    if (!CopyFileA(first.c_str(), second.c_str(), FALSE)) return std::string();
+    return second;
+}
+
+// A plug-in host reloads the library, or carries two copies, and hands a
+// stopwatch that one copy made to the other. Copy A is always loaded first;
+// where it goes before B is loaded, its address range is reserved so that B
+// cannot land where A was and nothing of A's image stays readable. Every
+// allocation of both copies is counted, whichever copy frees it.
+TEST(Win32Host, StopwatchOutlivesTheCopyThatMadeIt) {
+    struct ReloadCase {
+        const char* what;
+        bool made_by_b;
+        bool read_by_b;
+        bool a_unloaded;  // before B is loaded
+    };
+    const ReloadCase cases[] = {
+        {"made by A, A unloaded, read and released by B", false, true, true},
+        {"made by A, A still loaded, read and released by B", false, true, false},
+        {"made by B after A was unloaded, read and released by B", true, true, true},
+        {"made by B, read and released by A, both loaded", true, false, false},
+    };
+    const std::string second = second_copy_path();
+    ASSERT_FALSE(second.empty()) << "cannot copy the library to a second file";
+    for (const ReloadCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const long live_before = win32_imports::CountedAllocations::live();
+        const long taken_before = win32_imports::CountedAllocations::taken();
+        Library a;
+        ASSERT_TRUE(open(a));
+        const HMODULE a_module = win32_imports::module_of(reinterpret_cast<const void*>(a.exports().create_timer));
+        ASSERT_NE(a_module, nullptr);
+        ASSERT_TRUE(win32_imports::CountedAllocations::watch(a_module));
+        void* timer = nullptr;
+        if (!c.made_by_b) {
+            timer = a.exports().create_timer();
+            ASSERT_NE(timer, nullptr);
+            EXPECT_NE(a.exports().start_timer(timer), 0);
+        }
+        // The layout a C++ host relies on: the first word points into the
+        // image of the copy that made the stopwatch (its virtual table).
+        const auto made_in = [&](HMODULE module) {
+            const auto* table = *static_cast<const char* const*>(timer);
+            const auto* base = reinterpret_cast<const char*>(module);
+            return table >= base && table < base + win32_imports::image_size(module);
+        };
+        if (!c.made_by_b) {
+            EXPECT_TRUE(made_in(a_module)) << "the first word is not a table in A's image";
+        }
+        void* reserved = nullptr;
+        if (c.a_unloaded) {
+            const std::size_t size = win32_imports::image_size(a_module);
+            a.close();
+            reserved = VirtualAlloc(a_module, size, MEM_RESERVE, PAGE_NOACCESS);
+            ASSERT_EQ(reserved, static_cast<void*>(a_module)) << "A's address range could not be kept free";
+        }
+        Library b;
+        std::string error;
+        ASSERT_TRUE(b.open(second, error)) << error;
+        const HMODULE b_module = win32_imports::module_of(reinterpret_cast<const void*>(b.exports().create_timer));
+        ASSERT_NE(b_module, nullptr);
+        EXPECT_NE(b_module, a_module) << "B was mapped where A is or was";
+        ASSERT_TRUE(win32_imports::CountedAllocations::watch(b_module));
+        if (c.made_by_b) {
+            timer = b.exports().create_timer();
+            ASSERT_NE(timer, nullptr);
+            EXPECT_NE(b.exports().start_timer(timer), 0);
+            EXPECT_TRUE(made_in(b_module)) << "the first word is not a table in B's image";
+        }
+        const Exports& reader = c.read_by_b ? b.exports() : a.exports();
+        const double reading = reader.stop_timer(timer, 0);
+        const double last = reader.stop_timer(timer, 1);
+        EXPECT_GE(reading, 0.0);
+        EXPECT_GE(last, reading);
+        EXPECT_LT(last, 60.0);
+        EXPECT_EQ(win32_imports::CountedAllocations::taken() - taken_before, 2)
+            << "the stopwatch and its stamps were not counted";
+        EXPECT_EQ(win32_imports::CountedAllocations::live(), live_before) << "the release left memory behind";
+        b.close();
+        a.close();
+        if (reserved != nullptr) VirtualFree(reserved, 0, MEM_RELEASE);
+    }
+    DeleteFileA(second.c_str());
 }
 
 #if defined(__i386__)

@@ -8,6 +8,9 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
+
+#include "frame/wide_vectors.h"
 #endif
 
 namespace tidemark::levels {
@@ -75,6 +78,31 @@ inline bool none_matches(const double* at, __m128d price, __m128d tolerance) noe
     return _mm_movemask_pd(all) == 3;
 }
 
+// The exact test of none_matches on sixteen levels at a time, with AVX:
+// skips from `from` the runs of sixteen levels that hold no match, and
+// returns where the first that may hold one starts, or where fewer than
+// sixteen are left before `to`. Each lane computes what the SSE2 lane does,
+// so the two agree on every level; a NaN compares neither way, so its block
+// is never skipped.
+#define TIDEMARK_BEYOND(k)                                                                      \
+    _mm256_cmp_pd(_mm256_and_pd(_mm256_sub_pd(_mm256_loadu_pd(prices + i + (k)), p), magnitude), \
+                  tol, _CMP_GT_OQ)
+__attribute__((target("avx"))) int32_t skip_wide(const double* prices, int32_t from, int32_t to, double price,
+                                                 double tolerance) noexcept {
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+    const __m256d p = _mm256_set1_pd(price);
+    const __m256d tol = _mm256_set1_pd(tolerance);
+    int32_t i = from;
+    for (; to - i >= 16; i += 16) {
+        const __m256d all =
+            _mm256_and_pd(_mm256_and_pd(TIDEMARK_BEYOND(0), TIDEMARK_BEYOND(4)),
+                          _mm256_and_pd(TIDEMARK_BEYOND(8), TIDEMARK_BEYOND(12)));
+        if (_mm256_movemask_pd(all) != 15) break;
+    }
+    return i;
+}
+#undef TIDEMARK_BEYOND
+
 #endif
 
 }  // namespace
@@ -102,6 +130,9 @@ int32_t check_level(double price, double tolerance, const double* prices, int32_
     constexpr int32_t kStretch = 64 * kBlock;
     enum class Side { kBelow, kAbove, kStraddling };
     Side side = Side::kBelow;
+    // Asked the first time a stretch of straddling blocks starts.
+    enum class Wide { kUnknown, kNo, kYes };
+    Wide wide = Wide::kUnknown;
     const int32_t blocks_end = count - count % kBlock;
     while (i < blocks_end) {
         if (side == Side::kBelow) {
@@ -110,6 +141,8 @@ int32_t check_level(double price, double tolerance, const double* prices, int32_
             while (i < blocks_end && all_outside<true>(prices + i, high)) i += kBlock;
         } else {
             const int32_t stretch_end = blocks_end - i > kStretch ? i + kStretch : blocks_end;
+            if (wide == Wide::kUnknown) wide = frame::wide_vectors_usable() ? Wide::kYes : Wide::kNo;
+            if (wide == Wide::kYes) i = skip_wide(prices, i, stretch_end, price, tolerance);
             for (; i < stretch_end; i += kBlock)
                 if (!none_matches(prices + i, p, tol)) return scan(price, tolerance, prices, i, i + kBlock);
         }

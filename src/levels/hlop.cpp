@@ -1,6 +1,7 @@
 // The merge: the levels go into one block of working storage, are sorted
 // (hlop_sort.cpp), merged by a sweep where that gives the closest-pair-first
-// result and by a tournament tree everywhere else, and written back.
+// result, region by region where mode 2 moves prices outside their pairs,
+// and by a tournament tree everywhere else, and written back.
 #include "levels/hlop.h"
 
 #include <algorithm>
@@ -26,6 +27,24 @@ inline int32_t saturating_add(int32_t a, int32_t b) noexcept {
     if (sum > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
     if (sum < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
     return static_cast<int32_t>(sum);
+}
+
+// The merge of a pair, whichever way the pair is held: the heavier level
+// survives, on equal weights the upper one.
+inline bool lower_survives(int32_t lower_weight, int32_t upper_weight) noexcept {
+    return lower_weight > upper_weight;
+}
+
+// The survivor's price after merging a pair in mode 2.
+inline double mean_price(double lower_price, int32_t lower_weight, double upper_price,
+                         int32_t upper_weight) noexcept {
+    const double lw = lower_weight;
+    const double uw = upper_weight;
+    const double sum = lw + uw;  // exact: two int32 values fit in a double
+    // A zero sum has no weighted mean; the survivor keeps its own price
+    // rather than becoming an infinity or a NaN.
+    if (sum == 0.0) return lower_survives(lower_weight, upper_weight) ? lower_price : upper_price;
+    return (lw * lower_price + uw * upper_price) / sum;
 }
 
 // ---------------------------------------------------------------------------
@@ -56,20 +75,8 @@ struct List {
         return absolute(node[node[i].next].price - node[i].price);
     }
 
-    static bool lower_survives(const Node& lo, const Node& up) noexcept {
-        // The heavier level survives; on equal weights the upper one does.
-        return lo.weight > up.weight;
-    }
-
-    // The survivor's price after merging the pair (lo, up) in mode 2.
     static double mean_price(const Node& lo, const Node& up) noexcept {
-        const double lw = lo.weight;
-        const double uw = up.weight;
-        const double sum = lw + uw;  // exact: two int32 values fit in a double
-        // A zero sum has no weighted mean; the survivor keeps its own price
-        // rather than becoming an infinity or a NaN.
-        if (sum == 0.0) return lower_survives(lo, up) ? lo.price : up.price;
-        return (lw * lo.price + uw * up.price) / sum;
+        return levels::mean_price(lo.price, lo.weight, up.price, up.weight);
     }
 
     // Merges the pair (lower, lower.next), unlinks the level that loses and
@@ -78,7 +85,7 @@ struct List {
         Node& lo = node[lower];
         const int32_t upper = lo.next;
         Node& up = node[upper];
-        const bool lower_wins = lower_survives(lo, up);
+        const bool lower_wins = lower_survives(lo.weight, up.weight);
         Node& survivor = lower_wins ? lo : up;
         // The mean reads both weights, so it goes before the sum replaces one.
         if (mode == 2) survivor.price = mean_price(lo, up);
@@ -109,40 +116,207 @@ struct List {
 // (then no pair is within the tolerance: the smallest would be one) ends
 // exactly where closest-pair-first ends.
 
-// Whether the sweep may start: every gap of the sorted list is a number.
-// Without NaN prices the list is fully sorted, and two equal infinities, the
-// only other source of a NaN gap, would sit side by side. Merges that keep
-// prices between their neighbours cannot make a NaN gap later.
-bool sweep_applies(const Node* node, int32_t count) noexcept {
+// The sweep works on the sorted levels in place: the survivors so far are a
+// stack at the front, the levels not yet reached follow, so the list is the
+// stack and then the rest. Pushing a level can make only the top pairs local
+// minima; a merge changes the pairs on both sides of the survivor and the
+// right neighbour of the pair before them, so the check backs up two pairs.
+
+// Whether the sweep may start: every gap of the sorted levels is a number.
+// Without NaN prices the levels are fully sorted, and two equal infinities,
+// the only other source of a NaN gap, would sit side by side. Merges that
+// keep prices between their neighbours cannot make a NaN gap later.
+bool sweep_applies(const Level* level, int32_t count) noexcept {
     for (int32_t i = 0; i + 1 < count; ++i)
-        if (std::isnan(absolute(node[i + 1].price - node[i].price))) return false;
+        if (std::isnan(absolute(level[i + 1].price - level[i].price))) return false;
     return true;
 }
 
-// Returns false, having spoilt the list, when a mode 2 merge would leave the
+// Returns the number of survivors, packed at the front of the levels in list
+// order; or -1, having spoilt the levels, when a mode 2 merge would leave the
 // merged price outside the pair: the caller then starts over another way.
-bool merge_by_sweep(List& list, double tolerance, int32_t mode) noexcept {
-    const Node* node = list.node;
-    int32_t a = list.head;
-    while (a != kNone && node[a].next != kNone) {
-        const int32_t b = node[a].next;
-        const double gap = list.gap_after(a);
-        const bool local_minimum = !(gap > tolerance) &&
-                                   (node[a].prev == kNone || list.gap_after(node[a].prev) > gap) &&
-                                   (node[b].next == kNone || list.gap_after(b) >= gap);
-        if (!local_minimum) {
-            a = b;
-            continue;
+int32_t merge_by_sweep(Level* level, int32_t count, double tolerance, int32_t mode) noexcept {
+    int32_t top = 0;  // the stack is level[0, top)
+    for (int32_t read = 0; read < count; ++read) {
+        level[top++] = level[read];
+        const bool more = read + 1 < count;
+        const double next_price = more ? level[read + 1].price : 0.0;
+        int32_t i = top >= 3 ? top - 3 : 0;
+        while (i + 1 < top) {
+            const double gap = absolute(level[i + 1].price - level[i].price);
+            const double right = i + 2 < top ? absolute(level[i + 2].price - level[i + 1].price)
+                                             : absolute(next_price - level[i + 1].price);
+            const bool local_minimum = !(gap > tolerance) &&
+                                       (i == 0 || absolute(level[i].price - level[i - 1].price) > gap) &&
+                                       ((i + 2 == top && !more) || right >= gap);
+            if (!local_minimum) {
+                ++i;
+                continue;
+            }
+            const Level& lo = level[i];
+            const Level& up = level[i + 1];
+            Level survivor = lower_survives(lo.weight, up.weight) ? lo : up;
+            if (mode == 2) {
+                survivor.price = mean_price(lo.price, lo.weight, up.price, up.weight);
+                if (!(lo.price <= survivor.price && survivor.price <= up.price)) return -1;
+            }
+            if (mode == 1 || mode == 2) survivor.weight = saturating_add(lo.weight, up.weight);
+            level[i] = survivor;
+            std::memmove(level + i + 1, level + i + 2, sizeof(Level) * static_cast<uint32_t>(top - i - 2));
+            --top;
+            i = i >= 2 ? i - 2 : 0;
         }
-        if (mode == 2) {
-            const double price = List::mean_price(node[a], node[b]);
-            if (!(node[a].price <= price && price <= node[b].price)) return false;
-        }
-        a = list.merge(a, mode);
-        // The pairs on both sides of the survivor changed, and so did the
-        // right neighbour of the pair before them: look again from there.
-        for (int k = 0; k < 2 && node[a].prev != kNone; ++k) a = node[a].prev;
     }
+    return top;
+}
+
+// ---------------------------------------------------------------------------
+// Merging region by region, in O(n) for scattered levels, where merges may
+// move a price outside its pair (mode 2 with weights of either sign) and
+// the sweep does not apply. A pair whose gap is above the tolerance, and
+// stays there, is never merged, and nothing crosses it: the levels between
+// two such barriers merge among themselves, closest pair first, exactly as
+// they would in the whole list, and their merges commute with everyone
+// else's. So each region (a maximal run of pairs within the tolerance) is
+// merged on its own, and every level that ends a region records the range of
+// prices it had, or handed on to the level that took its place at the end.
+// A barrier whose two sides' ranges come within the tolerance of each other
+// might have been merged at some moment: then the two regions are merged
+// again from their sorted levels as one, which is exact once its outer
+// barriers hold, and the check repeats leftwards.
+//
+// Regions are merged by scanning for the closest pair, which is quadratic in
+// a region's size; a budget of scan steps per level bounds the whole, and a
+// list that exceeds it, holds a non-finite price or makes one, or joins
+// regions further back than the record kept, goes to the tree instead.
+
+// The lowest and highest price a region's end level had.
+struct Range {
+    double low;
+    double high;
+
+    Range() noexcept : low(0.0), high(0.0) {}
+    explicit Range(double price) noexcept : low(price), high(price) {}
+    void see(double price) noexcept {
+        if (price < low) low = price;
+        if (price > high) high = price;
+    }
+};
+
+// Whether the pair across a barrier, its lower level's price always in
+// `lower` and its upper level's in `upper`, can never come within the
+// tolerance. Rounding is monotonic, so the nearest ends of two disjoint
+// ranges give the smallest gap the pair can have; ranges that overlap can
+// give a gap of zero.
+bool barrier_holds(const Range& lower, const Range& upper, double tolerance) noexcept {
+    double gap = 0.0;
+    if (upper.low >= lower.high) gap = upper.low - lower.high;
+    else if (lower.low >= upper.high) gap = lower.low - upper.high;
+    return gap > tolerance;
+}
+
+struct RegionMerge {
+    const Level* sorted;  // the sorted levels, never written
+    Level* out;           // the survivors so far, in list order
+    int32_t count;
+    double tolerance;
+    int32_t mode;
+    int64_t budget;  // scan steps left
+
+    // Merges the sorted levels [begin, end) closest pair first into out[at]
+    // onwards; returns the number of survivors, or -1 to give up. Sets the
+    // ranges of the first and the last level's prices.
+    int32_t merge(int32_t begin, int32_t end, int32_t at, Range& first, Range& last) noexcept {
+        Level* level = out + at;
+        int32_t live = end - begin;
+        std::memcpy(level, sorted + begin, sizeof(Level) * static_cast<uint32_t>(live));
+        first = Range(level[0].price);
+        last = Range(level[live - 1].price);
+        while (live > 1) {
+            budget -= live;
+            if (budget < 0) return -1;
+            int32_t best = 0;
+            double best_gap = absolute(level[1].price - level[0].price);
+            for (int32_t i = 1; i + 1 < live; ++i) {
+                const double gap = absolute(level[i + 1].price - level[i].price);
+                if (gap < best_gap) {
+                    best = i;
+                    best_gap = gap;
+                }
+            }
+            if (best_gap > tolerance) break;
+            Level& lo = level[best];
+            Level& up = level[best + 1];
+            const bool lower_wins = lower_survives(lo.weight, up.weight);
+            Level& survivor = lower_wins ? lo : up;
+            if (mode == 2) {
+                survivor.price = mean_price(lo.price, lo.weight, up.price, up.weight);
+                if (!std::isfinite(survivor.price)) return -1;
+            }
+            if (mode == 1 || mode == 2) survivor.weight = saturating_add(lo.weight, up.weight);
+            const int32_t removed = lower_wins ? best + 1 : best;
+            std::memmove(level + removed, level + removed + 1,
+                         sizeof(Level) * static_cast<uint32_t>(live - removed - 1));
+            --live;
+            first.see(level[0].price);
+            last.see(level[live - 1].price);
+        }
+        return live;
+    }
+
+    // Returns the number of survivors in out, or -1 to give up.
+    int32_t run() noexcept {
+        // A region already merged: where its levels start in the sorted
+        // array and in out, and the prices its last level had.
+        struct Done {
+            int32_t begin = 0;
+            int32_t at = 0;
+            Range last;
+        };
+        // The latest regions only: joins rarely reach further back.
+        constexpr int kKept = 64;
+        Done done[kKept] = {};
+        int kept = 0;   // the latest record is at (kept - 1) % kKept
+        int valid = 0;  // records not yet overwritten
+        int32_t at = 0;
+        int32_t begin = 0;
+        while (begin < count) {
+            int32_t end = begin + 1;
+            while (end < count && !(absolute(sorted[end].price - sorted[end - 1].price) > tolerance)) ++end;
+            Range first;
+            Range last;
+            int32_t region_at = at;
+            int32_t region_begin = begin;
+            int32_t survivors = merge(begin, end, at, first, last);
+            if (survivors < 0) return -1;
+            // Join leftwards while the barrier before the region may give.
+            while (region_begin > 0) {
+                if (valid == 0) return -1;
+                const Done& before = done[(kept - 1) % kKept];
+                if (barrier_holds(before.last, first, tolerance)) break;
+                region_begin = before.begin;
+                region_at = before.at;
+                --kept;
+                --valid;
+                survivors = merge(region_begin, end, region_at, first, last);
+                if (survivors < 0) return -1;
+            }
+            done[kept % kKept] = Done{region_begin, region_at, last};
+            ++kept;
+            if (valid < kKept) ++valid;
+            at = region_at + survivors;
+            begin = end;
+        }
+        return at;
+    }
+};
+
+// Whether the regions may run: every price finite (so no gap is a NaN and
+// no barrier compares with one) and a tolerance that is a number.
+bool regions_apply(const Level* level, int32_t count, double tolerance) noexcept {
+    if (std::isnan(tolerance)) return false;
+    for (int32_t i = 0; i < count; ++i)
+        if (!std::isfinite(level[i].price)) return false;
     return true;
 }
 
@@ -169,7 +343,7 @@ bool merge_by_sweep(List& list, double tolerance, int32_t mode) noexcept {
 constexpr uint32_t kHasNaN = 0x80000000u;
 constexpr uint32_t kIndex = 0x7fffffffu;
 constexpr uint32_t kEmpty = kIndex;  // no slot has this index: count < 2^31
-constexpr int kBlockBits = 4;
+constexpr int kBlockBits = 5;
 constexpr uint32_t kBlock = uint32_t{1} << kBlockBits;
 
 // A stretch's pick: the slot, with kHasNaN when the stretch holds a NaN gap,
@@ -329,11 +503,13 @@ void hlop(double* prices, int32_t* weights, int32_t count, double tolerance, int
     // One block for everything, taken before touching anything so that a
     // failure leaves the caller's arrays exactly as they were:
     //   count x 32  the levels (16) and the radix sort's second buffer (16),
-    //               then the nodes of the merge (32)
-    //   tree        2 x leaves x 16, leaves < 2 x count / 16
+    //               which the regions' survivors reuse, then the tree's nodes
+    //   tree        2 x leaves x 16, leaves < 2 x count / 32
     //   histograms  for the radix sort, when a run can be long enough
-    // At most 36 bytes per level, plus the fixed 48 KiB of histograms from
-    // 2048 levels up: never more than 60 bytes per level in all.
+    // At most 34 bytes per level, plus the fixed 48 KiB of histograms from
+    // 2048 levels up: never more than 58 bytes per level in all. (A million
+    // levels stay under 32 MiB, which glibc's allocator keeps on its heap
+    // rather than mapping afresh, and faulting in, for every call.)
     static_assert(sizeof(Node) == 2 * sizeof(Level), "the nodes take the place of both sort buffers");
     const uint32_t blocks = (static_cast<uint32_t>(count) + kBlock - 1) >> kBlockBits;
     const uint32_t leaves = power_of_two_at_least(blocks);
@@ -350,25 +526,45 @@ void hlop(double* prices, int32_t* weights, int32_t count, double tolerance, int
         count >= kRadixMin ? reinterpret_cast<uint32_t*>(storage + counts_offset) : nullptr;
     // The caller's arrays are only read until the write-back, so the
     // general path can start over from them when the sweep gives up.
-    List list{};
-    auto load = [&] {
+    const auto sort = [&] {
         for (int32_t i = 0; i < count; ++i) level[i] = Level{prices[i], weights[i], i};
         sort_between_nans(level, level + count, count, counts);
-        list = List{reinterpret_cast<Node*>(storage), 0, count};
-        link_sorted(list.node, count);
     };
-    load();
-    bool done = false;
-    if (sweep_applies(list.node, count)) {
-        done = merge_by_sweep(list, tolerance, mode);
-        if (!done) load();
+    sort();
+    // Mode 2 with a weight that is not positive moves merged prices outside
+    // their pairs, where the sweep would give up: the regions take it, from
+    // the sorted levels, writing their survivors into the sort's second
+    // buffer.
+    bool signed_means = false;
+    if (mode == 2)
+        for (int32_t i = 0; i < count && !signed_means; ++i) signed_means = level[i].weight <= 0;
+    // Both fast paths leave their survivors packed in list order.
+    const auto finish = [&](const Level* survivor, int32_t survivors) {
+        for (int32_t k = 0; k < survivors; ++k) {
+            prices[k] = survivor[k].price;
+            weights[k] = survivor[k].weight;
+        }
+        for (int32_t k = survivors; k < count; ++k) {
+            prices[k] = 0.0;
+            weights[k] = 0;
+        }
+        std::free(storage);
+    };
+    if (signed_means && regions_apply(level, count, tolerance)) {
+        RegionMerge regions{level, level + count, count, tolerance, mode, 32 * static_cast<int64_t>(count) + 4096};
+        const int32_t survivors = regions.run();
+        if (survivors >= 0) return finish(regions.out, survivors);
     }
-    if (!done) {
-        Tree tree{list, reinterpret_cast<Pick*>(storage + tree_offset), leaves,
-                  static_cast<uint32_t>(count)};
-        tree.build();
-        tree.run(tolerance, mode);
+    if (!signed_means && sweep_applies(level, count)) {
+        const int32_t survivors = merge_by_sweep(level, count, tolerance, mode);
+        if (survivors >= 0) return finish(level, survivors);
+        sort();
     }
+    List list{reinterpret_cast<Node*>(storage), 0, count};
+    link_sorted(list.node, count);
+    Tree tree{list, reinterpret_cast<Pick*>(storage + tree_offset), leaves, static_cast<uint32_t>(count)};
+    tree.build();
+    tree.run(tolerance, mode);
 
     int32_t k = 0;
     for (int32_t a = list.head; a != kNone; a = list.node[a].next, ++k) {

@@ -60,6 +60,13 @@ Stopwatch::Stopwatch(int32_t slots) noexcept
 
 Stopwatch::~Stopwatch() { std::free(stamps_); }
 
+void Stopwatch::destroy(Stopwatch* watch) noexcept {
+    // The qualified call is never virtual; operator delete is the class's
+    // own, a plain free that every copy shares through the C runtime.
+    watch->Stopwatch::~Stopwatch();
+    Stopwatch::operator delete(watch);
+}
+
 int32_t Stopwatch::Start(int32_t slot) noexcept {
     int64_t now;
     if (!read_counter(now)) return 0;
@@ -84,8 +91,8 @@ void* create_timer() noexcept {
     Stopwatch* watch = new Stopwatch(1);
     if (watch == nullptr) return nullptr;
     if (!watch->usable()) {
-        delete watch;
-        // The analyzer does not follow the delete through the class's
+        Stopwatch::destroy(watch);
+        // The analyzer does not follow destroy through the class's
         // operator delete, which frees the block.
         return nullptr;  // NOLINT(clang-analyzer-unix.Malloc)
     }
@@ -106,7 +113,7 @@ void stop_timer(void* handle, int32_t release, double& elapsed) noexcept {
     elapsed = watch->Elapsed(0, 1);
     // Only the low byte decides, as hosts that pass a bool widened with
     // garbage in the upper bytes expect.
-    if ((release & 0xff) != 0) delete watch;
+    if ((release & 0xff) != 0) Stopwatch::destroy(watch);
 }
 
 }  // namespace tidemark::timing

@@ -7,10 +7,12 @@
 namespace tidemark::timing {
 
 // A stopwatch on the platform's high-resolution counter with a fixed number
-// of start slots. The host holds it as an opaque handle; the virtual
-// destructor is what a release goes through.
+// of start slots. The host holds it as an opaque handle. Its first word
+// points at its one-slot virtual table, the destructor, through which a C++
+// host may destroy it while the copy of the library that made it is loaded;
+// the library's own release (destroy) never goes through that pointer.
 // The slots, the scale and the virtual destructor are deliberate, though the exports use one slot and scale 1.
-class Stopwatch {
+class Stopwatch final {
 public:
     // Reads the counter frequency once and stamps every slot with the current
     // counter, so that a reading before any Start measures from creation.
@@ -26,6 +28,12 @@ public:
     Stopwatch& operator=(const Stopwatch&) = delete;
 
     bool usable() const noexcept { return stamps_ != nullptr; }
+
+    // Destroys and frees a stopwatch without reading its virtual table, which
+    // lies in the image of the loaded copy that made it: a host may have
+    // unloaded that copy, or hand the stopwatch to another copy. There is one
+    // stopwatch type, so the destructor to run is known here.
+    static void destroy(Stopwatch* watch) noexcept;
 
     // Restarts slot; non-zero when the counter could be read. On failure the
     // slot keeps its previous stamp.
