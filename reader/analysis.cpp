@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <numeric>
 #include <string>
 
 namespace tidemark::reader {
@@ -32,13 +33,12 @@ bool count_by_weight(const std::vector<const Fractal*>& sorted, std::vector<Leve
 
 double mean_range(const std::vector<Bar>& bars) {
     const auto n = static_cast<double>(bars.size());
-    double sum = 0;
-    for (const Bar& bar : bars) sum += bar.high - bar.low;
+    const double sum = std::accumulate(bars.begin(), bars.end(), 0.0,
+                                       [](double s, const Bar& bar) { return s + (bar.high - bar.low); });
     if (std::isfinite(sum)) return sum / n;
     // Ranges near the largest double overflow the sum, not the mean.
-    double mean = 0;
-    for (const Bar& bar : bars) mean += (bar.high - bar.low) / n;
-    return mean;
+    return std::accumulate(bars.begin(), bars.end(), 0.0,
+                           [n](double mean, const Bar& bar) { return mean + (bar.high - bar.low) / n; });
 }
 
 void count_by_nearness(const std::vector<Fractal>& fractals, std::vector<Level>& levels) {
@@ -47,14 +47,13 @@ void count_by_nearness(const std::vector<Fractal>& fractals, std::vector<Level>&
     for (const Fractal& f : fractals) {
         // Levels are in ascending price: the nearest is at or just below the
         // first level not under the fractal's price.
-        const auto above = std::lower_bound(
-            levels.begin(), levels.end(), f.price,
-            [](const Level& level, double price) { return level.price < price; });
-        auto best = above == levels.end() ? above - 1 : above;
-        if (above != levels.begin() && above != levels.end() &&
-            f.price - (above - 1)->price <= above->price - f.price)
-            best = above - 1;
-        ++best->fractals;
+        const auto k = static_cast<std::size_t>(
+            std::lower_bound(levels.begin(), levels.end(), f.price,
+                             [](const Level& level, double price) { return level.price < price; }) -
+            levels.begin());
+        std::size_t best = k == levels.size() ? k - 1 : k;
+        if (k > 0 && k < levels.size() && f.price - levels[k - 1].price <= levels[k].price - f.price) best = k - 1;
+        ++levels[best].fractals;
     }
 }
 
@@ -145,6 +144,7 @@ Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& se
     }
     std::vector<const Fractal*> sorted;
     sorted.reserve(a.fractals.size());
+    // cppcheck-suppress useStlAlgorithm ; the addresses of the elements themselves
     for (const Fractal& f : a.fractals) sorted.push_back(&f);
     // Equal prices keep their bar order, as in the merge's own stable sort
     // (the pointers run in bar order).
@@ -167,7 +167,8 @@ bool apply_window(BarSeries& series, const Window& window) {
         last = std::upper_bound(first, bars.end(), window.to,
                                 [](int64_t t, const Bar& bar) { return t < bar.time; });
     if (first >= last) return false;
-    if (window.last > 0 && static_cast<std::size_t>(last - first) > window.last) first = last - window.last;
+    if (window.last > 0 && static_cast<std::size_t>(last - first) > window.last)
+        first = last - static_cast<std::ptrdiff_t>(window.last);
     bars.erase(last, bars.end());
     bars.erase(bars.begin(), first);
     series.intraday = intraday(times_of(bars));

@@ -55,8 +55,9 @@ constexpr const char* kNoMemory = "not enough memory to read and analyse it";
 // - separated by ",", ";" or tab (the most frequent outside quotes on the
 //   first line); with ";" a decimal comma is accepted;
 // - fields may be quoted ("...", "" inside for a quote) and hold the separator;
-// - a UTF-8 byte-order mark; LF, CRLF or CR line ends; blank lines and lines
-//   starting with # are skipped;
+// - UTF-8 (with or without a byte-order mark), UTF-16 with a byte-order mark,
+//   gzip-compressed or not (bytes.h); LF, CRLF or CR line ends; blank lines
+//   and lines starting with # are skipped;
 // - oldest or newest bar first, told from the first and last dates; dates in
 //   between must keep that order, one bar per date;
 // - dates YYYY-MM-DD (or with / or ., one-digit month and day allowed, or
@@ -73,7 +74,7 @@ bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, 
 class Source;
 // Same, from any source of bytes (a file, standard input, a buffer), read a
 // chunk at a time: the memory it takes is the bars', not the file's.
-bool read_series(const std::string& name, Source& source, BarSeries& out, ReadError& error,
+bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError& error,
                  const Progress& progress = nullptr);
 
 // Same, reading the file at path (UTF-8 on every system).

@@ -18,8 +18,11 @@ public:
     ~GzipSource() override {
         if (ready_) inflateEnd(&z_);
     }
+    // zlib's stream points into itself: it stays where it was made.
     GzipSource(const GzipSource&) = delete;
     GzipSource& operator=(const GzipSource&) = delete;
+    GzipSource(GzipSource&&) = delete;
+    GzipSource& operator=(GzipSource&&) = delete;
 
     Got next(std::string_view& chunk, std::string& why) override {
         if (ended_) return Got::end;

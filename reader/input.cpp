@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 namespace tidemark::reader {
 namespace {
 
-std::string why_of(int error) { return std::strerror(error); }
+// strerror's text without its shared buffer: files are read on many threads.
+std::string why_of(int error) { return std::generic_category().message(error); }
 
 }  // namespace
 
@@ -111,7 +112,7 @@ bool read_file(const std::string& path, std::string& content, std::string& error
     const bool ok = std::ferror(file) == 0 && read_stream(file, rest, error);
     if (std::ferror(file) != 0 && error.empty()) error = "cannot read: " + why_of(errno);
     content += rest;
-    std::fclose(file);
+    static_cast<void>(std::fclose(file));  // read only: nothing is lost on a failed close
     return ok;
 }
 

@@ -90,7 +90,7 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
             if (!columns_from_first_line(fields, line_no, columns, why)) return fail(line_no, why);
             if (columns.header) continue;
         }
-        Bar bar;
+        Bar bar{};
         if (!row_to_bar(fields, columns, decimal_comma, scratch, bar, why)) return fail(line_no, why);
         if (bars.size() == bars.capacity() && raw.size() > 0) {
             // Room for as many bars as rows like those so far fill the file

@@ -1,5 +1,6 @@
 #include "text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,19 +12,21 @@ namespace tidemark::reader {
 std::string time_text(int64_t seconds, bool intraday) {
     const Civil c = civil_from_seconds(seconds);
     char text[48];
-    if (!intraday) std::snprintf(text, sizeof text, "%04d-%02d-%02d", c.year, c.month, c.day);
+    int n = 0;
+    if (!intraday)
+        n = std::snprintf(text, sizeof text, "%04d-%02d-%02d", c.year, c.month, c.day);
     else if (c.second == 0)
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", c.year, c.month, c.day, c.hour, c.minute);
+        n = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", c.year, c.month, c.day, c.hour, c.minute);
     else
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour,
-                      c.minute, c.second);
-    return text;
+        n = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour,
+                          c.minute, c.second);
+    return n > 0 ? std::string(text) : std::string();
 }
 
 std::string exact(double value) {
     char text[40];
     for (int precision = 15; precision <= 17; ++precision) {
-        std::snprintf(text, sizeof text, "%.*g", precision, value);
+        if (std::snprintf(text, sizeof text, "%.*g", precision, value) <= 0) return std::string();
         if (std::strtod(text, nullptr) == value) break;
     }
     return text;
@@ -45,17 +48,20 @@ std::string shown(std::string_view field) {
         i += n;
     }
     std::string out;
-    for (std::size_t i = 0; i < field.size() && i < kLongest; ++i) {
+    std::size_t i = 0;
+    // Whole characters only: a cut inside one would leave invalid UTF-8.
+    for (std::size_t n = 1; i < field.size() && i < kLongest; i += n) {
+        n = std::max<std::size_t>(1, utf8_sequence(field, i));
         const auto c = static_cast<unsigned char>(field[i]);
         if (c < 0x20 || c == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02X", c);
+            static const char kHex[] = "0123456789ABCDEF";
+            const char esc[] = {'\\', 'x', kHex[c >> 4], kHex[c & 15], '\0'};
             out += esc;
         } else {
-            out += static_cast<char>(c);
+            out.append(field.data() + i, n);
         }
     }
-    if (field.size() > kLongest) out += "...";
+    if (i < field.size()) out += "...";
     return out;
 }
 

@@ -58,7 +58,7 @@ bool parse_clock(std::string_view s, std::size_t pos, int& hour, int& minute, in
         if (!digits(s, pos, 2, true, om)) return false;
     }
     if (pos != s.size() || oh > 23 || om > 59) return false;
-    offset = sign * (int64_t{oh} * 3600 + om * 60);
+    offset = sign * (int64_t{oh} * 3600 + int64_t{om} * 60);
     return true;
 }
 

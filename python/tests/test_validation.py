@@ -1,6 +1,7 @@
 """Bad input raises a clear TypeError, ValueError or IndexError, and nothing is
 written: not through the package, and not through the extension module that
 it calls (which must be safe on its own)."""
+import gzip
 import os
 
 import numpy as np
@@ -279,12 +280,17 @@ SAME_RULES = [
 
 @pytest.mark.parametrize("what, rows, row, message", SAME_RULES, ids=[case[0] for case in SAME_RULES])
 def test_a_file_and_a_frame_break_the_same_rules_in_the_same_words(tmp_path, what, rows, row, message):
+    text = "date,open,high,low,close,volume\n" + "".join(",".join(map(str, r)) + "\n" for r in rows)
     path = tmp_path / "bars.csv"
-    path.write_text("date,open,high,low,close,volume\n" + "".join(",".join(map(str, r)) + "\n" for r in rows))
+    path.write_text(text)
+    # The same file as a download, compressed.
+    zipped = tmp_path / "bars.csv.gz"
+    zipped.write_bytes(gzip.compress(text.encode()))
     for read in (tm.read_bars, tm.levels):
-        with pytest.raises(ValueError) as error:
-            read(path)
-        assert str(error.value) == f"{path}:{row + 2}: {message}"
+        for file in (path, zipped):
+            with pytest.raises(ValueError) as error:
+                read(file)
+            assert str(error.value) == f"{file}:{row + 2}: {message}"
     frame = pd.DataFrame(
         {name: [float(r[k]) for r in rows] for k, name in enumerate(("open", "high", "low", "close", "volume"), 1)},
         index=pd.DatetimeIndex([r[0] for r in rows], name="date"),
