@@ -142,9 +142,54 @@ def stopwatch_seeds():
               *[(stop + 4 * (i % 8), i) for i in range(8)]))
 
 
+def reader_seeds():
+    """reader_fuzz: a flags byte (see reader_fuzz.cpp), then a file's bytes."""
+    import gzip
+
+    def seed(name, text, flags=0):
+        data = text if isinstance(text, bytes) else text.encode("utf-8")
+        write("reader_fuzz", name, bytes([flags]) + data[:4000])
+
+    # The start of the real sample, as the shared data folder has it.
+    sample = os.path.join(HERE, "..", "data", "daily-bars.csv")
+    with open(sample, "rb") as f:
+        head = f.read(3000)
+    head = head[: head.rfind(b"\n") + 1]
+    seed("real_daily_bars", head)
+    seed("real_daily_bars_chunked_past_the_head", head, flags=8 | 3)
+    seed("real_daily_bars_crlf", head.replace(b"\n", b"\r\n"), flags=8 | 32 | 6)
+    seed("real_daily_bars_gzip", gzip.compress(head, mtime=0))
+    rows = "2020-01-02,10,12,9,11,5\n2020-01-03,11,13.5,10,12,6\n2020-01-06,12,15,11,14,7\n"
+    seed("no_header", rows, flags=1)
+    seed("cr_line_ends", "Date,Open,High,Low,Close\r" + rows.replace("\n", "\r"), flags=2)
+    seed("mark_quotes_blanks", "\ufeff\"Date\",\"Open\",\"High\",\"Low\",\"Close\",\"Volume\"\n\n"
+         "\"2020-01-02\", 10 ,12,9,11,5\n  \n2020-01-03,11,13.5,10,12,6\n")
+    seed("semicolons_decimal_commas", "Datum;Date;Open;High;Low;Close;Volume\nx;2020-01-02;10;12;9;11;5\n"
+         "y;2020-01-03;11;13,5;10;12;6\n")
+    seed("tabs_newest_first", "date\topen\thigh\tlow\tclose\n2020-01-06\t12\t15\t11\t14\n"
+         "2020-01-03\t11\t13.5\t10\t12\n2020-01-02\t10\t12\t9\t11\n", flags=4)
+    seed("date_and_time_columns", "<DATE>\t<TIME>\t<OPEN>\t<HIGH>\t<LOW>\t<CLOSE>\t<VOL>\n"
+         "2020.01.02\t09:30:00\t10\t12\t9\t11\t5\n2020.01.02\t09:31:00\t11\t13.5\t10\t12\t6\n")
+    seed("offsets_and_epochs", "timestamp,open,high,low,close\n2020-01-02T00:00Z,10,12,9,11\n"
+         "2020-01-03T02:00:00.250+02:00,11,13.5,10,12\n1578268800,12,15,11,14\n")
+    seed("quotes_with_separators", "Date;Open;High;Low;Close;\"Note, with, \"\"quotes\"\", and commas\"\n"
+         "2020-01-02;10;12;9;11;\"a;b\"\n")
+    seed("exponents_and_signs", "2020-01-02,+10,1.2e1,9.0,11\n2020-01-03,11,13.5,1e1,12\n"
+         "2020-01-06,-0,1e-320,-1e-320,0\n")
+    seed("utf16_little_endian", ("Date,Open,High,Low,Close,Name\n2020-01-02,10,12,9,11,\u20ac\U0001F600\n")
+         .encode("utf-16-le").join([b"\xff\xfe", b""]))
+    seed("utf16_big_endian", b"\xfe\xff" + rows.encode("utf-16-be"), flags=5)
+    seed("utf16_in_gzip", gzip.compress(b"\xff\xfe" + rows.encode("utf-16-le"), mtime=0))
+    seed("windows_1252", b"Symbol;Date;Open;High;Low;Close\nSoci\xe9t\xe9;2020-01-02;10;12;9;11\n"
+         b"\x80uro;2020-01-03;11;13,5;10;12\n")
+    seed("two_gzip_members", gzip.compress(rows[:30].encode(), mtime=0) + gzip.compress(rows[30:].encode(), mtime=0))
+    seed("zero_bytes", b"\0" * 64)
+
+
 if __name__ == "__main__":
     hlop_seeds()
     check_level_seeds()
     resize_seeds()
     fractal_seeds()
     stopwatch_seeds()
+    reader_seeds()

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <numeric>
 #include <string>
 
 namespace tidemark::reader {
@@ -32,13 +33,12 @@ bool count_by_weight(const std::vector<const Fractal*>& sorted, std::vector<Leve
 
 double mean_range(const std::vector<Bar>& bars) {
     const auto n = static_cast<double>(bars.size());
-    double sum = 0;
-    for (const Bar& bar : bars) sum += bar.high - bar.low;
+    const double sum = std::accumulate(bars.begin(), bars.end(), 0.0,
+                                       [](double s, const Bar& bar) { return s + (bar.high - bar.low); });
     if (std::isfinite(sum)) return sum / n;
     // Ranges near the largest double overflow the sum, not the mean.
-    double mean = 0;
-    for (const Bar& bar : bars) mean += (bar.high - bar.low) / n;
-    return mean;
+    return std::accumulate(bars.begin(), bars.end(), 0.0,
+                           [n](double mean, const Bar& bar) { return mean + (bar.high - bar.low) / n; });
 }
 
 void count_by_nearness(const std::vector<Fractal>& fractals, std::vector<Level>& levels) {
@@ -47,14 +47,13 @@ void count_by_nearness(const std::vector<Fractal>& fractals, std::vector<Level>&
     for (const Fractal& f : fractals) {
         // Levels are in ascending price: the nearest is at or just below the
         // first level not under the fractal's price.
-        const auto above = std::lower_bound(
-            levels.begin(), levels.end(), f.price,
-            [](const Level& level, double price) { return level.price < price; });
-        auto best = above == levels.end() ? above - 1 : above;
-        if (above != levels.begin() && above != levels.end() &&
-            f.price - (above - 1)->price <= above->price - f.price)
-            best = above - 1;
-        ++best->fractals;
+        const auto k = static_cast<std::size_t>(
+            std::lower_bound(levels.begin(), levels.end(), f.price,
+                             [](const Level& level, double price) { return level.price < price; }) -
+            levels.begin());
+        std::size_t best = k == levels.size() ? k - 1 : k;
+        if (k > 0 && k < levels.size() && f.price - levels[k - 1].price <= levels[k].price - f.price) best = k - 1;
+        ++levels[best].fractals;
     }
 }
 
@@ -69,39 +68,50 @@ Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& se
     a.tolerance_given = settings.tolerance >= 0;
     a.tolerance = a.tolerance_given ? settings.tolerance : kToleranceShare * a.mean_range;
 
-    const std::vector<unsigned char> records = layout_records(bars);
-    const auto* record = reinterpret_cast<const BarRecord*>(records.data());
-
     void* timer = lib.create_timer();
     a.timed = timer != nullptr && lib.start_timer(timer) != 0;
 
     // Strength of every bar that has depth neighbours on both sides. shift is
-    // the host's index, 0 the newest bar.
+    // the host's index, 0 the newest bar. The records go to the library a
+    // block at a time, each block with its depth neighbours on either side
+    // (all a fractal reads): the records of the whole series would take as
+    // much memory again as the bars.
     const int32_t depth = settings.depth;
-    std::vector<int32_t> up(bars.size(), 0), down(bars.size(), 0);
-    for (int32_t shift = depth; shift + depth < n; ++shift) {
-        up[n - 1 - shift] = lib.check_up_fractal(0, 0, record, depth, shift);
-        down[n - 1 - shift] = lib.check_down_fractal(0, 0, record, depth, shift);
-        if (progress && (shift & 0xFFFF) == 0) progress("fractals", static_cast<double>(shift) / n);
+    constexpr int32_t kBlock = 1 << 16;
+    std::vector<unsigned char> window;
+    for (int64_t first = depth; first < int64_t{n} - depth; first += kBlock) {
+        const int64_t last = std::min<int64_t>(int64_t{n} - depth, first + kBlock);
+        const int64_t base = first - depth;
+        const auto count = static_cast<std::size_t>(last + depth - base);
+        window.resize(count * kRecordBytes);
+        layout_records(bars, static_cast<std::size_t>(base), count, window.data());
+        const auto* record = reinterpret_cast<const BarRecord*>(window.data());
+        for (int64_t shift = first; shift < last; ++shift) {
+            const auto at = static_cast<int32_t>(shift - base);
+            const int32_t up = lib.check_up_fractal(0, 0, record, depth, at);
+            const int32_t down = lib.check_down_fractal(0, 0, record, depth, at);
+            // Newest first for now, a bar's down fractal before its up one:
+            // reversed below into bar order, up first.
+            const auto i = static_cast<std::size_t>(n - 1 - shift);
+            if (down >= 1) a.fractals.push_back({i, bars[i].low, down, false});
+            if (up >= 1) a.fractals.push_back({i, bars[i].high, up, true});
+        }
+        if (progress) progress("fractals", static_cast<double>(last) / n);
     }
+    window = std::vector<unsigned char>();
     // One stopwatch runs through the whole workflow; the phases are
     // differences of readings, which never reset it.
     if (a.timed) a.seconds_fractals = lib.stop_timer(timer, 0);
 
+    std::reverse(a.fractals.begin(), a.fractals.end());
+    for (const Fractal& f : a.fractals) ++(f.up ? a.up_count : a.down_count);
+
     // Candidate levels: weight = strength, tag = the bar's index.
     std::vector<double> prices;
     std::vector<int32_t> weights, tags;
-    for (int32_t i = 0; i < n; ++i) {
-        const Bar& bar = bars[static_cast<std::size_t>(i)];
-        if (up[i] >= 1) {
-            a.fractals.push_back({static_cast<std::size_t>(i), true, bar.high, up[i]});
-            ++a.up_count;
-        }
-        if (down[i] >= 1) {
-            a.fractals.push_back({static_cast<std::size_t>(i), false, bar.low, down[i]});
-            ++a.down_count;
-        }
-    }
+    prices.reserve(a.fractals.size());
+    weights.reserve(a.fractals.size());
+    tags.reserve(a.fractals.size());
     for (const Fractal& f : a.fractals) {
         prices.push_back(f.price);
         weights.push_back(f.strength);
@@ -133,6 +143,8 @@ Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& se
         return a;
     }
     std::vector<const Fractal*> sorted;
+    sorted.reserve(a.fractals.size());
+    // cppcheck-suppress useStlAlgorithm ; the addresses of the elements themselves
     for (const Fractal& f : a.fractals) sorted.push_back(&f);
     // Equal prices keep their bar order, as in the merge's own stable sort
     // (the pointers run in bar order).
@@ -155,7 +167,8 @@ bool apply_window(BarSeries& series, const Window& window) {
         last = std::upper_bound(first, bars.end(), window.to,
                                 [](int64_t t, const Bar& bar) { return t < bar.time; });
     if (first >= last) return false;
-    if (window.last > 0 && static_cast<std::size_t>(last - first) > window.last) first = last - window.last;
+    if (window.last > 0 && static_cast<std::size_t>(last - first) > window.last)
+        first = last - static_cast<std::ptrdiff_t>(window.last);
     bars.erase(last, bars.end());
     bars.erase(bars.begin(), first);
     series.intraday = intraday(times_of(bars));

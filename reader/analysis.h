@@ -28,11 +28,12 @@ struct Settings {
 // The default tolerance as a share of the mean bar range (high - low).
 constexpr double kToleranceShare = 0.5;
 
+// 24 bytes, in this order: a long series has hundreds of thousands.
 struct Fractal {
     std::size_t bar;   // index into the series, oldest first
-    bool up;           // a high (up fractal) or a low (down fractal)
     double price;      // the bar's high or low
     int32_t strength;  // 1 ... depth
+    bool up;           // a high (up fractal) or a low (down fractal)
 };
 
 struct Level {

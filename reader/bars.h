@@ -37,7 +37,8 @@ struct ReadError {
     std::string file;  // as named by the caller
     long line = 0;     // 1-based; 0 when no line applies
     std::string what;
-    // "FILE:LINE: what", or "FILE: what" when no line applies.
+    // "FILE:LINE: what", or "FILE: what" when no line applies, or what alone
+    // when no file does.
     std::string text() const;
 };
 
@@ -54,8 +55,9 @@ constexpr const char* kNoMemory = "not enough memory to read and analyse it";
 // - separated by ",", ";" or tab (the most frequent outside quotes on the
 //   first line); with ";" a decimal comma is accepted;
 // - fields may be quoted ("...", "" inside for a quote) and hold the separator;
-// - a UTF-8 byte-order mark; LF, CRLF or CR line ends; blank lines and lines
-//   starting with # are skipped;
+// - UTF-8 (with or without a byte-order mark), UTF-16 with a byte-order mark,
+//   gzip-compressed or not (bytes.h); LF, CRLF or CR line ends; blank lines
+//   and lines starting with # are skipped;
 // - oldest or newest bar first, told from the first and last dates; dates in
 //   between must keep that order, one bar per date;
 // - dates YYYY-MM-DD (or with / or ., one-digit month and day allowed, or
@@ -68,6 +70,12 @@ constexpr const char* kNoMemory = "not enough memory to read and analyse it";
 // empty.
 bool parse_bars(const std::string& name, std::string_view text, BarSeries& out, ReadError& error,
                 const Progress& progress = nullptr);
+
+class Source;
+// Same, from any source of bytes (a file, standard input, a buffer), read a
+// chunk at a time: the memory it takes is the bars', not the file's.
+bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError& error,
+                 const Progress& progress = nullptr);
 
 // Same, reading the file at path (UTF-8 on every system).
 bool read_bars(const std::string& path, BarSeries& out, ReadError& error,
@@ -82,6 +90,14 @@ bool read_bars(const std::string& path, BarSeries& out, std::string& error,
 // The bars as a host lays them out: 44-byte packed BarRecords, index 0 the
 // newest bar, so bar i of the series is record size - 1 - i.
 std::vector<unsigned char> layout_records(const std::vector<Bar>& bars);
+
+// The bytes of one BarRecord.
+constexpr std::size_t kRecordBytes = 44;
+
+// Records first_shift ... first_shift + count - 1 of that layout (shift 0 the
+// newest bar) into out, count * kRecordBytes bytes: a part of the records,
+// for a long series a block at a time.
+void layout_records(const std::vector<Bar>& bars, std::size_t first_shift, std::size_t count, unsigned char* out);
 
 // The times of bars, for the series checks (series.h).
 Times times_of(const std::vector<Bar>& bars);

@@ -11,14 +11,14 @@ int days_in_month(int year, int month) {
 
 int64_t utc_seconds(int year, int month, int day, int hour, int minute, int second) {
     // Days from 1970-01-01 to the date in the proleptic Gregorian calendar.
-    const int64_t y = month <= 2 ? int64_t{year} - 1 : year;
+    const int64_t y = static_cast<int64_t>(year) - (month <= 2 ? 1 : 0);
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const int64_t yoe = y - era * 400;
     const int64_t mp = (month + 9) % 12;
     const int64_t doy = (153 * mp + 2) / 5 + day - 1;
     const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     const int64_t days = era * 146097 + doe - 719468;
-    return days * 86400 + hour * 3600 + minute * 60 + second;
+    return days * 86400 + static_cast<int64_t>(hour) * 3600 + static_cast<int64_t>(minute) * 60 + second;
 }
 
 Civil civil_from_seconds(int64_t seconds) {

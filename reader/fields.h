@@ -29,7 +29,10 @@ public:
     }
 
 private:
+    // Left unset on purpose: only the first count_ are ever read.
+    // cppcheck-suppress uninitMemberVarPrivate
     const char* begin_[kMost];
+    // cppcheck-suppress uninitMemberVarPrivate
     std::size_t length_[kMost];
     std::size_t count_ = 0;
 };

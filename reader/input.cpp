@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 namespace tidemark::reader {
 namespace {
 
-std::string why(int error) { return std::strerror(error); }
+// strerror's text without its shared buffer: files are read on many threads.
+std::string why_of(int error) { return std::generic_category().message(error); }
 
 }  // namespace
 
@@ -36,13 +37,53 @@ std::FILE* open_file(const std::string& path, const char* mode) {
 #endif
 }
 
+Source::Got FileSource::next(std::string_view& chunk, std::string& why) {
+    // Chunks of a megabyte: few calls, and little memory beside the bars.
+    constexpr std::size_t kChunk = 1u << 20;
+    if (ended_) return Got::end;
+    // A small file takes a buffer of its size (and a byte more, to see its
+    // end in one read).
+    const std::size_t want = size_ > 0 && size_ < kChunk ? static_cast<std::size_t>(size_) + 1 : kChunk;
+    if (buffer_.size() != want) buffer_.resize(want);
+    const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), stream_);
+    if (n == 0) {
+        ended_ = true;
+        if (std::ferror(stream_) != 0) {
+            why = "cannot read: " + why_of(errno);
+            return Got::error;
+        }
+        buffer_ = std::string();
+        return Got::end;
+    }
+    position_ += n;
+    chunk = std::string_view(buffer_.data(), n);
+    return Got::chunk;
+}
+
+std::FILE* open_to_read(const std::string& path, std::uint64_t& size, std::string& why) {
+    size = 0;
+    if (path_kind(path) == PathKind::folder) {
+        why = "cannot read: it is a folder";
+        return nullptr;
+    }
+    std::FILE* file = open_file(path, "rb");
+    if (file == nullptr) {
+        why = "cannot open: " + why_of(errno);
+        return nullptr;
+    }
+    std::error_code ec;
+    const auto bytes = fs::file_size(fs::u8path(path), ec);
+    if (!ec) size = bytes;
+    return file;
+}
+
 bool read_stream(std::FILE* stream, std::string& content, std::string& error) {
     content.clear();
     char chunk[1 << 16];
     std::size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, stream)) > 0) content.append(chunk, n);
     if (std::ferror(stream) != 0) {
-        error = "cannot read: " + why(errno);
+        error = "cannot read: " + why_of(errno);
         return false;
     }
     return true;
@@ -55,7 +96,7 @@ bool read_file(const std::string& path, std::string& content, std::string& error
     }
     std::FILE* file = open_file(path, "rb");
     if (file == nullptr) {
-        error = "cannot open: " + why(errno);
+        error = "cannot open: " + why_of(errno);
         return false;
     }
     // Straight into the string at its full size; a file that grew meanwhile
@@ -69,9 +110,9 @@ bool read_file(const std::string& path, std::string& content, std::string& error
     }
     std::string rest;
     const bool ok = std::ferror(file) == 0 && read_stream(file, rest, error);
-    if (std::ferror(file) != 0 && error.empty()) error = "cannot read: " + why(errno);
+    if (std::ferror(file) != 0 && error.empty()) error = "cannot read: " + why_of(errno);
     content += rest;
-    std::fclose(file);
+    static_cast<void>(std::fclose(file));  // read only: nothing is lost on a failed close
     return ok;
 }
 

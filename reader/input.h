@@ -4,8 +4,11 @@
 #ifndef TIDEMARK_READER_INPUT_H
 #define TIDEMARK_READER_INPUT_H
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+
+#include "bytes.h"
 
 namespace tidemark::reader {
 
@@ -17,6 +20,27 @@ bool read_file(const std::string& path, std::string& content, std::string& error
 
 // The rest of a stream (standard input), read as bytes.
 bool read_stream(std::FILE* stream, std::string& content, std::string& error);
+
+// The bytes of an open stream (a file, standard input), a chunk at a time;
+// the stream is not closed here. size: the file's size when known, else 0.
+class FileSource : public Source {
+public:
+    explicit FileSource(std::FILE* stream, std::uint64_t size = 0) : stream_(stream), size_(size) {}
+    Got next(std::string_view& chunk, std::string& why) override;
+    std::uint64_t position() const override { return position_; }
+    std::uint64_t size() const override { return size_; }
+
+private:
+    std::FILE* stream_;
+    std::uint64_t size_;
+    std::uint64_t position_ = 0;
+    std::string buffer_;
+    bool ended_ = false;
+};
+
+// Opens a file to read, with its size: "cannot open: ..." or "cannot read:
+// it is a folder" in why when it cannot.
+std::FILE* open_to_read(const std::string& path, std::uint64_t& size, std::string& why);
 
 enum class PathKind { missing, file, folder, other };
 PathKind path_kind(const std::string& path);

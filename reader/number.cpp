@@ -45,7 +45,7 @@ bool parse_number(std::string_view s, bool decimal_comma, double& value) {
             return true;
         }
     }
-    char buffer[401];
+    char buffer[401] = {};
     bool comma = false, point = false;
     for (std::size_t i = 0; i < s.size(); ++i) {
         char c = s[i];
@@ -68,6 +68,7 @@ bool parse_number(std::string_view s, bool decimal_comma, double& value) {
     if (ec == std::errc::result_out_of_range) {
         // Overflow is unusable as a price; underflow is a tiny number, which
         // strtod gives as its subnormal or 0.
+        // cppcheck-suppress unreadVariable ; strtod reads up to it
         buffer[s.size()] = '\0';
         value = std::strtod(first, nullptr);
         if (!std::isfinite(value)) return false;

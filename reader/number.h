@@ -10,7 +10,7 @@ namespace tidemark::reader {
 // leading blanks, hexadecimal, "nan" and "inf"; an overflow is refused, an
 // underflow is the subnormal or 0 strtod gives. With decimal_comma, one ","
 // stands for the point (and a field with both is refused).
-bool parse_number(std::string_view text, bool decimal_comma, double& value);
+bool parse_number(std::string_view s, bool decimal_comma, double& value);
 
 }  // namespace tidemark::reader
 

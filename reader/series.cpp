@@ -19,14 +19,14 @@ OrderCheck check_order(const Times& times) {
     return check;
 }
 
-std::string order_fault_text(const Times& times, const OrderCheck& check, const std::string& previous) {
+std::string order_fault_text(const Times& times, const OrderCheck& check) {
     const int64_t t = times[check.index], prev = times[check.index - 1];
-    const bool intraday = t % 86400 != 0 || prev % 86400 != 0;
-    const std::string here = time_text(t, intraday), there = time_text(prev, intraday);
-    if (t == prev) return "date " + here + " repeats the date" + previous + ": one bar per date";
-    return "date " + here + (check.newest_first ? " comes after " : " comes before ") + there + previous +
-           ": the file runs " + (check.newest_first ? "newest" : "oldest") +
-           " first (by its first and last dates), one bar per date";
+    const bool with_times = t % 86400 != 0 || prev % 86400 != 0;
+    const std::string here = time_text(t, with_times), there = time_text(prev, with_times);
+    if (t == prev) return "date " + here + " repeats the date of the bar before it: one bar per date";
+    return "date " + here + (check.newest_first ? " comes after " : " comes before ") + there +
+           ", the bar before it: the bars run " + (check.newest_first ? "newest" : "oldest") +
+           " first (by their first and last dates), one bar per date";
 }
 
 bool intraday(const Times& times) {

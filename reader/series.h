@@ -40,9 +40,9 @@ struct OrderCheck {
 };
 OrderCheck check_order(const Times& times);
 
-// The message of an order fault; previous names where bar index - 1 is
-// (" on line 12").
-std::string order_fault_text(const Times& times, const OrderCheck& check, const std::string& previous);
+// The message of an order fault, the same wherever the bars come from (the
+// place of the bar at fault goes before it).
+std::string order_fault_text(const Times& times, const OrderCheck& check);
 
 // Some time is not midnight UTC: the series has times of day.
 bool intraday(const Times& times);

@@ -3,6 +3,7 @@
 #ifndef TIDEMARK_READER_TEXT_H
 #define TIDEMARK_READER_TEXT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,9 +17,22 @@ std::string time_text(int64_t seconds, bool intraday);
 // Shortest decimal text that reads back as the same double.
 std::string exact(double value);
 
-// A field as quoted in a message: control bytes escaped, so that the message
-// stays one line on any terminal, and long fields cut short.
+// A field as quoted in a message: text that is not UTF-8 read as
+// Windows-1252, control bytes escaped, so that the message stays one line of
+// valid UTF-8 on any terminal, and long fields cut short.
 std::string shown(std::string_view field);
+
+// The text with each byte that starts no valid UTF-8 sequence (overlong
+// forms, surrogates and code points beyond U+10FFFF included) replaced by
+// U+FFFD, so that a name in a legacy encoding can go into XML or JSON.
+std::string valid_utf8(std::string_view text);
+
+// Windows-1252 bytes as UTF-8.
+std::string from_windows_1252(std::string_view text);
+
+// The length of the valid UTF-8 sequence at text[i], or 0 when none starts
+// there.
+std::size_t utf8_sequence(std::string_view text, std::size_t i);
 
 }  // namespace tidemark::reader
 

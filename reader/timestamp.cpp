@@ -58,7 +58,7 @@ bool parse_clock(std::string_view s, std::size_t pos, int& hour, int& minute, in
         if (!digits(s, pos, 2, true, om)) return false;
     }
     if (pos != s.size() || oh > 23 || om > 59) return false;
-    offset = sign * (int64_t{oh} * 3600 + om * 60);
+    offset = sign * (int64_t{oh} * 3600 + int64_t{om} * 60);
     return true;
 }
 
@@ -154,6 +154,12 @@ std::string not_a_date(std::string_view field) {
     return "date \"" + shown(field) + "\" is not a date (" + kTimestampForms + ")";
 }
 
+std::string outside_time_range(const std::string& shown_date, bool looks_like_milliseconds) {
+    return "date " + shown_date + " is outside " + time_range_text() +
+           ", the range of a bar record's time (int32 seconds since 1970)" +
+           (looks_like_milliseconds ? "; epoch milliseconds?" : "");
+}
+
 bool bar_time(std::string_view stamp, int64_t& seconds, std::string& why) {
     bool has_time = false;
     if (!parse_timestamp(stamp, seconds, has_time)) {
@@ -162,9 +168,7 @@ bool bar_time(std::string_view stamp, int64_t& seconds, std::string& why) {
     }
     if (seconds < kEarliestTime || seconds > kLatestTime) {
         const bool digits_only = stamp.find_first_not_of("0123456789") == std::string_view::npos;
-        why = "date " + shown(stamp) + " is outside " + time_range_text() +
-              ", the range of a bar record's time (int32 seconds since 1970)" +
-              (digits_only && stamp.size() >= 12 ? "; epoch milliseconds?" : "");
+        why = outside_time_range(shown(stamp), digits_only && stamp.size() >= 12);
         return false;
     }
     return true;

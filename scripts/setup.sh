@@ -19,12 +19,16 @@ tm_missing_for() {
             [ -f /usr/src/googletest/CMakeLists.txt ] || echo googletest
             # header-only, used by tidemark-scan natively and in the cross build
             [ -f /usr/include/nlohmann/json.hpp ] || echo nlohmann-json3-dev
+            # zlib, for the reader's .csv.gz files
+            tm_have_pkg zlib1g-dev || echo zlib1g-dev
             ;;
         cross)
             command -v i686-w64-mingw32-g++-posix >/dev/null || echo g++-mingw-w64-i686
             command -v i686-w64-mingw32-objdump >/dev/null || echo binutils-mingw-w64-i686
             command -v x86_64-w64-mingw32-g++-posix >/dev/null || echo g++-mingw-w64-x86-64
             command -v x86_64-w64-mingw32-objdump >/dev/null || echo binutils-mingw-w64-x86-64
+            # zlib for both Windows targets, linked statically into tidemark-scan.exe
+            tm_have_pkg libz-mingw-w64-dev || echo libz-mingw-w64-dev
             ;;
         bench)
             [ -f /usr/include/benchmark/benchmark.h ] || echo libbenchmark-dev

@@ -26,6 +26,7 @@
 #include "loader.h"
 #include "report.h"
 #include "svg.h"
+#include "bytes.h"
 #include "timestamp.h"
 #include "xml_check.h"
 
@@ -112,6 +113,67 @@ std::string csv_of(const std::vector<std::vector<double>>& rows, int64_t step = 
     return text;
 }
 
+// A CSV file of three bars (2020-01-02, 01-03 and 01-06), compressed by
+// Python's gzip module at level 9.
+const std::string kGzipped(
+    "\x1F\x8B\x08\x00\x00\x00\x00\x00\x02\x03\x73\x49\x2C\x49\xD5\xF1\x2F\x48\xCD\xD3\xF1\xC8\x4C\xCF\xD0\xF1"
+    "\xC9\x2F\xD7\x71\xCE\xC9\x2F\x4E\xD5\x09\xCB\xCF\x29\xCD\x4D\xE5\x32\x32\x30\x32\xD0\x35\x30\xD4\x35\x30"
+    "\xD2\x31\x34\xD0\x31\x34\xD2\xB1\xD4\x31\x34\xD4\x31\x45\x88\x1B\x83\xF8\x86\xC6\x7A\xA6\x50\x79\x33\x84"
+    "\x94\x19\x88\x6F\x68\x0A\x56\x60\xA2\x63\xCE\x05\x00\x32\x36\x20\xCB\x6C\x00\x00\x00",
+    99);
+
+// One gzip member holding text in stored (uncompressed) deflate blocks of at
+// most 7 bytes, written out by hand as the format describes it.
+std::string gzip_stored(const std::string& text) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : text) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc = ~crc;
+    std::string out("\x1F\x8B\x08\x00\x00\x00\x00\x00\x00\xFF", 10);
+    std::size_t pos = 0;
+    do {
+        const std::size_t n = std::min<std::size_t>(7, text.size() - pos);
+        const bool last = pos + n == text.size();
+        out += static_cast<char>(last ? 1 : 0);
+        out += static_cast<char>(n & 0xFF);
+        out += static_cast<char>(n >> 8);
+        out += static_cast<char>(~n & 0xFF);
+        out += static_cast<char>((~n >> 8) & 0xFF);
+        out += text.substr(pos, n);
+        pos += n;
+    } while (pos < text.size());
+    for (const uint32_t word : {crc, static_cast<uint32_t>(text.size())})
+        for (int k = 0; k < 4; ++k) out += static_cast<char>((word >> (8 * k)) & 0xFF);
+    return out;
+}
+
+// UTF-8 text as UTF-16 with a byte-order mark.
+std::string utf16(const std::string& utf8, bool little_endian) {
+    std::string out;
+    const auto unit = [&](uint32_t u) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        out += little_endian ? lo : hi;
+        out += little_endian ? hi : lo;
+    };
+    unit(0xFEFF);
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        const std::size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        uint32_t cp = n == 1 ? b : b & (0x7F >> n);
+        for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += n;
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
+
 class Scan : public testing::Test {
 protected:
     void SetUp() override {
@@ -138,18 +200,21 @@ protected:
         std::string out, err;
     };
 
-    // Runs the whole host in-process against the library under test.
-    Outcome scan(std::vector<std::string> args) const {
+    // Runs the whole host in-process against the library under test. out_file
+    // names where stdout goes, opened with out_mode ("rb": writes fail).
+    Outcome scan(std::vector<std::string> args, const std::string& out_file = "",
+                 const char* out_mode = "wb") const {
         args.insert(args.begin(), {"tidemark-scan", "--library", tidemark::loader::library_path()});
         std::vector<const char*> argv;
         for (const std::string& a : args) argv.push_back(a.c_str());
-        const std::string out_path = path("stdout.txt"), err_path = path("stderr.txt");
-        std::FILE* out = open_file(out_path, "wb");
+        const std::string out_path = out_file.empty() ? path("stdout.txt") : out_file, err_path = path("stderr.txt");
+        if (out_file.empty()) spit(out_path, "");
+        std::FILE* out = open_file(out_path, out_mode);
         std::FILE* err = open_file(err_path, "wb");
         const int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
         std::fclose(out);
         std::fclose(err);
-        return {status, slurp(out_path), slurp(err_path)};
+        return {status, out_file.empty() ? slurp(out_path) : std::string(), slurp(err_path)};
     }
 
     // Files in the test's folder other than the captured output and the input.
@@ -241,20 +306,20 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         {"range beyond a double", "2020-01-02,1,1e308,-1e308,1\n",
          ":1: the range high - low (1e308 - -1e308) is beyond the range of a double"},
         {"dates out of order", "2020-01-03,10,12,9,11\n2020-01-02,10,12,9,11\n2020-01-06,10,12,9,11\n",
-         ":2: date 2020-01-02 comes before 2020-01-03 on line 1: the file runs oldest first (by its first and "
-         "last dates), one bar per date"},
+         ":2: date 2020-01-02 comes before 2020-01-03, the bar before it: the bars run oldest first (by their "
+         "first and last dates), one bar per date"},
         {"newest first with one out of place",
          "2020-01-08,10,12,9,11\n2020-01-06,10,12,9,11\n2020-01-07,10,12,9,11\n2020-01-02,10,12,9,11\n",
-         ":3: date 2020-01-07 comes after 2020-01-06 on line 2: the file runs newest first (by its first and last "
-         "dates), one bar per date"},
+         ":3: date 2020-01-07 comes after 2020-01-06, the bar before it: the bars run newest first (by their first "
+         "and last dates), one bar per date"},
         {"unknown header names", "d,o,h,l,c\n2020-01-02,10,12,9,11\n\n2020-01-02,10,12,9,11\n",
          ":1: neither a header naming the date, open, high, low and close columns nor a bar: date \"d\" is not a "
          "date"},
         {"repeated date after a header", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n\n2020-01-02,10,12,9,11\n",
-         ":4: date 2020-01-02 repeats the date on line 2: one bar per date"},
+         ":4: date 2020-01-02 repeats the date of the bar before it: one bar per date"},
         {"times out of order",
          "2020-01-02 10:00,10,12,9,11\n2020-01-02 09:59:59,10,12,9,11\n2020-01-02 11:00,10,12,9,11\n",
-         ":2: date 2020-01-02 09:59:59 comes before 2020-01-02 10:00 on line 1: the file runs oldest first"},
+         ":2: date 2020-01-02 09:59:59 comes before 2020-01-02 10:00, the bar before it: the bars run oldest first"},
         {"header without a close", "Date,Open,High,Low,Adj Close\n2020-01-02,10,12,9,11\n",
          ":1: the header has no column named close"},
         {"header without a date", "Day,Open,High,Low,Close\n2020-01-02,10,12,9,11\n",
@@ -266,9 +331,34 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         {"quoted field not closed", "2020-01-02,\"10,12,9,11\n", ":1: a quoted field is not closed on its line"},
         {"text after a quoted field", "2020-01-02,\"10\"x,12,9,11\n",
          ":1: text follows a quoted field before the separator"},
+        // UTF-16 with a mark is read as text.
         {"UTF-16 with a byte-order mark", std::string("\xFF\xFE" "d\0a\0t\0e\0", 10),
-         ": the file is UTF-16 text: save it as UTF-8 (or ASCII) to read it"},
+         ":1: the header has no columns named open, high, low, close"},
+        {"UTF-16 with an unpaired surrogate", utf16("2020-01-02,1", true) + std::string("\x00\xD8", 2) + utf16("0,12,9,11\n", true).substr(2),
+         ":1: open \"1\xEF\xBF\xBD" "0\" is not a finite number"},
+        {"gzip cut short", kGzipped.substr(0, 50), ": cannot read: the gzip data ends early (the file is cut short)"},
+        {"gzip damaged", kGzipped.substr(0, 30) + "\xFF\xFF\xFF" + kGzipped.substr(33),
+         ": cannot read: the gzip data is damaged"},
+        {"gzip of zero bytes", gzip_stored(std::string(64, '\0')), ": not a text file"},
+        // Cut short between characters, never inside one.
+        {"a long field of three-byte characters", [] {
+             std::string euros;
+             for (int k = 0; k < 20; ++k) euros += "\xE2\x82\xAC";
+             return "2020-01-02," + euros + ",12,9,11\n";
+         }(),
+         [] {
+             std::string euros;
+             for (int k = 0; k < 14; ++k) euros += "\xE2\x82\xAC";
+             return ":1: open \"" + euros + "...\" is not a finite number";
+         }()},
+        {"Windows-1252 in a field", "2020-01-02,12\xB0,13,9,11\n", ":1: open \"12\xC2\xB0\" is not a finite number"},
+        {"Windows-1252 in a header named twice", "date,open,high,low,close,Close\x80\n",
+         ":1: columns 5 and 6 are both named Close\xE2\x82\xAC"},
         {"UTF-16 without one", std::string("d\0a\0t\0e\0,\0", 10), ": the file looks like UTF-16 text"},
+        {"big-endian UTF-16 without one", std::string("\0d\0a\0t\0e\0,", 10), ": the file looks like UTF-16 text"},
+        {"zero bytes only", std::string(4096, '\0'), ": not a text file"},
+        {"a lone zero byte", std::string(1, '\0'), ": not a text file"},
+        {"zero bytes after a bar", "2020-01-02,10,12,9,11\n" + std::string(100, '\0'), ": not a text file"},
         {"control bytes in a field", "2020-01-02,1\x01" "0,12,9,11\n", ":1: open \"1\\x010\" is not a finite number"},
         {"a long field", "2020-01-02,10,12,9,11,1234567890123456789012345678901234567890x\n",
          ":1: volume \"1234567890123456789012345678901234567890...\" is not a finite number"},
@@ -294,6 +384,12 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         std::string as_text;
         EXPECT_FALSE(read_bars(csv, series, as_text));
         EXPECT_EQ(as_text, text);
+        if (c.text != "<missing>") {
+            MemorySource chunks(c.text, 3);
+            ReadError streamed;
+            EXPECT_FALSE(read_series(csv, chunks, series, streamed));
+            EXPECT_EQ(streamed.text(), text);
+        }
         EXPECT_EQ(text.find('\n'), std::string::npos) << text;
         EXPECT_TRUE(series.bars.empty());
 
@@ -368,12 +464,54 @@ TEST(ScanInput, ReadsTheFormsPeopleHave) {
                           "1578268800,12,15,11,14\n", false, 0},
         {"signs and exponents", "2020-01-02,+10,1.2e1,9.0,11\n2020-01-03,11,13.5,1e1,12\n2020-01-06,12,15,11,.14e2\n",
          false, 0},
+        // Counted outside quotes, ";" is the separator; counted inside them
+        // too, "," would be, and no row would have its columns.
+        {"separators inside quotes on the first line",
+         "Date;Open;High;Low;Close;\"Note, with, more, commas, than, there, are, semicolons\"\n"
+         "2020-01-02;10;12;9;11;a\n"
+         "2020-01-03;11;13,5;10;12;b\n2020-01-06;12;15;11;14;c\n", false, 0},
+        // The doubled quote is a quote inside the field, not its end.
+        {"doubled quotes inside quoted fields",
+         "date,\"the \"\"open\"\", as sent\",open,high,low,close\n2020-01-02,\"say \"\"hi\"\", twice\",10,12,9,11\n"
+         "2020-01-03,\"\"\"\"\"\",11,13.5,10,12\n2020-01-06,\"x\"\"\",12,15,11,14\n", false, 0},
+        // The first line end lies past the bytes that tell what the file is:
+        // read in small chunks, it is told across two of them.
+        {"a first line longer than the head, CRLF", "#" + std::string(5000, 'c') + "\r\n2020-01-02,10,12,9,11\r\n"
+                                                  "2020-01-03,11,13.5,10,12\r\n2020-01-06,12,15,11,14\r\n", false, 0},
+        {"a first line longer than the head, CR", "#" + std::string(5000, 'c') + "\r2020-01-02,10,12,9,11\r"
+                                                "2020-01-03,11,13.5,10,12\r2020-01-06,12,15,11,14\r", false, 0},
+        {"gzip-compressed", kGzipped, false, 7},
+        {"gzip, two members of stored blocks",
+         gzip_stored("date,open,high,low,close\n2020-01-02,10,12,9,11\n2020-01-0") +
+             gzip_stored("3,11,13.5,10,12\n2020-01-06,12,15,11,14\n"),
+         false, 0},
+        {"UTF-16, little-endian, names in any script",
+         utf16("Date,Open,High,Low,Close,Nom\n2020-01-02,10,12,9,11,Soci\xC3\xA9t\xC3\xA9\n"
+               "2020-01-03,11,13.5,10,12,\xE2\x82\xAC \xF0\x9F\x98\x80\n2020-01-06,12,15,11,14,\xE6\xA0\xAA\n", true),
+         false, 0},
+        {"UTF-16, big-endian, CRLF", utf16("2020-01-02,10,12,9,11\r\n2020-01-03,11,13.5,10,12\r\n"
+                                           "2020-01-06,12,15,11,14\r\n", false), false, 0},
+        {"UTF-16 inside gzip", gzip_stored(utf16("2020-01-02,10,12,9,11\n2020-01-03,11,13.5,10,12\n"
+                                                 "2020-01-06,12,15,11,14\n", true)), false, 0},
+        {"Windows-1252 in a name column and an unused header name",
+         "Symbol;Date;Open;High;Low;Close;Cl\xF4ture ajust\xE9" "e\nSoci\xE9t\xE9;2020-01-02;10;12;9;11;1\n"
+         "\x80" "uro;2020-01-03;11;13,5;10;12;1\nNa\xEFve;2020-01-06;12;15;11;14;1\n", false, 0},
+        // The mark is not part of the first date.
+        {"byte-order mark, no header", "\xEF\xBB\xBF" "2020-01-02,10,12,9,11\n2020-01-03,11,13.5,10,12\n"
+                                      "2020-01-06,12,15,11,14\n", false, 0},
     };
     for (const Form& f : forms) {
         SCOPED_TRACE(f.name);
         BarSeries s;
         ReadError error;
         ASSERT_TRUE(parse_bars("x.csv", f.text, s, error)) << error.text();
+        for (std::size_t chunk : {1, 2, 3, 5, 64}) {
+            MemorySource chunks(f.text, chunk);
+            BarSeries streamed;
+            ASSERT_TRUE(read_series("x.csv", chunks, streamed, error)) << chunk << ": " << error.text();
+            ASSERT_EQ(streamed.bars.size(), s.bars.size());
+            EXPECT_EQ(std::memcmp(streamed.bars.data(), s.bars.data(), s.bars.size() * sizeof(Bar)), 0) << chunk;
+        }
         ASSERT_EQ(s.bars.size(), 3u);
         EXPECT_FALSE(s.intraday);
         EXPECT_EQ(s.newest_first, f.newest_first);
@@ -501,11 +639,30 @@ TEST(ScanInput, ArbitraryBytesNeverCrashTheReader) {
             const std::size_t length = rng() % 80;
             for (std::size_t k = 0; k < length; ++k) text += alphabet[rng() % alphabet.size()];
         }
+        // Past the first few kilobytes, which are read whole to tell what
+        // the file is, the chunks split the lines themselves.
+        if (round % 3 == 0) text = "#" + std::string(4100, 'c') + (round % 2 == 0 ? "\r\n" : "\r") + text;
         BarSeries series;
         ReadError error;
         // The reader sees exactly the bytes: none beyond them is addressable.
         const std::vector<char> exact_copy(text.begin(), text.end());
-        if (parse_bars("f.csv", std::string_view(exact_copy.data(), exact_copy.size()), series, error)) {
+        const bool read = parse_bars("f.csv", std::string_view(exact_copy.data(), exact_copy.size()), series, error);
+        // Streamed in small chunks, every line end, quote and mark split
+        // across them somewhere: the same bars or the same message.
+        {
+            MemorySource chunks(std::string_view(exact_copy.data(), exact_copy.size()), 1 + rng() % 7);
+            BarSeries streamed;
+            ReadError streamed_error;
+            ASSERT_EQ(read_series("f.csv", chunks, streamed, streamed_error), read) << text;
+            ASSERT_EQ(streamed_error.text(), error.text()) << text;
+            ASSERT_EQ(streamed.bars.size(), series.bars.size());
+            if (!series.bars.empty()) {
+                ASSERT_EQ(std::memcmp(streamed.bars.data(), series.bars.data(), series.bars.size() * sizeof(Bar)), 0);
+            }
+            ASSERT_EQ(streamed.newest_first, series.newest_first);
+            ASSERT_EQ(streamed.intraday, series.intraday);
+        }
+        if (read) {
             ++accepted;
             ASSERT_FALSE(series.bars.empty());
             for (std::size_t i = 1; i < series.bars.size(); ++i)
@@ -1116,6 +1273,42 @@ TEST_F(Scan, FailedChartKeepsTheAnalysis) {
     EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
+// Output that does not reach its file is a failure that says so, whatever
+// was being printed.
+TEST_F(Scan, OutputThatCannotBeWrittenFails) {
+    spit(path("bars.csv"), kGood);
+    fs::create_directories(fs::u8path(path("folder")));
+    spit(path("folder/a.csv"), kGood);
+    struct Target {
+        const char* name;
+        std::string file;
+        const char* mode;
+    };
+    std::vector<Target> targets = {{"a stream open for reading only", path("readonly.txt"), "rb"}};
+#ifndef _WIN32
+    targets.push_back({"a full disk", "/dev/full", "wb"});
+#endif
+    spit(path("readonly.txt"), "");
+    const std::vector<std::vector<std::string>> runs = {
+        {path("bars.csv")},
+        {path("bars.csv"), "--json"},
+        {path("folder")},
+        {path("folder"), "--json"},
+        {path("folder"), path("bars.csv")},
+        {"--help"},
+        {path("missing.csv"), "--json"},
+    };
+    for (const Target& t : targets) {
+        for (const std::vector<std::string>& args : runs) {
+            SCOPED_TRACE(std::string(t.name) + ": " + args[0] + (args.size() > 1 ? " " + args[1] : ""));
+            const Outcome r = scan(args, t.file, t.mode);
+            EXPECT_NE(r.status, kOk);
+            EXPECT_TRUE(has(r.err, "tidemark-scan: cannot write the output")) << r.err;
+        }
+    }
+    EXPECT_EQ(slurp(path("readonly.txt")), "");
+}
+
 // Names in any script, on every system; every output stays valid UTF-8.
 TEST_F(Scan, FileNamesInAnyScript) {
     const std::vector<std::string> names = {"données.csv", "цены.csv", "株価.csv"};
@@ -1132,13 +1325,35 @@ TEST_F(Scan, FileNamesInAnyScript) {
         EXPECT_EQ(xml_check::problem(svg), "");
         EXPECT_TRUE(has(svg, ">" + name + ": 5 daily bars")) << svg.substr(0, 600);
     }
+#ifndef _WIN32
+    // A name that is not UTF-8 (Latin-1 "Société.csv"): the file is read, the
+    // chart and the JSON stay valid, with replacement characters in the name.
+    {
+        const std::string latin1 = "Soci\xE9t\xE9.csv", shown_as = "Soci\uFFFDt\uFFFD.csv";
+        spit(path(latin1), kGood);
+        spit(path("folder/" + latin1), kGood);
+        const std::string chart = path("latin1.svg");
+        const Outcome r = scan({path(latin1), "--json", "--svg", chart});
+        ASSERT_EQ(r.status, kOk) << r.err;
+        EXPECT_EQ(parsed(r.out)["input"], valid_utf8(path(latin1)));
+        EXPECT_EQ(parsed(r.out)["bar_count"], 5);
+        const std::string svg = slurp(chart);
+        EXPECT_EQ(xml_check::problem(svg), "");
+        EXPECT_TRUE(has(svg, ">" + shown_as + ": 5 daily bars")) << svg.substr(0, 600);
+    }
+#endif
     const Outcome s = scan({path("folder"), "--json"});
     ASSERT_EQ(s.status, kOk) << s.err;
     const Json rows = parsed(s.out);
-    ASSERT_EQ(rows.size(), 3u);
     std::set<std::string> files;
     for (const Json& row : rows) files.insert(row["file"].get<std::string>());
     for (const std::string& name : names) EXPECT_EQ(files.count(joined(path("folder"), name)), 1u) << name;
+#ifndef _WIN32
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(files.count(valid_utf8(joined(path("folder"), "Soci\xE9t\xE9.csv"))), 1u);
+#else
+    ASSERT_EQ(rows.size(), 3u);
+#endif
 }
 
 // Several files or folders make a screen: one row per file, nearest to a
@@ -1203,7 +1418,7 @@ TEST_F(Scan, ScreenOfManyFiles) {
     EXPECT_TRUE(has(t.out, "tidemark-scan: 4 files, 2 unreadable, nearest to a level first")) << t.out;
     EXPECT_TRUE(has(t.out, "  file ")) << t.out;
     EXPECT_EQ(count_of(t.out, "  300  "), 2u) << t.out;
-    EXPECT_TRUE(has(t.out, path("empty") + ": the folder holds no *.csv files")) << t.out;
+    EXPECT_TRUE(has(t.out, "error: no *.csv files in " + path("empty"))) << t.out;
     EXPECT_TRUE(has(t.out, "error: " + path("missing.csv") + ": cannot open: ")) << t.out;
 
     // Names in any script line up in the table, wide characters taking two
@@ -1226,6 +1441,61 @@ TEST_F(Scan, ScreenOfManyFiles) {
     EXPECT_EQ(ends.size(), 1u) << table.out;
     EXPECT_EQ(display_width("株価.csv"), 8u);
     EXPECT_EQ(display_width("données.csv"), 11u);
+
+    // Folders with nothing to screen: empty, holding only another folder
+    // named like a CSV file, or named so themselves. A clear error, no crash.
+    fs::create_directories(fs::u8path(path("only-folders/x.csv")));
+    fs::create_directories(fs::u8path(path("y.csv")));
+    for (const std::string& folder : {path("empty"), path("only-folders"), path("y.csv")}) {
+        SCOPED_TRACE(folder);
+        const Outcome e = scan({folder});
+        EXPECT_EQ(e.status, kBadInput);
+        EXPECT_EQ(e.err, "tidemark-scan: no *.csv files in " + folder + "\n");
+        const Outcome ej = scan({folder, "--json"});
+        EXPECT_EQ(ej.status, kBadInput);
+        EXPECT_EQ(parsed(ej.out), Json::parse("[{\"file\": " + Json(folder).dump() + ", \"error\": " +
+                                               Json("no *.csv files in " + folder).dump() + ", \"line\": null}]"));
+    }
+
+    // Rows whose close is on no level: those with a level at some distance,
+    // nearest first, then those with no level at all (too few bars for a
+    // fractal) by name, then the failures by name, each with a null line
+    // when none applies.
+    fs::create_directories(fs::u8path(path("order")));
+    const std::string three = "date,open,high,low,close\n2020-01-02,10,12,9,11\n2020-01-03,11,13,10,12\n"
+                              "2020-01-06,12,15,11,14\n";
+    spit(path("order/c.csv"), kGood);
+    spit(path("order/b.csv"), three);
+    spit(path("order/a.csv"), three);
+    spit(path("order/e.csv.gz"), kGzipped);  // three bars too, compressed: a row like the others
+    spit(path("order/0.csv"), "");
+    spit(path("order/1.csv"), std::string(8, '\0'));
+    const Outcome o = scan({path("order"), path("zz-missing.csv"), "--json"});
+    EXPECT_EQ(o.status, kBadInput);
+    const Json ordered = parsed(o.out);
+    std::vector<std::string> order;
+    for (const Json& row : ordered) order.push_back(fs::u8path(row["file"].get<std::string>()).filename().u8string());
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"c.csv", "a.csv", "b.csv", "e.csv.gz", "0.csv", "1.csv", "zz-missing.csv"}));
+    ASSERT_EQ(ordered.size(), 7u);
+    EXPECT_TRUE(ordered[0]["distance"].is_number());
+    for (std::size_t i : {1, 2, 3}) {
+        EXPECT_TRUE(ordered[i]["distance"].is_null());
+        EXPECT_EQ(ordered[i]["on_level"], false);
+        EXPECT_EQ(ordered[i]["bars"], 3);
+    }
+    EXPECT_EQ(ordered[4]["line"], 1);
+    EXPECT_TRUE(ordered[5]["line"].is_null());
+    EXPECT_EQ(ordered[5]["error"], "not a text file");
+    EXPECT_TRUE(ordered[6]["line"].is_null());
+
+    // A folder of downloads, all compressed: screened like any other.
+    fs::create_directories(fs::u8path(path("downloads")));
+    spit(path("downloads/a.CSV.GZ"), kGzipped);
+    spit(path("downloads/b.csv.gz"), gzip_stored(kGood));
+    const Outcome g = scan({path("downloads"), "--json"});
+    EXPECT_EQ(g.status, kOk) << g.err;
+    EXPECT_EQ(parsed(g.out).size(), 2u);
 
     const Outcome bad = scan({path("screen"), "--svg", path("x.svg")});
     EXPECT_EQ(bad.status, kBadUsage);
@@ -1327,16 +1597,19 @@ TEST_F(Scan, FileTooLargeForMemoryFailsAlone) {
         EXPECT_TRUE(has(r.out, kNoMemory)) << r.out;
         EXPECT_TRUE(has(r.out, "2020-01-08")) << r.out;  // small.csv's row
     }
-    // A 32-bit host cannot even size a string for a file of 1.5 GB (a sparse
-    // one here): that too is a file that fails alone.
-    const std::uintmax_t huge = 1500u << 20;
-    if (std::string().max_size() >= huge) return;
-    fs::resize_file(fs::u8path(path("large.csv")), huge);
+    // A file of 1.5 GB (a sparse one here: the sample, then zero bytes) is
+    // read a chunk at a time, not whole, which a 32-bit host could not even
+    // size a string for: its endless line of zero bytes fails it alone, a
+    // mebibyte in, on every host.
+    fs::resize_file(fs::u8path(path("large.csv")), std::uintmax_t{1500} << 20);
+    const long after = static_cast<long>(count_of(slurp(TIDEMARK_SAMPLE), "\n")) + 1;
+    const std::string long_line =
+        path("large.csv") + ":" + std::to_string(after) + ": a line longer than 1 MiB: not a file of bars";
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + ", 1.5 GB");
         const Outcome r = scan(c.args);
         EXPECT_EQ(r.status, kBadInput);
-        EXPECT_EQ(r.err, "tidemark-scan: " + no_memory + "\n");
+        EXPECT_EQ(r.err, "tidemark-scan: " + long_line + "\n");
     }
 }
 

@@ -26,6 +26,22 @@ inline std::string problem(const std::string& doc, std::size_t* elements = nullp
         return e == "amp" || e == "lt" || e == "gt" || e == "quot" || e == "apos" ||
                (e.size() > 1 && e[0] == '#');
     };
+    // The document says it is UTF-8: every byte must belong to a valid
+    // sequence (no overlong forms, surrogates or code points past U+10FFFF).
+    for (std::size_t i = 0; i < doc.size();) {
+        const auto b = [&](std::size_t k) { return k < doc.size() ? static_cast<unsigned char>(doc[k]) : 0u; };
+        const unsigned lead = b(i);
+        std::size_t n = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+        unsigned cp = n == 1 ? lead : lead & (0xFFu >> (n + 1));
+        for (std::size_t k = 1; k < n; ++k) {
+            if ((b(i + k) & 0xC0) != 0x80) n = 0;
+            cp = (cp << 6) | (b(i + k) & 0x3F);
+        }
+        if (n == 0 || (n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return "invalid UTF-8 at byte " + std::to_string(i);
+        i += n;
+    }
     if (doc.compare(0, 5, "<?xml") == 0) {
         pos = doc.find("?>");
         if (pos == std::string::npos) return "unterminated XML declaration";

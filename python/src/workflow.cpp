@@ -11,6 +11,7 @@
 
 #include "analysis.h"
 #include "bars.h"
+#include "checks.h"
 #include "exports.h"
 #include "module.h"
 #include "result.h"
@@ -149,14 +150,50 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
     {
         py::gil_scoped_release unlocked;
         series.bars.reserve(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            series.bars.push_back({t[i], o[i], h[i], l[i], c[i], v[i]});
-            // As the reader tells it: some bar's time is not midnight UTC.
-            if (t[i] % 86400 != 0) series.intraday = true;
-        }
+        for (std::size_t i = 0; i < n; ++i) series.bars.push_back({t[i], o[i], h[i], l[i], c[i], v[i]});
+        series.intraday = reader::intraday(reader::times_of(series.bars));
         a = run(series, settings);
     }
     return result_of(a, series);
+}
+
+// The reader's checks of a file's bars, on a DataFrame's arrays, so that both
+// say the same of the same bars: None, or (row, message) for the first row at
+// fault; and whether the times run newest first and have times of day. time
+// None: the bars have no dates, and no order to check.
+py::dict check_bars(const py::object& time, const py::array& open, const py::array& high, const py::array& low,
+                    const py::array& close, const py::array& volume) {
+    const py::array* columns[] = {&open, &high, &low, &close, &volume};
+    const char* names[] = {"open", "high", "low", "close", "volume"};
+    for (int c = 0; c < 5; ++c) {
+        require_vector(*columns[c], "check_bars", names[c], 'f', 8, "float64", false);
+        if (columns[c]->shape(0) != open.shape(0))
+            throw py::value_error(std::string("check_bars: ") + names[c] + " and open differ in length");
+    }
+    reader::ArrayBars bars;
+    py::array times;
+    if (!time.is_none()) {
+        times = time.cast<py::array>();
+        require_vector(times, "check_bars", "time", 'i', 8, "int64", false);
+        if (times.shape(0) != open.shape(0)) throw py::value_error("check_bars: time and open differ in length");
+        bars.time = static_cast<const int64_t*>(times.data());
+    }
+    bars.size = static_cast<std::size_t>(open.shape(0));
+    bars.open = static_cast<const double*>(open.data());
+    bars.high = static_cast<const double*>(high.data());
+    bars.low = static_cast<const double*>(low.data());
+    bars.close = static_cast<const double*>(close.data());
+    bars.volume = static_cast<const double*>(volume.data());
+    reader::ArrayCheck check;
+    {
+        py::gil_scoped_release unlocked;
+        check = reader::check_arrays(bars);
+    }
+    py::dict r;
+    r["fault"] = check.ok ? py::object(py::none()) : py::object(py::make_tuple(check.row, check.what));
+    r["newest_first"] = check.newest_first;
+    r["intraday"] = check.intraday;
+    return r;
 }
 
 // Bars from a CSV file, read by tidemark-scan's reader.
@@ -221,6 +258,9 @@ void bind_workflow(py::module_& m) {
     m.def("analyse_file", &analyse_file, py::arg("path"), py::arg("depth"),
           py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"), py::arg("count_fractals"));
     m.def("read_bars", &read_bars, py::arg("path"));
+    m.def("check_bars", &check_bars, py::arg("time").none(true), py::arg("open").noconvert(),
+          py::arg("high").noconvert(), py::arg("low").noconvert(), py::arg("close").noconvert(),
+          py::arg("volume").noconvert());
 }
 
 }  // namespace tidemark::python

@@ -1,6 +1,8 @@
 """Bad input raises a clear TypeError, ValueError or IndexError, and nothing is
 written: not through the package, and not through the extension module that
 it calls (which must be safe on its own)."""
+import gzip
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -120,12 +122,12 @@ def swapped_dates():
 BAD_BARS = [
     ("no close column", lambda: good_bars().drop(columns="close"), {}, ValueError, "lack the column"),
     ("empty", lambda: good_bars().iloc[:0], {}, ValueError, "no bars"),
-    ("NaN close", lambda: with_value("close", 4, np.nan), {}, ValueError, "close nan is not a finite"),
-    ("infinite high", lambda: with_value("high", 4, np.inf), {}, ValueError, "high inf is not a finite"),
+    ("NaN close", lambda: with_value("close", 4, np.nan), {}, ValueError, 'close "nan" is not a finite'),
+    ("infinite high", lambda: with_value("high", 4, np.inf), {}, ValueError, 'high "inf" is not a finite'),
     ("high below low", lambda: with_value("high", 7, 1.0), {}, ValueError, "is below low"),
-    ("open above high", lambda: with_value("open", 7, 1e9), {}, ValueError, "open 1000000000.0 is above high"),
-    ("close below low", lambda: with_value("close", 2, -5.0), {}, ValueError, "close -5.0 is below low"),
-    ("negative volume", lambda: good_bars().assign(volume=-1.0), {}, ValueError, "volume -1.0 is negative"),
+    ("open above high", lambda: with_value("open", 7, 1e9), {}, ValueError, "open 1000000000 is above high"),
+    ("close below low", lambda: with_value("close", 2, -5.0), {}, ValueError, "close -5 is below low"),
+    ("negative volume", lambda: good_bars().assign(volume=-1.0), {}, ValueError, "volume -1 is negative"),
     ("a range beyond float64", lambda: good_bars().assign(high=1.7e308, low=-1.7e308, open=0.0, close=0.0), {},
      ValueError, "range high - low"),
     ("dates out of order", swapped_dates, {}, ValueError, "comes before"),
@@ -152,6 +154,73 @@ def test_bad_bars_raise(what, bars, options, error, words):
         tm.screen({"XYZ": frame}, **options)
     if before is not None:
         pd.testing.assert_frame_equal(frame, before)
+
+
+# Bad bars and bad series, each as rows (date, open, high, low, close,
+# volume) with the reader's message: a CSV file of them and a DataFrame of
+# them get the same words (the numbers written as the shortest text that reads
+# back, as a DataFrame's are shown).
+SAME_RULES = [
+    ("high below low", [("2020-01-02", 10, 12, 9, 11, 1), ("2020-01-03", 10, 9, 9.5, 9.2, 1)],
+     1, "high 9 is below low 9.5"),
+    ("open below low", [("2020-01-02", 8.5, 12, 9, 11, 1)], 0, "open 8.5 is below low 9"),
+    ("open above high", [("2020-01-02", 12.5, 12, 9, 11, 1)], 0, "open 12.5 is above high 12"),
+    ("close below low", [("2020-01-02", 10, 12, 9, -11, 1)], 0, "close -11 is below low 9"),
+    ("close above high", [("2020-01-02", 10, 12, 9, 13, 1)], 0, "close 13 is above high 12"),
+    ("negative volume", [("2020-01-02", 10, 12, 9, 11, -5)], 0, "volume -5 is negative"),
+    ("a range beyond a double", [("2020-01-02", 1, 1e308, -1e308, 1, 0)], 0,
+     "the range high - low (1e+308 - -1e+308) is beyond the range of a double"),
+    ("NaN open", [("2020-01-02", 10, 12, 9, 11, 1), ("2020-01-03", "nan", 12, 9, 11, 1)], 1,
+     'open "nan" is not a finite number'),
+    ("infinite low", [("2020-01-02", 10, 12, "-inf", 11, 1)], 0, 'low "-inf" is not a finite number'),
+    ("infinite volume", [("2020-01-02", 10, 12, 9, 11, "inf")], 0, 'volume "inf" is not a finite number'),
+    ("a date past 2038", [("2038-01-18", 10, 12, 9, 11, 1), ("2038-01-20", 10, 12, 9, 11, 1)], 1,
+     "date 2038-01-20 is outside 1901-12-13 20:45:52 .. 2038-01-19 03:14:07 UTC, the range of a bar record's "
+     "time (int32 seconds since 1970)"),
+    ("dates out of order", [("2020-01-03", 10, 12, 9, 11, 1), ("2020-01-02", 10, 12, 9, 11, 1),
+                            ("2020-01-06", 10, 12, 9, 11, 1)], 1,
+     "date 2020-01-02 comes before 2020-01-03, the bar before it: the bars run oldest first (by their first and "
+     "last dates), one bar per date"),
+    ("newest first, one out of place", [("2020-01-08", 10, 12, 9, 11, 1), ("2020-01-06", 10, 12, 9, 11, 1),
+                                        ("2020-01-07", 10, 12, 9, 11, 1), ("2020-01-02", 10, 12, 9, 11, 1)], 2,
+     "date 2020-01-07 comes after 2020-01-06, the bar before it: the bars run newest first (by their first and "
+     "last dates), one bar per date"),
+    ("a repeated date", [("2020-01-02", 10, 12, 9, 11, 1), ("2020-01-02", 10, 12, 9, 11, 1)], 1,
+     "date 2020-01-02 repeats the date of the bar before it: one bar per date"),
+    ("times out of order", [("2020-01-02 10:00", 10, 12, 9, 11, 1), ("2020-01-02 09:59:59", 10, 12, 9, 11, 1),
+                            ("2020-01-02 11:00", 10, 12, 9, 11, 1)], 1,
+     "date 2020-01-02 09:59:59 comes before 2020-01-02 10:00, the bar before it: the bars run oldest first (by "
+     "their first and last dates), one bar per date"),
+    # A bad bar is told before a bad order, wherever it is.
+    ("a bad bar after an order fault", [("2020-01-03", 10, 12, 9, 11, 1), ("2020-01-02", 10, 12, 9, 11, 1),
+                                        ("2020-01-06", 10, 12, 13, 11, 1)], 2, "high 12 is below low 13"),
+]
+
+
+@pytest.mark.parametrize("what, rows, row, message", SAME_RULES, ids=[case[0] for case in SAME_RULES])
+def test_a_file_and_a_frame_break_the_same_rules_in_the_same_words(tmp_path, what, rows, row, message):
+    text = "date,open,high,low,close,volume\n" + "".join(",".join(map(str, r)) + "\n" for r in rows)
+    path = tmp_path / "bars.csv"
+    path.write_text(text)
+    # The same file as a download, compressed.
+    zipped = tmp_path / "bars.csv.gz"
+    zipped.write_bytes(gzip.compress(text.encode()))
+    for read in (tm.read_bars, tm.levels):
+        for file in (path, zipped):
+            with pytest.raises(ValueError) as error:
+                read(file)
+            assert str(error.value) == f"{file}:{row + 2}: {message}"
+    frame = pd.DataFrame(
+        {name: [float(r[k]) for r in rows] for k, name in enumerate(("open", "high", "low", "close", "volume"), 1)},
+        index=pd.DatetimeIndex([r[0] for r in rows], name="date"),
+    )
+    with pytest.raises(ValueError) as error:
+        tm.levels(frame)
+    assert str(error.value) == f"levels: row {frame.index[row]!r}: {message}"
+    # The extension's own check, as the package calls it.
+    time = frame.index.values.astype("datetime64[s]").astype(np.int64)
+    check = _native.check_bars(time, *(frame[name].to_numpy() for name in ("open", "high", "low", "close", "volume")))
+    assert check["fault"] == (row, message)
 
 
 def test_screen_names_the_bad_symbol_and_wants_a_mapping():

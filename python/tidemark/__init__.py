@@ -376,52 +376,23 @@ def _frame_arrays(function: str, frame: Any) -> dict:
         if name not in by_name:
             columns[name] = np.zeros(len(frame))
             continue
-        values = _floats(function, name, frame[by_name[name]].to_numpy())
-        bad = np.flatnonzero(~np.isfinite(values))
-        if name != "volume" and bad.size:
-            row = frame.index[bad[0]]
-            raise ValueError(f"{function}: row {row!r}: {name} {values[bad[0]]!r} is not a finite number")
-        columns[name] = values
-    # The command's reader checks every bar the same way.
-    high, low = columns["high"], columns["low"]
-    with np.errstate(over="ignore"):  # an overflowing range is what is being looked for
-        range_finite = np.isfinite(high - low)
-    problems = [
-        (high < low, lambda i: f"high {high[i]!r} is below low {low[i]!r}"),
-        (~range_finite, lambda i: f"the range high - low ({high[i]!r} - {low[i]!r}) is not finite"),
-    ]
-    for name in ("open", "close"):
-        values = columns[name]
-        problems.append((values < low, lambda i, n=name, v=values: f"{n} {v[i]!r} is below low {low[i]!r}"))
-        problems.append((values > high, lambda i, n=name, v=values: f"{n} {v[i]!r} is above high {high[i]!r}"))
-    volume = columns["volume"]
-    problems.append((~(volume >= 0), lambda i: f"volume {volume[i]!r} is negative or not a number"))
-    problems.append((np.isinf(volume), lambda i: f"volume {volume[i]!r} is not a finite number"))
-    for bad, what in problems:
-        if bad.any():
-            i = int(np.flatnonzero(bad)[0])
-            raise ValueError(f"{function}: row {frame.index[i]!r}: {what(i)}")
+        columns[name] = np.ascontiguousarray(_floats(function, name, frame[by_name[name]].to_numpy()))
     dates = _frame_dates(function, frame)
-    newest_first = False
-    if dates is None:
+    time = None if dates is None else np.ascontiguousarray(dates.values.astype("datetime64[s]").astype(np.int64))
+    # The command's reader checks every bar and the dates' order, with the
+    # same words for the same bars.
+    check = _native.check_bars(time, *(columns[name] for name in _PRICE_COLUMNS + ("volume",)))
+    if check["fault"] is not None:
+        row, what = check["fault"]
+        raise ValueError(f"{function}: row {frame.index[row]!r}: {what}")
+    newest_first = check["newest_first"]
+    if time is None:
         time = np.zeros(len(frame), dtype=np.int64)
-    else:
-        time = dates.values.astype("datetime64[s]").astype(np.int64)
-        if time.min() < _INT32_MIN or time.max() > _INT32_MAX:
-            raise ValueError(f"{function}: dates must lie from 1901-12-13 to 2038-01-19 (a BarRecord's int32 time)")
-        step = np.diff(time)
-        newest_first = bool(len(time) > 1 and (step < 0).all())
-        if newest_first:
-            # Newest first, as many exports and hosts have them.
-            time = time[::-1]
-            columns = {name: values[::-1] for name, values in columns.items()}
-            dates = dates[::-1]
-        elif (step <= 0).any():
-            i = int(np.flatnonzero(step <= 0)[0])
-            how = "repeats" if step[i] == 0 else "comes before"
-            raise ValueError(
-                f"{function}: date {dates[i + 1]} {how} {dates[i]}: bars must be in date order, one per date"
-            )
+    elif newest_first:
+        # Newest first, as many exports and hosts have them.
+        time = time[::-1]
+        columns = {name: values[::-1] for name, values in columns.items()}
+        dates = dates[::-1]
     arrays = {name: np.ascontiguousarray(values) for name, values in columns.items()}
     arrays["time"] = np.ascontiguousarray(time)
     arrays["dates"] = dates

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,8 @@
 
 #include "analysis.h"
 #include "bars.h"
+#include "bytes.h"
+#include "input.h"
 #include "files.h"
 #include "format.h"
 #include "loader.h"
@@ -43,13 +46,15 @@ const char* const kUsage =
     "usage: tidemark-scan [options] [FILE.csv | FOLDER | -] ...\n"
     "Finds price levels in CSV files of bars with the tidemark library, loaded as a charting\n"
     "host loads it: fractals of every bar, merged into weighted levels, and the last close\n"
-    "tested against them. One file gives a report; several files or a folder (its *.csv)\n"
-    "give a screen, one row per file, nearest to a level first. - reads standard input.\n"
+    "tested against them. One file gives a report; several files or a folder (its *.csv\n"
+    "and *.csv.gz) give a screen, one row per file, nearest to a level first. - reads\n"
+    "standard input.\n"
     "Without a file: the bundled sample, data/daily-bars.csv.\n"
     "\n"
     "  FILE.csv        columns named date (or time, datetime, timestamp), open, high, low,\n"
     "                  close and optionally volume, in any order; without a header in that\n"
-    "                  order; separated by , ; or tab; oldest or newest first\n"
+    "                  order; separated by , ; or tab; oldest or newest first; UTF-8 or\n"
+    "                  UTF-16, gzip-compressed or not\n"
     "  --depth N       fractal depth: neighbours examined on each side (default 2)\n"
     "  --tolerance X   price distance that merges levels and matches the close\n"
     "                  (default 0.5 x the mean bar range)\n"
@@ -68,8 +73,8 @@ const char* const kUsage =
     "  --version       print the version\n"
     "  -h, --help      print this help\n"
     "\n"
-    "Exit status: 0 done, 1 a bad input file or chart file (in a screen: any file),\n"
-    "2 bad usage, 3 library unusable.\n";
+    "Exit status: 0 done, 1 a bad input file, chart file or output that cannot be\n"
+    "written (in a screen: any file), 2 bad usage, 3 library unusable.\n";
 
 const char* const kStdinName = "<stdin>";
 
@@ -235,27 +240,27 @@ int screen(const Options& o, const loader::Exports& lib, std::FILE* out, std::FI
         ScreenEntry entry;
         entry.file = input;
         if (!list_csv_files(input, found, entry.error.what)) {
+            entry.error.file = input;
             unlisted.push_back(entry);
         } else if (found.empty()) {
-            entry.error.what = "the folder holds no *.csv files";
+            // The message names the folder itself: no file to put before it.
+            entry.error.what = "no *.csv files in " + input;
             unlisted.push_back(entry);
         }
         files.insert(files.end(), found.begin(), found.end());
     }
-    ProgressLine line(err, TM_ISATTY(TM_FILENO(err)) != 0 && files.size() > 1);
-    std::size_t shown = 0;  // redrawn once per percent, not per file
-    std::vector<ScreenEntry> entries =
-        run_screen(lib, files, o.settings, o.window, [&](std::size_t done, std::size_t total) {
-            const std::size_t percent = done * 100 / total;
+    std::vector<ScreenEntry> entries;
+    if (!files.empty()) {
+        ProgressLine line(err, TM_ISATTY(TM_FILENO(err)) != 0 && files.size() > 1);
+        std::size_t shown = 0;  // redrawn once per percent, not per file
+        entries = run_screen(lib, files, o.settings, o.window, [&](std::size_t done, std::size_t total) {
+            const std::size_t percent = total == 0 ? 100 : done * 100 / total;
             if (percent == shown && done != total) return;
             shown = percent;
             line.show("screening " + std::to_string(done) + "/" + std::to_string(total) + " files");
         });
-    line.finish();
-    for (ScreenEntry& e : unlisted) {
-        e.error.file = e.file;
-        entries.push_back(e);
     }
+    entries.insert(entries.end(), unlisted.begin(), unlisted.end());
     bool failed = false;
     for (const ScreenEntry& e : entries) {
         if (e.ok) continue;
@@ -264,7 +269,6 @@ int screen(const Options& o, const loader::Exports& lib, std::FILE* out, std::FI
     }
     if (o.json) write_screen_json(out, entries);
     else write_screen(out, entries, o.settings);
-    if (std::fflush(out) != 0) return kBadInput;
     return failed ? kBadInput : kOk;
 }
 
@@ -276,38 +280,42 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
     run.chart = o.svg;
     const bool terminal = TM_ISATTY(TM_FILENO(err)) != 0;
 
-    std::string text;
     ReadError error;
+    std::unique_ptr<Source> source;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
+    uint64_t size = 0;
+    std::string why;
     if (o.inputs.empty()) {
         run.input = kSampleName;
         run.sample = true;
         std::fprintf(err, "tidemark-scan: no file given: using the bundled sample, %s\n", kSampleName);
+        source = std::make_unique<MemorySource>(sample_text());
     } else if (o.inputs[0] == "-") {
         run.input = kStdinName;
 #ifdef _WIN32
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        if (!read_stream(stdin, text, error.what))
-            return fail(out, err, o.json, ReadError{kStdinName, 0, error.what}, kBadInput);
+        source = std::make_unique<FileSource>(stdin);
     } else {
         run.input = o.inputs[0];
-        if (!read_file(run.input, text, error.what))
-            return fail(out, err, o.json, ReadError{run.input, 0, error.what}, kBadInput);
+        file.reset(open_to_read(run.input, size, why));
+        if (!file) return fail(out, err, o.json, ReadError{run.input, 0, why}, kBadInput);
+        source = std::make_unique<FileSource>(file.get(), size);
     }
-    std::string why;
     if (!o.svg.empty() && !chart_target_ok(o.svg, run.sample || o.inputs[0] == "-" ? "" : run.input, why))
         return fail(out, err, o.json, ReadError{o.svg, 0, why}, kBadInput);
 
-    const std::string_view bytes = run.sample ? sample_text() : std::string_view(text);
-    ProgressLine progress(err, terminal && bytes.size() >= kLongInput);
+    // Read a chunk at a time: the bars take memory, the file does not.
+    ProgressLine progress(err, terminal && size >= kLongInput);
     const Progress report_progress = [&](const char* stage, double done) {
         progress.show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
     };
-    if (!parse_bars(run.input, bytes, run.series, error, report_progress)) {
+    if (!read_series(run.input, *source, run.series, error, report_progress)) {
         progress.finish();
         return fail(out, err, o.json, error, kBadInput);
     }
-    text = std::string();  // the bars hold what is needed
+    source.reset();
+    file.reset();
     const BarSeries& s = run.series;
     run.bars_in_file = s.bars.size();
     const std::string file_dates =
@@ -327,17 +335,14 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
     // The analysis is printed even when the chart could not be written.
     if (o.json) write_json(out, run);
     else write_report(out, run);
-    const bool flushed = std::fflush(out) == 0;
     if (!run.chart_error.empty()) {
         std::fprintf(err, "tidemark-scan: %s\n", run.chart_error.c_str());
         return kBadInput;
     }
-    return flushed ? kOk : kBadInput;
+    return kOk;
 }
 
-}  // namespace
-
-int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+int run_command(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     Options o;
     std::string why;
     if (!parse_options(argc, argv, o, why)) {
@@ -394,6 +399,21 @@ int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     } catch (const std::length_error&) {  // more than a 32-bit string or vector can hold
         return no_memory();
     }
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+    const int status = run_command(argc, argv, out, err);
+    // Output that did not reach its file (a full disk, a closed pipe) is a
+    // failure, and said where it can be seen.
+    errno = 0;
+    const bool flushed = std::fflush(out) == 0;
+    const int why = errno;
+    if (flushed && std::ferror(out) == 0) return status;
+    std::fprintf(err, "tidemark-scan: cannot write the output%s%s\n", why != 0 ? ": " : "",
+                 why != 0 ? std::strerror(why) : "");
+    return status == kOk ? kBadInput : status;
 }
 
 }  // namespace tidemark::scan

@@ -95,11 +95,14 @@ bool list_csv_files(const std::string& folder, std::vector<std::string>& paths, 
         folder.empty() || folder.back() == '/' || folder.back() == '\\' ? folder : folder + separator;
     for (; it != end; it.increment(ec)) {
         const std::string name = it->path().filename().u8string();
-        if (name.size() < 5) continue;
-        std::string extension = name.substr(name.size() - 4);
-        std::transform(extension.begin(), extension.end(), extension.begin(),
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
                        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-        if (extension != ".csv") continue;
+        const auto ends = [&](const std::string& tail) {
+            return lower.size() > tail.size() && lower.compare(lower.size() - tail.size(), tail.size(), tail) == 0;
+        };
+        // Downloads often come compressed; the reader inflates them.
+        if (!ends(".csv") && !ends(".csv.gz")) continue;
         std::error_code kind_ec;
         if (it->is_directory(kind_ec)) continue;
         paths.push_back(prefix + name);

@@ -18,7 +18,7 @@ using namespace reader;
 // so that path is either as it was or complete. error names path.
 bool write_file_atomically(const std::string& path, const std::string& content, std::string& error);
 
-// The *.csv files (any case) directly in folder, sorted by name, each joined
+// The *.csv and *.csv.gz files (any case) directly in folder, sorted by name, each joined
 // to folder with the folder's own separator. error does not name the folder.
 bool list_csv_files(const std::string& folder, std::vector<std::string>& paths, std::string& error);
 

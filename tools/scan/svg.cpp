@@ -31,9 +31,11 @@ const char* const kClose = "#c2255c";
 // A coordinate: one decimal is finer than a pixel.
 std::string num(double v) { return fixed(v, 1); }
 
+// Text for XML: a name in a legacy encoding shows replacement characters
+// instead of making the document invalid.
 std::string escape(const std::string& s) {
     std::string out;
-    for (char c : s) {
+    for (char c : valid_utf8(s)) {
         switch (c) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;

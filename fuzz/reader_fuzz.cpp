@@ -1,0 +1,131 @@
+// The CSV reader on arbitrary bytes: every separator, quoting, encoding
+// (UTF-8, UTF-16 with a mark, Windows-1252, gzip) and line-end path. What it
+// accepts must be a usable series, and it must not matter how the bytes
+// arrive.
+//
+// Checks:
+// - read whole (a buffer), read in small chunks and read from a stream
+//   (standard input's path, through a FILE*) give the same bars, bit for
+//   bit, or the same message;
+// - an accepted series has times strictly increasing, every price finite,
+//   low <= open, close <= high and a finite range, a volume of 0 or more;
+// - every token of the input that the number stage accepts equals strtod of
+//   its text after the documented normalisation (a decimal comma, when
+//   allowed, read as the point), and strtod reads all of it.
+//
+// Input: u8 flags, then the file's bytes.
+//   flags bits 0-2: chunk size - 1 for the chunked read (1 ... 8 bytes);
+//   flags bit 3:    a comment line of 4,100 bytes goes first, so that the
+//                   chunks split lines past the bytes read whole to tell
+//                   what the file is;
+//   flags bit 4:    that line ends in CR (else LF); bit 5: in CRLF;
+//   flags bit 6:    the stream's size is not known (a pipe).
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "bars.h"
+#include "bytes.h"
+#include "fuzz_input.h"
+#include "input.h"
+#include "number.h"
+#include "text.h"
+
+namespace {
+
+using namespace tidemark::reader;
+
+bool same(const BarSeries& a, const BarSeries& b) {
+    return a.bars.size() == b.bars.size() && a.newest_first == b.newest_first && a.intraday == b.intraday &&
+           (a.bars.empty() || std::memcmp(a.bars.data(), b.bars.data(), a.bars.size() * sizeof(Bar)) == 0);
+}
+
+void check_numbers(std::string_view text) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const bool cut = i == text.size() || std::strchr(",;\t\r\n\" ", text[i]) != nullptr;
+        if (!cut) continue;
+        // Tokens as separated by any separator; with a decimal comma the
+        // comma belongs to the number, so a token runs to ; tab or a line end.
+        for (const bool decimal_comma : {false, true}) {
+            std::size_t end = i;
+            if (decimal_comma) {
+                end = start;
+                while (end < text.size() && std::strchr(";\t\r\n\" ", text[end]) == nullptr) ++end;
+            }
+            const std::string_view token = text.substr(start, end - start);
+            double value = 0;
+            if (!parse_number(token, decimal_comma, value)) continue;
+            std::string normal(token);
+            if (decimal_comma)
+                for (char& c : normal)
+                    if (c == ',') c = '.';
+            char* stop = nullptr;
+            const double expected = std::strtod(normal.c_str(), &stop);
+            fuzz_input::check(stop == normal.c_str() + normal.size(), "a number strtod does not read whole");
+            fuzz_input::check(std::isfinite(value), "a number that is not finite");
+            fuzz_input::check(std::memcmp(&value, &expected, sizeof value) == 0, "a number other than strtod's");
+        }
+        start = i + 1;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const uint8_t flags = data[0];
+    std::string text;
+    if (flags & 8) text = "#" + std::string(4100, 'c') + ((flags & 32) ? "\r\n" : (flags & 16) ? "\r" : "\n");
+    text.append(reinterpret_cast<const char*>(data + 1), size - 1);
+
+    BarSeries whole, chunked, streamed;
+    ReadError whole_error, chunked_error, streamed_error;
+    const bool read = parse_bars("f.csv", text, whole, whole_error);
+
+    MemorySource chunks(text, 1 + (flags & 7));
+    const bool chunked_read = read_series("f.csv", chunks, chunked, chunked_error);
+    fuzz_input::check(chunked_read == read, "read in chunks, a different outcome");
+    fuzz_input::check(chunked_error.text() == whole_error.text(), "read in chunks, a different message");
+    fuzz_input::check(same(whole, chunked), "read in chunks, different bars");
+
+    if (std::FILE* stream = fmemopen(text.data(), text.size(), "rb")) {
+        // With its size, or not known (a pipe), as the flags say.
+        FileSource source(stream, (flags & 64) ? 0 : text.size());
+        const bool streamed_read = read_series("f.csv", source, streamed, streamed_error);
+        std::fclose(stream);
+        fuzz_input::check(streamed_read == read, "read from a stream, a different outcome");
+        fuzz_input::check(streamed_error.text() == whole_error.text(), "read from a stream, a different message");
+        fuzz_input::check(same(whole, streamed), "read from a stream, different bars");
+    }
+
+    if (read) {
+        fuzz_input::check(!whole.bars.empty(), "accepted without bars");
+        for (std::size_t i = 0; i < whole.bars.size(); ++i) {
+            const Bar& b = whole.bars[i];
+            if (i > 0) fuzz_input::check(whole.bars[i - 1].time < b.time, "times not strictly increasing");
+            fuzz_input::check(b.time >= INT32_MIN && b.time <= INT32_MAX, "a time a record cannot hold");
+            fuzz_input::check(std::isfinite(b.open) && std::isfinite(b.high) && std::isfinite(b.low) &&
+                                  std::isfinite(b.close) && std::isfinite(b.volume),
+                              "a value that is not finite");
+            fuzz_input::check(b.low <= b.open && b.open <= b.high, "open outside low ... high");
+            fuzz_input::check(b.low <= b.close && b.close <= b.high, "close outside low ... high");
+            fuzz_input::check(std::isfinite(b.high - b.low), "a range beyond a double");
+            fuzz_input::check(b.volume >= 0, "a negative volume");
+        }
+    } else {
+        fuzz_input::check(whole.bars.empty(), "a failed read left bars");
+        const std::string message = whole_error.text();
+        fuzz_input::check(message.find('\n') == std::string::npos, "a message of more than one line");
+        for (std::size_t i = 0, n = 0; i < message.size(); i += n) {
+            n = utf8_sequence(message, i);
+            fuzz_input::check(n > 0, "a message that is not UTF-8");
+        }
+    }
+    check_numbers(text);
+    return 0;
+}
