@@ -182,7 +182,7 @@ const char* encoding_fault(std::string_view head) {
     // byte, and none in the bytes between; anything else with zero
     // bytes (a file of them, an image, an archive) is no text at all.
     const std::size_t n = std::min<std::size_t>(head.size(), kSniffed);
-    if (std::memchr(head.data(), 0, n) == nullptr) return nullptr;  // the usual case, quickly
+    if (n == 0 || std::memchr(head.data(), 0, n) == nullptr) return nullptr;  // the usual case, quickly
     std::size_t zeros[2] = {0, 0};
     for (std::size_t i = 0; i < n; ++i) zeros[i & 1] += head[i] == 0;
     if (zeros[0] + zeros[1] == 0) return nullptr;
