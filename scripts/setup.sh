@@ -62,11 +62,20 @@ tm_missing_for() {
         python)
             # Debian's interpreter and packages (another python3 may come
             # first on PATH; the scripts call /usr/bin/python3). venv and pip
-            # for the README's install command, scipy for the benchmark.
+            # for the README's install command, build and wheel for the
+            # source distribution and wheel (scripts/package python), scipy
+            # for the benchmark. The extension is compiled with CMake and
+            # g++ from the library's, the reader's and its own sources
+            # (zlib for gzip files; nlohmann's JSON headers for the demo
+            # command that the tests run beside the package).
+            command -v cmake >/dev/null || echo cmake
+            command -v g++ >/dev/null || echo g++
+            command -v make >/dev/null || echo make
             local p
             for p in python3 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas \
                      python3-pytest python3-hypothesis python3-distributed python3-scipy \
-                     python3-venv python3-pip python3-setuptools; do
+                     python3-venv python3-pip python3-setuptools python3-wheel python3-build \
+                     zlib1g-dev nlohmann-json3-dev; do
                 tm_have_pkg "$p" || echo "$p"
             done
             ;;

@@ -6,12 +6,17 @@ run (scripts/bench runs this after the library's own benchmarks):
   answers yes or no for the highs (goal: at least 5 times faster);
 * hlop from Python on 1,000,000 levels against the same call from C
   (hlop_from_c, loading the library by file name; goal: at most 1.2 times);
-* screen of 1,000 symbols on the local cores and on a LocalCluster of two
-  worker processes (reported).
+* screen of 1,000 symbols (DataFrames) on the local cores and on a
+  LocalCluster of two worker processes (reported);
+* screen of 10,000 paths on a LocalCluster of two worker processes, which
+  read the files themselves, against the same screen on the local cores,
+  five rounds of each in turn (goal: at most 1.5 times).
 
 Times are medians of several runs: CPU time of this process for the single
 calls (other processes on a shared machine count less), wall time for screen
 (which runs on several cores and processes).
+
+Every cluster listens on 127.0.0.1 only.
 
     PYTHONPATH=build/python /usr/bin/python3 python/bench/bench.py BUILD-DIR
 """
@@ -104,18 +109,54 @@ def universe(rng, symbols=1000, bars=1000):
     return data
 
 
-def bench_screen(rng):
-    from distributed import Client, LocalCluster
+def local_cluster(folder):
+    from distributed import LocalCluster
+
+    # Two worker processes on the machine's cores, reachable from it alone.
+    return LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                        dashboard_address="127.0.0.1:0", worker_dashboard_address="127.0.0.1:0",
+                        local_directory=folder)
+
+
+def bar_files(folder, rng, count=10_000, bars=250):
+    """count CSV files of daily bars in folder, written once and reused."""
+    folder.mkdir(parents=True, exist_ok=True)
+    paths = [folder / f"SYM{i:05d}.csv" for i in range(count)]
+    if all(path.exists() for path in paths):
+        return paths
+    dates = pd.date_range("2015-01-02", periods=bars, freq="B").strftime("%Y-%m-%d")
+    for path in paths:
+        close = np.round(50 + np.abs(np.cumsum(rng.normal(0, 0.5, bars))) + 10, 2)
+        spread = np.round(rng.exponential(0.4, (2, bars)), 2)
+        rows = "".join(f"{d},{c},{c + u:.2f},{c - w:.2f},{c}\n" for d, c, u, w in zip(dates, close, *spread))
+        partial = path.with_suffix(".part")
+        partial.write_text("date,open,high,low,close\n" + rows)
+        partial.rename(path)
+    return paths
+
+
+def bench_screen(rng, build):
+    from distributed import Client
 
     data = universe(rng)
+    paths = {path.stem: str(path) for path in bar_files(build / "bench-python-screen", rng)}
     local = median_time(lambda: tm.screen(data), 3, time.perf_counter)
     with tempfile.TemporaryDirectory() as folder:
-        with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
-                          local_directory=folder) as cluster, Client(cluster) as client:
+        with local_cluster(folder) as cluster, Client(cluster) as client:
             tm.screen(data, client=client)  # the workers import the package once
             on_cluster = median_time(lambda: tm.screen(data, client=client), 3, time.perf_counter)
+            # Local and cluster screens of the paths alternate, so that the
+            # load of a shared machine falls on both alike; medians of all.
+            local_times, cluster_times = [], []
+            for _ in range(5):
+                local_times.append(median_time(lambda: tm.screen(paths), 1, time.perf_counter))
+                cluster_times.append(median_time(lambda: tm.screen(paths, client=client), 1, time.perf_counter))
+            local_paths, paths_on_cluster = statistics.median(local_times), statistics.median(cluster_times)
     print(f"  screen, 1,000 symbols x 1,000 bars, local cores     {local:9.3f} s   ({os.cpu_count()} cores)")
     print(f"  screen, the same, LocalCluster of 2 worker processes{on_cluster:9.3f} s")
+    print(f"  screen, 10,000 paths x 250 bars, local cores        {local_paths:9.3f} s")
+    print(f"  screen, the same, LocalCluster of 2 worker processes{paths_on_cluster:9.3f} s   (the workers read)")
+    return paths_on_cluster / local_paths
 
 
 def main():
@@ -124,12 +165,14 @@ def main():
     print(f"Python package ({tm.__file__}), numpy {np.__version__}, scipy {scipy.__version__}")
     fractal_ratio = bench_fractal_strength(rng)
     hlop_ratio = bench_hlop(rng, build)
-    bench_screen(rng)
-    print("Ratios of the goals, from this run (CPU times):")
+    cluster_ratio = bench_screen(rng, build)
+    print("Ratios of the goals, from this run (CPU times; wall times for the screen):")
     print(f"  argrelextrema / fractal_strength   {fractal_ratio:7.2f}   goal >= 5    "
           f"{'met' if fractal_ratio >= 5 else 'NOT MET'}")
     print(f"  hlop from Python / from C          {hlop_ratio:7.2f}   goal <= 1.2  "
           f"{'met' if hlop_ratio <= 1.2 else 'NOT MET'}")
+    print(f"  screen of paths, cluster / local   {cluster_ratio:7.2f}   goal <= 1.5  "
+          f"{'met' if cluster_ratio <= 1.5 else 'NOT MET'}")
 
 
 if __name__ == "__main__":

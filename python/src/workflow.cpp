@@ -15,6 +15,7 @@
 #include "exports.h"
 #include "module.h"
 #include "result.h"
+#include "timestamp.h"
 #include "tidemark.h"
 
 namespace py = pybind11;
@@ -116,6 +117,39 @@ py::dict result_of(const reader::Analysis& a, const reader::BarSeries& series) {
     return r;
 }
 
+// Raises type with text that may hold bytes that are not UTF-8 (a file name,
+// a field of a file): shown with replacement characters, never lost.
+[[noreturn]] void raise_text(PyObject* type, const std::string& text) {
+    const auto message = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()), "replace"));
+    if (!message) throw py::error_already_set();
+    PyErr_SetObject(type, message.ptr());
+    throw py::error_already_set();
+}
+
+// Runs work, which reads or analyses bars without the GIL and returns false
+// with error set on a bad input. Bars too many for memory are an input that
+// cannot be used, as the command tells it, not the end of the caller's screen.
+template <typename Work>
+void without_gil(const std::string& file, Work&& work) {
+    std::string error;
+    bool done = false, memory = false;
+    {
+        py::gil_scoped_release unlocked;
+        try {
+            done = work(error);
+        } catch (const std::bad_alloc&) {
+            memory = true;
+        } catch (const std::length_error&) {  // more than a 32-bit string or vector can hold
+            memory = true;
+        }
+    }
+    if (memory)
+        raise_text(PyExc_MemoryError, file.empty() ? std::string(reader::kNoMemory)
+                                                   : reader::ReadError{file, 0, reader::kNoMemory}.text());
+    if (!done) raise_text(PyExc_ValueError, error);
+}
+
 reader::Analysis run(const reader::BarSeries& series, const reader::Settings& settings) {
     if (series.bars.empty()) throw py::value_error("no bars");
     if (series.bars.size() > static_cast<std::size_t>(INT32_MAX))
@@ -147,13 +181,13 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
     const auto* v = static_cast<const double*>(volume.data());
     reader::BarSeries series;
     reader::Analysis a;
-    {
-        py::gil_scoped_release unlocked;
+    without_gil("", [&](std::string&) {
         series.bars.reserve(n);
         for (std::size_t i = 0; i < n; ++i) series.bars.push_back({t[i], o[i], h[i], l[i], c[i], v[i]});
         series.intraday = reader::intraday(reader::times_of(series.bars));
         a = run(series, settings);
-    }
+        return true;
+    });
     return result_of(a, series);
 }
 
@@ -202,28 +236,19 @@ py::dict analyse_file(const std::string& path, long long depth, const py::object
     reader::Settings settings = settings_of(depth, tolerance, mode, span);
     settings.count_fractals = count_fractals;
     reader::BarSeries series;
-    std::string error;
-    bool read = false;
     reader::Analysis a;
-    {
-        py::gil_scoped_release unlocked;
-        read = reader::read_bars(path, series, error);
-        if (read) a = run(series, settings);
-    }
-    if (!read) throw py::value_error(error);
+    without_gil(path, [&](std::string& error) {
+        if (!reader::read_bars(path, series, error)) return false;
+        a = run(series, settings);
+        return true;
+    });
     return result_of(a, series);
 }
 
 // The bars of a CSV file as the command reads them, oldest first.
 py::dict read_bars(const std::string& path) {
     reader::BarSeries series;
-    std::string error;
-    bool read = false;
-    {
-        py::gil_scoped_release unlocked;
-        read = reader::read_bars(path, series, error);
-    }
-    if (!read) throw py::value_error(error);
+    without_gil(path, [&](std::string& error) { return reader::read_bars(path, series, error); });
     const auto n = static_cast<py::ssize_t>(series.bars.size());
     py::array_t<int64_t> time(n);
     py::array_t<double> open(n), high(n), low(n), close(n), volume(n);
@@ -248,6 +273,30 @@ py::dict read_bars(const std::string& path) {
     return r;
 }
 
+// Dates written as text (a DataFrame's index or column of strings), read by
+// the reader's own rules into seconds since 1970 (UTC). Returns the seconds
+// and the position of the first value that is not a date (-1 when all are).
+py::tuple parse_timestamps(const py::sequence& values) {
+    const auto n = static_cast<py::ssize_t>(py::len(values));
+    py::array_t<int64_t> seconds(n);
+    int64_t* out = seconds.mutable_data();
+    py::ssize_t bad = -1;
+    for (py::ssize_t i = 0; i < n && bad < 0; ++i) {
+        const py::object value = values[static_cast<std::size_t>(i)];
+        py::ssize_t size = 0;
+        const char* text = PyUnicode_Check(value.ptr()) ? PyUnicode_AsUTF8AndSize(value.ptr(), &size) : nullptr;
+        bool has_time = false;
+        if (text == nullptr) {
+            PyErr_Clear();  // not text, or text that UTF-8 cannot hold: not a date either way
+            bad = i;
+        } else if (!reader::parse_timestamp(std::string_view(text, static_cast<std::size_t>(size)), out[i],
+                                          has_time)) {
+            bad = i;
+        }
+    }
+    return py::make_tuple(seconds, bad);
+}
+
 }  // namespace
 
 void bind_workflow(py::module_& m) {
@@ -258,6 +307,11 @@ void bind_workflow(py::module_& m) {
     m.def("analyse_file", &analyse_file, py::arg("path"), py::arg("depth"),
           py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"), py::arg("count_fractals"));
     m.def("read_bars", &read_bars, py::arg("path"));
+    m.def("check_settings", [](long long depth, const py::object& tolerance, long long mode, long long span) {
+        settings_of(depth, tolerance, mode, span);
+    }, py::arg("depth"), py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"));
+    m.def("parse_timestamps", &parse_timestamps, py::arg("values"));
+    m.attr("NO_MEMORY") = reader::kNoMemory;
     m.def("check_bars", &check_bars, py::arg("time").none(true), py::arg("open").noconvert(),
           py::arg("high").noconvert(), py::arg("low").noconvert(), py::arg("close").noconvert(),
           py::arg("volume").noconvert());

@@ -4,6 +4,7 @@ import math
 import time
 
 import numpy as np
+import pandas as pd
 import pytest
 from hypothesis import given, strategies as st
 
@@ -48,13 +49,20 @@ def test_hlop_matches_library(native, levels, tolerance, mode, inplace, with_tag
     want_p, want_w, want_t = prices.copy(), weights.copy(), tags.copy()
     native.hlop(want_p, want_w, want_t, tolerance, mode)
     given_p, given_w = prices.copy(), weights.copy()
-    got_p, got_w = tm.hlop(given_p, given_w, tolerance, mode, tags if with_tags else None, inplace=inplace)
+    # Mode 1 through the default, so that a wrong default cannot pass.
+    modes = () if mode == 1 else (mode,)
+    got_p, got_w = tm.hlop(given_p, given_w, tolerance, *modes, tags=tags if with_tags else None, inplace=inplace)
     assert same_bits(got_p, want_p) and same_bits(got_w, want_w)
     assert same_bits(tags, want_t)
     if inplace:
         assert got_p is given_p and got_w is given_w
     else:
         assert same_bits(given_p, prices) and same_bits(given_w, weights)
+        # Series in, Series out, with the same bits.
+        series_p, series_w = tm.hlop(pd.Series(prices, name="p", index=np.arange(len(prices))[::-1]),
+                                     pd.Series(weights), tolerance, mode, tags if with_tags else None)
+        assert series_p.name == "p" and series_p.index.equals(pd.RangeIndex(len(prices)))
+        assert same_bits(series_p.to_numpy(), want_p) and same_bits(series_w.to_numpy(), want_w)
 
 
 @given(st.lists(WEIGHT, max_size=60), st.one_of(st.integers(-20, 20), INT32), st.booleans())
@@ -66,6 +74,10 @@ def test_resize_matches_library(native, weights, span, inplace):
     got = tm.resize(span, given_w, inplace=inplace)
     assert same_bits(got, want)
     assert (got is given_w) == inplace
+    labelled = pd.Series(weights, index=[f"L{i}" for i in range(len(weights))], name="w")
+    got_series = tm.resize(span, labelled)
+    assert got_series.index.equals(labelled.index) and got_series.name == "w"
+    assert same_bits(got_series.to_numpy(), want)
 
 
 @st.composite
@@ -110,6 +122,19 @@ def test_fractal_strength_equals_a_loop_over_the_exports(native, series, depth):
     # Reversing the series (newest first) gives every bar the same strength.
     up_r, down_r = tm.fractal_strength(high[::-1], low[::-1], depth)
     assert same_bits(up_r[::-1].copy(), want_up) and same_bits(down_r[::-1].copy(), want_down)
+
+
+def test_fractal_strength_gives_pandas_for_pandas():
+    rng = np.random.default_rng(3)
+    walk = np.cumsum(rng.normal(size=200))
+    dates = pd.date_range("2020-01-01", periods=200, freq="D")[::-1]  # newest first
+    high, low = pd.Series(walk + 1, index=dates), pd.Series(walk - 1, index=dates)
+    up, down = tm.fractal_strength(high.to_numpy(), low.to_numpy(), 3)
+    for h, l in ((high, low), (high, low.to_numpy()), (high.to_numpy(), low), (high.astype(np.float32), low)):
+        frame = tm.fractal_strength(h, l, 3)
+        assert isinstance(frame, pd.DataFrame) and list(frame.columns) == ["up", "down"]
+        assert frame.index.equals(dates) and (frame.dtypes == np.int32).all()
+        assert same_bits(frame["up"].to_numpy(), up) and same_bits(frame["down"].to_numpy(), down)
 
 
 def test_fractal_strength_on_long_random_walks(native):

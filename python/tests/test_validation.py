@@ -2,6 +2,7 @@
 written: not through the package, and not through the extension module that
 it calls (which must be safe on its own)."""
 import gzip
+import os
 
 import numpy as np
 import pandas as pd
@@ -49,6 +50,13 @@ CASES = [
     ("hlop, float mode", lambda p, w, t, r: tm.hlop(p, w, 0.1, 1.0, inplace=True), TypeError, "mode"),
     ("hlop, prices and weights overlap", lambda p, w, t, r: _native.hlop(p, p[:2].view(np.int32), None, 0.1, 1), ValueError, "share memory"),
     ("hlop, tags overlap weights", lambda p, w, t, r: tm.hlop(p, w, 0.1, 1, w, inplace=True), ValueError, "share memory"),
+    ("hlop, tags too long", lambda p, w, t, r: tm.hlop(p, w, 0.1, 1, np.append(t, 11), inplace=True), ValueError, "tags and prices"),
+    ("hlop, uint32 weights above int32", lambda p, w, t, r: tm.hlop(p, np.array([1, 2, 3, 2**31], np.uint32), 0.1), ValueError, "outside int32"),
+    # Weights that begin inside prices' third element and end inside the
+    # fourth: the arrays overlap without starting at the same byte.
+    ("native hlop, weights inside prices", lambda p, w, t, r: _native.hlop(p[:2], p.view(np.int32)[3:5], None, 0.1, 1), ValueError, "share memory"),
+    ("native hlop, prices end inside weights", lambda p, w, t, r: _native.hlop(p.view(np.int32)[1:5].view(np.float64), p.view(np.int32)[4:6], None, 0.1, 1), ValueError, "share memory"),
+    ("hlop, tags inside prices", lambda p, w, t, r: tm.hlop(p, w, 0.1, 1, p.view(np.int32)[1:5], inplace=True), ValueError, "share memory"),
     # check_level
     ("check_level, 2-D prices", lambda p, w, t, r: tm.check_level(1.0, 0.1, p.reshape(2, 2)), ValueError, "one-dimensional"),
     ("check_level, complex prices", lambda p, w, t, r: tm.check_level(1.0, 0.1, p + 1j), TypeError, "real numbers"),
@@ -78,6 +86,8 @@ CASES = [
     ("fractal_strength, lengths differ", lambda p, w, t, r: tm.fractal_strength(p, p[:3], 1), ValueError, "differ in length"),
     ("fractal_strength, negative depth", lambda p, w, t, r: tm.fractal_strength(p, p, -1), ValueError, "depth"),
     ("fractal_strength, text", lambda p, w, t, r: tm.fractal_strength(["a"], ["b"], 1), TypeError, "real numbers"),
+    ("fractal_strength, Series on different indexes", lambda p, w, t, r: tm.fractal_strength(pd.Series(p), pd.Series(p, index=[4, 3, 2, 1]), 1), ValueError, "different indexes"),
+    ("fractal_strength, a missing Float64 value", lambda p, w, t, r: tm.fractal_strength(pd.Series([1.0, None, 2.0], dtype="Float64", index=[7, 8, 9]), p[:3], 1), ValueError, r"high \(Float64\) has no value in row 8"),
     ("native fractal_strength, strided", lambda p, w, t, r: _native.fractal_strength(p[::2], p[::2], 1), ValueError, "contiguous"),
     ("native check_level, float32", lambda p, w, t, r: _native.check_level(1.0, 1.0, p.astype(np.float32)), TypeError, "float64"),
     ("native hlop, a list", lambda p, w, t, r: _native.hlop([1.0], w, None, 0.1, 1), TypeError, ""),
@@ -154,6 +164,77 @@ def test_bad_bars_raise(what, bars, options, error, words):
         tm.screen({"XYZ": frame}, **options)
     if before is not None:
         pd.testing.assert_frame_equal(frame, before)
+
+
+def not_utf8_field(folder):
+    path = folder / "latin1.csv"
+    path.write_bytes(b"date,open,high,low,close\n2020-01-01,1,2,0.5,1\n2020-01-02,1,2,0.5,caf\xe9\n")
+    return str(path)
+
+
+def no_memory(monkeypatch):
+    def refuse(*args, **kwargs):
+        raise MemoryError()
+
+    monkeypatch.setattr(_native, "analyse_file", refuse)
+    return "/any/file.csv"
+
+
+# (what, the symbol's bars from (folder, monkeypatch), exception in a screen
+# that raises, words of the reason in a screen that keeps it)
+FAILED_SYMBOLS = [
+    ("bad bars", lambda folder, patch: with_value("high", 3, np.nan), ValueError, "high .?nan"),
+    ("a file that is not there", lambda folder, patch: "/nonexistent.csv", ValueError, "cannot open"),
+    ("text prices (TypeError)", lambda folder, patch: good_bars().astype({"close": str}), TypeError, "real numbers"),
+    ("not a DataFrame (TypeError)", lambda folder, patch: [1, 2, 3], TypeError, "DataFrame or a CSV path"),
+    ("a field that is not UTF-8", lambda folder, patch: not_utf8_field(folder), ValueError, "latin1.csv:3: close .*caf"),
+    # The name's byte that is not UTF-8 shown as a replacement character.
+    ("a missing file whose name is not UTF-8", lambda folder, patch: os.fsdecode(bytes(folder) + b"/gon\xe9.csv"),
+     ValueError, "gon\ufffd.csv: cannot open"),
+    ("not enough memory", lambda folder, patch: no_memory(patch), MemoryError, _native.NO_MEMORY),
+    ("a symbol level", lambda folder, patch: pd.concat({"A": good_bars(), "B": good_bars()}, names=["symbol"]),
+     ValueError, "level 'symbol' of 2 values"),
+]
+
+
+@pytest.mark.parametrize("what, bars, error, words", FAILED_SYMBOLS, ids=[case[0] for case in FAILED_SYMBOLS])
+def test_a_failed_symbol_raises_naming_it_or_keeps_its_reason(tmp_path, monkeypatch, what, bars, error, words):
+    bad = bars(tmp_path, monkeypatch)
+    data = {"GOOD": good_bars(), "BAD": bad, "ALSO": good_bars(40)}
+    with pytest.raises(error, match="screen: symbol 'BAD': .*" + words):
+        tm.screen(data)
+    kept = tm.screen(data, errors="keep")
+    assert kept.loc["BAD", "error"] and pd.Series(kept.loc["BAD", "error"]).str.contains(words).all()
+    assert kept["error"].isna().tolist() == [True, False, True]
+    assert kept["file"].tolist() == [None, bad if isinstance(bad, str) else None, None]
+    # The columns keep their kinds, and the failed row has no values.
+    assert kept.dtypes["bars"] == "Int64" and kept.dtypes["on_level"] == "boolean"
+    assert kept.dtypes["level_weight"] == "Int64" and kept.dtypes["last_date"] == "datetime64[ns]"
+    assert kept["bars"].tolist() == [30, pd.NA, 40] and kept.loc["BAD", "on_level"] is pd.NA
+    assert kept.loc["BAD", ["last_close", "level", "distance"]].isna().all()
+    pd.testing.assert_frame_equal(kept[kept.on_level], kept.loc[[s for s in ("GOOD", "ALSO") if kept.loc[s, "on_level"]]])
+    good = tm.screen({"GOOD": good_bars(), "ALSO": good_bars(40)})
+    assert good.dtypes["bars"] == "int64" and good.dtypes["on_level"] == "bool"
+    pd.testing.assert_frame_equal(kept.drop(index="BAD", columns="error"), good, check_dtype=False)
+
+
+def test_screen_checks_its_options_once_before_any_work(monkeypatch):
+    calls = []
+    monkeypatch.setattr(_native, "analyse_file", lambda *args: calls.append(args))
+    data = {f"S{i}": "/any/file.csv" for i in range(5)}
+    for options, error, words in [
+        ({"depth": -1}, ValueError, "screen: depth must be a whole number from 1 to 100000, got -1"),
+        ({"mode": 3}, ValueError, "mode"),
+        ({"tolerance": "0.5"}, TypeError, "tolerance"),
+        ({"span": 0}, ValueError, "span"),
+        ({"batch_size": 0}, ValueError, "batch_size"),
+        ({"errors": "ignore"}, ValueError, "errors"),
+        ({"client": "tcp://127.0.0.1:8786"}, TypeError, "client must be a dask.distributed Client, got str"),
+    ]:
+        for errors in ("raise", "keep"):
+            with pytest.raises(error, match=words):
+                tm.screen(data, **{"errors": errors, **options})
+    assert calls == []
 
 
 # Bad bars and bad series, each as rows (date, open, high, low, close,
@@ -242,9 +323,48 @@ def test_screen_names_the_bad_symbol_and_wants_a_mapping():
         tm.screen({"GOOD": good_bars(), "BAD": with_value("high", 3, np.nan)})
     with pytest.raises(TypeError, match="map symbols"):
         tm.screen([good_bars()])
-    kept = tm.screen({"GOOD": good_bars(), "BAD": "/nonexistent.csv"}, errors="keep")
-    assert kept.loc["GOOD", "error"] is None and kept.loc["GOOD", "bars"] == 30
-    assert "cannot open" in kept.loc["BAD", "error"] and kept.loc["BAD", "file"] == "/nonexistent.csv"
-    assert pd.isna(kept.loc["BAD", "bars"])
-    with pytest.raises(ValueError, match="errors"):
-        tm.screen({"GOOD": good_bars()}, errors="ignore")
+
+
+def test_a_file_name_that_is_not_utf8_is_read(tmp_path):
+    from conftest import SAMPLE
+
+    name = tmp_path / os.fsdecode(b"soci\xe9t\xe9.csv")
+    name.write_bytes(SAMPLE.read_bytes())
+    row = tm.screen({"S": name, "T": str(name)})
+    assert row["bars"].tolist() == [1047, 1047] and row["file"].tolist() == [str(name)] * 2
+    assert len(tm.levels(name)) == len(tm.levels(SAMPLE)) and len(tm.read_bars(os.fsencode(name))) == 1047
+
+
+# Bars too many for the memory left: the address space is capped a little
+# above what the process holds once the DataFrame is built, so that the
+# analysis cannot allocate them.
+NO_MEMORY_SCRIPT = """
+import resource
+import numpy as np, pandas as pd
+import tidemark as tm
+close = np.full(5_000_000, 10.0)
+bars = pd.DataFrame({"open": close, "high": close + 1, "low": close - 1, "close": close})
+with open("/proc/self/status") as status:
+    size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+resource.setrlimit(resource.RLIMIT_AS, (size + 150 * 2**20,) * 2)
+rows = tm.screen({"BIG": bars, "SMALL": bars.iloc[:100]}, errors="keep")
+print(rows.loc["BIG", "error"], "|", rows.loc["SMALL", "bars"], "|", rows.loc["SMALL", "error"])
+try:
+    tm.levels(bars)
+except MemoryError as error:
+    print("MemoryError:", error)
+"""
+
+
+def test_bars_too_many_for_memory_are_a_failed_symbol_not_the_end_of_the_screen():
+    import subprocess
+    import sys
+
+    # One malloc arena, so that the screen's thread does not reserve its own.
+    environment = {**os.environ, "MALLOC_ARENA_MAX": "1"}
+    done = subprocess.run([sys.executable, "-c", NO_MEMORY_SCRIPT], capture_output=True, text=True, env=environment)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == [
+        f"{_native.NO_MEMORY} | 100 | None",
+        f"MemoryError: {_native.NO_MEMORY}",
+    ]

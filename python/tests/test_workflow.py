@@ -1,14 +1,16 @@
 """levels() against what tidemark-scan --json finds, and screen() locally
 against screen() on a dask.distributed LocalCluster of two worker processes."""
 import json
+import os
 import subprocess
+import sys
 
 import numpy as np
 import pandas as pd
 import pytest
 
 import tidemark as tm
-from conftest import SAMPLE
+from conftest import SAMPLE, TOP
 
 
 def scan_json(command, path, *options):
@@ -99,6 +101,14 @@ def test_levels_of_newest_first_bars_equal_the_command(scan_command, tmp_path):
     assert_levels_equal(undated, found)
 
 
+def test_importing_from_the_source_folder_says_what_to_do():
+    done = subprocess.run([sys.executable, "-c", "import tidemark"], cwd=TOP / "python", capture_output=True,
+                          text=True, env={k: v for k, v in os.environ.items() if k != "PYTHONPATH"})
+    assert done.returncode == 1 and "circular" not in done.stderr
+    assert "ImportError: tidemark: the compiled part of the package (_native) is not in" in done.stderr
+    assert "import tidemark from outside it" in done.stderr
+
+
 def test_bar_records_lay_out_the_bars_as_the_command_does(native):
     bars = tm.read_bars(SAMPLE)
     records = tm.bar_records(bars.iloc[::-1])
@@ -115,8 +125,11 @@ def test_bar_records_lay_out_the_bars_as_the_command_does(native):
 @pytest.fixture(scope="module")
 def cluster_client(tmp_path_factory):
     distributed = pytest.importorskip("distributed")
+    # Reachable from this machine alone: dask's default is every interface,
+    # and dashboard_address=None does not turn the dashboard off.
     cluster = distributed.LocalCluster(
-        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+        n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+        dashboard_address="127.0.0.1:0", worker_dashboard_address="127.0.0.1:0",
         local_directory=str(tmp_path_factory.mktemp("dask")),
     )
     client = distributed.Client(cluster)
@@ -135,6 +148,15 @@ def test_screen_on_a_cluster_equals_screen_on_the_local_cores(cluster_client, tm
     assert list(local.index) == list(universe)
     on_cluster = tm.screen(universe, client=cluster_client)
     pd.testing.assert_frame_equal(local, on_cluster)
+    # Batches of any size, one symbol to all of them, give the same rows in
+    # the same order; so do failed symbols kept as rows.
+    for size in (1, 7, len(universe)):
+        pd.testing.assert_frame_equal(local, tm.screen(universe, client=cluster_client, batch_size=size))
+    universe["MISSING"] = str(tmp_path / "missing.csv")
+    kept = tm.screen(universe, client=cluster_client, errors="keep", batch_size=5)
+    pd.testing.assert_frame_equal(kept, tm.screen(universe, errors="keep"))
+    assert "cannot open" in kept.loc["MISSING", "error"] and kept["error"].notna().sum() == 1
+    del universe["MISSING"]
     # Each row is what levels() says of the same bars.
     sample = tm.levels(SAMPLE)
     row = local.loc["SAMPLE"]
@@ -149,3 +171,114 @@ def test_screen_on_a_cluster_equals_screen_on_the_local_cores(cluster_client, tm
         empty = tm.screen({}, errors=errors)
         assert empty.empty and list(empty.columns) == list(local.columns) + (["error"] if errors == "keep" else [])
         pd.testing.assert_frame_equal(empty, tm.screen({}, client=cluster_client, errors=errors))
+
+
+def whole_bars(n, seed):
+    """Daily bars with whole-number prices, which float32 and int64 hold exactly."""
+    rng = np.random.default_rng(seed)
+    close = 200 + np.cumsum(rng.integers(-3, 4, n))
+    open_ = close + rng.integers(-2, 3, n)
+    return pd.DataFrame(
+        {"open": open_, "high": np.maximum(open_, close) + rng.integers(0, 3, n),
+         "low": np.minimum(open_, close) - rng.integers(0, 3, n), "close": close,
+         "volume": rng.integers(100, 10000, n)},
+        index=pd.DatetimeIndex(pd.date_range("2016-01-04", periods=n, freq="D"), name="date"),
+    ).astype(float)
+
+
+def read_newest_first(path, **options):
+    return pd.read_csv(path, float_precision="round_trip", **options)
+
+
+def two_symbols(path_a, path_b, names):
+    """Both files as one frame of many symbols, indexed by names (of symbol and date)."""
+    frames = [read_newest_first(p, parse_dates=["date"]).assign(symbol=s) for s, p in (("A", path_a), ("B", path_b))]
+    return pd.concat(frames).set_index(names)
+
+
+def with_missing_close(frame):
+    frame = frame.astype({"close": "Float64"})
+    frame.iloc[7, frame.columns.get_loc("close")] = pd.NA
+    return frame
+
+
+# (layout, the bars of file A (and B) in that layout, None when the levels
+# must be those of file A read by the command's reader, else (error, words)).
+LAYOUTS = [
+    ("parsed date index", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True), None),
+    ("string date index", lambda a, b: read_newest_first(a, index_col="date"), None),
+    ("string date column", lambda a, b: read_newest_first(a), None),
+    ("YYYYMMDD date column, int64", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: f["date"].str.replace("-", "").astype(np.int64)), None),
+    ("epoch seconds index, Int64", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True).pipe(
+        lambda f: f.set_axis(pd.Index(f.index.values.astype("datetime64[s]").astype(np.int64), dtype="Int64",
+                                      name="timestamp"))), None),
+    ("unnamed index of datetime.date", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True)
+     .pipe(lambda f: f.set_axis(list(f.index.date))), None),
+    ("tz-aware index, New York", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True)
+     .tz_localize("UTC").tz_convert("America/New_York"), None),
+    ("MultiIndex (symbol, date), one symbol", lambda a, b: two_symbols(a, b, ["symbol", "date"]).loc[["A"]], None),
+    ("MultiIndex (date, symbol) of text, one symbol", lambda a, b: read_newest_first(a).assign(ticker="A")
+     .set_index(["date", "ticker"]), None),
+    ("MultiIndex (symbol, date), two symbols", lambda a, b: two_symbols(a, b, ["symbol", "date"]),
+     (ValueError, "level 'symbol' of 2 values")),
+    ("MultiIndex (date, symbol), two symbols", lambda a, b: two_symbols(a, b, ["date", "symbol"]),
+     (ValueError, "level 'symbol' of 2 values")),
+    ("MultiIndex without a date level", lambda a, b: read_newest_first(a).assign(n=1).set_index(["n", "volume"]),
+     (ValueError, "none of the index's 2 levels holds dates")),
+    ("close and Close", lambda a, b: read_newest_first(a).assign(Close=1.0), (ValueError, "columns 5 and 7 are both named Close")),
+    ("nullable Float64 and Int64, no missing value", lambda a, b: read_newest_first(a, parse_dates=["date"])
+     .astype({"open": "Float64", "high": "Float64", "low": "Int64", "close": "Int64"}), None),
+    ("nullable Float64 close with a missing value", lambda a, b: with_missing_close(read_newest_first(a)),
+     (ValueError, "close \\(Float64\\) has no value in row 7")),
+    ("float32 prices", lambda a, b: read_newest_first(a, parse_dates=["date"]).astype(
+        {name: np.float32 for name in ("open", "high", "low", "close")}), None),
+    ("int64 prices", lambda a, b: read_newest_first(a, parse_dates=["date"]).astype(
+        {name: np.int64 for name in ("open", "high", "low", "close")}), None),
+    ("text index that is not dates", lambda a, b: read_newest_first(a).drop(columns="date")
+     .set_axis([f"bar {i}" for i in range(300)]), (ValueError, "the index, row 0: 'bar 0' is not a date")),
+]
+
+
+@pytest.fixture(scope="module")
+def newest_first_files(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("layouts")
+    paths = []
+    for seed, name in ((5, "A.csv"), (6, "B.csv")):
+        path = folder / name
+        bars = whole_bars(300, seed)
+        with open(path, "w") as out:
+            out.write("date,open,high,low,close,volume\n")
+            for when, bar in bars.iloc[::-1].iterrows():
+                out.write(f"{when:%Y-%m-%d},{bar.open:.0f},{bar.high:.0f},{bar.low:.0f},{bar.close:.0f},{bar.volume:.0f}\n")
+        paths.append(path)
+    return paths
+
+
+@pytest.mark.parametrize("layout, make, expected", LAYOUTS, ids=[case[0] for case in LAYOUTS])
+def test_dataframe_layouts_give_the_levels_of_the_same_bars_read_from_csv(newest_first_files, layout, make, expected):
+    path_a, path_b = newest_first_files
+    frame = make(path_a, path_b)
+    if expected is not None:
+        error, words = expected
+        with pytest.raises(error, match=words):
+            tm.levels(frame)
+        return
+    want, got = tm.levels(path_a), tm.levels(frame)
+    pd.testing.assert_frame_equal(got, want, check_exact=True)
+    for key in ("first_date", "last_date", "file_order", "intraday", "tolerance", "bar_count"):
+        assert got.attrs[key] == want.attrs[key], key
+    assert got.attrs["last_close"] == want.attrs["last_close"]
+
+
+@pytest.mark.parametrize("names", [["symbol", "date"], ["date", "symbol"]])
+def test_screen_takes_a_frame_of_many_symbols_per_symbol(newest_first_files, names):
+    path_a, path_b = newest_first_files
+    by_path = tm.screen({"A": str(path_a), "B": str(path_b)}).drop(columns="file")
+    by_frame = tm.screen(two_symbols(path_a, path_b, names))
+    pd.testing.assert_frame_equal(by_frame.drop(columns="file"), by_path, check_exact=True)
+    # Groups of such a frame keep their dates.
+    groups = dict(list(two_symbols(path_a, path_b, names).groupby(level="symbol")))
+    pd.testing.assert_frame_equal(tm.screen(groups).drop(columns="file"), by_path, check_exact=True)
+    with pytest.raises(ValueError, match="symbol level"):
+        tm.screen(tm.read_bars(path_a))

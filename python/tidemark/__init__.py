@@ -17,6 +17,7 @@ or IndexError before the library reads or writes anything.
 from __future__ import annotations
 
 import concurrent.futures
+import datetime
 import numbers
 import operator
 import os
@@ -27,7 +28,21 @@ import numpy as np
 import numpy.typing as npt
 import pandas as pd
 
-from . import _native
+try:
+    from . import _native
+except ImportError as error:
+    # The source folder python/tidemark holds the Python files but not the
+    # compiled module, and Python looks in the current folder first.
+    _here = os.path.dirname(os.path.abspath(__file__))
+    if not any(name.startswith("_native") for name in os.listdir(_here)):
+        raise ImportError(
+            f"tidemark: the compiled part of the package (_native) is not in {_here}, which looks like the source "
+            f"folder: import tidemark from outside it (python/ comes first on sys.path when Python runs there), "
+            f"after installing the package (pip install dist/tidemark-*.whl, made by scripts/package python) or "
+            f"building it (cmake -S . -B build/python -DTIDEMARK_PYTHON=ON && cmake --build build/python, then "
+            f"PYTHONPATH=build/python)"
+        ) from None  # Python's own words here blame a circular import
+    raise
 
 __version__: str = _native.__version__
 
@@ -88,6 +103,17 @@ def _int32(function: str, name: str, value: Any, low: int = _INT32_MIN, high: in
 
 
 def _vector(function: str, name: str, values: Any) -> np.ndarray:
+    # pandas' nullable dtypes (Int64, Float64, boolean) hold their values
+    # beside a mask: without a missing value they are their numpy dtype;
+    # with one there is nothing the library could be given for it.
+    dtype = getattr(values, "dtype", None)
+    numpy_dtype = getattr(dtype, "numpy_dtype", None)
+    if isinstance(dtype, pd.api.extensions.ExtensionDtype) and numpy_dtype is not None:
+        missing = np.flatnonzero(np.asarray(pd.isna(values)))
+        if missing.size:
+            row = values.index[missing[0]] if isinstance(values, pd.Series) else int(missing[0])
+            raise ValueError(f"{function}: {name} ({dtype}) has no value in row {row!r}")
+        values = values.to_numpy(dtype=numpy_dtype)
     array = np.asarray(values)
     if array.ndim != 1:
         raise ValueError(f"{function}: {name} must be one-dimensional, got {array.ndim} dimensions")
@@ -157,7 +183,7 @@ def hlop(
     tags: Optional[npt.ArrayLike] = None,
     *,
     inplace: bool = False,
-) -> Tuple[np.ndarray, np.ndarray]:
+) -> Union[Tuple[np.ndarray, np.ndarray], Tuple[pd.Series, pd.Series]]:
     """Merge close price levels; returns ``(prices, weights)``.
 
     The levels are sorted by price (stably; a NaN price stays in its place
@@ -178,9 +204,13 @@ def hlop(
     By default new arrays are returned and the inputs are untouched. With
     ``inplace=True``, ``prices`` (float64) and ``weights`` (int32) must be
     writable, contiguous, one-dimensional numpy arrays; they are rewritten and
-    returned. The exact rules: docs/exports.md, "Hlop" (linked from the
-    project's README).
+    returned. Series in (not in place) give two Series out, named as they
+    were; their index counts positions, since the merge moves the levels
+    (survivors first) and the labels would no longer name them. The exact
+    rules: docs/exports.md, "Hlop" (linked from the project's README).
     """
+    names = [values.name if isinstance(values, pd.Series) else None for values in (prices, weights)]
+    series_in = not inplace and (isinstance(prices, pd.Series) or isinstance(weights, pd.Series))
     tolerance = _real("hlop", "tolerance", tolerance)
     mode = _int32("hlop", "mode", mode)
     if inplace:
@@ -192,10 +222,12 @@ def hlop(
     if tags is not None:
         tags = _ints("hlop", "tags", tags)
     _native.hlop(prices, weights, tags, tolerance, mode)
+    if series_in:
+        return pd.Series(prices, name=names[0]), pd.Series(weights, name=names[1])
     return prices, weights
 
 
-def resize(span: int, weights: npt.ArrayLike, *, inplace: bool = False) -> np.ndarray:
+def resize(span: int, weights: npt.ArrayLike, *, inplace: bool = False) -> Union[np.ndarray, pd.Series]:
     """Rescale integer weights by ``|span - 1| / |max - min // 10 - min|``.
 
     ``min // 10`` truncates toward zero; each product is truncated toward zero
@@ -203,14 +235,18 @@ def resize(span: int, weights: npt.ArrayLike, *, inplace: bool = False) -> np.nd
     they were. So with a smallest weight of 0 the largest becomes
     ``|span - 1|`` (or one less where the factor rounds short). Returns new
     weights, or rewrites ``weights`` (a writable contiguous int32 numpy array)
-    with ``inplace=True``.
+    with ``inplace=True``. A Series in (not in place) gives a Series on the
+    same index.
     """
     span = _int32("resize", "span", span)
+    labels = weights if isinstance(weights, pd.Series) and not inplace else None
     if inplace:
         weights = _in_place("resize", "weights", weights, np.int32)
     else:
         weights = _ints("resize", "weights", weights).copy()
     _native.resize(span, weights)
+    if labels is not None:
+        return pd.Series(weights, index=labels.index, name=labels.name)
     return weights
 
 
@@ -246,18 +282,35 @@ def down_fractal(bars: np.ndarray, depth: int, shift: int) -> int:
                                 _int32("down_fractal", "shift", shift))
 
 
-def fractal_strength(high: npt.ArrayLike, low: npt.ArrayLike, depth: int = 2) -> Tuple[np.ndarray, np.ndarray]:
-    """Up and down fractal strengths of every bar, as two int32 arrays.
+def fractal_strength(
+    high: Union[npt.ArrayLike, pd.Series], low: Union[npt.ArrayLike, pd.Series], depth: int = 2
+) -> Union[Tuple[np.ndarray, np.ndarray], pd.DataFrame]:
+    """Up and down fractal strengths of every bar.
 
     Bar i gets what ``up_fractal`` and ``down_fractal`` give for it (0 where it
     lacks ``depth`` neighbours on either side), computed in one call by the
     library. The order of the series does not matter: oldest or newest first,
-    each bar gets the same strength. The two results are rows of one array.
+    each bar gets the same strength.
+
+    Arrays in, two int32 arrays out (rows of one array). A pandas Series in
+    (either argument) gives a DataFrame with int32 columns ``up`` and ``down``
+    on the Series' index; two Series must have the same index, since the bars
+    are taken by position.
     """
+    index = None
+    for series in (high, low):
+        if isinstance(series, pd.Series):
+            if index is not None and not index.equals(series.index):
+                raise ValueError("fractal_strength: high and low have different indexes; the bars are taken "
+                                 "by position, so align them first")
+            index = series.index
     high = _floats("fractal_strength", "high", high)
     low = _floats("fractal_strength", "low", low)
     depth = _int32("fractal_strength", "depth", depth, low=0)
-    return _native.fractal_strength(high, low, depth)
+    up, down = _native.fractal_strength(high, low, depth)
+    if index is None:
+        return up, down
+    return pd.DataFrame({"up": up, "down": down}, index=index)
 
 
 class Stopwatch:
@@ -321,14 +374,21 @@ _DATE_COLUMNS = ("date", "datetime", "time", "timestamp")
 _PRICE_COLUMNS = ("open", "high", "low", "close")
 
 
+def _file(bars: Any) -> Optional[bytes]:
+    """The name of a file of bars as the reader takes it, or None when bars
+    are not a path. Bytes: a name that is not UTF-8 opens as any other."""
+    return os.fsencode(bars) if isinstance(bars, (str, bytes, os.PathLike)) else None
+
+
 def read_bars(path: _Path) -> pd.DataFrame:
     """The bars of a CSV file, read exactly as ``tidemark-scan`` reads them.
 
     Returns a DataFrame with a DatetimeIndex ``date`` (UTC, naive) and float64
     columns open, high, low, close and volume (0 without a volume column),
-    oldest first. A bad file raises ValueError naming the file and line.
+    oldest first. A bad file raises ValueError naming the file and line; one
+    too large for memory, MemoryError.
     """
-    bars = _native.read_bars(os.fspath(path))
+    bars = _native.read_bars(os.fsencode(path))
     frame = pd.DataFrame(
         {name: bars[name] for name in ("open", "high", "low", "close", "volume")},
         index=pd.DatetimeIndex(pd.to_datetime(bars["time"], unit="s"), name="date"),
@@ -336,22 +396,101 @@ def read_bars(path: _Path) -> pd.DataFrame:
     return frame
 
 
+def _is_date_name(name: Any) -> bool:
+    return str(name).lower() in _DATE_COLUMNS
+
+
+def _first_kind(values: Any, kinds: tuple) -> bool:
+    """Whether the first value present of an object or text array is one of kinds."""
+    if values.dtype.kind not in "OSU":
+        return False
+    first = next((value for value in values if value is not None and value == value), None)
+    return isinstance(first, kinds)
+
+
+def _is_text(values: Any) -> bool:
+    return _first_kind(values, (str,))
+
+
+def _dates(function: str, values: Any, where: str, rows: Any) -> pd.DatetimeIndex:
+    """Dates from an index, an index level or a column: datetimes as they
+    are; text and numbers by the reader's own rules, as the command reads the
+    same characters in a file (so 20200102 is a date, YYYYMMDD, and
+    1577923200 seconds since 1970). rows names the rows in messages."""
+    if values.dtype.kind == "M" or isinstance(values.dtype, pd.DatetimeTZDtype):
+        return pd.DatetimeIndex(values)
+    if values.dtype.kind in "iuf":
+        missing = np.flatnonzero(np.asarray(pd.isna(values)))
+        if missing.size:
+            raise ValueError(f"{function}: a date is missing (row {rows[missing[0]]!r})")
+        whole = values.dtype.kind in "iu"
+        texts = [str(v) if whole else np.format_float_positional(v, trim="-") for v in np.asarray(values)]
+    elif _is_text(values):
+        texts = list(values)
+    else:
+        try:
+            return pd.DatetimeIndex(pd.to_datetime(values))
+        except (ValueError, TypeError, OverflowError) as error:
+            raise ValueError(f"{function}: {where} does not hold dates: {error}") from None
+    seconds, bad = _native.parse_timestamps(texts)
+    if bad >= 0:
+        raise ValueError(f"{function}: {where}, row {rows[bad]!r}: {texts[bad]!r} is not a date "
+                         f"(YYYY-MM-DD, optionally with a time, or epoch seconds)")
+    return pd.DatetimeIndex(seconds.astype("datetime64[s]").astype("datetime64[ns]"))
+
+
+def _level_name(index: pd.MultiIndex, level: int) -> Any:
+    return index.names[level] if index.names[level] is not None else level
+
+
+def _date_level(index: pd.MultiIndex) -> Optional[int]:
+    """The level of a MultiIndex that holds the dates: datetimes, or a level
+    named as a date column is. Text alone does not tell: a ticker of digits
+    reads as epoch seconds."""
+    for level in range(index.nlevels):
+        dtype = index.levels[level].dtype
+        if dtype.kind == "M" or isinstance(dtype, pd.DatetimeTZDtype):
+            return level
+    return next((level for level, name in enumerate(index.names) if _is_date_name(name)), None)
+
+
+def _symbol_levels(index: pd.MultiIndex) -> list:
+    """The levels of a MultiIndex besides its date level."""
+    dates = _date_level(index)
+    return [level for level in range(index.nlevels) if level != dates]
+
+
 def _frame_dates(function: str, frame: pd.DataFrame) -> Optional[pd.DatetimeIndex]:
+    index = frame.index
+    rows = np.arange(len(frame))
     dates: Any = None
-    if isinstance(frame.index, pd.DatetimeIndex):
-        dates = frame.index
+    if isinstance(index, pd.MultiIndex):
+        # Bars of one symbol, by their date level; a second symbol is
+        # another series, which would be read as more bars of this one.
+        level = _date_level(index)
+        if level is None:
+            raise ValueError(f"{function}: none of the index's {index.nlevels} levels holds dates (datetimes, or a "
+                             f"level named date, datetime, time or timestamp)")
+        for other in _symbol_levels(index):
+            count = index.get_level_values(other).nunique(dropna=False)
+            if count > 1:
+                name = _level_name(index, other)
+                raise ValueError(
+                    f"{function}: the index has a level {name!r} of {count} values besides the dates: pass the "
+                    f"bars of one (frame.xs(key, level={name!r})), or screen(frame) to screen each")
+        dates = _dates(function, index.get_level_values(level), f"index level {_level_name(index, level)!r}", rows)
+    elif isinstance(index, pd.DatetimeIndex):
+        dates = index
     else:
         for column in frame.columns:
-            if str(column).lower() in _DATE_COLUMNS:
-                values = frame[column]
-                # Numbers are seconds since 1970, as the command reads them
-                # (pandas would take them for nanoseconds).
-                unit = "s" if values.dtype.kind in "iuf" else None
-                try:
-                    dates = pd.DatetimeIndex(pd.to_datetime(values, unit=unit))
-                except (ValueError, TypeError) as error:
-                    raise ValueError(f"{function}: column {column!r} does not hold dates: {error}") from None
+            if _is_date_name(column):
+                dates = _dates(function, frame[column], f"column {column!r}", index)
                 break
+        # An index of dates as read_csv(index_col="date") leaves them, text,
+        # or as index.date leaves them, objects.
+        if dates is None and (_is_date_name(index.name) or (
+                index.name is None and _first_kind(index, (str, datetime.date, np.datetime64)))):
+            dates = _dates(function, index, "the index", rows)
     if dates is None:
         return None
     if dates.tz is not None:
@@ -361,13 +500,28 @@ def _frame_dates(function: str, frame: pd.DataFrame) -> Optional[pd.DatetimeInde
     return dates
 
 
+def _frame_columns(function: str, frame: pd.DataFrame) -> dict:
+    """The columns the bars are read from, by lower-case name. Two of one
+    name (in any case) are refused, as the command refuses such a header."""
+    by_name: dict = {}
+    position: dict = {}
+    for i, column in enumerate(frame.columns):
+        name = str(column).lower()
+        if name not in _PRICE_COLUMNS + ("volume",) + _DATE_COLUMNS:
+            continue  # a column the analysis does not use
+        if name in by_name:
+            raise ValueError(f"{function}: columns {position[name] + 1} and {i + 1} are both named {column}")
+        by_name[name], position[name] = column, i
+    return by_name
+
+
 def _frame_arrays(function: str, frame: Any) -> dict:
     """The columns of a bars DataFrame as the library's arrays, oldest first."""
     if not isinstance(frame, pd.DataFrame):
         raise TypeError(f"{function}: bars must be a pandas DataFrame or a CSV path, got {type(frame).__name__}")
     if len(frame) == 0:
         raise ValueError(f"{function}: no bars")
-    by_name = {str(column).lower(): column for column in frame.columns}
+    by_name = _frame_columns(function, frame)
     missing = [name for name in _PRICE_COLUMNS if name not in by_name]
     if missing:
         raise ValueError(f"{function}: bars lack the column(s) {', '.join(missing)}")
@@ -376,7 +530,8 @@ def _frame_arrays(function: str, frame: Any) -> dict:
         if name not in by_name:
             columns[name] = np.zeros(len(frame))
             continue
-        columns[name] = np.ascontiguousarray(_floats(function, name, frame[by_name[name]].to_numpy()))
+        # The Series itself, so that a nullable dtype's missing value is named by its row.
+        columns[name] = np.ascontiguousarray(_floats(function, name, frame[by_name[name]]))
     dates = _frame_dates(function, frame)
     time = None if dates is None else np.ascontiguousarray(dates.values.astype("datetime64[s]").astype(np.int64))
     # The command's reader checks every bar and the dates' order, with the
@@ -417,24 +572,32 @@ def bar_records(bars: pd.DataFrame) -> np.ndarray:
 _LEVEL_COLUMNS = ("price", "merged_weight", "resized_weight", "fractals")
 
 
-def _analyse(function: str, bars: Any, depth: int, tolerance: Optional[float], mode: int, span: int,
-             count_fractals: bool = True) -> dict:
-    # The command's own limits for its options.
-    depth = _int32(function, "depth", depth, low=1, high=100000)
-    mode = _int32(function, "mode", mode, low=0, high=2)
-    span = _int32(function, "span", span, low=1)
+def _settings(function: str, depth: int, tolerance: Optional[float], mode: int, span: int) -> tuple:
+    """The options as the library takes them, checked against the command's
+    own limits (by the command's own rule, in the extension)."""
+    depth = _int32(function, "depth", depth)
+    mode = _int32(function, "mode", mode)
+    span = _int32(function, "span", span)
     if tolerance is not None:
         tolerance = _real(function, "tolerance", tolerance)
-        if not (np.isfinite(tolerance) and tolerance >= 0):
-            raise ValueError(f"{function}: tolerance must be a finite price distance, 0 or more, got {tolerance!r}")
-    if isinstance(bars, (str, os.PathLike)):
-        result = _native.analyse_file(os.fspath(bars), depth, tolerance, mode, span, count_fractals)
+    try:
+        _native.check_settings(depth, tolerance, mode, span)
+    except ValueError as error:
+        raise ValueError(f"{function}: {error}") from None
+    return depth, tolerance, mode, span
+
+
+def _analyse(function: str, bars: Any, settings: tuple, count_fractals: bool = True) -> dict:
+    """One series analysed with checked settings (see _settings)."""
+    file = _file(bars)
+    if file is not None:
+        result = _native.analyse_file(file, *settings, count_fractals)
         dated = True
     else:
         arrays = _frame_arrays(function, bars)
         result = _native.analyse_arrays(
             arrays["time"], arrays["open"], arrays["high"], arrays["low"], arrays["close"], arrays["volume"],
-            depth, tolerance, mode, span, count_fractals,
+            *settings, count_fractals,
         )
         dated = arrays["dates"] is not None
         # The order the bars came in, as the command says of a file's.
@@ -463,9 +626,14 @@ def levels(
 ) -> pd.DataFrame:
     """The levels that ``tidemark-scan --json`` finds in the same bars.
 
-    ``bars`` is a DataFrame with columns open, high, low, close (any case;
-    volume optional) and dates in a DatetimeIndex or a date column, oldest or
-    newest first; or the path of a CSV file, read by the command's own reader.
+    ``bars`` is a DataFrame with columns open, high, low, close (any case,
+    once each; volume optional) and dates, oldest or newest first: in a
+    DatetimeIndex (tz-aware ones are taken in UTC), a date column, an index
+    of text dates (as ``read_csv(index_col="date")`` leaves it; read by the
+    reader's own rules) or the date level of a MultiIndex (whose other levels
+    must hold one symbol: screen takes many). Nullable dtypes are fine
+    without missing values. Or ``bars`` is the path of a CSV file, read by the
+    command's own reader.
     The workflow is the command's own, compiled in: fractals of every bar
     with ``depth`` neighbours, merged by Hlop (``mode``) at ``tolerance``
     (default half the mean bar range), weights rescaled by Resize (``span``).
@@ -480,92 +648,158 @@ def levels(
     Read CSVs with ``read_bars`` (or pandas' ``float_precision="round_trip"``)
     to get the command's prices bit for bit.
     """
-    return _levels_frame(_analyse("levels", bars, depth, tolerance, mode, span))
+    return _levels_frame(_analyse("levels", bars, _settings("levels", depth, tolerance, mode, span)))
 
 
-_SCREEN_COLUMNS = ("file", "bars", "last_date", "last_close", "on_level", "level", "level_weight",
-                   "below", "above", "distance")
+# The screen's columns and their dtypes. A row has no level_weight when the
+# close is on no level. With errors="keep", a symbol that failed has no value
+# in most columns: bars and on_level are then pandas' nullable integer and
+# boolean, whether or not a symbol failed, so that the dtypes do not depend
+# on the data (and rows[rows.on_level] takes the symbols on a level).
+_SCREEN_DTYPES = {
+    "file": object, "bars": "int64", "last_date": "datetime64[ns]", "last_close": "float64", "on_level": "bool",
+    "level": "float64", "level_weight": "Int64", "below": "float64", "above": "float64", "distance": "float64",
+}
+_KEPT_DTYPES = {**_SCREEN_DTYPES, "bars": "Int64", "on_level": "boolean", "error": object}
+
+# What one symbol's data can raise; anything else is a fault of the package.
+_FAILURES = (MemoryError, TypeError, ValueError, OSError)
 
 
 def _screen_row(result: dict, file: Optional[str]) -> dict:
     close = result["last_close"]
-
-    def number(value: Optional[float]) -> float:
-        return np.nan if value is None else value
-
     return {
         "file": file,
         "bars": result["bar_count"],
         "last_date": result["last_date"],
         "last_close": close["price"],
         "on_level": close["on_level"],
-        "level": number(close["level"]),
-        "level_weight": pd.NA if close["level_weight"] is None else close["level_weight"],
-        "below": number(close["below"]),
-        "above": number(close["above"]),
-        "distance": number(close["distance"]),
+        "level": close["level"],
+        "level_weight": close["level_weight"],
+        "below": close["below"],
+        "above": close["above"],
+        "distance": close["distance"],
     }
 
 
-def _screen_one(symbol: Any, bars: BarsLike, depth: int, tolerance: Optional[float], mode: int, span: int,
-                keep_errors: bool) -> dict:
-    """One symbol's screen row; runs on a worker of a cluster too."""
-    file = os.fspath(bars) if isinstance(bars, (str, os.PathLike)) else None
-    try:
-        result = _analyse("screen", bars, depth, tolerance, mode, span, count_fractals=False)
-    except (TypeError, ValueError) as error:
-        if keep_errors:
-            return {"file": file, "error": str(error)}
-        raise type(error)(f"screen: symbol {symbol!r}: {error}") from None
-    row = _screen_row(result, file)
-    if keep_errors:
-        row["error"] = None
-    return row
+def _reason(error: BaseException) -> str:
+    """An error's text, never empty."""
+    if isinstance(error, MemoryError) and not str(error):
+        return _native.NO_MEMORY
+    return str(error) or type(error).__name__
+
+
+def _screen_frame(rows: list, keep_errors: bool) -> pd.DataFrame:
+    dtypes = _KEPT_DTYPES if keep_errors else _SCREEN_DTYPES
+    return pd.DataFrame({name: pd.Series([row.get(name) for row in rows], dtype=dtype) for name, dtype in dtypes.items()})
+
+
+def _screen_batch(batch: list, settings: tuple, keep_errors: bool) -> pd.DataFrame:
+    """The screen rows of a batch of (symbol, bars) pairs, one after another;
+    runs on a worker of a cluster too, which reads the files named itself.
+    A DataFrame: columns of numbers travel back far faster than rows of
+    Python objects."""
+    rows = []
+    for symbol, bars in batch:
+        file = os.fsdecode(bars) if _file(bars) is not None else None
+        try:
+            row = _screen_row(_analyse("screen", bars, settings, count_fractals=False), file)
+        except _FAILURES as error:
+            if not keep_errors:
+                kind = next(kind for kind in _FAILURES if isinstance(error, kind))
+                raise kind(f"screen: symbol {symbol!r}: {_reason(error)}") from None
+            row = {"file": file, "error": _reason(error)}
+        else:
+            if keep_errors:
+                row["error"] = None
+        rows.append(row)
+    return _screen_frame(rows, keep_errors)
+
+
+def _screen_inputs(data: Any) -> Tuple[list, list, pd.Index]:
+    """The symbols, their bars and the screen's index, from a mapping or
+    from a DataFrame of many symbols (a MultiIndex of symbols and dates)."""
+    if isinstance(data, Mapping):
+        symbols = list(data.keys())
+        return symbols, [data[symbol] for symbol in symbols], pd.Index(symbols, name="symbol", tupleize_cols=False)
+    if not isinstance(data, pd.DataFrame):
+        raise TypeError(f"screen: data must map symbols to bars, or be a DataFrame with a symbol level and a date "
+                        f"level in its index, got {type(data).__name__}")
+    index = data.index
+    if not isinstance(index, pd.MultiIndex) or _date_level(index) is None or not _symbol_levels(index):
+        raise ValueError("screen: a DataFrame of many symbols needs a MultiIndex with a date level (datetimes, or "
+                         "named date, datetime, time or timestamp) and a symbol level; or pass a mapping of symbols "
+                         "to bars")
+    levels = _symbol_levels(index)
+    names = [index.names[level] if index.names[level] is not None else "symbol" for level in levels]
+    by = levels[0] if len(levels) == 1 else levels
+    groups = list(data.groupby(level=by, sort=False, dropna=False))
+    symbols = [key for key, _ in groups]
+    if len(levels) == 1:
+        screen_index = pd.Index(symbols, name=names[0], tupleize_cols=False)
+    else:
+        screen_index = pd.MultiIndex.from_tuples(symbols, names=names)
+    return symbols, [frame for _, frame in groups], screen_index
 
 
 def screen(
-    data: Mapping[Any, BarsLike],
+    data: Union[Mapping[Any, BarsLike], pd.DataFrame],
     client: Any = None,
     depth: int = 2,
     tolerance: Optional[float] = None,
     mode: int = 1,
     span: int = 11,
     errors: str = "raise",
+    batch_size: Optional[int] = None,
 ) -> pd.DataFrame:
     """One row per symbol with the fields of the command-line screen.
 
     ``data`` maps each symbol to a bars DataFrame or a CSV path (see
-    ``levels``). Without ``client`` the symbols run on the local cores;
-    with a ``dask.distributed.Client`` each symbol is one task on that
-    cluster (its workers need this package, and paths must be readable
-    there). The rows come in the order of ``data``.
+    ``levels``), or is one DataFrame of many symbols whose index has a date
+    level and a symbol level (as ``set_index(["symbol", "date"])`` makes).
+    Without ``client`` the symbols run on the local cores; with a
+    ``dask.distributed.Client`` they go to that cluster in batches of
+    ``batch_size`` symbols (by default about four batches per worker thread),
+    whose workers need this package and read the files named themselves. The
+    rows come in the order of ``data``.
 
     The fields: file (the path, if one was given), bars, last_date,
     last_close, on_level (CheckLevel found a level within the tolerance),
-    level and level_weight (that level's price and resized weight), below
-    and above (the nearest levels at or below and above the close) and
-    distance (from the close to the nearest level, in tolerances).
+    level and level_weight (that level's price and resized weight, or no
+    value), below and above (the nearest levels at or below and above the
+    close, NaN for none) and distance (from the close to the nearest level,
+    in tolerances).
 
-    A symbol whose bars are bad raises, naming it; with ``errors="keep"``
-    it gets a row of its own instead, with the reason in an ``error`` column,
-    as the command does.
+    Bad options raise at once. A symbol whose bars are bad (or whose file
+    cannot be read, or is too large for memory) raises, naming it; with
+    ``errors="keep"`` it gets a row of its own instead, with the reason in an
+    ``error`` column, as the command does; bars is then an Int64 column and
+    on_level a boolean one, without a value for such a row.
     """
-    if not isinstance(data, Mapping):
-        raise TypeError(f"screen: data must map symbols to bars, got {type(data).__name__}")
     if errors not in ("raise", "keep"):
         raise ValueError(f"screen: errors must be 'raise' or 'keep', got {errors!r}")
-    symbols = list(data.keys())
-    inputs = [data[symbol] for symbol in symbols]
-    settings = (depth, tolerance, mode, span, errors == "keep")
+    settings = _settings("screen", depth, tolerance, mode, span)
+    if batch_size is not None:
+        batch_size = _int32("screen", "batch_size", batch_size, low=1)
+    if client is not None and not all(hasattr(client, name) for name in ("map", "gather", "nthreads")):
+        raise TypeError(f"screen: client must be a dask.distributed Client, got {type(client).__name__}")
+    keep = errors == "keep"
+    symbols, inputs, index = _screen_inputs(data)
+    items = list(zip(symbols, inputs))
     if client is None:
-        workers = min(len(symbols), os.cpu_count() or 1) or 1
-        with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
-            rows = list(pool.map(lambda item: _screen_one(item[0], item[1], *settings), zip(symbols, inputs)))
+        threads = os.cpu_count() or 1
     else:
-        futures = client.map(
-            _screen_one, symbols, inputs, *[[value] * len(symbols) for value in settings], pure=False
-        )
-        rows = client.gather(futures)
-    columns = list(_SCREEN_COLUMNS) + (["error"] if errors == "keep" else [])
-    # The constructor, not from_records: that fails on an empty universe.
-    return pd.DataFrame(rows, columns=columns, index=pd.Index(symbols, name="symbol"))
+        threads = sum(client.nthreads().values()) or 1
+    # A few batches per thread: few enough that the cost of a task is
+    # nothing beside its work, enough that the threads finish together.
+    size = batch_size or max(1, -(-len(items) // (4 * threads)))
+    batches = [items[start:start + size] for start in range(0, len(items), size)]
+    if client is None:
+        with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, min(len(batches), threads))) as pool:
+            done = list(pool.map(lambda batch: _screen_batch(batch, settings, keep), batches))
+    else:
+        futures = client.map(_screen_batch, batches, settings=settings, keep_errors=keep, pure=False)
+        done = client.gather(futures)
+    frame = pd.concat(done, ignore_index=True) if done else _screen_frame([], keep)
+    frame.index = index
+    return frame
