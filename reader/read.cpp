@@ -22,6 +22,38 @@
 namespace tidemark::reader {
 namespace {
 
+// Each bar's line, for the messages about order and repeats, in the room of
+// the few bars that do not follow on the next line: a file's bars mostly
+// do, and a line number kept for each would add to the memory a read takes.
+class BarLines {
+public:
+    void push(long line) {
+        if (size_ == 0 || line != last_ + 1) starts_.push_back({size_, line});
+        last_ = line;
+        ++size_;
+    }
+    long operator[](std::size_t bar) const {
+        const auto after = std::upper_bound(starts_.begin(), starts_.end(), bar,
+                                            [](std::size_t b, const Start& s) { return b < s.bar; });
+        const Start& start = *(after - 1);
+        return start.line + static_cast<long>(bar - start.bar);
+    }
+    std::vector<uint32_t> all() const {
+        std::vector<uint32_t> lines(size_);
+        for (std::size_t i = 0; i < size_; ++i) lines[i] = static_cast<uint32_t>((*this)[i]);
+        return lines;
+    }
+
+private:
+    struct Start {
+        std::size_t bar;
+        long line;
+    };
+    std::vector<Start> starts_;
+    std::size_t size_ = 0;
+    long last_ = 0;
+};
+
 // The record layout the host hands to the library; the header's struct must
 // agree with it byte for byte.
 constexpr std::size_t kRecordSize = kRecordBytes;
@@ -67,9 +99,7 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
     int titles = 0;
     Fields fields;
     RowState rows(options.dates, options.symbol);
-    // Each bar's line, for the messages about order and repeats (4 bytes a
-    // bar beside its 48).
-    std::vector<uint32_t> bar_lines;
+    BarLines bar_lines;
     std::vector<std::size_t> restarts;  // bars that follow a repeated header
     bool restart = false;
     uint64_t next_report = 0;
@@ -158,10 +188,7 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
             // file that turns out to hold few bars) is no failure yet: the
             // bars then grow as they come.
             try {
-                if (want < static_cast<double>(bars.max_size())) {
-                    bars.reserve(static_cast<std::size_t>(want));
-                    bar_lines.reserve(static_cast<std::size_t>(want));
-                }
+                if (want < static_cast<double>(bars.max_size())) bars.reserve(static_cast<std::size_t>(want));
             } catch (const std::bad_alloc&) {
             } catch (const std::length_error&) {
             }
@@ -171,7 +198,7 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
             restart = false;
         }
         bars.push_back(bar);
-        bar_lines.push_back(static_cast<uint32_t>(line_no));
+        bar_lines.push(line_no);
     }
     if (lines.failed()) return fail(lines.failed_line(), lines.why());
     if (bars.empty()) {
@@ -194,7 +221,7 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
         if (outside == bars.size() && (bars[i].time < kEarliestTime || bars[i].time > kLatestTime)) outside = i;
     });
     if (outside < bars.size())
-        return fail(static_cast<long>(bar_lines[outside]), outside_time_range(time_text(bars[outside].time, false), false));
+        return fail(bar_lines[outside], outside_time_range(time_text(bars[outside].time, false), false));
     out.placeholder_rows = rows.placeholders;
     out.unknown_volumes = rows.unknown_volumes;
     out.other_symbol_rows = rows.other_symbols;
@@ -206,8 +233,8 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
         out.newest_first = order.newest_first;
         if (out.newest_first) std::reverse(bars.begin(), bars.end());
     } else if (restarts.empty()) {
-        return fail(static_cast<long>(bar_lines[order.index]), order_fault_text(times, order));
-    } else if (!merge_series(out, bar_lines, restarts, line_no, why)) {
+        return fail(bar_lines[order.index], order_fault_text(times, order));
+    } else if (std::vector<uint32_t> lines_of = bar_lines.all(); !merge_series(out, lines_of, restarts, line_no, why)) {
         return fail(line_no, why);
     }
     out.intraday = intraday(times_of(bars));
