@@ -90,21 +90,13 @@ bool read_stream(std::FILE* stream, std::string& content, std::string& error) {
 }
 
 bool read_file(const std::string& path, std::string& content, std::string& error) {
-    if (path_kind(path) == PathKind::folder) {
-        error = "cannot read: it is a folder";
-        return false;
-    }
-    std::FILE* file = open_file(path, "rb");
-    if (file == nullptr) {
-        error = "cannot open: " + why_of(errno);
-        return false;
-    }
+    std::uint64_t size = 0;
+    std::FILE* file = open_to_read(path, size, error);
+    if (file == nullptr) return false;
     // Straight into the string at its full size; a file that grew meanwhile
     // is read on to its end.
-    std::error_code ec;
-    const auto size = fs::file_size(fs::u8path(path), ec);
     content.clear();
-    if (!ec && size > 0) {
+    if (size > 0) {
         content.resize(static_cast<std::size_t>(size));
         content.resize(std::fread(content.data(), 1, content.size(), file));
     }
