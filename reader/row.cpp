@@ -95,7 +95,14 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
     }
 
     double values[kBarValues] = {0, 0, 0, 0, 0};
-    const auto text_of = [&](int value) { return column[value] < 0 ? std::string("0") : shown(field_at(column[value])); };
+    // The fault's message, with each value as its field is written.
+    const auto fault_text = [&](const BarCheck& check) {
+        const auto text_of = [&](int value) {
+            return column[value] < 0 ? std::string("0") : shown(field_at(column[value]));
+        };
+        const std::string texts[kBarValues] = {text_of(0), text_of(1), text_of(2), text_of(3), text_of(4)};
+        return bar_fault_text(check, texts);
+    };
     for (int i = 0; i < kVolume; ++i) {
         if (parse_price(field_at(column[i]), decimal_comma, values[i])) continue;
         // A portal's row for a day without prices ("null" in each).
@@ -105,8 +112,7 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
             ++state.placeholders;
             return RowResult::skipped;
         }
-        const std::string texts[kBarValues] = {text_of(0), text_of(1), text_of(2), text_of(3), text_of(4)};
-        why = bar_fault_text({BarFault::not_finite, static_cast<BarValue>(i)}, texts);
+        why = fault_text({BarFault::not_finite, static_cast<BarValue>(i)});
         return RowResult::fault;
     }
 
@@ -131,8 +137,7 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
         ++state.unknown_volumes;
     }
     if (const BarCheck check = check_bar(values)) {
-        const std::string texts[kBarValues] = {text_of(0), text_of(1), text_of(2), text_of(3), text_of(4)};
-        why = bar_fault_text(check, texts);
+        why = fault_text(check);
         return RowResult::fault;
     }
     bar.open = values[kOpen];
