@@ -24,6 +24,11 @@ struct Bar {
     double volume;  // 0 when the file has no volume column
 };
 
+// The same prices and volume: a bar repeated, not a second bar of its date.
+inline bool same_values(const Bar& a, const Bar& b) {
+    return a.open == b.open && a.high == b.high && a.low == b.low && a.close == b.close && a.volume == b.volume;
+}
+
 struct BarSeries {
     std::vector<Bar> bars;      // oldest first, whatever the file's order
     bool intraday = false;      // some bar's time is not midnight UTC

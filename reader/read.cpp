@@ -162,8 +162,7 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
             // counted; with other prices it is refused, in the words a
             // front end's own arrays get.
             const Bar& prev = bars.back();
-            if (bar.open == prev.open && bar.high == prev.high && bar.low == prev.low && bar.close == prev.close &&
-                bar.volume == prev.volume) {
+            if (same_values(bar, prev)) {
                 ++out.duplicates_dropped;
                 continue;
             }

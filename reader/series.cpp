@@ -83,9 +83,7 @@ bool merge_series(BarSeries& out, std::vector<uint32_t>& lines, const std::vecto
             ++kept;
             continue;
         }
-        const bool same = bar.open == prev.open && bar.high == prev.high && bar.low == prev.low &&
-                          bar.close == prev.close && bar.volume == prev.volume;
-        if (!same) {
+        if (!same_values(bar, prev)) {
             const bool with_time = bar.time % 86400 != 0;
             const uint32_t a = std::min(lines[i], lines[kept - 1]), b = std::max(lines[i], lines[kept - 1]);
             line = static_cast<long>(b);
