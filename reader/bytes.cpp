@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "text.h"
+
 namespace tidemark::reader {
 namespace {
 
@@ -91,23 +93,7 @@ private:
         if (u >= 0xD800 && u <= 0xDBFF) high_ = u;
         else append(u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u);
     }
-    void append(uint32_t cp) {
-        if (cp < 0x80) {
-            out_ += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out_ += static_cast<char>(0xC0 | cp >> 6);
-            out_ += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out_ += static_cast<char>(0xE0 | cp >> 12);
-            out_ += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out_ += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out_ += static_cast<char>(0xF0 | cp >> 18);
-            out_ += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-            out_ += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            out_ += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
+    void append(uint32_t cp) { append_utf8(out_, cp); }
 
     std::unique_ptr<Source> in_;
     bool little_;

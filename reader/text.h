@@ -27,6 +27,9 @@ std::string shown(std::string_view field);
 // U+FFFD, so that a name in a legacy encoding can go into XML or JSON.
 std::string valid_utf8(std::string_view text);
 
+// A code point (at most U+10FFFF) appended to out as UTF-8.
+void append_utf8(std::string& out, uint32_t code_point);
+
 // Windows-1252 bytes as UTF-8.
 std::string from_windows_1252(std::string_view text);
 
