@@ -94,7 +94,7 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
     Lines lines(*text);
     Columns columns;
     char separator = ',';
-    bool decimal_comma = false, separator_given = false;
+    bool separator_given = false;
     bool first = true;
     int titles = 0;
     Fields fields;
@@ -118,12 +118,10 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
             // "sep=;", a spreadsheet's note of the separator, as the first line.
             if (titles == 0 && line.size() - content == 5 && line.compare(content, 4, "sep=") == 0) {
                 separator = line[content + 4];
-                decimal_comma = separator == ';';
                 separator_given = true;
                 continue;
             }
             separator = detect_separator(line);
-            decimal_comma = separator == ';';
         }
         if (const char* fault = split(line, separator, fields)) return fail(line_no, fault);
         if (all_empty(fields)) continue;  // a row of separators
@@ -149,6 +147,8 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
             continue;
         }
         Bar bar{};
+        // A ";" file writes its decimals with a comma.
+        const bool decimal_comma = separator == ';';
         switch (row_to_bar(fields, columns, decimal_comma, line_no, rows, bar, why)) {
             case RowResult::fault:
                 return fail(line_no, why);
