@@ -157,6 +157,30 @@ reader::Analysis run(const reader::BarSeries& series, const reader::Settings& se
     return reader::analyse(exports(), series, settings);
 }
 
+// The five price columns of a function's bars, each checked to be a float64
+// vector as long as reference (named so in the message; checked first when it
+// is one of them), as the reader's arrays, without times.
+reader::ArrayBars price_columns(const char* function, const py::array& reference, const char* reference_name,
+                                const py::array& open, const py::array& high, const py::array& low,
+                                const py::array& close, const py::array& volume) {
+    const py::array* columns[] = {&open, &high, &low, &close, &volume};
+    const char* names[] = {"open", "high", "low", "close", "volume"};
+    for (int c = 0; c < 5; ++c) {
+        require_vector(*columns[c], function, names[c], 'f', 8, "float64", false);
+        if (columns[c]->shape(0) != reference.shape(0))
+            throw py::value_error(std::string(function) + ": " + names[c] + " and " + reference_name +
+                                  " differ in length");
+    }
+    reader::ArrayBars bars;
+    bars.size = static_cast<std::size_t>(reference.shape(0));
+    bars.open = static_cast<const double*>(open.data());
+    bars.high = static_cast<const double*>(high.data());
+    bars.low = static_cast<const double*>(low.data());
+    bars.close = static_cast<const double*>(close.data());
+    bars.volume = static_cast<const double*>(volume.data());
+    return bars;
+}
+
 // Bars from arrays that the Python layer has checked and put oldest first.
 py::dict analyse_arrays(const py::array& time, const py::array& open, const py::array& high,
                         const py::array& low, const py::array& close, const py::array& volume,
@@ -165,25 +189,14 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
     reader::Settings settings = settings_of(depth, tolerance, mode, span);
     settings.count_fractals = count_fractals;
     require_vector(time, "levels", "time", 'i', 8, "int64", false);
-    const py::array* columns[] = {&open, &high, &low, &close, &volume};
-    const char* names[] = {"open", "high", "low", "close", "volume"};
-    for (int c = 0; c < 5; ++c) {
-        require_vector(*columns[c], "levels", names[c], 'f', 8, "float64", false);
-        if (columns[c]->shape(0) != time.shape(0))
-            throw py::value_error(std::string("levels: ") + names[c] + " and time differ in length");
-    }
-    const auto n = static_cast<std::size_t>(time.shape(0));
+    const reader::ArrayBars b = price_columns("levels", time, "time", open, high, low, close, volume);
     const auto* t = static_cast<const int64_t*>(time.data());
-    const auto* o = static_cast<const double*>(open.data());
-    const auto* h = static_cast<const double*>(high.data());
-    const auto* l = static_cast<const double*>(low.data());
-    const auto* c = static_cast<const double*>(close.data());
-    const auto* v = static_cast<const double*>(volume.data());
     reader::BarSeries series;
     reader::Analysis a;
     without_gil("", [&](std::string&) {
-        series.bars.reserve(n);
-        for (std::size_t i = 0; i < n; ++i) series.bars.push_back({t[i], o[i], h[i], l[i], c[i], v[i]});
+        series.bars.reserve(b.size);
+        for (std::size_t i = 0; i < b.size; ++i)
+            series.bars.push_back({t[i], b.open[i], b.high[i], b.low[i], b.close[i], b.volume[i]});
         series.intraday = reader::intraday(reader::times_of(series.bars));
         a = run(series, settings);
         return true;
@@ -197,14 +210,7 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
 // None: the bars have no dates, and no order to check.
 py::dict check_bars(const py::object& time, const py::array& open, const py::array& high, const py::array& low,
                     const py::array& close, const py::array& volume) {
-    const py::array* columns[] = {&open, &high, &low, &close, &volume};
-    const char* names[] = {"open", "high", "low", "close", "volume"};
-    for (int c = 0; c < 5; ++c) {
-        require_vector(*columns[c], "check_bars", names[c], 'f', 8, "float64", false);
-        if (columns[c]->shape(0) != open.shape(0))
-            throw py::value_error(std::string("check_bars: ") + names[c] + " and open differ in length");
-    }
-    reader::ArrayBars bars;
+    reader::ArrayBars bars = price_columns("check_bars", open, "open", open, high, low, close, volume);
     py::array times;
     if (!time.is_none()) {
         times = time.cast<py::array>();
@@ -212,12 +218,6 @@ py::dict check_bars(const py::object& time, const py::array& open, const py::arr
         if (times.shape(0) != open.shape(0)) throw py::value_error("check_bars: time and open differ in length");
         bars.time = static_cast<const int64_t*>(times.data());
     }
-    bars.size = static_cast<std::size_t>(open.shape(0));
-    bars.open = static_cast<const double*>(open.data());
-    bars.high = static_cast<const double*>(high.data());
-    bars.low = static_cast<const double*>(low.data());
-    bars.close = static_cast<const double*>(close.data());
-    bars.volume = static_cast<const double*>(volume.data());
     reader::ArrayCheck check;
     {
         py::gil_scoped_release unlocked;

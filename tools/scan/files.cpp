@@ -23,6 +23,9 @@ namespace {
 // A path from UTF-8 text on every system (Windows keeps paths in UTF-16).
 fs::path path_of(const std::string& utf8) { return fs::u8path(utf8); }
 
+// ASCII letters in lower case, as Windows matches names.
+char folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 #ifdef _WIN32
 std::string narrowed(const wchar_t* wide) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -96,8 +99,7 @@ bool list_csv_files(const std::string& folder, std::vector<std::string>& paths, 
     for (; it != end; it.increment(ec)) {
         const std::string name = it->path().filename().u8string();
         std::string lower = name;
-        std::transform(lower.begin(), lower.end(), lower.begin(),
-                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        std::transform(lower.begin(), lower.end(), lower.begin(), folded);
         const auto ends = [&](const std::string& tail) {
             return lower.size() > tail.size() && lower.compare(lower.size() - tail.size(), tail.size(), tail) == 0;
         };
@@ -136,8 +138,6 @@ bool looks_like_svg(const std::string& path) {
 }
 
 namespace {
-
-char folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // * is any run of characters, ? any one; the last * tried is widened when
 // the rest fails to match.

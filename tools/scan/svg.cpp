@@ -376,6 +376,14 @@ void draw_fractals(std::string& s, const Frame& f) {
     s += "</g>\n";
 }
 
+// The width of the box of a label right of the plot (a level's price, the
+// last close), kept in f so that the chart widens to hold it.
+double right_label_width(const Frame& f, const std::string& text) {
+    const double width = std::max(kRight - 4, label_width(text) + 10);
+    f.right_labels = std::max(f.right_labels, width + 4);
+    return width;
+}
+
 // Level prices on the right axis: heavier levels first, none overlapping
 // another or the last close's box, none for the weakest of many.
 void draw_level_labels(std::string& s, const Frame& f) {
@@ -390,8 +398,7 @@ void draw_level_labels(std::string& s, const Frame& f) {
         if (std::any_of(taken.begin(), taken.end(), [&](double t) { return std::fabs(t - y) < 12; })) continue;
         taken.push_back(y);
         const std::string text = price_text(f.a.levels[k].price, f.style);
-        const double width = std::max(kRight - 4, label_width(text) + 10);
-        f.right_labels = std::max(f.right_labels, width + 4);
+        const double width = right_label_width(f, text);
         s += "<rect x=\"" + num(kLeft + kPlotW + 1) + "\" y=\"" + num(y - 6.5) + "\" width=\"" + num(width) +
              "\" height=\"13\" fill=\"#ffffff\"/>";
         s += "<text x=\"" + num(kLeft + kPlotW + 6) + "\" y=\"" + num(y + 3.5) + "\" fill=\"" + kLevel + "\">" + text +
@@ -406,8 +413,7 @@ void draw_last_close(std::string& s, const Frame& f) {
     s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(cy) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" + num(cy) +
          "\" stroke=\"" + kClose + "\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"/>\n";
     const std::string text = price_text(f.a.last_close, f.style);
-    const double width = std::max(kRight - 4, label_width(text) + 10);
-    f.right_labels = std::max(f.right_labels, width + 4);
+    const double width = right_label_width(f, text);
     s += "<rect x=\"" + num(kLeft + kPlotW + 1) + "\" y=\"" + num(cy - 7.5) + "\" width=\"" + num(width) +
          "\" height=\"15\" rx=\"2\" fill=\"" + kClose + "\"/>";
     s += "<text x=\"" + num(kLeft + kPlotW + 6) + "\" y=\"" + num(cy + 4) +
