@@ -12,7 +12,6 @@ namespace tidemark::reader {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 bool is_alnum(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
 // The letters and digits of a name, lower-cased, without what is in
@@ -23,7 +22,7 @@ std::string word_of(std::string_view field) {
     for (char c : field) {
         if (c == '(' || c == '[') ++depth;
         else if ((c == ')' || c == ']') && depth > 0) --depth;
-        else if (depth == 0 && is_alnum(lower(c))) out += lower(c);
+        else if (depth == 0 && is_alnum(ascii_lower(c))) out += ascii_lower(c);
     }
     return out;
 }
@@ -182,7 +181,7 @@ bool same_column_name(std::string_view field, std::string_view name) {
     name = trimmed(name);
     if (field.size() != name.size()) return false;
     for (std::size_t i = 0; i < field.size(); ++i)
-        if (lower(field[i]) != lower(name[i])) return false;
+        if (ascii_lower(field[i]) != ascii_lower(name[i])) return false;
     return true;
 }
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "text.h"
+
 namespace tidemark::reader {
 namespace {
 
@@ -165,7 +167,6 @@ bool normalised_number(std::string_view s, bool decimal_comma, bool currency, do
     return parse_number(digits, false, value);
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
@@ -178,7 +179,7 @@ bool normalised_volume(std::string_view text, bool decimal_comma, double& value)
     text = trimmed(text);
     if (text.empty() || text.size() > 400) return false;
     int shift = 0;
-    switch (lower(text.back())) {
+    switch (ascii_lower(text.back())) {
         case 'k': shift = 3; break;
         case 'm': shift = 6; break;
         case 'b': shift = 9; break;
@@ -217,7 +218,7 @@ bool missing_value(std::string_view text) {
     text = trimmed(text);
     if (text.size() > 4) return false;
     std::string word;
-    for (char c : text) word += lower(c);
+    for (char c : text) word += ascii_lower(c);
     return word.empty() || word == "null" || word == "n/a" || word == "na" || word == "-" || word == "--" ||
            word == "none" || word == "nan";
 }

@@ -10,6 +10,10 @@
 
 namespace tidemark::reader {
 
+// An ASCII letter in lower case, any other byte as it is: names and words in
+// files are matched without regard to case, whatever the locale.
+inline char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // A bar's time: "2020-01-02" for a daily series, "2020-01-02 13:45" (":SS"
 // added when the seconds are not 0) for an intraday one. Always UTC.
 std::string time_text(int64_t seconds, bool intraday);

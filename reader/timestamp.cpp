@@ -10,7 +10,6 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A run of digits at s[pos]: its value (capped, so that a long run cannot
 // overflow) and length.
@@ -38,7 +37,7 @@ bool fixed_digits(std::string_view s, std::size_t& pos, int n, int& value) {
 std::size_t word_at(std::string_view s, std::size_t pos, std::string& word) {
     word.clear();
     std::size_t n = 0;
-    while (pos + n < s.size() && is_letter(s[pos + n]) && n < 12) word += lower(s[pos + ++n - 1]);
+    while (pos + n < s.size() && is_letter(s[pos + n]) && n < 12) word += ascii_lower(s[pos + ++n - 1]);
     return n;
 }
 
