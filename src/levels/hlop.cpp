@@ -47,6 +47,22 @@ inline double mean_price(double lower_price, int32_t lower_weight, double upper_
     return (lw * lower_price + uw * upper_price) / sum;
 }
 
+// The level that survives merging the pair (lo, up): mode 2 moves it to the
+// pair's weighted mean, modes 1 and 2 give it the sum of the weights.
+inline Level merged(const Level& lo, const Level& up, int32_t mode) noexcept {
+    Level survivor = lower_survives(lo.weight, up.weight) ? lo : up;
+    if (mode == 2) survivor.price = mean_price(lo.price, lo.weight, up.price, up.weight);
+    if (mode == 1 || mode == 2) survivor.weight = saturating_add(lo.weight, up.weight);
+    return survivor;
+}
+
+// Puts survivor in place of the pair level[i], level[i + 1] of the first
+// live levels, closing up the rest.
+inline void replace_pair(Level* level, int32_t i, int32_t live, const Level& survivor) noexcept {
+    level[i] = survivor;
+    std::memmove(level + i + 1, level + i + 2, sizeof(Level) * static_cast<uint32_t>(live - i - 2));
+}
+
 // ---------------------------------------------------------------------------
 // The merge list. Levels stay where the sort put them and are linked by
 // index, so that a merge is an unlink and slot order is list order.
@@ -75,10 +91,6 @@ struct List {
         return absolute(node[node[i].next].price - node[i].price);
     }
 
-    static double mean_price(const Node& lo, const Node& up) noexcept {
-        return levels::mean_price(lo.price, lo.weight, up.price, up.weight);
-    }
-
     // Merges the pair (lower, lower.next), unlinks the level that loses and
     // returns the survivor.
     int32_t merge(int32_t lower, int32_t mode) noexcept {
@@ -88,7 +100,7 @@ struct List {
         const bool lower_wins = lower_survives(lo.weight, up.weight);
         Node& survivor = lower_wins ? lo : up;
         // The mean reads both weights, so it goes before the sum replaces one.
-        if (mode == 2) survivor.price = mean_price(lo, up);
+        if (mode == 2) survivor.price = mean_price(lo.price, lo.weight, up.price, up.weight);
         if (mode == 1 || mode == 2) survivor.weight = saturating_add(lo.weight, up.weight);
         if (lower_wins) {
             lo.next = up.next;
@@ -155,14 +167,9 @@ int32_t merge_by_sweep(Level* level, int32_t count, double tolerance, int32_t mo
             }
             const Level& lo = level[i];
             const Level& up = level[i + 1];
-            Level survivor = lower_survives(lo.weight, up.weight) ? lo : up;
-            if (mode == 2) {
-                survivor.price = mean_price(lo.price, lo.weight, up.price, up.weight);
-                if (!(lo.price <= survivor.price && survivor.price <= up.price)) return -1;
-            }
-            if (mode == 1 || mode == 2) survivor.weight = saturating_add(lo.weight, up.weight);
-            level[i] = survivor;
-            std::memmove(level + i + 1, level + i + 2, sizeof(Level) * static_cast<uint32_t>(top - i - 2));
+            const Level survivor = merged(lo, up, mode);
+            if (mode == 2 && !(lo.price <= survivor.price && survivor.price <= up.price)) return -1;
+            replace_pair(level, i, top, survivor);
             --top;
             i = i >= 2 ? i - 2 : 0;
         }
@@ -245,18 +252,9 @@ struct RegionMerge {
                 }
             }
             if (best_gap > tolerance) break;
-            Level& lo = level[best];
-            Level& up = level[best + 1];
-            const bool lower_wins = lower_survives(lo.weight, up.weight);
-            Level& survivor = lower_wins ? lo : up;
-            if (mode == 2) {
-                survivor.price = mean_price(lo.price, lo.weight, up.price, up.weight);
-                if (!std::isfinite(survivor.price)) return -1;
-            }
-            if (mode == 1 || mode == 2) survivor.weight = saturating_add(lo.weight, up.weight);
-            const int32_t removed = lower_wins ? best + 1 : best;
-            std::memmove(level + removed, level + removed + 1,
-                         sizeof(Level) * static_cast<uint32_t>(live - removed - 1));
+            const Level survivor = merged(level[best], level[best + 1], mode);
+            if (mode == 2 && !std::isfinite(survivor.price)) return -1;
+            replace_pair(level, best, live, survivor);
             --live;
             first.see(level[0].price);
             last.see(level[live - 1].price);
