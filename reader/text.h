@@ -32,7 +32,7 @@ std::string shown(std::string_view field);
 std::string valid_utf8(std::string_view text);
 
 // A code point (at most U+10FFFF) appended to out as UTF-8.
-void append_utf8(std::string& out, uint32_t code_point);
+void append_utf8(std::string& out, uint32_t cp);
 
 // Windows-1252 bytes as UTF-8.
 std::string from_windows_1252(std::string_view text);
