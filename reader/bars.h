@@ -47,6 +47,8 @@ struct ReadOptions {
     DateOrder dates = DateOrder::automatic;
     std::vector<ColumnChoice> columns = {};
     std::string symbol = {};  // of a file of several symbols, the one to read
+    // How the caller spells these options in the messages that name one.
+    OptionSpelling spelling = {};
 };
 
 // Called now and then with the stage under way and the share of it done,

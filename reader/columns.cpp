@@ -70,7 +70,11 @@ std::string_view trimmed(std::string_view s) {
 }
 
 
-const char* const kColumnsHint = "name the columns with --columns date=NAME,open=NAME,high=NAME,low=NAME,close=NAME";
+std::string columns_hint(const OptionSpelling& spelling) {
+    return "name the columns with " +
+           spelling.columns_with({{"date", "NAME"}, {"open", "NAME"}, {"high", "NAME"}, {"low", "NAME"}, {"close", "NAME"}},
+                                 true);
+}
 
 // Whether a line names any column, by the names exports use or the user's.
 bool names_a_column(const Fields& fields, const std::vector<ColumnChoice>& choices) {
@@ -85,7 +89,8 @@ bool names_a_column(const Fields& fields, const std::vector<ColumnChoice>& choic
 // Maps a header's names to columns, or says what is missing. The user's
 // names come first; of two columns that name one role the stronger name is
 // taken ("Close" before "Adj Close").
-bool map_header(const Fields& fields, const std::vector<ColumnChoice>& choices, Columns& columns, std::string& why) {
+bool map_header(const Fields& fields, const std::vector<ColumnChoice>& choices, const OptionSpelling& spelling,
+                Columns& columns, std::string& why) {
     constexpr int kChosen = -1, kNone = 1 << 20;
     int at[kRoles], rank[kRoles];
     std::fill(at, at + kRoles, -1);
@@ -95,7 +100,7 @@ bool map_header(const Fields& fields, const std::vector<ColumnChoice>& choices, 
         std::size_t i = 0;
         while (i < fields.size() && !same_column_name(fields[i], c.name)) ++i;
         if (i == fields.size()) {
-            why = std::string("--columns names ") + role_name(c.role) + "=" + shown(c.name) +
+            why = spelling.columns + " names " + role_name(c.role) + "=" + shown(c.name) +
                   ", but the header has no column named \"" + shown(c.name) + "\"";
             return false;
         }
@@ -148,11 +153,11 @@ bool map_header(const Fields& fields, const std::vector<ColumnChoice>& choices, 
     if (columns.stamp < 0) {
         why = "the header has no date column (named date, time, datetime or timestamp)";
         if (missing_count > 0) why += " and no " + named;
-        why += std::string(": ") + kColumnsHint;
+        why += ": " + columns_hint(spelling);
         return false;
     }
     if (missing_count > 0) {
-        why = "the header has no " + named + ": " + kColumnsHint;
+        why = "the header has no " + named + ": " + columns_hint(spelling);
         return false;
     }
     columns.header = true;
@@ -185,7 +190,9 @@ bool same_column_name(std::string_view field, std::string_view name) {
     return true;
 }
 
-bool parse_column_choices(std::string_view text, std::vector<ColumnChoice>& out, std::string& why) {
+bool parse_column_choices(std::string_view text, std::vector<ColumnChoice>& out, std::string& why,
+                          const OptionSpelling& spelling) {
+    const std::string example = spelling.columns_with({{"date", "Datum"}, {"close", "Schluss"}});
     out.clear();
     while (!text.empty()) {
         const std::size_t comma = text.find(',');
@@ -198,18 +205,19 @@ bool parse_column_choices(std::string_view text, std::vector<ColumnChoice>& out,
         for (int r = 1; r < kRoles; ++r)
             if (role_text == role_name(static_cast<Role>(r))) role = static_cast<Role>(r);
         if (role == Role::other || name.empty()) {
-            why = "--columns takes ROLE=NAME pairs separated by commas, ROLE one of date, time, datetime, open, "
-                  "high, low, close, volume, symbol (as in --columns date=Datum,close=Schluss)";
+            why = spelling.columns +
+                  " takes ROLE=NAME pairs separated by commas, ROLE one of date, time, datetime, open, high, low, "
+                  "close, volume, symbol (as in " + example + ")";
             return false;
         }
         if (std::any_of(out.begin(), out.end(), [&](const ColumnChoice& c) { return c.role == role; })) {
-            why = std::string("--columns names the ") + role_name(role) + " column twice";
+            why = spelling.columns + " names the " + role_name(role) + " column twice";
             return false;
         }
         out.push_back(ColumnChoice{role, std::string(name)});
     }
     if (out.empty()) {
-        why = "--columns needs ROLE=NAME pairs (as in --columns date=Datum,close=Schluss)";
+        why = spelling.columns + " needs ROLE=NAME pairs (as in " + example + ")";
         return false;
     }
     return true;
@@ -232,7 +240,7 @@ bool same_header(const Fields& fields, const Columns& columns) {
 }
 
 FirstLine columns_from_first_line(const Fields& fields, long line_no, const std::vector<ColumnChoice>& choices,
-                                  Columns& columns, std::string& why) {
+                                  const OptionSpelling& spelling, Columns& columns, std::string& why) {
     columns = Columns{};
     // A header names its columns; a first field that starts like a number or
     // a date is a bar, however broken.
@@ -242,10 +250,10 @@ FirstLine columns_from_first_line(const Fields& fields, long line_no, const std:
     if (!bar_like) {
         if (!names_a_column(fields, choices)) {
             why = "neither a header naming the date, open, high, low and close columns nor a bar: date \"" +
-                  shown(fields[0]) + "\" is not a date; if it is a header, " + kColumnsHint;
+                  shown(fields[0]) + "\" is not a date; if it is a header, " + columns_hint(spelling);
             return FirstLine::unnamed;
         }
-        if (!map_header(fields, choices, columns, why)) return FirstLine::fault;
+        if (!map_header(fields, choices, spelling, columns, why)) return FirstLine::fault;
         columns.header_line = line_no;
         return FirstLine::header;
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fields.h"
+#include "options.h"
 
 namespace tidemark::reader {
 
@@ -41,7 +42,8 @@ struct ColumnChoice {
     Role role;
     std::string name;
 };
-bool parse_column_choices(std::string_view text, std::vector<ColumnChoice>& out, std::string& why);
+bool parse_column_choices(std::string_view text, std::vector<ColumnChoice>& out, std::string& why,
+                          const OptionSpelling& spelling = command_spelling());
 bool same_column_name(std::string_view field, std::string_view name);
 
 struct Columns {
@@ -65,7 +67,7 @@ enum class FirstLine {
     fault,   // a header that lacks a column or names one twice (why set)
 };
 FirstLine columns_from_first_line(const Fields& fields, long line_no, const std::vector<ColumnChoice>& choices,
-                                  Columns& columns, std::string& why);
+                                  const OptionSpelling& spelling, Columns& columns, std::string& why);
 
 // A header's date field again, later in the file: two downloads pasted
 // together. A date that starts with a digit is no header: most rows are

@@ -86,7 +86,7 @@ public:
     SeriesReader(const std::string& name, Source& raw, Source& text, BarSeries& out, ReadError& error,
                  const Progress& progress, const ReadOptions& options)
         : name_(name), raw_(raw), out_(out), error_(error), progress_(progress), options_(options), lines_(text),
-          rows_(options.dates, options.symbol) {}
+          rows_(options.dates, options.symbol, options.spelling) {}
 
     bool read_rows();
     bool finish();
@@ -170,7 +170,7 @@ bool SeriesReader::next_fields(std::string_view& line) {
 // Header -> columns: the first line with fields is a header, a bar, or a
 // title line before either.
 bool SeriesReader::first_line(Line& kind) {
-    switch (columns_from_first_line(fields_, line_no_, options_.columns, columns_, why_)) {
+    switch (columns_from_first_line(fields_, line_no_, options_.columns, options_.spelling, columns_, why_)) {
         case FirstLine::unnamed:
             if (title_like(fields_) && titles_ < kMostTitleLines) {
                 ++titles_;
@@ -284,7 +284,7 @@ bool SeriesReader::read_rows() {
 bool SeriesReader::no_bars() {
     const long line_no = lines_.number();
     if (rows_.other_symbols > 0)
-        return fail(line_no, "no row has the symbol \"" + shown(options_.symbol) + "\" chosen by --symbol (" +
+        return fail(line_no, "no row has the symbol \"" + shown(options_.symbol) + "\" chosen by " + options_.spelling.symbol + " (" +
                                  std::to_string(rows_.other_symbols) +
                                  (rows_.other_symbols == 1 ? " row of another)" : " rows of others)"));
     if (columns_.header) return fail(line_no, "no bars after the header");

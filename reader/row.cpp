@@ -70,7 +70,7 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
     const auto field_at = [&](int i) { return fields[static_cast<std::size_t>(i)]; };
 
     if (!state.wanted_symbol.empty() && columns.symbol < 0) {
-        why = "--symbol chooses \"" + shown(state.wanted_symbol) +
+        why = state.spelling->symbol + " chooses \"" + shown(state.wanted_symbol) +
               "\", but the file has no symbol column (named symbol, ticker or <TICKER>)";
         return RowResult::fault;
     }
@@ -88,8 +88,9 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
         } else if (here != state.symbol) {
             why = "symbol \"" + shown(here) + "\" in column " + shown(columns.symbol_name) + " is not \"" +
                   shown(state.symbol) + "\" of line " + std::to_string(state.symbol_line) +
-                  ": the file holds several symbols; choose one with --symbol NAME, or save each in a file of "
-                  "its own to screen them";
+                  ": the file holds several symbols; choose one with " +
+                  state.spelling->with(state.spelling->symbol, "NAME", true) +
+                  ", or save each in a file of its own to screen them";
             return RowResult::fault;
         }
     }

@@ -42,9 +42,11 @@ const char* bar_value_name(BarValue value);
 // What the rows of one file share as they are read: the date column's form
 // and order, the symbol, and the counts of rows and volumes passed over.
 struct RowState {
-    RowState(DateOrder order, std::string wanted) : dates(order), wanted_symbol(std::move(wanted)) {}
+    RowState(DateOrder order, std::string wanted, const OptionSpelling& names = command_spelling())
+        : dates(order, names), wanted_symbol(std::move(wanted)), spelling(&names) {}
     DateReader dates;
     std::string wanted_symbol;  // the symbol chosen, or empty
+    const OptionSpelling* spelling;
     std::string symbol;         // the first row's, when there is a symbol column and none is chosen
     long symbol_line = 0;
     std::size_t other_symbols = 0;  // rows of symbols other than the one chosen

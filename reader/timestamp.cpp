@@ -419,8 +419,9 @@ bool local_seconds(const WrittenTime& w, DateOrder order, int64_t& seconds) {
 }
 
 std::string date_problem_text(std::string_view text, DateProblem problem, const WrittenTime& w, DateOrder order,
-                              bool chosen) {
+                              bool chosen, const OptionSpelling& spelling) {
     const std::string field = "date " + quoted(text);
+    const std::string& dates = spelling.dates;
     switch (problem) {
         case DateProblem::five_digit_year:
             return field + " has a year of five digits or more: write the year with four (2003-02-27)";
@@ -444,15 +445,17 @@ std::string date_problem_text(std::string_view text, DateProblem problem, const 
                     reading = " (" + iso_date(c.year, c.month, c.day) + " if it is one)";
                 }
                 return field + " looks like a spreadsheet's serial day number" + reading +
-                       ", not a date: format the column as dates (YYYY-MM-DD) before saving, or pass --dates "
-                       "serial to read day numbers";
+                       ", not a date: format the column as dates (YYYY-MM-DD) before saving, or pass " +
+                       spelling.with(dates, "serial") + " to read day numbers";
             }
             if (w.kind == WrittenTime::Kind::numeric) {
                 if (chosen)
-                    return field + " does not exist read " + order_name(order) +
-                           " (as --dates asks): write it as YYYY-MM-DD, or choose another order with --dates";
+                    return field + " does not exist read " + order_name(order) + " (as " + dates +
+                           " asks): write it as YYYY-MM-DD, or choose another order with " + dates;
                 return field + " does not exist read " + order_name(order) +
-                       " (the file's order): write it as YYYY-MM-DD, or choose the order with --dates mdy, dmy or ymd";
+                       " (the file's order): write it as YYYY-MM-DD, or choose the order with " +
+                       spelling.with(dates, "mdy") + ", " + (spelling.keywords ? "'dmy'" : "dmy") + " or " +
+                       (spelling.keywords ? "'ymd'" : "ymd");
             }
             return field + " does not exist";
         case DateProblem::not_a_date:
@@ -523,7 +526,7 @@ bool DateReader::read(std::string_view field, long line, int64_t& time, std::str
     WrittenTime w;
     const DateProblem problem = read_written_time(field, w);
     if (problem != DateProblem::none) {
-        why = date_problem_text(field, problem, w, order_);
+        why = date_problem_text(field, problem, w, order_, false, *spelling_);
         return false;
     }
     if (!started_) {
@@ -537,14 +540,14 @@ bool DateReader::read(std::string_view field, long line, int64_t& time, std::str
         return false;
     }
     if (w.kind == WrittenTime::Kind::serial && option_ != DateOrder::serial) {
-        why = date_problem_text(field, DateProblem::none, w, order_);
+        why = date_problem_text(field, DateProblem::none, w, order_, false, *spelling_);
         return false;
     }
     if (w.kind == WrittenTime::Kind::numeric && option_ == DateOrder::automatic) {
         // A field above 12 is the day: it settles the order for the file.
         const bool first_day = w.first > 12, second_day = w.second > 12;
         if (first_day && second_day) {
-            why = date_problem_text(field, DateProblem::no_such_day, w, order_);
+            why = date_problem_text(field, DateProblem::no_such_day, w, order_, false, *spelling_);
             return false;
         }
         if ((first_day || second_day) && !settle(first_day ? DateOrder::dmy : DateOrder::mdy, field, line, why))
@@ -554,7 +557,7 @@ bool DateReader::read(std::string_view field, long line, int64_t& time, std::str
     }
     int64_t local = 0;
     if (!local_seconds(w, order_, local)) {
-        why = date_problem_text(field, DateProblem::none, w, order_, option_ != DateOrder::automatic);
+        why = date_problem_text(field, DateProblem::none, w, order_, option_ != DateOrder::automatic, *spelling_);
         return false;
     }
     if (pending_.size() == 1 && ambiguous_text_.empty()) ambiguous_text_ = quoted(field);
@@ -575,7 +578,8 @@ bool DateReader::finish(long& line, std::string& why) {
     line = p.line;
     why = "date " + ambiguous_text_ + " reads as " + iso_date(p.year, p.first, p.second) + " month/day or " +
           iso_date(p.year, p.second, p.first) +
-          " day/month, and no date in the file has a day above 12 to tell: pass --dates mdy or --dates dmy";
+          " day/month, and no date in the file has a day above 12 to tell: pass " + spelling_->with(spelling_->dates, "mdy") +
+          " or " + spelling_->with(spelling_->dates, "dmy");
     return false;
 }
 

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "options.h"
+
 namespace tidemark::reader {
 
 // A bar record's time is an int32: these are the moments it can hold.
@@ -70,8 +72,9 @@ bool local_seconds(const WrittenTime& w, DateOrder order, int64_t& seconds);
 // Why a field was refused, as one line for the user: which form was
 // expected and what would make the field readable. text is the field.
 // chosen: the order was given by the user rather than read from the file.
+// The options it suggests are spelled as the caller spells them.
 std::string date_problem_text(std::string_view text, DateProblem problem, const WrittenTime& w, DateOrder order,
-                              bool chosen = false);
+                              bool chosen = false, const OptionSpelling& spelling = command_spelling());
 
 // One timestamp alone (as --from takes it): a numeric date in the given
 // order, or when automatic only if a day above 12 (or the same day and
@@ -94,7 +97,8 @@ std::string outside_time_range(const std::string& shown_date, bool looks_like_mi
 // whatever offset is written beside them (corrections() after the last row).
 class DateReader {
 public:
-    explicit DateReader(DateOrder option) : option_(option), order_(option) {}
+    explicit DateReader(DateOrder option, const OptionSpelling& spelling = command_spelling())
+        : option_(option), order_(option), spelling_(&spelling) {}
 
     // Reads field, the date of the next bar (line for messages), into time:
     // UTC seconds, or for a numeric date before the order is settled, as if
@@ -117,6 +121,7 @@ private:
     static int64_t pending_shift(const Pending& p);
 
     DateOrder option_, order_;
+    const OptionSpelling* spelling_;
     bool started_ = false;
     WrittenTime::Kind kind_ = WrittenTime::Kind::ymd;
     std::string first_text_;  // the first date, for messages

@@ -814,6 +814,52 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
     }
 }
 
+// A front end that takes keywords (Python) sets how its options are spelled:
+// every message that names an option then names the keyword its user types,
+// and none names the command's.
+TEST(ScanInput, MessagesSpellOptionsAsTheCallerDoes) {
+    OptionSpelling python;
+    python.dates = "dates";
+    python.columns = "columns";
+    python.symbol = "symbol";
+    python.keywords = true;
+    struct Case {
+        const char* text;
+        ReadOptions options;
+        const char* want;
+    };
+    const std::vector<Case> cases = {
+        {"02/03/2003,10,12,9,11\n", {}, "pass dates='mdy' or dates='dmy'"},
+        {"13/01/2003,10,12,9,11\n30/02/2003,10,12,9,11\n", {}, "choose the order with dates='mdy', 'dmy' or 'ymd'"},
+        {"02/13/2003,10,12,9,11\n", {DateOrder::dmy}, "(as dates asks): write it as YYYY-MM-DD, or choose another "
+                                                       "order with dates"},
+        {"Date,Open,High,Low,Close\n37679,10,12,9,11\n", {}, "or pass dates='serial' to read day numbers"},
+        {"Symbol,Date,Open,High,Low,Close\nA,2020-01-02,10,12,9,11\nB,2020-01-03,10,12,9,11\n", {},
+         "choose one with symbol=NAME, or"},
+        {"Symbol,Date,Open,High,Low,Close\nA,2020-01-02,10,12,9,11\n", {DateOrder::automatic, {}, "Z"},
+         "chosen by symbol ("},
+        {"Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n", {DateOrder::automatic, {}, "Z"}, "symbol chooses \"Z\""},
+        {"Date,Open,High,Low,Settle\n2020-01-02,10,12,9,11\n", {},
+         "name the columns with columns={'date': NAME, 'open': NAME, 'high': NAME, 'low': NAME, 'close': NAME}"},
+        {"Datum;Open;High;Low;Close\n27.02.2003;10;12;9;11\n", {DateOrder::automatic, {{Role::date, "Tag"}}},
+         "columns names date=Tag, but"},
+    };
+    for (Case c : cases) {
+        SCOPED_TRACE(c.text);
+        c.options.spelling = python;
+        BarSeries s;
+        ReadError error;
+        ASSERT_FALSE(parse_bars("k.csv", c.text, s, error, nullptr, c.options));
+        EXPECT_TRUE(error.what.find(c.want) != std::string::npos) << error.what;
+        EXPECT_EQ(error.what.find("--"), std::string::npos) << error.what;
+    }
+    std::vector<ColumnChoice> choices;
+    std::string why;
+    EXPECT_FALSE(parse_column_choices("date", choices, why, python));
+    EXPECT_EQ(why, "columns takes ROLE=NAME pairs separated by commas, ROLE one of date, time, datetime, open, high, "
+                   "low, close, volume, symbol (as in columns={'date': 'Datum', 'close': 'Schluss'})");
+}
+
 TEST(ScanInput, Timestamps) {
     struct Case {
         const char* text;
