@@ -60,6 +60,9 @@ struct ReadError {
     std::string file;  // as named by the caller
     long line = 0;     // 1-based; 0 when no line applies
     std::string what;
+    // A table of closes, one symbol per column, read without choosing one:
+    // its symbols, so that a front end can read each (or screen them all).
+    std::vector<std::string> symbols = {};
     // "FILE:LINE: what", or "FILE: what" when no line applies, or what alone
     // when no file does.
     std::string text() const;

@@ -14,6 +14,7 @@
 #include "columns.h"
 #include "fields.h"
 #include "input.h"
+#include "number.h"
 #include "row.h"
 #include "series.h"
 #include "text.h"
@@ -99,6 +100,7 @@ private:
     bool next_fields(std::string_view& line);
     bool first_line(Line& kind);
     bool row(Line& kind, Bar& bar);
+    bool table_of_closes();
     bool add_bar(const Bar& bar, std::string_view line);
     void reserve_for_file(std::size_t line_size);
     bool no_bars();
@@ -170,7 +172,8 @@ bool SeriesReader::next_fields(std::string_view& line) {
 // Header -> columns: the first line with fields is a header, a bar, or a
 // title line before either.
 bool SeriesReader::first_line(Line& kind) {
-    switch (columns_from_first_line(fields_, line_no_, options_.columns, options_.spelling, columns_, why_)) {
+    const ColumnRequest request{options_.columns, options_.symbol, options_.spelling, separator_ == ';'};
+    switch (columns_from_first_line(fields_, line_no_, request, columns_, why_)) {
         case FirstLine::unnamed:
             if (title_like(fields_) && titles_ < kMostTitleLines) {
                 ++titles_;
@@ -202,6 +205,7 @@ bool SeriesReader::row(Line& kind, Bar& bar) {
         kind = Line::skipped;
         return true;
     }
+    if (!columns_.table.empty()) return table_of_closes();
     // A ";" file writes its decimals with a comma.
     const bool decimal_comma = separator_ == ';';
     switch (row_to_bar(fields_, columns_, decimal_comma, line_no_, rows_, bar, why_)) {
@@ -215,6 +219,27 @@ bool SeriesReader::row(Line& kind, Bar& bar) {
             return true;
     }
     return true;
+}
+
+// A header of a date and of columns that name no price, a symbol each: its
+// first row tells whether it is a table of closes (numbers or empty cells),
+// of which one must be chosen.
+bool SeriesReader::table_of_closes() {
+    bool numbers = fields_.size() == columns_.count;
+    for (std::size_t k = 0; numbers && k < columns_.table.size(); ++k) {
+        const std::string_view cell = fields_[static_cast<std::size_t>(columns_.table[k])];
+        double value = 0;
+        numbers = missing_value(cell) || parse_price(cell, separator_ == ';', value);
+    }
+    if (!numbers) return fail(columns_.header_line, columns_.table_refusal);
+    const std::vector<std::string>& names = columns_.table_names;
+    std::string list;
+    for (std::size_t k = 0; k < names.size() && k < 12; ++k) list += (k == 0 ? "" : ", ") + shown(names[k]);
+    if (names.size() > 12) list += ", ...";
+    error_.symbols = names;
+    return fail(columns_.header_line,
+                "a table of closes, one symbol per column (" + std::to_string(names.size()) + ": " + list +
+                    "): choose one with " + options_.spelling.with(options_.spelling.symbol, "NAME", true));
 }
 
 // Room for as many bars as rows like those so far fill the file (and some),

@@ -52,10 +52,11 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
     const auto count_text = [&] {
         return std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields");
     };
-    if (columns.header) {
+    if (columns.count > 0) {
         if (fields.size() != columns.count) {
-            why = count_text() + ", but the header on line " + std::to_string(columns.header_line) + " has " +
-                  std::to_string(columns.count);
+            why = count_text() + (columns.header ? ", but the header on line " : ", but the first bar, on line ") +
+                  std::to_string(columns.header_line) + ", has " + std::to_string(columns.count);
+            if (columns.header) why.erase(why.rfind(", has"), 1);
             return RowResult::fault;
         }
     } else if (fields.size() < 5) {
@@ -66,7 +67,7 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
         return RowResult::fault;
     }
     const int column[kBarValues] = {columns.open, columns.high, columns.low, columns.close,
-                                    columns.header ? columns.volume : (fields.size() == 6 ? 5 : -1)};
+                                    columns.count > 0 ? columns.volume : (fields.size() == 6 ? 5 : -1)};
     const auto field_at = [&](int i) { return fields[static_cast<std::size_t>(i)]; };
 
     if (!state.wanted_symbol.empty() && columns.symbol < 0) {
@@ -128,8 +129,11 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_
     }
     if (!state.dates.read(stamp, line_no, bar.time, why)) return RowResult::fault;
     if (bar.time < kEarliestTime || bar.time > kLatestTime) {
+        // 11 or 12 digits read as seconds: epoch milliseconds of 1973 to 2001?
         const bool digits_only = stamp.find_first_not_of("0123456789") == std::string_view::npos;
-        why = outside_time_range(shown(stamp), digits_only && stamp.size() >= 12);
+        why = outside_time_range(shown(stamp), digits_only && (stamp.size() == 11 || stamp.size() == 12) &&
+                                                   epoch_unit_of(state.dates.option()) == EpochUnit::none,
+                                 *state.spelling);
         return RowResult::fault;
     }
     if (column[kVolume] >= 0 && !parse_volume(field_at(column[kVolume]), decimal_comma, values[kVolume])) {

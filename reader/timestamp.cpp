@@ -1,6 +1,8 @@
 #include "timestamp.h"
 
+#include <cmath>
 #include <cstdio>
+#include <type_traits>
 
 #include "calendar.h"
 #include "text.h"
@@ -183,8 +185,16 @@ bool plain_number(std::string_view s, WrittenTime& w) {
     std::size_t pos = 0;
     const bool negative = !s.empty() && s[0] == '-';
     if (negative) ++pos;
-    int64_t whole = 0;
-    const std::size_t n = digit_run(s, pos, whole);
+    // The count exactly, up to the 19 digits of epoch nanoseconds (an
+    // unsigned 64-bit number holds them all); more are a count of digits
+    // alone, and never a time.
+    uint64_t whole = 0;
+    int significant = 0;
+    std::size_t n = 0;
+    for (; pos + n < s.size() && is_digit(s[pos + n]); ++n) {
+        if (significant == 0 && s[pos + n] == '0') continue;
+        if (++significant <= 19) whole = whole * 10 + static_cast<uint64_t>(s[pos + n] - '0');
+    }
     if (n == 0) return false;
     pos += n;
     int64_t numerator = 0, denominator = 1;
@@ -207,12 +217,55 @@ bool plain_number(std::string_view s, WrittenTime& w) {
     // epoch second that short is a moment of 1970-01-02 at the latest.
     if (!negative && n <= 5) {
         w.kind = WrittenTime::Kind::serial;
-        w.seconds = whole * 86400 + numerator * 86400 / denominator;
+        w.seconds = static_cast<int64_t>(whole) * 86400 + numerator * 86400 / denominator;
         return true;
     }
     w.kind = WrittenTime::Kind::epoch;
-    w.seconds = negative ? -whole - (fraction ? 1 : 0) : whole;
+    w.negative = negative;
+    w.magnitude = whole;
+    w.digits = significant == 0 ? 1 : significant;
+    w.fraction = fraction;
     return true;
+}
+
+// The digits of a unit's epoch times from 2001-09-09 on.
+int unit_digits(EpochUnit unit) {
+    switch (unit) {
+        case EpochUnit::ms: return 13;
+        case EpochUnit::us: return 16;
+        case EpochUnit::ns: return 19;
+        default: return 10;
+    }
+}
+
+// A later value of a column whose unit is settled: its own digits tell the
+// same unit, or one digit fewer (a series that crosses 2001-09-09, the day
+// milliseconds grew from 12 digits to 13).
+bool epoch_digits_fit(EpochUnit settled, int digits) {
+    if (epoch_unit_of_digits(digits) == settled) return true;
+    return settled != EpochUnit::seconds && digits == unit_digits(settled) - 1;
+}
+
+DateOrder order_of_unit(EpochUnit unit) {
+    switch (unit) {
+        case EpochUnit::ms: return DateOrder::ms;
+        case EpochUnit::us: return DateOrder::us;
+        case EpochUnit::ns: return DateOrder::ns;
+        default: return DateOrder::automatic;
+    }
+}
+
+std::string epoch_digits_text(const std::string& quoted_value, int digits, const OptionSpelling& spelling) {
+    return "date " + quoted_value + " has " + std::to_string(digits) +
+           " digits, which tell no unit of epoch time (seconds have up to 10 digits, milliseconds 13, "
+           "microseconds 16, nanoseconds 19): pass " + spelling.with(spelling.dates, "ms") + ", " +
+           (spelling.keywords ? "'us'" : "us") + " or " + (spelling.keywords ? "'ns'" : "ns") + " to choose";
+}
+
+std::string epoch_unlike_text(const std::string& quoted_value, int digits, EpochUnit unit, const std::string& first,
+                              const std::string& where) {
+    return "date " + quoted_value + " has " + std::to_string(digits) + " digits, unlike the " + epoch_unit_name(unit) +
+           " of " + first + " " + where + ": one form must hold for the whole file";
 }
 
 // One of "-", "/", "." or a space between the parts of a date, and the
@@ -306,8 +359,16 @@ const char* kind_name(WrittenTime::Kind kind) {
 
 }  // namespace
 
+bool time_of_day(std::string_view s) {
+    WrittenTime w;
+    return !s.empty() && clock_at(s, 0, w);
+}
+
 bool date_order_from_text(std::string_view text, DateOrder& order) {
-    if (text == "mdy") order = DateOrder::mdy;
+    if (text == "ms") order = DateOrder::ms;
+    else if (text == "us") order = DateOrder::us;
+    else if (text == "ns") order = DateOrder::ns;
+    else if (text == "mdy") order = DateOrder::mdy;
     else if (text == "dmy") order = DateOrder::dmy;
     else if (text == "ymd") order = DateOrder::ymd;
     else if (text == "serial") order = DateOrder::serial;
@@ -390,9 +451,15 @@ DateProblem read_written_time(std::string_view s, WrittenTime& w) {
 bool local_seconds(const WrittenTime& w, DateOrder order, int64_t& seconds) {
     int year = w.year, month = w.first, day = w.second;
     switch (w.kind) {
-        case WrittenTime::Kind::epoch:
-            seconds = w.seconds;
+        case WrittenTime::Kind::epoch: {
+            EpochUnit unit = epoch_unit_of(order);
+            if (unit == EpochUnit::none) unit = epoch_unit_of_digits(w.digits);
+            if (unit == EpochUnit::none) return false;
+            // Outside a record's time: the caller says so, with the date.
+            if (w.digits > 19 || !epoch_to_seconds(w.negative, w.magnitude, w.fraction, unit, seconds))
+                seconds = w.negative ? kEarliestTime - 1 : kLatestTime + 1;
             return true;
+        }
         case WrittenTime::Kind::serial:
             // Day 1 is 1900-01-01 in the spreadsheets' count, which holds a
             // 1900-02-29 that never was: from day 61 on, day 0 is 1899-12-30.
@@ -437,6 +504,7 @@ std::string date_problem_text(std::string_view text, DateProblem problem, const 
                    std::to_string(days_in_month(w.year, w.first)) + " days";
         }
         case DateProblem::none:
+            if (w.kind == WrittenTime::Kind::epoch) return epoch_digits_text(quoted(text), w.digits, spelling);
             if (w.kind == WrittenTime::Kind::serial) {
                 int64_t t = 0;
                 std::string reading;
@@ -470,10 +538,116 @@ std::string not_a_date(std::string_view field) {
            "seconds)";
 }
 
-std::string outside_time_range(const std::string& shown_date, bool looks_like_milliseconds) {
+std::string outside_time_range(const std::string& shown_date, bool looks_like_milliseconds,
+                               const OptionSpelling& spelling) {
     return "date " + shown_date + " is outside " + time_text(kEarliestTime, true) + " .. " +
            time_text(kLatestTime, true) + " UTC, the range of a bar record's time (int32 seconds since 1970)" +
-           (looks_like_milliseconds ? "; epoch milliseconds?" : "");
+           (looks_like_milliseconds ? "; epoch milliseconds? " + spelling.with(spelling.dates, "ms") + " reads them"
+                                    : "");
+}
+
+EpochUnit epoch_unit_of_digits(int digits) {
+    if (digits <= 12) return EpochUnit::seconds;
+    if (digits == 13) return EpochUnit::ms;
+    if (digits == 16) return EpochUnit::us;
+    if (digits == 19) return EpochUnit::ns;
+    return EpochUnit::none;
+}
+
+EpochUnit epoch_unit_of(DateOrder order) {
+    switch (order) {
+        case DateOrder::ms: return EpochUnit::ms;
+        case DateOrder::us: return EpochUnit::us;
+        case DateOrder::ns: return EpochUnit::ns;
+        default: return EpochUnit::none;
+    }
+}
+
+const char* epoch_unit_name(EpochUnit unit) {
+    switch (unit) {
+        case EpochUnit::ms: return "epoch milliseconds";
+        case EpochUnit::us: return "epoch microseconds";
+        case EpochUnit::ns: return "epoch nanoseconds";
+        case EpochUnit::seconds: return "epoch seconds";
+        default: return "epoch time";
+    }
+}
+
+bool epoch_to_seconds(bool negative, uint64_t magnitude, bool fraction, EpochUnit unit, int64_t& seconds) {
+    if (unit == EpochUnit::none) return false;
+    uint64_t per = 1;
+    for (int k = unit_digits(unit); k > 10; k -= 3) per *= 1000;
+    const uint64_t whole = magnitude / per;
+    const bool part = fraction || magnitude % per != 0;
+    // Rounded down, within -2^31 ... 2^31 - 1, compared while unsigned.
+    constexpr uint64_t kMost = uint64_t{1} << 31;
+    if (negative ? whole + (part ? 1 : 0) > kMost : whole >= kMost) return false;
+    seconds = negative ? -static_cast<int64_t>(whole) - (part ? 1 : 0) : static_cast<int64_t>(whole);
+    return true;
+}
+
+namespace {
+
+// A value of a column of numbers as a file's field would be read.
+template <typename Value>
+EpochColumn epoch_values(const Value* values, std::size_t size, DateOrder order, int64_t* out,
+                         const OptionSpelling& spelling) {
+    EpochColumn column;
+    column.unit = epoch_unit_of(order);
+    const bool chosen = column.unit != EpochUnit::none;
+    std::string first;
+    const auto fail = [&](std::size_t row, std::string what) {
+        column.ok = false;
+        column.row = row;
+        column.what = std::move(what);
+        return column;
+    };
+    for (std::size_t i = 0; i < size; ++i) {
+        bool negative = false, fraction = false;
+        uint64_t magnitude = 0;
+        std::string text;
+        if constexpr (std::is_floating_point_v<Value>) {
+            const double v = static_cast<double>(values[i]);
+            text = "\"" + exact(v) + "\"";
+            // Beyond 19 digits, no unit holds it; NaN is no time.
+            if (!(std::fabs(v) < 1e19)) return fail(i, "date " + text + " is not an epoch time of 19 digits or fewer");
+            negative = v < 0;
+            const double whole = std::floor(std::fabs(v));
+            magnitude = static_cast<uint64_t>(whole);
+            fraction = whole != std::fabs(v);
+        } else {
+            const int64_t v = values[i];
+            text = "\"" + std::to_string(v) + "\"";
+            negative = v < 0;
+            magnitude = negative ? uint64_t{0} - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+        }
+        int digits = 1;
+        for (uint64_t m = magnitude; m >= 10; m /= 10) ++digits;
+        if (!chosen && i == 0) {
+            column.unit = epoch_unit_of_digits(digits);
+            if (column.unit == EpochUnit::none) return fail(i, epoch_digits_text(text, digits, spelling));
+            first = text;
+        } else if (!chosen && !epoch_digits_fit(column.unit, digits)) {
+            return fail(i, epoch_unlike_text(text, digits, column.unit, first, "(the first)"));
+        }
+        if (!epoch_to_seconds(negative, magnitude, fraction, column.unit, out[i]))
+            return fail(i, outside_time_range(text, !chosen && column.unit == EpochUnit::seconds && !negative &&
+                                                        (digits == 11 || digits == 12),
+                                              spelling));
+    }
+    return column;
+}
+
+}  // namespace
+
+EpochColumn epoch_column(const int64_t* values, std::size_t size, DateOrder order, int64_t* out,
+                         const OptionSpelling& spelling) {
+    return epoch_values(values, size, order, out, spelling);
+}
+
+EpochColumn epoch_column(const double* values, std::size_t size, DateOrder order, int64_t* out,
+                         const OptionSpelling& spelling) {
+    return epoch_values(values, size, order, out, spelling);
 }
 
 bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time, DateOrder order) {
@@ -539,6 +713,7 @@ bool DateReader::read(std::string_view field, long line, int64_t& time, std::str
               " on line " + std::to_string(first_line_) + ": one form must hold for the whole file";
         return false;
     }
+    if (w.kind == WrittenTime::Kind::epoch && !settle_unit(w, field, why)) return false;
     if (w.kind == WrittenTime::Kind::serial && option_ != DateOrder::serial) {
         why = date_problem_text(field, DateProblem::none, w, order_, false, *spelling_);
         return false;
@@ -556,7 +731,7 @@ bool DateReader::read(std::string_view field, long line, int64_t& time, std::str
             pending_.push_back(Pending{count_, line, w.year, w.first, w.second});
     }
     int64_t local = 0;
-    if (!local_seconds(w, order_, local)) {
+    if (!local_seconds(w, w.kind == WrittenTime::Kind::epoch ? order_of_unit(unit_) : order_, local)) {
         why = date_problem_text(field, DateProblem::none, w, order_, option_ != DateOrder::automatic, *spelling_);
         return false;
     }
@@ -570,6 +745,22 @@ bool DateReader::read(std::string_view field, long line, int64_t& time, std::str
     time = local - w.offset;
     ++count_;
     return true;
+}
+
+bool DateReader::settle_unit(const WrittenTime& w, std::string_view field, std::string& why) {
+    if (unit_ == EpochUnit::none) {
+        unit_ = epoch_unit_of(option_);
+        if (unit_ != EpochUnit::none) return true;
+        unit_ = epoch_unit_of_digits(w.digits);
+        if (unit_ == EpochUnit::none) {
+            why = epoch_digits_text(quoted(field), w.digits, *spelling_);
+            return false;
+        }
+        return true;
+    }
+    if (epoch_unit_of(option_) != EpochUnit::none || epoch_digits_fit(unit_, w.digits)) return true;
+    why = epoch_unlike_text(quoted(field), w.digits, unit_, first_text_, "on line " + std::to_string(first_line_));
+    return false;
 }
 
 bool DateReader::finish(long& line, std::string& why) {

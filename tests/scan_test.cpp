@@ -270,8 +270,29 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ":2: 4 fields, expected date, open, high, low, close and optional volume"},
         {"a lone date", "2020-01-01,1,2,0,1\n2020-01-02\n",
          ":2: 1 field, expected date, open, high, low, close and optional volume"},
-        {"too many fields", "2020-01-02,10,12,9,11,100,7\n",
-         ":1: 7 fields, expected at most 6: date, open, high, low, close, volume"},
+        {"more than six fields, the sixth no volume", "2020-01-02,10,12,9,11,lots,7\n",
+         ":1: 7 fields without a header, and fields 2 to 6 are not open, high, low, close and volume: name the "
+         "columns by position with --columns date=1,open=2,high=3,low=4,close=5"},
+        {"too many fields after six", "2020-01-02,10,12,9,11,100\n2020-01-03,10,12,9,11,100,7\n",
+         ":2: 7 fields, expected at most 6: date, open, high, low, close, volume"},
+        {"a name for a file without a header", "2020-01-02,10,12,9,11\n",
+         ":1: --columns names date=Datum, but the file has no header (its first line is a bar): name its columns by "
+         "position, as in --columns date=1,open=2,high=3,low=4,close=5",
+         ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}}}, {"--columns", "date=Datum"}},
+        {"a position beyond the fields", "2020-01-02,10,12,9,11\n", ":1: --columns names close=9, but the rows have 5 "
+         "columns", ReadOptions{DateOrder::automatic, {{Role::date, "1"}, {Role::close, "9"}}},
+         {"--columns", "date=1,close=9"}},
+        {"positions naming some prices", "2020-01-02,10,12,9,11\n", ":1: --columns must give the date, the close and "
+         "either all of open, high and low or none of them (bars of closes alone), as in --columns "
+         "date=1,open=2,high=3,low=4,close=5",
+         ReadOptions{DateOrder::automatic, {{Role::date, "1"}, {Role::high, "3"}, {Role::close, "5"}}},
+         {"--columns", "date=1,high=3,close=5"}},
+        // A time of day in the second field is read only with a colon: 0930
+        // could be a price.
+        {"a time of day that is not one, no header", "2020-01-02,25:00,10,12,9,11,5\n",
+         ":1: 7 fields without a header, and fields 2 to 6 are not open"},
+        {"fewer fields than the first bar had", "2020-01-02,10,12,9,11,100,7\n2020-01-03,10,12,9,11,100\n",
+         ":2: 6 fields, but the first bar, on line 1, has 7"},
         {"row shorter than the header", "date,open,high,low,close\n2020-01-02,10,12,9\n",
          ":2: 4 fields, but the header on line 1 has 5"},
         {"non-numeric close", "date,open,high,low,close\n2020-01-02,10,12,9,eleven\n",
@@ -341,18 +362,27 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}, {Role::close, "Schlusskurs"}}},
          {"--columns", "date=Datum,close=Schlusskurs"}},
         {"a column the user did not name", "Datum;Eröffnung;Hoch;Tief;Schluss\n27.02.2003;10;12;9;11\n",
-         ":1: the header has no columns named open, high, low: name the columns with --columns "
+         ":1: the header has no columns named high, low: name the columns with --columns "
          "date=NAME,open=NAME,high=NAME,low=NAME,close=NAME",
-         ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}, {Role::close, "Schluss"}}},
-         {"--columns", "date=Datum,close=Schluss"}},
+         ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}, {Role::close, "Schluss"}, {Role::open, "Eröffnung"}}},
+         {"--columns", "date=Datum,close=Schluss,open=Eröffnung"}},
         {"date a bar record cannot hold", "2038-01-20,10,12,9,11\n",
          ":1: date 2038-01-20 is outside 1901-12-13 20:45:52 .. 2038-01-19 03:14:07 UTC, the range of a bar "
          "record's time (int32 seconds since 1970)"},
         {"offset pushes it out", "2038-01-19T03:14:07-00:01,10,12,9,11\n",
          ":1: date 2038-01-19T03:14:07-00:01 is outside"},
-        {"epoch milliseconds", "1577923200000,10,12,9,11\n",
-         ":1: date 1577923200000 is outside 1901-12-13 20:45:52 .. 2038-01-19 03:14:07 UTC, the range of a bar "
-         "record's time (int32 seconds since 1970); epoch milliseconds?"},
+        // Twelve digits: seconds beyond 2038, or milliseconds of 1973 to 2001.
+        {"epoch milliseconds of twelve digits", "978307200000,10,12,9,11\n",
+         ":1: date 978307200000 is outside 1901-12-13 20:45:52 .. 2038-01-19 03:14:07 UTC, the range of a bar "
+         "record's time (int32 seconds since 1970); epoch milliseconds? --dates ms reads them"},
+        {"epoch time of fifteen digits", "978307200000000,10,12,9,11\n",
+         ":1: date \"978307200000000\" has 15 digits, which tell no unit of epoch time (seconds have up to 10 "
+         "digits, milliseconds 13, microseconds 16, nanoseconds 19): pass --dates ms, us or ns to choose"},
+        {"epoch milliseconds, then seconds", "1577923200000,10,12,9,11\n1578009600,10,12,9,11\n",
+         ":2: date \"1578009600\" has 10 digits, unlike the epoch milliseconds of \"1577923200000\" on line 1: one "
+         "form must hold for the whole file"},
+        {"epoch nanoseconds beyond 2038", "9223372036854775808,10,12,9,11\n",
+         ":1: date 9223372036854775808 is outside"},
         {"high below low", "2020-01-02,10,12,9,11\n2020-01-03,10,9,9.5,9.2\n", ":2: high 9 is below low 9.5"},
         {"open below low", "2020-01-02,8.5,12,9,11\n", ":1: open 8.5 is below low 9"},
         {"open above high", "2020-01-02,12.5,12,9,11\n", ":1: open 12.5 is above high 12"},
@@ -787,6 +817,32 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         {"two symbols, one chosen", two_symbols, ReadOptions{DateOrder::automatic, {}, "ACME"}},
         {"epoch seconds, CRLF", file(iso_header, [&](const Bar& b, std::size_t) {
              return iso_row(std::to_string(b.time), b) + "\r"; })},
+        // An exchange's klines: open time in ms, OHLCV, then close time,
+        // quote volume, trades and more, without a header.
+        {"epoch milliseconds, twelve fields, no header", file("", [&](const Bar& b, std::size_t) {
+             return std::to_string(b.time) + "000," + ohlc(b, ",") + "," + volume(b) + "," + std::to_string(b.time) +
+                    "999,1234.5,77,1.5,2.5,0"; })},
+        {"epoch microseconds, open_time and close_time",
+         file("open_time,open,high,low,close,volume,close_time,quote_volume,count", [&](const Bar& b, std::size_t) {
+             return std::to_string(b.time) + "000000," + ohlc(b, ",") + "," + volume(b) + "," +
+                    std::to_string(b.time + 86399) + "999999,1.5,7"; })},
+        {"epoch nanoseconds, newest first", file("timestamp,open,high,low,close,volume", [&](const Bar& b, std::size_t) {
+             return std::to_string(b.time) + "000000000," + ohlc(b, ",") + "," + volume(b); }, true), {}, true},
+        // A trading terminal's export: date and time in two fields, no header.
+        {"a date and a time, no header", file("", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d.%02d.%02d", "ymd") + ",00:00," + ohlc(b, ",") + "," + volume(b); })},
+        {"a date and a time, no header, no volume", file("", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d.%02d.%02d", "ymd") + ";00:00:00;" + ohlc(b, ";"); }), {}, false, false},
+        {"columns by position, no header", file("", [&](const Bar& b, std::size_t) {
+             return exact(b.close) + "," + exact(b.open) + "," + exact(b.high) + "," + exact(b.low) + "," + volume(b) +
+                    "," + date(b, "%04d-%02d-%02d", "ymd"); }),
+         ReadOptions{DateOrder::automatic, {{Role::close, "1"}, {Role::open, "2"}, {Role::high, "3"}, {Role::low, "4"},
+                                            {Role::volume, "5"}, {Role::date, "6"}}}},
+        {"columns by position under a header", file("Datum;Er\xF6" "ffnung;Hoch;Tief;Schluss;Umsatz", [&](const Bar& b, std::size_t) {
+             return date(b, "%02d.%02d.%04d", "dmy") + ";" + comma_decimal(b.open) + ";" + comma_decimal(b.high) + ";" +
+                    comma_decimal(b.low) + ";" + comma_decimal(b.close) + ";" + volume(b); }),
+         ReadOptions{DateOrder::automatic, {{Role::date, "1"}, {Role::open, "2"}, {Role::high, "3"}, {Role::low, "4"},
+                                            {Role::close, "5"}, {Role::volume, "6"}}}},
     };
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(shape.name);
@@ -812,6 +868,67 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
             }
         }
     }
+}
+
+// A column of numbers (a DataFrame's) is read as epoch times as a file's
+// date column is: the unit from the first value's digits, one unit for the
+// column, the range checked before anything can overflow.
+TEST(ScanInput, EpochTimesInAColumnOfNumbers) {
+    const int64_t day = utc_seconds(2020, 1, 2, 0, 0, 0);
+    struct Case {
+        const char* name;
+        std::vector<int64_t> values;
+        DateOrder order;
+        std::vector<int64_t> seconds;  // empty: refused
+        std::size_t row;
+        const char* what;
+    };
+    const std::vector<Case> cases = {
+        {"seconds", {day, day + 86400}, DateOrder::automatic, {day, day + 86400}, 0, ""},
+        {"milliseconds", {day * 1000, day * 1000 + 86400999}, DateOrder::automatic, {day, day + 86400}, 0, ""},
+        {"microseconds", {day * 1000000, -1}, DateOrder::us, {day, -1}, 0, ""},
+        {"nanoseconds", {day * 1000000000}, DateOrder::automatic, {day}, 0, ""},
+        // 2001-09-08 in ms has 12 digits, the next day 13: one unit still.
+        {"milliseconds across 2001-09-09", {1000000000000 - 86400000, 1000000000000}, DateOrder::ms,
+         {1000000000 - 86400, 1000000000}, 0, ""},
+        {"twelve digits, as asked", {999913600000}, DateOrder::ms, {999913600}, 0, ""},
+        {"twelve digits", {999913600000}, DateOrder::automatic, {}, 0,
+         "date \"999913600000\" is outside 1901-12-13 20:45:52 .. 2038-01-19 03:14:07 UTC, the range of a bar "
+         "record's time (int32 seconds since 1970); epoch milliseconds? --dates ms reads them"},
+        {"another unit later", {day * 1000, day}, DateOrder::automatic, {}, 1,
+         "date \"1577923200\" has 10 digits, unlike the epoch milliseconds of \"1577923200000\" (the first): one "
+         "form must hold for the whole file"},
+        {"digits that tell no unit", {15779232000000}, DateOrder::automatic, {}, 0, "date \"15779232000000\" has 14 "
+         "digits, which tell no unit of epoch time"},
+        {"the largest count", {INT64_MAX}, DateOrder::automatic, {}, 0, "date \"9223372036854775807\" is outside"},
+        {"the smallest count", {INT64_MIN}, DateOrder::ns, {}, 0, "date \"-9223372036854775808\" is outside"},
+        {"a second before the earliest", {int64_t{INT32_MIN} * 1000 - 1}, DateOrder::ms, {}, 0,
+         "date \"-2147483648001\" is outside"},
+        {"the earliest", {int64_t{INT32_MIN} * 1000}, DateOrder::ms, {INT32_MIN}, 0, ""},
+        {"the latest", {int64_t{INT32_MAX} * 1000 + 999}, DateOrder::ms, {INT32_MAX}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<int64_t> out(c.values.size());
+        const EpochColumn got = epoch_column(c.values.data(), c.values.size(), c.order, out.data());
+        ASSERT_EQ(got.ok, !c.seconds.empty()) << got.what;
+        if (got.ok) {
+            EXPECT_EQ(out, c.seconds);
+            continue;
+        }
+        EXPECT_EQ(got.row, c.row);
+        EXPECT_EQ(got.what.compare(0, std::strlen(c.what), c.what), 0) << got.what;
+    }
+    // Floats: the same rules, a fraction rounded down, NaN refused.
+    const std::vector<double> floats = {1577923200000.0, 1577923200500.5};
+    std::vector<int64_t> out(2);
+    ASSERT_TRUE(epoch_column(floats.data(), 2, DateOrder::automatic, out.data()).ok);
+    EXPECT_EQ(out, (std::vector<int64_t>{day, day}));
+    const std::vector<double> bad = {1577923200.0, std::nan(""), 1e19};
+    const EpochColumn nan = epoch_column(bad.data(), 3, DateOrder::automatic, out.data());
+    EXPECT_FALSE(nan.ok);
+    EXPECT_EQ(nan.row, 1u);
+    EXPECT_FALSE(epoch_column(bad.data() + 2, 1, DateOrder::ns, out.data()).ok);
 }
 
 // A front end that takes keywords (Python) sets how its options are spelled:
@@ -925,6 +1042,15 @@ TEST(ScanInput, Timestamps) {
         {"Jun 31, 2020", false, 0, false},
         {"Foo 2, 2020", false, 0, false},
         {"43832", false, 0, false},  // a spreadsheet's day number, not 1970-01-01 12:10:32
+        // Epoch times by their digits, where seconds cannot be meant.
+        {"1577923200000", true, day, true},
+        {"1577923200999.9", true, day, true},
+        {"1577923200000000", true, day, true},
+        {"1577923200000000000", true, day, true},
+        {"-1000", true, -1000, true},
+        {"15779232000000", false, 0, false},    // 14 digits tell no unit
+        {"157792320000000000", false, 0, false},
+        {"99999999999999999999", false, 0, false},
         {"20200-01-02", false, 0, false},
     };
     for (const Case& c : cases) {

@@ -62,10 +62,13 @@ const char* const kUsage =
     "                  the price becomes the weighted mean (default 1)\n"
     "  --span N        span for rescaling the level weights (default 11)\n"
     "  --dates ORDER   numeric dates are mdy (02/27/2003), dmy (27.02.2003) or ymd\n"
-    "                  (03-02-27); serial reads a spreadsheet's day numbers (37679)\n"
-    "                  (default: the order a day above 12 shows in the file)\n"
-    "  --columns LIST  the columns by name, as in date=Datum,open=Eröffnung,close=Schluss\n"
-    "                  (roles: date time datetime open high low close volume symbol)\n"
+    "                  (03-02-27); serial reads a spreadsheet's day numbers (37679);\n"
+    "                  ms, us, ns read epoch times in that unit whatever their digits\n"
+    "                  (default: the order a day above 12 shows in the file, the unit\n"
+    "                  13, 16 or 19 digits show)\n"
+    "  --columns LIST  the columns by name, as in date=Datum,open=Eröffnung,close=Schluss,\n"
+    "                  or by position, date=1,open=2,... (roles: date time datetime open\n"
+    "                  high low close volume symbol); close alone: bars of closes\n"
     "  --symbol NAME   of a file of several symbols, read the rows of NAME\n"
     "  --from DATE     analyse the bars from DATE on (YYYY-MM-DD, optionally with a time)\n"
     "  --to DATE       ... up to DATE (a date alone takes in the whole day)\n"
@@ -201,7 +204,7 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
             o.window.has_to = true;
         } else if (arg == "--dates") {
             if (!take() || !date_order_from_text(value, o.read.dates))
-                return why = "--dates needs mdy, dmy, ymd or serial", false;
+                return why = "--dates needs mdy, dmy, ymd, serial, ms, us or ns", false;
         } else if (arg == "--symbol") {
             if (!take() || value.empty()) return why = "--symbol needs the symbol to read", false;
             o.read.symbol = value;
