@@ -224,7 +224,10 @@ void closes_by_column(const Fields& fields, const RoleMap& map, std::string_view
         columns.table = others;
         for (int i : others)
             if (!symbol.empty() && same_column_name(fields[static_cast<std::size_t>(i)], symbol)) columns.close = i;
-        if (columns.close >= 0) columns.table.clear();
+        if (columns.close >= 0) {
+            columns.table.clear();
+            columns.symbol_is_column = true;
+        }
         else if (!symbol.empty()) columns.table_symbol_missing = true;
         for (int i : columns.table) columns.table_names.emplace_back(fields[static_cast<std::size_t>(i)]);
     }

@@ -55,6 +55,14 @@ private:
     long last_ = 0;
 };
 
+// Rows of names under a header: a download library writes two.
+constexpr std::size_t kMostNameRows = 3;
+
+bool named_gz(const std::string& name) {
+    return name.size() > 3 && ascii_lower(name[name.size() - 1]) == 'z' && ascii_lower(name[name.size() - 2]) == 'g' &&
+           name[name.size() - 3] == '.';
+}
+
 // The record layout the host hands to the library; the header's struct must
 // agree with it byte for byte.
 constexpr std::size_t kRecordSize = kRecordBytes;
@@ -91,6 +99,9 @@ public:
 
     bool read_rows();
     bool finish();
+    // The source's name ends in .gz, but its bytes are no gzip data: every
+    // message says so.
+    void named_gzip_but_plain() { not_gzip_ = true; }
 
 private:
     enum class Line { skipped, columns, bar };
@@ -100,7 +111,9 @@ private:
     bool next_fields(std::string_view& line);
     bool first_line(Line& kind);
     bool row(Line& kind, Bar& bar);
+    bool passed_over(Line& kind);
     bool table_of_closes();
+    std::string failed_download() const;
     bool add_bar(const Bar& bar, std::string_view line);
     void reserve_for_file(std::size_t line_size);
     bool no_bars();
@@ -120,6 +133,11 @@ private:
     bool separator_given_ = false;
     bool first_ = true;
     int titles_ = 0;
+    std::string first_title_;     // for a file of text alone
+    std::string_view line_;       // the line of fields_
+    std::size_t names_rows_ = 0;  // rows of names under the header
+    std::size_t notes_ = 0;       // lines that cannot be bars, among or after them
+    bool not_gzip_ = false;
     Fields fields_;
     RowState rows_;
     BarLines bar_lines_;
@@ -133,6 +151,7 @@ bool SeriesReader::fail(long line, const std::string& what) {
     error_.file = name_;
     error_.line = line;
     error_.what = what;
+    if (not_gzip_) error_.what += " (the file is named .gz, but it is not gzip data)";
     out_ = BarSeries{};  // the memory too
     return false;
 }
@@ -164,6 +183,7 @@ bool SeriesReader::next_fields(std::string_view& line) {
         }
         if (const char* fault = split(line, separator_, fields_)) return fail(line_no_, fault);
         if (all_empty(fields_)) continue;  // a row of separators
+        line_ = line;
         return true;
     }
     return false;
@@ -174,21 +194,26 @@ bool SeriesReader::next_fields(std::string_view& line) {
 bool SeriesReader::first_line(Line& kind) {
     const ColumnRequest request{options_.columns, options_.symbol, options_.spelling, separator_ == ';'};
     switch (columns_from_first_line(fields_, line_no_, request, columns_, why_)) {
-        case FirstLine::unnamed:
+        case FirstLine::unnamed: {
+            const std::string download = failed_download();
+            if (!download.empty()) return fail(line_no_, download);
             if (title_like(fields_) && titles_ < kMostTitleLines) {
-                ++titles_;
+                if (titles_++ == 0) first_title_ = shown(line_);
                 kind = Line::skipped;
                 return true;
             }
             return fail(line_no_, why_);
+        }
         case FirstLine::fault:
             return fail(line_no_, why_);
         case FirstLine::header:
             first_ = false;
+            rows_.mark = DecimalMark(separator_ == '\t', separator_ == ';');
             kind = Line::columns;
             return true;
         case FirstLine::bar:
             first_ = false;
+            rows_.mark = DecimalMark(separator_ == '\t', separator_ == ';');
             kind = Line::bar;
             return true;
     }
@@ -206,10 +231,18 @@ bool SeriesReader::row(Line& kind, Bar& bar) {
         return true;
     }
     if (!columns_.table.empty()) return table_of_closes();
-    // A ";" file writes its decimals with a comma.
-    const bool decimal_comma = separator_ == ';';
-    switch (row_to_bar(fields_, columns_, decimal_comma, line_no_, rows_, bar, why_)) {
+    if (out_.bars.empty() && columns_.header && names_rows_ < kMostNameRows && row_of_names(fields_, columns_)) {
+        ++names_rows_;
+        kind = Line::skipped;
+        return true;
+    }
+    switch (row_to_bar(fields_, columns_, line_no_, rows_, bar, why_)) {
         case RowResult::fault:
+            if (note_line(fields_, columns_)) {
+                ++notes_;
+                kind = Line::skipped;
+                return true;
+            }
             return fail(line_no_, why_);
         case RowResult::skipped:
             kind = Line::skipped;
@@ -219,6 +252,35 @@ bool SeriesReader::row(Line& kind, Bar& bar) {
             return true;
     }
     return true;
+}
+
+// What a first line that is neither header nor bar says of a download that
+// failed: a web page, or a service's answer in JSON. Empty when neither.
+std::string SeriesReader::failed_download() const {
+    std::string_view text = line_;
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    if (text.empty()) return std::string();
+    std::string lower;
+    for (std::size_t i = 0; i < text.size() && i < 200; ++i) lower += ascii_lower(text[i]);
+    if (text.front() == '<' && (lower.find("html") != std::string::npos || lower.compare(0, 5, "<?xml") == 0 ||
+                                lower.compare(0, 9, "<!doctype") == 0))
+        return "a web page (HTML or XML), not a CSV file: the download failed or was sent to a login page; open "
+               "it in a browser to see what it says";
+    if (text.front() != '{' && text.front() != '[') return std::string();
+    // The service's own words, where it gives them.
+    std::string said;
+    for (const char* key : {"\"error message\"", "\"message\"", "\"error\"", "\"information\"", "\"note\""}) {
+        const std::size_t at = lower.find(key);
+        if (at == std::string::npos) continue;
+        const std::size_t open = text.find('"', text.find(':', at + std::strlen(key)));
+        if (open == std::string_view::npos) continue;
+        const std::size_t close = text.find('"', open + 1);
+        said = std::string(text.substr(open + 1, std::min<std::size_t>(close, text.size()) - open - 1));
+        break;
+    }
+    if (said.size() > 120) said = said.substr(0, 117) + "...";
+    return "JSON, not CSV: the service answered " + (said.empty() ? std::string("with JSON") : "\"" + valid_utf8(said) + "\"") +
+           " instead of the data (a failed download?)";
 }
 
 // A header of a date and of columns that name no price, a symbol each: its
@@ -313,6 +375,10 @@ bool SeriesReader::no_bars() {
                                  std::to_string(rows_.other_symbols) +
                                  (rows_.other_symbols == 1 ? " row of another)" : " rows of others)"));
     if (columns_.header) return fail(line_no, "no bars after the header");
+    if (titles_ > 0)
+        return fail(line_no, "the file holds text alone, no header and no bars: \"" + first_title_ + "\"" +
+                                 (titles_ > 1 ? " and " + std::to_string(titles_ - 1) + " more lines" : "") +
+                                 " (a failed download?)");
     return fail(line_no == 0 ? 1 : line_no, "the file is empty: no bars");
 }
 
@@ -357,6 +423,9 @@ bool SeriesReader::finish() {
     out_.unknown_volumes = rows_.unknown_volumes;
     out_.other_symbol_rows = rows_.other_symbols;
     out_.close_column = columns_.close_name;
+    out_.close_only = columns_.close_only;
+    out_.name_rows_skipped = names_rows_;
+    out_.notes_skipped = notes_;
     if (!settle_order()) return false;
     out_.intraday = intraday(times_of(out_.bars));
     if (progress_) progress_("reading", 1.0);
@@ -370,12 +439,15 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
     out = BarSeries{};
     error = ReadError{};
     std::string why;
-    const std::unique_ptr<Source> text = text_of(raw, why);
+    bool gzip = false;
+    const std::unique_ptr<Source> text = text_of(raw, why, &gzip);
     if (!text) {
         error = ReadError{name, 0, why};
+        if (!gzip && named_gz(name)) error.what += " (the file is named .gz, but it is not gzip data)";
         return false;
     }
     SeriesReader reader(name, raw, *text, out, error, progress, options);
+    if (!gzip && named_gz(name)) reader.named_gzip_but_plain();
     return reader.read_rows() && reader.finish();
 }
 

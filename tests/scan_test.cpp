@@ -1086,7 +1086,27 @@ TEST(ScanInput, NumbersAsExportsWriteThem) {
         {"12,5", true, "12.5", "12.5"},
         {"12,5", false, nullptr, nullptr},       // a decimal comma where "," separates
         {"1,2345", false, nullptr, nullptr},     // not thousands
-        {"12,34,567", false, nullptr, nullptr},  // groups of two
+        {"12,34,567", false, "1234567", "1234567"},  // grouped as in India
+        {"1,55,800.00", false, "155800", "155800"},
+        {"Rs. 1,55,800.00", false, "155800", nullptr},
+        {"\xE2\x82\xB9" "1,00,000", false, "100000", nullptr},
+        {"123,45,678", false, nullptr, nullptr},  // twos after three
+        {"1,234,56,789", false, nullptr, nullptr},  // threes, then twos
+        {"0,123", false, nullptr, nullptr},  // a decimal comma, not thousands
+        {"01,234", false, nullptr, nullptr},
+        {"1'558.00", false, "1558", "1558"},  // Swiss
+        {"1\xE2\x80\x99" "558.25", false, "1558.25", nullptr},
+        {"CHF 1'234'567.5", false, "1234567.5", nullptr},
+        {"1'55'800", false, nullptr, nullptr},  // India groups with commas only
+        {"1'234,5", true, nullptr, nullptr},    // nor is the apostrophe a comma file's
+        {"1\xC2\xA0" "234,50", true, "1234.5", nullptr},  // no-break spaces
+        {"1\xE2\x80\xAF" "234,5", true, "1234.5", nullptr},
+        {"1\xA0" "234,5", true, "1234.5", nullptr},
+        {"\x80" "12,5", true, "12.5", nullptr},  // Windows-1252 currency signs
+        {"12.5 \xA3", false, "12.5", nullptr},
+        {"\xA5" "100", false, "100", nullptr},
+        {"US$12.5", false, "12.5", nullptr},
+        {"12.5 EUR", false, "12.5", nullptr},
         {"1,234.5", true, nullptr, nullptr},     // which is the point?
         {"12%", false, nullptr, nullptr},
         {"$", false, nullptr, nullptr},
@@ -1116,9 +1136,11 @@ TEST(ScanInput, NumbersAsExportsWriteThem) {
             EXPECT_EQ(volume, std::strtod(c.volume, nullptr));
         }
     }
-    for (const char* missing : {"", "null", "NULL", "n/a", "N/A", "-", "--", "NaN", " none "})
+    for (const char* missing : {"", "null", "NULL", "n/a", "N/A", "-", "--", "NaN", " none ", ".", "#N/A", "#VALUE!",
+                                "#DIV/0!", "#REF!", "#NUM!", "#NAME?", "#NULL!", "#N/A N/A"})
         EXPECT_TRUE(missing_value(missing)) << missing;
-    for (const char* value : {"0", "nil", "nulls", "x"}) EXPECT_FALSE(missing_value(value)) << value;
+    for (const char* value : {"0", "nil", "nulls", "x", "#", "#N/A!", "..", "#DIV/0"})
+        EXPECT_FALSE(missing_value(value)) << value;
 }
 
 // Prices read bit for bit as strtod reads them, in every spelling: short
