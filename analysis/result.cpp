@@ -96,7 +96,8 @@ std::vector<Field> reading_fields(const BarSeries& s) {
             {"name_rows_skipped", integer(count(s.name_rows_skipped))},
             {"notes_skipped", integer(count(s.notes_skipped))},
             {"close_column", s.close_column.empty() ? Value{} : text(s.close_column)},
-            {"close_only", flag(s.close_only)}};
+            {"close_only", flag(s.close_only)},
+            {"bar_period", text(s.intraday ? "intraday" : reader::period_name(s.period))}};
 }
 
 std::string reading_text(const BarSeries& s) {

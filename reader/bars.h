@@ -40,6 +40,7 @@ struct BarSeries {
     std::string close_column;            // set when the close is an adjusted close, the file's only one
     std::size_t other_symbol_rows = 0;   // rows of other symbols than the one chosen, skipped
     bool close_only = false;             // closes alone: each bar's open, high and low are its close
+    BarPeriod period = BarPeriod::written;  // bars of weeks, months or quarters, dated by their first day
     std::size_t name_rows_skipped = 0;   // rows of names under the header (tickers, units)
     std::size_t notes_skipped = 0;       // lines among or after the bars that cannot be bars
 };

@@ -370,10 +370,16 @@ bool SeriesReader::read_rows() {
 // Why a file gave no bars.
 bool SeriesReader::no_bars() {
     const long line_no = lines_.number();
-    if (rows_.other_symbols > 0)
-        return fail(line_no, "no row has the symbol \"" + shown(options_.symbol) + "\" chosen by " + options_.spelling.symbol + " (" +
-                                 std::to_string(rows_.other_symbols) +
-                                 (rows_.other_symbols == 1 ? " row of another)" : " rows of others)"));
+    if (rows_.other_symbols > 0) {
+        std::string symbols;
+        for (const std::string& symbol : rows_.other_symbol_names)
+            symbols += (symbols.empty() ? "" : ", ") + shown(symbol);
+        if (rows_.other_symbol_names.size() == RowState::kSymbolsNamed) symbols += ", ...";
+        return fail(line_no, "no row has the symbol \"" + shown(options_.symbol) + "\" chosen by " +
+                                 options_.spelling.symbol + " (" + std::to_string(rows_.other_symbols) +
+                                 (rows_.other_symbols == 1 ? " row of another" : " rows of others") +
+                                 "); the file's symbols: " + symbols);
+    }
     if (columns_.header) return fail(line_no, "no bars after the header");
     if (titles_ > 0)
         return fail(line_no, "the file holds text alone, no header and no bars: \"" + first_title_ + "\"" +
@@ -424,6 +430,7 @@ bool SeriesReader::finish() {
     out_.other_symbol_rows = rows_.other_symbols;
     out_.close_column = columns_.close_name;
     out_.close_only = columns_.close_only;
+    out_.period = rows_.dates.period();
     out_.name_rows_skipped = names_rows_;
     out_.notes_skipped = notes_;
     if (!settle_order()) return false;

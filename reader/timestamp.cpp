@@ -268,6 +268,64 @@ std::string epoch_unlike_text(const std::string& quoted_value, int digits, Epoch
            " of " + first + " " + where + ": one form must hold for the whole file";
 }
 
+// Monday of ISO week 1 is the Monday on or before January 4th.
+int64_t iso_week_start(int year, int week) {
+    const int64_t jan4 = utc_seconds(year, 1, 4, 0, 0, 0) / 86400;
+    const int64_t weekday = ((jan4 % 7) + 7 + 3) % 7;  // 0 Monday: 1970-01-01 was a Thursday
+    return (jan4 - weekday + 7 * static_cast<int64_t>(week - 1)) * 86400;
+}
+
+// 53 when the year starts on a Thursday, or on a Wednesday in a leap year.
+int iso_weeks(int year) {
+    const int64_t jan1 = utc_seconds(year, 1, 1, 0, 0, 0) / 86400;
+    const int64_t weekday = ((jan1 % 7) + 7 + 3) % 7;
+    return weekday == 3 || (weekday == 2 && leap_year(year)) ? 53 : 52;
+}
+
+// A week (W09) or a quarter (Q1) of year at s[pos], to the end of s.
+DateProblem week_or_quarter(std::string_view s, std::size_t pos, int year, WrittenTime& w) {
+    const char letter = static_cast<char>(ascii_lower(s[pos]));
+    int64_t v = 0;
+    const std::size_t n = digit_run(s, pos + 1, v);
+    if (pos + 1 + n != s.size()) return DateProblem::not_a_date;
+    w.year = year;
+    w.first = static_cast<int>(v);
+    if (letter == 'w' && n == 2) {
+        w.kind = WrittenTime::Kind::week;
+        return v >= 1 && v <= iso_weeks(year) ? DateProblem::none : DateProblem::no_such_day;
+    }
+    if (letter == 'q' && n == 1) {
+        w.kind = WrittenTime::Kind::quarter;
+        return v >= 1 && v <= 4 ? DateProblem::none : DateProblem::no_such_day;
+    }
+    return DateProblem::not_a_date;
+}
+
+// 2003-02, 2003/02, 2003-W09, 2003W09, 2003-Q1, 2003Q1, 2003 Q1: a period
+// after a year of four digits (none: not one of them, read on as a date).
+bool year_then_period(std::string_view s, int year, WrittenTime& w, DateProblem& problem) {
+    if (s.size() < 6) return false;
+    const char after = s[4], next = static_cast<char>(ascii_lower(s[5]));
+    const char compact = static_cast<char>(ascii_lower(after));
+    if (compact == 'w' || compact == 'q') {
+        problem = week_or_quarter(s, 4, year, w);
+        return true;
+    }
+    if ((after == '-' || after == '/' || (after == ' ' && next == 'q')) && (next == 'w' || next == 'q')) {
+        problem = week_or_quarter(s, 5, year, w);
+        return true;
+    }
+    if (after != '-' && after != '/') return false;
+    int64_t month = 0;
+    const std::size_t n = digit_run(s, 5, month);
+    if ((n != 1 && n != 2) || 5 + n != s.size()) return false;
+    w.kind = WrittenTime::Kind::month;
+    w.year = year;
+    w.first = static_cast<int>(month);
+    problem = month >= 1 && month <= 12 ? DateProblem::none : DateProblem::no_such_day;
+    return true;
+}
+
 // One of "-", "/", "." or a space between the parts of a date, and the
 // spaces after it.
 bool skip_separator(std::string_view s, std::size_t& pos) {
@@ -311,6 +369,18 @@ DateProblem month_day_year(std::string_view s, std::size_t pos, WrittenTime& w) 
         }
         letters = word_at(s, pos, word);
     }
+    if (word == "q" && pos + letters < s.size() && is_digit(s[pos + letters])) {
+        // Q1 2003, Q1-2003
+        const int quarter = s[pos + letters] - '0';
+        std::size_t at = pos + letters + 1;
+        if (!skip_separator(s, at)) return DateProblem::not_a_date;
+        int year = 0;
+        if (s.size() != at + 4 || !fixed_digits(s, at, 4, year)) return DateProblem::not_a_date;
+        w.kind = WrittenTime::Kind::quarter;
+        w.year = year;
+        w.first = quarter;
+        return quarter >= 1 && quarter <= 4 ? DateProblem::none : DateProblem::no_such_day;
+    }
     const int month = month_of(word);
     if (month == 0) return DateProblem::not_a_date;
     pos += letters;
@@ -318,6 +388,13 @@ DateProblem month_day_year(std::string_view s, std::size_t pos, WrittenTime& w) 
     if (!skip_separator(s, pos)) return DateProblem::not_a_date;
     int64_t day = 0;
     const std::size_t n = digit_run(s, pos, day);
+    if (n == 4 && pos + 4 == s.size()) {
+        // Feb 2003, February 2003: a month.
+        w.kind = WrittenTime::Kind::month;
+        w.year = static_cast<int>(day);
+        w.first = month;
+        return DateProblem::none;
+    }
     if (n != 1 && n != 2) return DateProblem::not_a_date;
     pos += n;
     const bool comma = pos < s.size() && s[pos] == ',';
@@ -353,6 +430,9 @@ const char* kind_name(WrittenTime::Kind kind) {
         case WrittenTime::Kind::named: return "with the month's name";
         case WrittenTime::Kind::epoch: return "as epoch seconds";
         case WrittenTime::Kind::serial: return "as day numbers";
+        case WrittenTime::Kind::week: return "as a week";
+        case WrittenTime::Kind::month: return "as a month";
+        case WrittenTime::Kind::quarter: return "as a quarter";
     }
     return "";
 }
@@ -389,6 +469,15 @@ DateProblem read_written_time(std::string_view s, WrittenTime& w) {
     if (run == 0) return plain_number(s, w) ? DateProblem::none : DateProblem::not_a_date;
     const char after = run < s.size() ? s[run] : '\0';
     std::size_t pos = 0;
+    DateProblem period = DateProblem::none;
+    if (run == 4 && year_then_period(s, static_cast<int>(lead), w, period)) return period;
+    if (run == 6 && after == '\0' && lead / 100 >= 1800 && lead / 100 < 2200 && lead % 100 >= 1 && lead % 100 <= 12) {
+        // 200302: a month, or epoch seconds of 1970-01-03? Neither is read.
+        plain_number(s, w);
+        w.year = static_cast<int>(lead / 100);
+        w.first = static_cast<int>(lead % 100);
+        return DateProblem::month_or_epoch;
+    }
     if (run == 8 && (after == '\0' || after == ' ' || after == 'T')) {
         // 20030227, unless it is no date: then epoch seconds.
         fixed_digits(s, pos, 4, w.year);
@@ -465,6 +554,14 @@ bool local_seconds(const WrittenTime& w, DateOrder order, int64_t& seconds) {
             // 1900-02-29 that never was: from day 61 on, day 0 is 1899-12-30.
             seconds = utc_seconds(1899, 12, 30, 0, 0, 0) + w.seconds;
             return w.seconds >= int64_t{61} * 86400;
+        case WrittenTime::Kind::week:
+            seconds = iso_week_start(w.year, w.first);
+            return true;
+        case WrittenTime::Kind::month:
+        case WrittenTime::Kind::quarter:
+            month = w.kind == WrittenTime::Kind::quarter ? 3 * w.first - 2 : w.first;
+            day = 1;
+            break;
         case WrittenTime::Kind::numeric:
             if (order == DateOrder::dmy) {
                 month = w.second;
@@ -495,7 +592,15 @@ std::string date_problem_text(std::string_view text, DateProblem problem, const 
         case DateProblem::bad_time:
             return field + " has a time of day that cannot be read: write it as 10:30, 10:30:15 or 103015, "
                            "optionally with Z, UTC or an offset such as +02:00";
+        case DateProblem::month_or_epoch:
+            return field + " reads as the month " + iso_date(w.year, w.first, 1).substr(0, 7) +
+                   " or as epoch seconds of 1970-01-03: write months as " + iso_date(w.year, w.first, 1).substr(0, 7);
         case DateProblem::no_such_day: {
+            if (w.kind == WrittenTime::Kind::week)
+                return field + " has no week " + std::to_string(w.first) + ": " + std::to_string(w.year) + " has " +
+                       std::to_string(iso_weeks(w.year)) + " ISO weeks";
+            if (w.kind == WrittenTime::Kind::quarter)
+                return field + " has no quarter " + std::to_string(w.first) + " (quarters run from 1 to 4)";
             if (w.kind == WrittenTime::Kind::numeric)
                 return field + " has no day and month that exist: write it as YYYY-MM-DD";
             if (w.first < 1 || w.first > 12)
@@ -650,6 +755,62 @@ EpochColumn epoch_column(const double* values, std::size_t size, DateOrder order
     return epoch_values(values, size, order, out, spelling);
 }
 
+const char* period_name(BarPeriod period) {
+    switch (period) {
+        case BarPeriod::week: return "weekly";
+        case BarPeriod::month: return "monthly";
+        case BarPeriod::quarter: return "quarterly";
+        default: return "daily";
+    }
+}
+
+bool parse_bound(std::string_view text, DateOrder order, bool end, int64_t& seconds, std::string& why,
+                 const OptionSpelling& spelling) {
+    WrittenTime w;
+    const bool chosen = order != DateOrder::automatic;
+    const DateProblem problem = read_written_time(text, w);
+    if (problem != DateProblem::none) {
+        why = date_problem_text(text, problem, w, order, chosen, spelling);
+        return false;
+    }
+    if (w.kind == WrittenTime::Kind::numeric && order == DateOrder::automatic) {
+        // Alone, a date tells its order only by a day above 12.
+        if (w.first > 12 && w.second > 12) {
+            why = date_problem_text(text, DateProblem::no_such_day, w, order, false, spelling);
+            return false;
+        }
+        if (w.first > 12) {
+            order = DateOrder::dmy;
+        } else if (w.second > 12 || w.first == w.second) {
+            order = DateOrder::mdy;
+        } else {
+            why = "date " + quoted(text) + " reads as " + iso_date(w.year, w.first, w.second) + " month/day or " +
+                  iso_date(w.year, w.second, w.first) + " day/month: write it as YYYY-MM-DD, or pass " +
+                  spelling.with(spelling.dates, "mdy") + " or " + spelling.with(spelling.dates, "dmy");
+            return false;
+        }
+    }
+    int64_t local = 0;
+    if ((w.kind == WrittenTime::Kind::serial && order != DateOrder::serial) || !local_seconds(w, order, local)) {
+        why = date_problem_text(text, DateProblem::none, w, order, chosen, spelling);
+        return false;
+    }
+    seconds = local - w.offset;
+    if (!end || w.has_time) return true;
+    // The end of what the text names: its day, week, month or quarter.
+    if (w.kind == WrittenTime::Kind::week) {
+        seconds += 7 * 86400 - 1;
+    } else if (w.kind == WrittenTime::Kind::month || w.kind == WrittenTime::Kind::quarter) {
+        const int months = w.kind == WrittenTime::Kind::quarter ? 3 : 1;
+        const int first = w.kind == WrittenTime::Kind::quarter ? 3 * w.first - 2 : w.first;
+        const int next = first + months;
+        seconds = utc_seconds(w.year + (next > 12 ? 1 : 0), next > 12 ? next - 12 : next, 1, 0, 0, 0) - 1;
+    } else {
+        seconds += 86399;
+    }
+    return true;
+}
+
 bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time, DateOrder order) {
     WrittenTime w;
     has_time = false;
@@ -761,6 +922,15 @@ bool DateReader::settle_unit(const WrittenTime& w, std::string_view field, std::
     if (epoch_unit_of(option_) != EpochUnit::none || epoch_digits_fit(unit_, w.digits)) return true;
     why = epoch_unlike_text(quoted(field), w.digits, unit_, first_text_, "on line " + std::to_string(first_line_));
     return false;
+}
+
+BarPeriod DateReader::period() const {
+    switch (kind_) {
+        case WrittenTime::Kind::week: return BarPeriod::week;
+        case WrittenTime::Kind::month: return BarPeriod::month;
+        case WrittenTime::Kind::quarter: return BarPeriod::quarter;
+        default: return BarPeriod::written;
+    }
 }
 
 bool DateReader::finish(long& line, std::string& why) {

@@ -77,6 +77,10 @@ struct WrittenTime {
         named,    // 19-Sep-03, 19 Sep 2003, Sep 19, 2003: settled
         epoch,    // seconds since 1970 (negative, or six digits and more)
         serial,   // 37679: a spreadsheet's day number, read only when asked
+        // Bars of a longer period, each dated by its first day:
+        week,     // 2003-W09, 2003W09 (ISO weeks, from Monday): first is the week
+        month,    // 2003-02, 2003/02, Feb 2003, February 2003: first is the month
+        quarter,  // 2003Q1, 2003-Q1, 2003 Q1, Q1 2003: first is the quarter's first month
     };
     Kind kind = Kind::ymd;
     int year = 0;
@@ -98,9 +102,15 @@ enum class DateProblem : unsigned char {
     none,
     not_a_date,       // no form fits
     five_digit_year,  // 20030-02-27
-    no_such_day,      // 2021-02-29, 2020-13-01
+    no_such_day,      // 2021-02-29, 2020-13-01, 2003-W54, 2003Q5
     bad_time,         // a date, then no time of day that fits
+    month_or_epoch,   // 200302: the month 2003-02, or epoch seconds of 1970-01-03
 };
+
+// The period a series' bars stand for, as their dates are written: each
+// dated by its first day (a week by its Monday).
+enum class BarPeriod : unsigned char { written, week, month, quarter };
+const char* period_name(BarPeriod period);  // "daily" for written, "weekly" ...
 
 // A time of day alone ("10:30", "10:30:15", "4:00 PM", "103015").
 bool time_of_day(std::string_view s);
@@ -121,6 +131,15 @@ bool local_seconds(const WrittenTime& w, DateOrder order, int64_t& seconds);
 // The options it suggests are spelled as the caller spells them.
 std::string date_problem_text(std::string_view text, DateProblem problem, const WrittenTime& w, DateOrder order,
                               bool chosen = false, const OptionSpelling& spelling = command_spelling());
+
+// A bound of a window of bars (as --from and --to take it), in any form a
+// file's date takes: a numeric date in the given order, or when automatic
+// only if a day above 12 (or the same day and month) tells it. As the end
+// of a window (end), a date alone takes in its whole day, a week, month or
+// quarter its whole period. False with why set (naming the options in
+// spelling) when the text is no such bound.
+bool parse_bound(std::string_view text, DateOrder order, bool end, int64_t& seconds, std::string& why,
+                 const OptionSpelling& spelling = command_spelling());
 
 // One timestamp alone (as --from takes it): a numeric date in the given
 // order, or when automatic only if a day above 12 (or the same day and
@@ -163,6 +182,8 @@ public:
     void corrections(Add&& add) const;
 
     DateOrder option() const { return option_; }
+    // The period the file's dates stand for, once the first is read.
+    BarPeriod period() const;
 
 private:
     struct Pending;

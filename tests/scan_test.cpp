@@ -349,7 +349,7 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ":4: symbol \"BBB\" in column Symbol is not \"AAA\" of line 2: the file holds several symbols; choose one "
          "with --symbol NAME, or save each in a file of its own to screen them"},
         {"a symbol chosen that is not there", "Symbol,Date,Open,High,Low,Close\nAAA,2020-01-02,10,12,9,11\n",
-         ":2: no row has the symbol \"ZZZ\" chosen by --symbol (1 row of another)",
+         ":2: no row has the symbol \"ZZZ\" chosen by --symbol (1 row of another); the file's symbols: AAA",
          ReadOptions{DateOrder::automatic, {}, "ZZZ"}, {"--symbol", "ZZZ"}},
         {"a symbol chosen in a file without symbols", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n",
          ":2: --symbol chooses \"ZZZ\", but the file has no symbol column (named symbol, ticker or <TICKER>)",
@@ -1675,6 +1675,18 @@ TEST_F(Scan, ReportText) {
     EXPECT_EQ(passed_json["unknown_volumes"], 2);
     EXPECT_EQ(passed_json["close_column"], "Adj Close");
     EXPECT_FALSE(has(scan({TIDEMARK_SAMPLE}).out, "  read  "));
+    // One of a thing is one, not "1 levels".
+    spit(path("one.csv"), kGood);
+    const Outcome one = scan({path("one.csv"), "--svg", path("one.svg"), "--depth", "2"});
+    ASSERT_EQ(one.status, kOk) << one.err;
+    EXPECT_TRUE(has(one.out, "depth 2: 1 high and 0 lows of strength 1 or more")) << one.out;
+    EXPECT_TRUE(has(one.out, "(weights add): 1 candidate -> 1 level\n")) << one.out;
+    EXPECT_TRUE(has(slurp(path("one.svg")), ">1 level merged from 1 fractal (depth 2")) << slurp(path("one.svg"));
+    EXPECT_TRUE(has(slurp(path("one.svg")), ", 1 fractal</title>"));
+    const Outcome deep = scan({path("one.csv"), "--depth", "1", "--last", "1"});
+    EXPECT_TRUE(has(deep.out, "1 daily bar, 2020-01-08 to 2020-01-08")) << deep.out;
+    EXPECT_TRUE(has(deep.out, "the file holds 5 bars")) << deep.out;
+    EXPECT_TRUE(has(deep.out, "(1 bar on each side)")) << deep.out;
     const Outcome none = scan({path("newest.csv"), "--from", "2021-01-01"});
     EXPECT_EQ(none.status, kBadInput);
     EXPECT_EQ(none.err, "tidemark-scan: " + path("newest.csv") +
@@ -1756,7 +1768,18 @@ TEST_F(Scan, ChartAxesAndLabels) {
     spit(path("bars.csv"), kGood);
     ASSERT_EQ(scan({path("bars.csv"), "--svg", path("daily.svg")}).status, kOk);
     const std::string daily = slurp(path("daily.svg"));
-    EXPECT_EQ(count_of(daily, "text-anchor=\"middle\">2020-01-0"), 4u) << daily;
+    // Every bar's date, the first included: a short series says where it starts.
+    EXPECT_EQ(count_of(daily, "text-anchor=\"middle\">2020-01-0"), 5u) << daily;
+    EXPECT_TRUE(has(daily, "text-anchor=\"middle\">2020-01-02</text>")) << daily;
+    // Two bars, or one: still dated.
+    for (const std::size_t bars : {1, 2}) {
+        std::string few = "date,open,high,low,close\n";
+        for (std::size_t i = 0; i < bars; ++i) few += std::string(i == 0 ? "2020-01-02" : "2020-01-03") + ",1,2,0,1\n";
+        spit(path("few.csv"), few);
+        ASSERT_EQ(scan({path("few.csv"), "--svg", path("few.svg")}).status, kOk);
+        EXPECT_TRUE(has(slurp(path("few.svg")), "text-anchor=\"middle\">2020-01-02</text>")) << bars;
+        EXPECT_TRUE(has(slurp(path("few.svg")), bars == 1 ? ": 1 daily bar, " : ": 2 daily bars, ")) << bars;
+    }
     EXPECT_FALSE(has(daily, ":00</text>"));
     // The sentence about the last close sits above the plot, clear of the candles.
     const std::size_t at = daily.find(">last close 12.00 is on no level<");
@@ -1767,7 +1790,7 @@ TEST_F(Scan, ChartAxesAndLabels) {
     // Intraday bars: labels with the year and the time.
     spit(path("bars.csv"), "2020-01-02 10:00,1,2,0,1\n2020-01-02 11:00,1,2,0,1\n2020-01-02 12:00,1,2,0,1\n");
     ASSERT_EQ(scan({path("bars.csv"), "--svg", path("intraday.svg")}).status, kOk);
-    EXPECT_EQ(count_of(slurp(path("intraday.svg")), "\">2020-01-02 1"), 2u);
+    EXPECT_EQ(count_of(slurp(path("intraday.svg")), "\">2020-01-02 1"), 3u);
     // Sessions of a month: day ticks, each with the time of the day's first bar.
     std::string month = "date,open,high,low,close\n";
     for (int d = 1; d <= 28; ++d)
@@ -1820,9 +1843,11 @@ TEST_F(Scan, ChartAxesAndLabels) {
 
 // A chart never replaces the input, a folder or a file that is not a chart.
 TEST_F(Scan, ChartNeverOverwritesOtherFiles) {
-    spit(path("bars.csv"), kGood);
+    // An input named .svg, a file of notes named .svg: the chart's name
+    // alone does not make a file a chart.
+    spit(path("bars.svg"), kGood);
     spit(path("mine.csv"), kGood);
-    spit(path("notes.txt"), "my notes\n");
+    spit(path("notes.svg"), "my notes\n");
     spit(path("old.svg"), "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"/>\n");
     fs::create_directories(fs::u8path(path("folder.svg")));
     struct Case {
@@ -1831,21 +1856,23 @@ TEST_F(Scan, ChartNeverOverwritesOtherFiles) {
         std::string err;  // the start of stderr
     };
     const std::vector<Case> cases = {
-        {{"--svg", path("mine.csv")},
+        // A forgotten input name: not an .svg name, refused before anything is read.
+        {{"--svg", path("mine.csv")}, kBadUsage,
+         "tidemark-scan: --svg writes an SVG chart: name the file *.svg (not " + path("mine.csv") + ")"},
+        {{path("bars.svg"), "--svg", path("bars.svg")},
+         kBadInput,
+         "tidemark-scan: " + path("bars.svg") + ": is the input file: it is not overwritten"},
+        {{path("bars.svg"), "--svg", (dir_ / "." / "bars.svg").u8string()},
+         kBadInput,
+         "tidemark-scan: " + (dir_ / "." / "bars.svg").u8string() + ": is the input file"},
+        {{"--svg", path("notes.svg")},
          kBadInput,
          "tidemark-scan: no file given: using the bundled sample, data/daily-bars.csv\ntidemark-scan: " +
-             path("mine.csv") + ": exists and is not an SVG chart: it is not overwritten"},
-        {{path("bars.csv"), "--svg", path("bars.csv")},
-         kBadInput,
-         "tidemark-scan: " + path("bars.csv") + ": is the input file: it is not overwritten"},
-        {{path("bars.csv"), "--svg", (dir_ / "." / "bars.csv").u8string()},
-         kBadInput,
-         "tidemark-scan: " + (dir_ / "." / "bars.csv").u8string() + ": is the input file"},
-        {{path("bars.csv"), "--svg", path("notes.txt")}, kBadInput, "tidemark-scan: " + path("notes.txt") + ": exists"},
-        {{path("bars.csv"), "--svg", path("folder.svg")},
+             path("notes.svg") + ": exists and is not an SVG chart: it is not overwritten"},
+        {{path("bars.svg"), "--svg", path("folder.svg")},
          kBadInput,
          "tidemark-scan: " + path("folder.svg") + ": is a folder"},
-        {{path("bars.csv"), "--svg", path("old.svg")}, kOk, ""},
+        {{path("bars.svg"), "--svg", path("old.svg")}, kOk, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -1855,11 +1882,11 @@ TEST_F(Scan, ChartNeverOverwritesOtherFiles) {
         if (c.status != kOk) {
             EXPECT_EQ(r.out, "");
         }
-        EXPECT_EQ(slurp(path("bars.csv")), kGood);
+        EXPECT_EQ(slurp(path("bars.svg")), kGood);
         EXPECT_EQ(slurp(path("mine.csv")), kGood);
-        EXPECT_EQ(slurp(path("notes.txt")), "my notes\n");
+        EXPECT_EQ(slurp(path("notes.svg")), "my notes\n");
     }
-    EXPECT_TRUE(has(slurp(path("old.svg")), "bars.csv: 5 daily bars"));
+    EXPECT_TRUE(has(slurp(path("old.svg")), "bars.svg: 5 daily bars"));
 }
 
 // A chart that cannot be written costs the chart, not the analysis.
@@ -2024,7 +2051,7 @@ TEST_F(Scan, ScreenOfManyFiles) {
     EXPECT_TRUE(has(t.out, "tidemark-scan: 4 files, 2 unreadable, nearest to a level first")) << t.out;
     EXPECT_TRUE(has(t.out, "  file ")) << t.out;
     EXPECT_EQ(count_of(t.out, "  300  "), 2u) << t.out;
-    EXPECT_TRUE(has(t.out, "error: no *.csv files in " + path("empty"))) << t.out;
+    EXPECT_TRUE(has(t.out, "error: no *.csv or *.csv.gz files in " + path("empty"))) << t.out;
     EXPECT_TRUE(has(t.out, "error: " + path("missing.csv") + ": cannot open: ")) << t.out;
 
     // Names in any script line up in the table, wide characters taking two
@@ -2056,11 +2083,11 @@ TEST_F(Scan, ScreenOfManyFiles) {
         SCOPED_TRACE(folder);
         const Outcome e = scan({folder});
         EXPECT_EQ(e.status, kBadInput);
-        EXPECT_EQ(e.err, "tidemark-scan: no *.csv files in " + folder + "\n");
+        EXPECT_EQ(e.err, "tidemark-scan: no *.csv or *.csv.gz files in " + folder + "\n");
         const Outcome ej = scan({folder, "--json"});
         EXPECT_EQ(ej.status, kBadInput);
         EXPECT_EQ(parsed(ej.out), Json::parse("[{\"file\": " + Json(folder).dump() + ", \"error\": " +
-                                               Json("no *.csv files in " + folder).dump() + ", \"line\": null}]"));
+                                               Json("no *.csv or *.csv.gz files in " + folder).dump() + ", \"line\": null}]"));
     }
 
     // Rows whose close is on no level: those with a level at some distance,
@@ -2165,7 +2192,18 @@ TEST_F(Scan, BadUsageAndUnusableLibrary) {
         {{"--svg", "--depth", "2"}, kBadUsage, "tidemark-scan: --svg needs a file name"},
         {{"--levels", "0"}, kBadUsage, "tidemark-scan: --levels needs"},
         {{"--last", "-2"}, kBadUsage, "tidemark-scan: --last needs"},
-        {{"--from", "yesterday"}, kBadUsage, "tidemark-scan: --from needs a date"},
+        {{"--from", "yesterday"}, kBadUsage, "tidemark-scan: --from: date \"yesterday\" is not a date"},
+        {{"--from"}, kBadUsage, "tidemark-scan: --from needs a date"},
+        {{"--from", "02/03/2003"}, kBadUsage, "tidemark-scan: --from: date \"02/03/2003\" reads as 2003-02-03 "
+         "month/day or 2003-03-02 day/month: write it as YYYY-MM-DD, or pass --dates mdy or --dates dmy"},
+        {{"--to", "37679"}, kBadUsage, "tidemark-scan: --to: date \"37679\" looks like a spreadsheet's serial day "
+         "number (2003-02-27 if it is one), not a date: format the column as dates (YYYY-MM-DD) before saving, or "
+         "pass --dates serial to read day numbers"},
+        {{"--to", "2003-W54"}, kBadUsage, "tidemark-scan: --to: date \"2003-W54\" has no week 54: 2003 has 52 ISO "
+         "weeks"},
+        {{"--svg", "chart.png"}, kBadUsage, "tidemark-scan: --svg writes an SVG chart: name the file *.svg (not "
+         "chart.png)"},
+        {{"--dates", "seconds"}, kBadUsage, "tidemark-scan: --dates needs mdy, dmy, ymd, serial, ms, us or ns"},
         {{"--from", "2020-02-01", "--to", "2020-01-01"}, kBadUsage, "tidemark-scan: --from is after --to"},
         {{"-", "a.csv"}, kBadUsage, "tidemark-scan: - (standard input) cannot be part of a screen"},
         {{"--library", "no-such-library.so"}, kBadLibrary, "tidemark-scan: no-such-library.so: cannot load"},
