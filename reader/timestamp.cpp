@@ -610,6 +610,19 @@ std::string date_problem_text(std::string_view text, DateProblem problem, const 
         }
         case DateProblem::none:
             if (w.kind == WrittenTime::Kind::epoch) return epoch_digits_text(quoted(text), w.digits, spelling);
+            if (w.kind == WrittenTime::Kind::serial && order == DateOrder::serial) {
+                // Read as asked, and still no date a bar can have: the
+                // spreadsheets' count holds a 1900-02-29 as day 60; days
+                // before it fall in 1900, long before a record's earliest.
+                const int64_t day = w.seconds / 86400;
+                if (day == 60)
+                    return field + " is day 60 of a spreadsheet's count, 1900-02-29, a day that never was (the "
+                                   "count takes 1900 for a leap year)";
+                const Civil c = civil_from_seconds(utc_seconds(1899, 12, 31, 0, 0, 0) + day * 86400);
+                return field + " is day " + std::to_string(day) + " of a spreadsheet's count, " +
+                       iso_date(c.year, c.month, c.day) + ", before " + time_text(kEarliestTime, true) +
+                       " UTC, the earliest time a bar record holds";
+            }
             if (w.kind == WrittenTime::Kind::serial) {
                 int64_t t = 0;
                 std::string reading;

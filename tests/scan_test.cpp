@@ -344,6 +344,16 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         {"spreadsheet day numbers", "Date,Open,High,Low,Close\n37679,10,12,9,11\n37680,10,12,9,11\n",
          ":2: date \"37679\" looks like a spreadsheet's serial day number (2003-02-27 if it is one), not a date: "
          "format the column as dates (YYYY-MM-DD) before saving, or pass --dates serial to read day numbers"},
+        // Asked for day numbers, day 60 is a day that never was, and the
+        // advice is not to ask for them again.
+        {"day 60, as asked", "60,10,12,9,11\n", ":1: date \"60\" is day 60 of a spreadsheet's count, 1900-02-29, "
+         "a day that never was (the count takes 1900 for a leap year)", ReadOptions{DateOrder::serial},
+         {"--dates", "serial"}},
+        {"day 59, as asked", "59,10,12,9,11\n", ":1: date \"59\" is day 59 of a spreadsheet's count, 1900-02-28, "
+         "before 1901-12-13 20:45:52 UTC, the earliest time a bar record holds", ReadOptions{DateOrder::serial},
+         {"--dates", "serial"}},
+        {"day 61, as asked", "61,10,12,9,11\n", ":1: date 61 is outside 1901-12-13", ReadOptions{DateOrder::serial},
+         {"--dates", "serial"}},
         {"several symbols", "Symbol,Date,Open,High,Low,Close\nAAA,2020-01-02,10,12,9,11\nAAA,2020-01-03,10,12,9,11\n"
          "BBB,2020-01-02,20,22,19,21\n",
          ":4: symbol \"BBB\" in column Symbol is not \"AAA\" of line 2: the file holds several symbols; choose one "
@@ -427,6 +437,24 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ":1: the header has no columns named open, high, low, close"},
         {"UTF-16 with an unpaired surrogate", utf16("2020-01-02,1", true) + std::string("\x00\xD8", 2) + utf16("0,12,9,11\n", true).substr(2),
          ":1: open \"1\xEF\xBF\xBD" "0\" is not a finite number"},
+        // A pair of surrogates is one character, U+1F600, shown as its four bytes.
+        {"UTF-16 with a surrogate pair in a price", utf16("2020-01-02,1\xF0\x9F\x98\x80,12,9,11\n", true),
+         ":1: open \"1\xF0\x9F\x98\x80\" is not a finite number"},
+        {"big-endian UTF-16 with a surrogate pair in a price", utf16("2020-01-02,10,12,9,\xF0\x9F\x98\x80\n", false),
+         ":1: close \"\xF0\x9F\x98\x80\" is not a finite number"},
+        // An odd byte at the end is a character cut short, never dropped.
+        {"UTF-16 with an odd last byte", utf16("2020-01-02,10,12,9,11", true) + "7",
+         ":1: close \"11\xEF\xBF\xBD\" is not a finite number"},
+        {"Windows-1252 quotes in a price", "2020-01-02,\x93" "10\x94,12,\x91" "9\x92,11\n",
+         ":1: open \"\xE2\x80\x9C" "10\xE2\x80\x9D\" is not a finite number"},
+        {"a date repeated with another volume", "2020-01-02,10,12,9,11,100\n2020-01-02,10,12,9,11,200\n",
+         ":2: date 2020-01-02 repeats the date of the bar before it: one bar per date"},
+        {"pasted downloads that differ in a volume",
+         "Date,Open,High,Low,Close,Volume\n2020-01-02,10,12,9,11,5\n2020-01-03,10,12,9,11,5\n"
+         "Date,Open,High,Low,Close,Volume\n2020-01-03,10,12,9,11,6\n2020-01-06,10,12,9,11,5\n",
+         ":5: date 2020-01-03 repeats the date on line 3 with other prices: one bar per date"},
+        {"eleven title lines", std::string("t1\nt2\nt3\nt4\nt5\nt6\nt7\nt8\nt9\nt10\nt11\n") + kGood,
+         ":11: neither a header naming the date, open, high, low and close columns nor a bar: date \"t11\""},
         {"gzip cut short", kGzipped.substr(0, 50), ": cannot read: the gzip data ends early (the file is cut short)"},
         {"gzip damaged", kGzipped.substr(0, 30) + "\xFF\xFF\xFF" + kGzipped.substr(33),
          ": cannot read: the gzip data is damaged"},
@@ -635,6 +663,57 @@ TEST(ScanInput, ReadsTheFormsPeopleHave) {
     ASSERT_TRUE(parse_bars("x.csv", "2020-01-02 13:45:30,10,12,9,11\n", s, error)) << error.text();
     EXPECT_EQ(s.bars[0].time, 1577923200 + 13 * 3600 + 45 * 60 + 30);
     EXPECT_TRUE(s.intraday);
+}
+
+// Rules that look back: the day-month order settled by a later date puts the
+// dates read before it right; offsets first written on a later row still
+// give every local midnight its written date; a byte-order mark is dropped
+// however the bytes arrive; ten title lines are the most.
+TEST(ScanInput, LaterRowsPutEarlierOnesRight) {
+    const auto day = [](int m, int d) { return utc_seconds(2020, m, d, 0, 0, 0); };
+    std::string long_bom = "\xEF\xBB\xBF";
+    for (int i = 0; i < 200; ++i) long_bom += time_text(day(1, 1) + 86400 * i, false) + ",10,12,9,11\n";
+    ASSERT_GT(long_bom.size(), 4096u);
+    std::string ten_titles;
+    for (int i = 1; i <= 10; ++i) ten_titles += "Title " + std::to_string(i) + "\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<int64_t> times;  // the first bars, oldest first
+        bool intraday;
+    };
+    const std::vector<Case> cases = {
+        {"day first, told by the second date", "01/02/2020,10,12,9,11\n13/02/2020,10,12,9,11\n",
+         {day(2, 1), day(2, 13)}, false},
+        {"day first, told late", "01/02/2020,1,2,0,1\n03/02/2020,1,2,0,1\n05/02/2020,1,2,0,1\n28/02/2020,1,2,0,1\n",
+         {day(2, 1), day(2, 3), day(2, 5), day(2, 28)}, false},
+        {"month first, told by the second date", "02/01/2020,10,12,9,11\n02/13/2020,10,12,9,11\n",
+         {day(2, 1), day(2, 13)}, false},
+        {"day first, newest first", "13/02/2020,1,2,0,1\n01/02/2020,1,2,0,1\n", {day(2, 1), day(2, 13)}, false},
+        {"offsets from the third row on",
+         "2020-01-02,1,2,0,1\n2020-01-03,1,2,0,1\n2020-01-06T00:00:00+09:00,1,2,0,1\n2020-01-07T00:00:00+09:00,1,2,0,1\n",
+         {day(1, 2), day(1, 3), day(1, 6), day(1, 7)}, false},
+        {"offsets from the second row on, west",
+         "2020-01-02T00:00:00Z,1,2,0,1\n2020-01-03T00:00:00-05:00,1,2,0,1\n", {day(1, 2), day(1, 3)}, false},
+        {"a mark, then more than 4 KiB", long_bom, {day(1, 1), day(1, 2)}, false},
+        {"ten title lines", ten_titles + kGood, {day(1, 2), day(1, 3)}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::size_t chunk : {std::size_t{0}, std::size_t{3}, std::size_t{5000}}) {
+            MemorySource source(c.text, chunk);
+            BarSeries s;
+            ReadError error;
+            ASSERT_TRUE(read_series("late.csv", source, s, error)) << chunk << ": " << error.text();
+            ASSERT_GE(s.bars.size(), c.times.size());
+            for (std::size_t i = 0; i < c.times.size(); ++i)
+                EXPECT_EQ(s.bars[i].time, c.times[i]) << "bar " << i << ": " << time_text(s.bars[i].time, true);
+            EXPECT_EQ(s.intraday, c.intraday);
+        }
+    }
+    // Windows-1252's curly quotes, each the one it is.
+    EXPECT_EQ(from_windows_1252("\x91" "a\x92 \x93" "b\x94"), "\xE2\x80\x98" "a\xE2\x80\x99 \xE2\x80\x9C" "b\xE2\x80\x9D");
+    EXPECT_EQ(shown("\x93x\x94"), "\xE2\x80\x9Cx\xE2\x80\x9D");
 }
 
 // The bundled sample's real bars, written as brokers, vendors, exchanges,
