@@ -417,15 +417,27 @@ bool same_column_name(std::string_view field, std::string_view name) {
     return !key.empty() && column_key(field) == key;
 }
 
+// A name's key without what is in brackets (a unit: "Close (USD)").
+std::string unit_free_key(std::string_view name) {
+    std::string kept;
+    int depth = 0;
+    for (const char c : name) {
+        if (c == '(' || c == '[') ++depth;
+        else if ((c == ')' || c == ']') && depth > 0) --depth;
+        else if (depth == 0) kept += c;
+    }
+    return column_key(kept);
+}
+
 bool find_column(const Fields& fields, std::string_view name, std::size_t& index) {
     // The name as written (case, spaces and punctuation aside); else the
-    // one column whose word it is, units aside ("Close" for "Close (USD)").
+    // one column it names with units aside ("Close" for "Close (USD)").
     for (std::size_t i = 0; i < fields.size(); ++i)
         if (same_column_name(fields[i], name)) return index = i, true;
-    const std::string word = word_of(name);
+    const std::string word = unit_free_key(name);
     std::size_t found = 0, count = 0;
     for (std::size_t i = 0; i < fields.size() && !word.empty(); ++i)
-        if (word_of(fields[i]) == word) found = i, ++count;
+        if (unit_free_key(fields[i]) == word) found = i, ++count;
     if (count != 1) return false;
     index = found;
     return true;

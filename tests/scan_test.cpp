@@ -463,6 +463,8 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ":7: 3 fields, but the header on line 1 has 6"},
         {"numbers alone after the bars", "2020-01-02,10,12,9,11\n10,12,9\n",
          ":2: 3 fields, expected date, open, high, low, close and optional volume"},
+        {"a bar cut inside its date", "2020-01-02,10,12,9,11\n2020-01-0\n",
+         ":2: 1 field, expected date, open, high, low, close and optional volume"},
         {"a row of totals after the bars", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\nTotals,10,12,9,11\n",
          std::string(":3: date \"Totals") + kNotADate},
         {"a spreadsheet error among numbers", "Date,Open,High,Low,Close\n2020-01-02,10,#N/A,9,11\n",
@@ -1028,6 +1030,7 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         {"spreadsheet day numbers, as asked", file(iso_header, [&](const Bar& b, std::size_t) {
              return iso_row(std::to_string(b.time / 86400 + 25569), b); }), ReadOptions{DateOrder::serial, {}}},
         {"two symbols, one chosen", two_symbols, ReadOptions{DateOrder::automatic, {}, "ACME"}},
+        {"two symbols, one chosen in another case", two_symbols, ReadOptions{DateOrder::automatic, {}, "acme"}},
         {"epoch seconds, CRLF", file(iso_header, [&](const Bar& b, std::size_t) {
              return iso_row(std::to_string(b.time), b) + "\r"; })},
         // An exchange's klines: open time in ms, OHLCV, then close time,
