@@ -198,10 +198,11 @@ bool normalised_number(std::string_view s, bool decimal_comma, bool currency, do
         sign = s.substr(0, 1);
         s.remove_prefix(1);
     }
-    bool stripped = false;
-    if (currency) stripped = strip_currency(s);
+    if (currency) strip_currency(s);
     if (!sign.empty() && !s.empty() && (s[0] == '-' || s[0] == '+')) return false;
-    if (stripped && parse_number(sign + std::string(s), decimal_comma, value)) return true;
+    // What is left may be a plain number (" 2.020" in a ";" file is 2.02,
+    // as "2.020" is: a point alone is the point).
+    if (parse_number(sign + std::string(s), decimal_comma, value)) return true;
     std::string digits;
     if (!ungrouped(sign + std::string(s), decimal_comma, digits)) return false;
     return parse_number(digits, false, value);

@@ -1385,6 +1385,7 @@ TEST(ScanInput, NumbersAsExportsWriteThem) {
         {"1.234,50", true, "1234.5", "1234.5"},
         {"1 234,5", true, "1234.5", "1234.5"},
         {"12,5", true, "12.5", "12.5"},
+        {" 2.020", true, "2.02", "2.02"},  // a point alone is the point, blanks or not (as "2.020")
         {"12,5", false, nullptr, nullptr},       // a decimal comma where "," separates
         {"1,2345", false, nullptr, nullptr},     // not thousands
         {"12,34,567", false, "1234567", "1234567"},  // grouped as in India
