@@ -243,6 +243,13 @@ bool SeriesReader::row(Line& kind, Bar& bar) {
                 kind = Line::skipped;
                 return true;
             }
+            if (out_.bars.empty() && !columns_.header && columns_.count > 0 && options_.columns.empty())
+                why_ += " (the fields were taken by position as date, " +
+                        std::string(columns_.time >= 0 ? "time, " : "") + "open, high, low, close" +
+                        (columns_.volume >= 0 ? " and volume" : "") + ": name them with " +
+                        options_.spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"},
+                                                        {"close", "5"}}) +
+                        ", adding time=N for a time of day)";
             return fail(line_no_, why_);
         case RowResult::skipped:
             kind = Line::skipped;

@@ -251,7 +251,8 @@ struct BadInput {
 };
 
 const char* const kNotADate =
-    "\" is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a time; or epoch seconds)";
+    "\" is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a time; a month 2003-02, "
+    "a week 2003-W09, a quarter 2003Q1; or epoch seconds or milliseconds)";
 const char* const kBadTime = "\" has a time of day that cannot be read: write it as 10:30, 10:30:15 or 103015, "
                              "optionally with Z, UTC or an offset such as +02:00";
 
@@ -501,7 +502,13 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ":2: date \"200302\" reads as the month 2003-02 or as epoch seconds of 1970-01-03: write months as 2003-02"},
         {"months, then a day", "Date,Close\n2003-01,1\n2003-02,1\n2003-02-03,1\n",
          ":4: date \"2003-02-03\" is written year first, unlike \"2003-01\" on line 2: one form must hold"},
-        {"a month and a day of two digits", "Date,Close\nFeb-03,1\n", std::string(":2: date \"Feb-03") + kNotADate},
+        {"a month and two digits", "Date,Close\nFeb-03,1\n", ":2: date \"Feb-03\" is a month and two digits, a day of "
+         "no year or a year of two digits: write a month as 2004-08 (or Aug 2004), a day as 2004-08-04"},
+        // Taken by position, the first bar does not hold: the message says
+        // how the columns were taken, and how to name them.
+        {"a time without a colon, no header", "20200102,093000,10,12,9,11,5\n",
+         ":1: high 10 is below low 12 (the fields were taken by position as date, open, high, low, close and "
+         "volume: name them with --columns date=1,open=2,high=3,low=4,close=5, adding time=N for a time of day)"},
         {"a web page", "<!DOCTYPE html>\n<html><head><title>Sign in</title></head></html>\n",
          ":1: a web page (HTML or XML), not a CSV file: the download failed or was sent to a login page"},
         {"a service's answer in JSON", "{\"Note\": \"Thank you for using our API. Our standard call frequency is 5 calls "
