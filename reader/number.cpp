@@ -286,8 +286,7 @@ std::string with_line(const std::string& text, long line) {
 
 }  // namespace
 
-bool DecimalMark::check(std::string_view field, const char* name, long line, std::string& why) {
-    if (!open_) return true;
+bool DecimalMark::check_open(std::string_view field, const char* name, long line, std::string& why) {
     const std::size_t comma = field.rfind(','), point = field.find('.');
     if (comma == std::string_view::npos && point == std::string_view::npos) return true;
     const std::string quoted = std::string(name) + " \"" + shown(field) + "\"";
