@@ -313,12 +313,9 @@ bool SeriesReader::table_of_closes() {
     }
     if (!numbers) return fail(columns_.header_line, columns_.table_refusal);
     const std::vector<std::string>& names = columns_.table_names;
-    std::string list;
-    for (std::size_t k = 0; k < names.size() && k < 12; ++k) list += (k == 0 ? "" : ", ") + shown(names[k]);
-    if (names.size() > 12) list += ", ...";
     error_.symbols = names;
     return fail(columns_.header_line,
-                "a table of closes, one symbol per column (" + std::to_string(names.size()) + ": " + list +
+                "a table of closes, one symbol per column (" + std::to_string(names.size()) + ": " + shown_list(names) +
                     "): choose one with " + options_.spelling.with(options_.spelling.symbol, "NAME", true));
 }
 
@@ -389,10 +386,8 @@ bool SeriesReader::read_rows() {
 bool SeriesReader::no_bars() {
     const long line_no = lines_.number();
     if (rows_.other_symbols > 0) {
-        std::string symbols;
-        for (const std::string& symbol : rows_.other_symbol_names)
-            symbols += (symbols.empty() ? "" : ", ") + shown(symbol);
-        if (rows_.other_symbol_names.size() == RowState::kSymbolsNamed) symbols += ", ...";
+        const std::string symbols = shown_list(rows_.other_symbol_names,
+                                               rows_.other_symbol_names.size() == RowState::kSymbolsNamed);
         return fail(line_no, "no row has the symbol \"" + shown(options_.symbol) + "\" chosen by " +
                                  options_.spelling.symbol + " (" + std::to_string(rows_.other_symbols) +
                                  (rows_.other_symbols == 1 ? " row of another" : " rows of others") +
