@@ -119,8 +119,8 @@ constexpr int kChosen = -1, kNone = 1 << 20;
 // Where each role is, and how strongly its name says so (kChosen: the
 // user's choice).
 struct RoleMap {
-    int at[kRoles];
-    int rank[kRoles];
+    int at[kRoles] = {};
+    int rank[kRoles] = {};
     bool taken[Fields::kMost] = {};
     RoleMap() {
         std::fill(at, at + kRoles, -1);
@@ -144,18 +144,24 @@ bool resolve_choices(const Fields& row, bool header, const std::vector<ColumnCho
         const std::string named = spelling.columns + " names " + role_name(c.role) + "=" + shown(c.name);
         std::size_t i = 0;
         if (position_of(c.name, i)) {
-            if (i == 0) return why = named + ", but columns are counted from 1", false;
-            if (i > row.size())
-                return why = named + ", but " + (header ? "the header has " : "the rows have ") +
-                             std::to_string(row.size()) + " columns", false;
+            if (i == 0) {
+                why = named + ", but columns are counted from 1";
+                return false;
+            }
+            if (i > row.size()) {
+                why = named + ", but " + (header ? "the header has " : "the rows have ") + std::to_string(row.size()) +
+                      " columns";
+                return false;
+            }
             --i;
         } else if (!header) {
-            return why = named + ", but the file has no header (its first line is a bar): name its columns by "
-                         "position, as in " + spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"},
-                                                                      {"low", "4"}, {"close", "5"}}), false;
+            why = named + ", but the file has no header (its first line is a bar): name its columns by position, as in " +
+                  spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"}, {"close", "5"}});
+            return false;
         } else if (!find_column(row, c.name, i)) {
-            return why = named + ", but the header has no column named \"" + shown(c.name) +
-                         "\" (its columns: " + column_list(row) + ")", false;
+            why = named + ", but the header has no column named \"" + shown(c.name) + "\" (its columns: " +
+                  column_list(row) + ")";
+            return false;
         }
         map.at[static_cast<int>(c.role)] = static_cast<int>(i);
         map.rank[static_cast<int>(c.role)] = kChosen;
@@ -346,7 +352,7 @@ FirstLine columns_by_position(const Fields& fields, long line_no, const ColumnRe
     const int first = clock ? 2 : 1;
     if (clock) columns.time = 1;
     bool prices = fields.size() >= static_cast<std::size_t>(first) + 4;
-    for (int k = 0; prices && k < 4; ++k) prices = number(static_cast<std::size_t>(first + k));
+    for (std::size_t k = 0; prices && k < 4; ++k) prices = number(static_cast<std::size_t>(first) + k);
     // Without a time: the sixth field must read as a volume too.
     if (prices && !clock) prices = number(5);
     if (!prices) {
@@ -421,8 +427,12 @@ std::string unit_free_key(std::string_view name) {
 bool find_column(const Fields& fields, std::string_view name, std::size_t& index) {
     // The name as written (case, spaces and punctuation aside); else the
     // one column it names with units aside ("Close" for "Close (USD)").
-    for (std::size_t i = 0; i < fields.size(); ++i)
-        if (same_column_name(fields[i], name)) return index = i, true;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (same_column_name(fields[i], name)) {
+            index = i;
+            return true;
+        }
+    }
     const std::string word = unit_free_key(name);
     std::size_t found = 0, count = 0;
     for (std::size_t i = 0; i < fields.size() && !word.empty(); ++i)
