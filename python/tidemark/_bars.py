@@ -1,0 +1,213 @@
+"""Bars from DataFrames and files: the layouts of pandas tables a user has,
+their dates read by the reader's own rules, and the host's record layout."""
+from __future__ import annotations
+
+import datetime
+import os
+from typing import Any, Optional, Union
+
+import numpy as np
+import pandas as pd
+
+from ._args import _floats
+from ._exports import BAR_RECORD
+from ._library import _native
+
+_Path = Union[str, "os.PathLike[str]"]
+BarsLike = Union[pd.DataFrame, _Path]
+
+_DATE_COLUMNS = ("date", "datetime", "time", "timestamp")
+_PRICE_COLUMNS = ("open", "high", "low", "close")
+
+
+def _file(bars: Any) -> Optional[bytes]:
+    """The name of a file of bars as the reader takes it, or None when bars
+    are not a path. Bytes: a name that is not UTF-8 opens as any other."""
+    return os.fsencode(bars) if isinstance(bars, (str, bytes, os.PathLike)) else None
+
+
+def read_bars(path: _Path) -> pd.DataFrame:
+    """The bars of a CSV file, read exactly as ``tidemark-scan`` reads them.
+
+    Returns a DataFrame with a DatetimeIndex ``date`` (UTC, naive) and float64
+    columns open, high, low, close and volume (0 without a volume column),
+    oldest first. A bad file raises ValueError naming the file and line; one
+    too large for memory, MemoryError.
+    """
+    bars = _native.read_bars(os.fsencode(path))
+    frame = pd.DataFrame(
+        {name: bars[name] for name in ("open", "high", "low", "close", "volume")},
+        index=pd.DatetimeIndex(pd.to_datetime(bars["time"], unit="s"), name="date"),
+    )
+    return frame
+
+
+def _is_date_name(name: Any) -> bool:
+    return str(name).lower() in _DATE_COLUMNS
+
+
+def _first_kind(values: Any, kinds: tuple) -> bool:
+    """Whether the first value present of an object or text array is one of kinds."""
+    if values.dtype.kind not in "OSU":
+        return False
+    first = next((value for value in values if value is not None and value == value), None)
+    return isinstance(first, kinds)
+
+
+def _is_text(values: Any) -> bool:
+    return _first_kind(values, (str,))
+
+
+def _dates(function: str, values: Any, where: str, rows: Any) -> pd.DatetimeIndex:
+    """Dates from an index, an index level or a column: datetimes as they
+    are; text and numbers by the reader's own rules, as the command reads the
+    same characters in a file (so 20200102 is a date, YYYYMMDD, and
+    1577923200 seconds since 1970). rows names the rows in messages."""
+    if values.dtype.kind == "M" or isinstance(values.dtype, pd.DatetimeTZDtype):
+        return pd.DatetimeIndex(values)
+    if values.dtype.kind in "iuf":
+        missing = np.flatnonzero(np.asarray(pd.isna(values)))
+        if missing.size:
+            raise ValueError(f"{function}: a date is missing (row {rows[missing[0]]!r})")
+        whole = values.dtype.kind in "iu"
+        texts = [str(v) if whole else np.format_float_positional(v, trim="-") for v in np.asarray(values)]
+    elif _is_text(values):
+        texts = list(values)
+    else:
+        try:
+            return pd.DatetimeIndex(pd.to_datetime(values))
+        except (ValueError, TypeError, OverflowError) as error:
+            raise ValueError(f"{function}: {where} does not hold dates: {error}") from None
+    seconds, bad = _native.parse_timestamps(texts)
+    if bad >= 0:
+        raise ValueError(f"{function}: {where}, row {rows[bad]!r}: {texts[bad]!r} is not a date "
+                         f"(YYYY-MM-DD, optionally with a time, or epoch seconds)")
+    return pd.DatetimeIndex(seconds.astype("datetime64[s]").astype("datetime64[ns]"))
+
+
+def _level_name(index: pd.MultiIndex, level: int) -> Any:
+    return index.names[level] if index.names[level] is not None else level
+
+
+def _date_level(index: pd.MultiIndex) -> Optional[int]:
+    """The level of a MultiIndex that holds the dates: datetimes, or a level
+    named as a date column is. Text alone does not tell: a ticker of digits
+    reads as epoch seconds."""
+    for level in range(index.nlevels):
+        dtype = index.levels[level].dtype
+        if dtype.kind == "M" or isinstance(dtype, pd.DatetimeTZDtype):
+            return level
+    return next((level for level, name in enumerate(index.names) if _is_date_name(name)), None)
+
+
+def _symbol_levels(index: pd.MultiIndex) -> list:
+    """The levels of a MultiIndex besides its date level."""
+    dates = _date_level(index)
+    return [level for level in range(index.nlevels) if level != dates]
+
+
+def _frame_dates(function: str, frame: pd.DataFrame) -> Optional[pd.DatetimeIndex]:
+    index = frame.index
+    rows = np.arange(len(frame))
+    dates: Any = None
+    if isinstance(index, pd.MultiIndex):
+        # Bars of one symbol, by their date level; a second symbol is
+        # another series, which would be read as more bars of this one.
+        level = _date_level(index)
+        if level is None:
+            raise ValueError(f"{function}: none of the index's {index.nlevels} levels holds dates (datetimes, or a "
+                             f"level named date, datetime, time or timestamp)")
+        for other in _symbol_levels(index):
+            count = index.get_level_values(other).nunique(dropna=False)
+            if count > 1:
+                name = _level_name(index, other)
+                raise ValueError(
+                    f"{function}: the index has a level {name!r} of {count} values besides the dates: pass the "
+                    f"bars of one (frame.xs(key, level={name!r})), or screen(frame) to screen each")
+        dates = _dates(function, index.get_level_values(level), f"index level {_level_name(index, level)!r}", rows)
+    elif isinstance(index, pd.DatetimeIndex):
+        dates = index
+    else:
+        for column in frame.columns:
+            if _is_date_name(column):
+                dates = _dates(function, frame[column], f"column {column!r}", index)
+                break
+        # An index of dates as read_csv(index_col="date") leaves them, text,
+        # or as index.date leaves them, objects.
+        if dates is None and (_is_date_name(index.name) or (
+                index.name is None and _first_kind(index, (str, datetime.date, np.datetime64)))):
+            dates = _dates(function, index, "the index", rows)
+    if dates is None:
+        return None
+    if dates.tz is not None:
+        dates = dates.tz_convert("UTC").tz_localize(None)
+    if dates.hasnans:
+        raise ValueError(f"{function}: a date is missing (row {frame.index[np.flatnonzero(dates.isna())[0]]!r})")
+    return dates
+
+
+def _frame_columns(function: str, frame: pd.DataFrame) -> dict:
+    """The columns the bars are read from, by lower-case name. Two of one
+    name (in any case) are refused, as the command refuses such a header."""
+    by_name: dict = {}
+    position: dict = {}
+    for i, column in enumerate(frame.columns):
+        name = str(column).lower()
+        if name not in _PRICE_COLUMNS + ("volume",) + _DATE_COLUMNS:
+            continue  # a column the analysis does not use
+        if name in by_name:
+            raise ValueError(f"{function}: columns {position[name] + 1} and {i + 1} are both named {column}")
+        by_name[name], position[name] = column, i
+    return by_name
+
+
+def _frame_arrays(function: str, frame: Any) -> dict:
+    """The columns of a bars DataFrame as the library's arrays, oldest first."""
+    if not isinstance(frame, pd.DataFrame):
+        raise TypeError(f"{function}: bars must be a pandas DataFrame or a CSV path, got {type(frame).__name__}")
+    if len(frame) == 0:
+        raise ValueError(f"{function}: no bars")
+    by_name = _frame_columns(function, frame)
+    missing = [name for name in _PRICE_COLUMNS if name not in by_name]
+    if missing:
+        raise ValueError(f"{function}: bars lack the column(s) {', '.join(missing)}")
+    columns = {}
+    for name in _PRICE_COLUMNS + ("volume",):
+        if name not in by_name:
+            columns[name] = np.zeros(len(frame))
+            continue
+        # The Series itself, so that a nullable dtype's missing value is named by its row.
+        columns[name] = np.ascontiguousarray(_floats(function, name, frame[by_name[name]]))
+    dates = _frame_dates(function, frame)
+    time = None if dates is None else np.ascontiguousarray(dates.values.astype("datetime64[s]").astype(np.int64))
+    # The command's reader checks every bar and the dates' order, with the
+    # same words for the same bars.
+    check = _native.check_bars(time, *(columns[name] for name in _PRICE_COLUMNS + ("volume",)))
+    if check["fault"] is not None:
+        row, what = check["fault"]
+        raise ValueError(f"{function}: row {frame.index[row]!r}: {what}")
+    newest_first = check["newest_first"]
+    if time is None:
+        time = np.zeros(len(frame), dtype=np.int64)
+    elif newest_first:
+        # Newest first, as many exports and hosts have them.
+        time = time[::-1]
+        columns = {name: values[::-1] for name, values in columns.items()}
+        dates = dates[::-1]
+    arrays = {name: np.ascontiguousarray(values) for name, values in columns.items()}
+    arrays["time"] = np.ascontiguousarray(time)
+    arrays["dates"] = dates
+    arrays["newest_first"] = newest_first
+    return arrays
+
+
+def bar_records(bars: pd.DataFrame) -> np.ndarray:
+    """The bars as a host lays them out for up_fractal and down_fractal: an
+    array of BAR_RECORD, index 0 the newest bar (the DataFrame may be oldest
+    or newest first; without dates its rows are taken as oldest first)."""
+    arrays = _frame_arrays("bar_records", bars)
+    records = np.empty(len(arrays["time"]), dtype=BAR_RECORD)
+    for name in ("open", "high", "low", "close", "volume"):
+        records[name] = arrays[name][::-1]
+    records["time"] = arrays["time"][::-1]
+    return records
