@@ -51,6 +51,8 @@ analysis::Settings settings_of(long long depth, const py::object& tolerance, lon
     s.mode = static_cast<int32_t>(mode);
     s.span = static_cast<int32_t>(span);
     if (!tolerance.is_none()) {
+        // pybind11 would take True for 1.0: a flag given where a distance was meant.
+        if (py::isinstance<py::bool_>(tolerance)) throw py::type_error("tolerance must be a real number, got bool");
         const double t = tolerance.cast<double>();
         if (!std::isfinite(t) || t < 0)
             throw py::value_error("tolerance must be a finite price distance, 0 or more, got " +

@@ -1,5 +1,6 @@
 """levels() against what tidemark-scan --json finds, and screen() locally
 against screen() on a dask.distributed LocalCluster of two worker processes."""
+import errno
 import json
 import os
 import subprocess
@@ -155,7 +156,7 @@ def test_screen_on_a_cluster_equals_screen_on_the_local_cores(cluster_client, tm
     universe["MISSING"] = str(tmp_path / "missing.csv")
     kept = tm.screen(universe, client=cluster_client, errors="keep", batch_size=5)
     pd.testing.assert_frame_equal(kept, tm.screen(universe, errors="keep"))
-    assert "cannot open" in kept.loc["MISSING", "error"] and kept["error"].notna().sum() == 1
+    assert "No such file or directory" in kept.loc["MISSING", "error"] and kept["error"].notna().sum() == 1
     del universe["MISSING"]
     # Each row is what levels() says of the same bars.
     sample = tm.levels(SAMPLE)
@@ -164,8 +165,10 @@ def test_screen_on_a_cluster_equals_screen_on_the_local_cores(cluster_client, tm
     assert row["on_level"] and row["level"] == sample["price"][sample.attrs["last_close"]["level_index"]]
     assert row["distance"] == sample.attrs["last_close"]["distance"]
     assert local.loc["FILE", "file"] == str(path)
-    with pytest.raises(ValueError, match="symbol 'BAD'"):
+    # The worker's FileNotFoundError comes back as one, errno and file name set.
+    with pytest.raises(FileNotFoundError, match="symbol 'BAD'") as missing:
         tm.screen({"BAD": "/nonexistent.csv"}, client=cluster_client)
+    assert missing.value.errno == errno.ENOENT and missing.value.filename == "/nonexistent.csv"
     # No symbols: an empty screen with the same columns, not an error.
     for errors in ("raise", "keep"):
         empty = tm.screen({}, errors=errors)

@@ -20,10 +20,24 @@ _DATE_COLUMNS = ("date", "datetime", "time", "timestamp")
 _PRICE_COLUMNS = ("open", "high", "low", "close")
 
 
+def _is_path(bars: Any) -> bool:
+    return isinstance(bars, (str, bytes, os.PathLike))
+
+
 def _file(bars: Any) -> Optional[bytes]:
     """The name of a file of bars as the reader takes it, or None when bars
-    are not a path. Bytes: a name that is not UTF-8 opens as any other."""
-    return os.fsencode(bars) if isinstance(bars, (str, bytes, os.PathLike)) else None
+    are not a path. Bytes: a name that is not UTF-8 opens as any other.
+
+    open() has its say first, so that a missing file, a folder or a name with
+    a NUL byte (which the reader would cut short, and read another file)
+    raise as open() and read_csv raise them: FileNotFoundError,
+    IsADirectoryError, PermissionError with errno and filename set, or
+    ValueError: embedded null byte."""
+    if not _is_path(bars):
+        return None
+    with open(bars, "rb"):
+        pass
+    return os.fsencode(bars)
 
 
 def read_bars(path: _Path) -> pd.DataFrame:
@@ -34,7 +48,10 @@ def read_bars(path: _Path) -> pd.DataFrame:
     oldest first. A bad file raises ValueError naming the file and line; one
     too large for memory, MemoryError.
     """
-    bars = _native.read_bars(os.fsencode(path))
+    file = _file(path)
+    if file is None:
+        raise TypeError(f"read_bars: path must be a str, bytes or os.PathLike, got {type(path).__name__}")
+    bars = _native.read_bars(file)
     frame = pd.DataFrame(
         {name: bars[name] for name in ("open", "high", "low", "close", "volume")},
         index=pd.DatetimeIndex(pd.to_datetime(bars["time"], unit="s"), name="date"),
@@ -65,10 +82,11 @@ def _dates(function: str, values: Any, where: str, rows: Any) -> pd.DatetimeInde
     1577923200 seconds since 1970). rows names the rows in messages."""
     if values.dtype.kind == "M" or isinstance(values.dtype, pd.DatetimeTZDtype):
         return pd.DatetimeIndex(values)
+    missing = np.flatnonzero(np.asarray(pd.isna(values)))
+    if missing.size and values.dtype.kind in "iufOSU":
+        # Text or numbers with a gap: still dates, one of which is missing.
+        raise ValueError(f"{function}: a date is missing (row {rows[missing[0]]!r})")
     if values.dtype.kind in "iuf":
-        missing = np.flatnonzero(np.asarray(pd.isna(values)))
-        if missing.size:
-            raise ValueError(f"{function}: a date is missing (row {rows[missing[0]]!r})")
         whole = values.dtype.kind in "iu"
         texts = [str(v) if whole else np.format_float_positional(v, trim="-") for v in np.asarray(values)]
     elif _is_text(values):

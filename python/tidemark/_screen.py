@@ -7,10 +7,11 @@ import os
 from collections.abc import Mapping
 from typing import Any, Optional, Tuple, Union
 
+import numpy as np
 import pandas as pd
 
 from ._args import _int32
-from ._bars import BarsLike, _date_level, _file, _symbol_levels
+from ._bars import BarsLike, _date_level, _is_path, _level_name, _symbol_levels
 from ._levels import _analyse, _settings
 from ._library import _native
 
@@ -53,6 +54,16 @@ def _reason(error: BaseException) -> str:
     return str(error) or type(error).__name__
 
 
+def _naming(symbol: Any, error: BaseException) -> BaseException:
+    """The error again, its text naming the symbol. An OSError keeps its class,
+    errno and filename (a FileNotFoundError stays one)."""
+    words = f"screen: symbol {symbol!r}: "
+    if isinstance(error, OSError) and error.errno is not None:
+        return type(error)(error.errno, words + (error.strerror or ""), error.filename)
+    kind = next(kind for kind in _FAILURES if isinstance(error, kind))
+    return kind(words + _reason(error))
+
+
 def _screen_frame(rows: list, keep_errors: bool) -> pd.DataFrame:
     dtypes = _KEPT_DTYPES if keep_errors else _SCREEN_DTYPES
     return pd.DataFrame({name: pd.Series([row.get(name) for row in rows], dtype=dtype) for name, dtype in dtypes.items()})
@@ -65,13 +76,12 @@ def _screen_batch(batch: list, settings: tuple, keep_errors: bool) -> pd.DataFra
     Python objects."""
     rows = []
     for symbol, bars in batch:
-        file = os.fsdecode(bars) if _file(bars) is not None else None
+        file = os.fsdecode(bars) if _is_path(bars) else None
         try:
             row = _screen_row(_analyse("screen", bars, settings, count_fractals=False), file)
         except _FAILURES as error:
             if not keep_errors:
-                kind = next(kind for kind in _FAILURES if isinstance(error, kind))
-                raise kind(f"screen: symbol {symbol!r}: {_reason(error)}") from None
+                raise _naming(symbol, error) from None
             row = {"file": file, "error": _reason(error)}
         else:
             if keep_errors:
@@ -95,6 +105,13 @@ def _screen_inputs(data: Any) -> Tuple[list, list, pd.Index]:
                          "named date, datetime, time or timestamp) and a symbol level; or pass a mapping of symbols "
                          "to bars")
     levels = _symbol_levels(index)
+    for level in levels:
+        # A row without a symbol belongs to none: screening it as a symbol of
+        # its own, or with another, would be a guess.
+        missing = np.flatnonzero(np.asarray(pd.isna(index.get_level_values(level))))
+        if missing.size:
+            raise ValueError(f"screen: index level {_level_name(index, level)!r} has no symbol in row "
+                             f"{missing[0]} ({index[missing[0]]!r}): drop those rows or give them one")
     names = [index.names[level] if index.names[level] is not None else "symbol" for level in levels]
     by = levels[0] if len(levels) == 1 else levels
     groups = list(data.groupby(level=by, sort=False, dropna=False))
