@@ -13,8 +13,10 @@ from ._args import _floats
 from ._exports import BAR_RECORD
 from ._library import _native
 
-_Path = Union[str, "os.PathLike[str]"]
-BarsLike = Union[pd.DataFrame, _Path]
+#: A file's name as open() takes it.
+Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+#: What levels and screen take for one symbol's bars.
+BarsLike = Union[pd.DataFrame, Path]
 
 _DATE_COLUMNS = ("date", "datetime", "time", "timestamp")
 _PRICE_COLUMNS = ("open", "high", "low", "close")
@@ -40,7 +42,7 @@ def _file(bars: Any) -> Optional[bytes]:
     return os.fsencode(bars)
 
 
-def read_bars(path: _Path) -> pd.DataFrame:
+def read_bars(path: Path) -> pd.DataFrame:
     """The bars of a CSV file, read exactly as ``tidemark-scan`` reads them.
 
     Returns a DataFrame with a DatetimeIndex ``date`` (UTC, naive) and float64
@@ -196,7 +198,7 @@ def _frame_arrays(function: str, frame: Any) -> dict:
             continue
         # The Series itself, so that a nullable dtype's missing value is named by its row.
         columns[name] = np.ascontiguousarray(_floats(function, name, frame[by_name[name]]))
-    dates = _frame_dates(function, frame)
+    dates: Any = _frame_dates(function, frame)
     time = None if dates is None else np.ascontiguousarray(dates.values.astype("datetime64[s]").astype(np.int64))
     # The command's reader checks every bar and the dates' order, with the
     # same words for the same bars.
@@ -212,7 +214,7 @@ def _frame_arrays(function: str, frame: Any) -> dict:
         time = time[::-1]
         columns = {name: values[::-1] for name, values in columns.items()}
         dates = dates[::-1]
-    arrays = {name: np.ascontiguousarray(values) for name, values in columns.items()}
+    arrays: dict[str, Any] = {name: np.ascontiguousarray(values) for name, values in columns.items()}
     arrays["time"] = np.ascontiguousarray(time)
     arrays["dates"] = dates
     arrays["newest_first"] = newest_first

@@ -2,7 +2,7 @@
 fractal_strength, the library's own routine over whole series."""
 from __future__ import annotations
 
-from typing import Any, Optional, Tuple, Union
+from typing import Any, Literal, Optional, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -41,9 +41,23 @@ def check_level(price: float, tolerance: float, prices: npt.ArrayLike) -> int:
     )
 
 
+# Series come first: a Series is array-like too. Without pandas' stubs a
+# Series is Any to mypy, which then finds the later overloads unreachable.
+@overload
+def hlop(prices: pd.Series, weights: Union[pd.Series, npt.ArrayLike], tolerance: float, mode: int = ...,
+         tags: Optional[npt.ArrayLike] = ..., *, inplace: Literal[False] = ...) -> Tuple[pd.Series, pd.Series]: ...
+@overload
+def hlop(prices: npt.ArrayLike, weights: pd.Series, tolerance: float,  # type: ignore[misc]
+         mode: int = ..., tags: Optional[npt.ArrayLike] = ..., *,
+         inplace: Literal[False] = ...) -> Tuple[pd.Series, pd.Series]: ...
+@overload
+def hlop(prices: npt.ArrayLike, weights: npt.ArrayLike, tolerance: float, mode: int = ...,
+         tags: Optional[npt.ArrayLike] = ..., *, inplace: bool = ...) -> Tuple[np.ndarray, np.ndarray]: ...
+
+
 def hlop(
-    prices: npt.ArrayLike,
-    weights: npt.ArrayLike,
+    prices: Any,
+    weights: Any,
     tolerance: float,
     mode: int = 1,
     tags: Optional[npt.ArrayLike] = None,
@@ -51,6 +65,10 @@ def hlop(
     inplace: bool = False,
 ) -> Union[Tuple[np.ndarray, np.ndarray], Tuple[pd.Series, pd.Series]]:
     """Merge close price levels; returns ``(prices, weights)``.
+
+    >>> prices, weights = hlop([1.0, 1.05, 2.0], [2, 1, 1], tolerance=0.1)
+    >>> prices, weights    # 1.05 merged into 1.0, the heavier; the rest zeroed
+    (array([1., 2., 0.]), array([3, 1, 0], dtype=int32))
 
     The levels are sorted by price (stably; a NaN price stays in its place
     and the runs between NaNs sort on their own), then the closest adjacent
@@ -74,6 +92,11 @@ def hlop(
     were; their index counts positions, since the merge moves the levels
     (survivors first) and the labels would no longer name them. The exact
     rules: docs/exports.md, "Hlop" (linked from the project's README).
+
+    Raises TypeError for values that are not real numbers (weights and tags:
+    integers) or, in place, arrays of another dtype; ValueError for arrays
+    that differ in length, values that would not convert exactly, or, in
+    place, arrays that are read-only, not contiguous or share memory.
     """
     names = [values.name if isinstance(values, pd.Series) else None for values in (prices, weights)]
     series_in = not inplace and (isinstance(prices, pd.Series) or isinstance(weights, pd.Series))
@@ -93,7 +116,13 @@ def hlop(
     return prices, weights
 
 
-def resize(span: int, weights: npt.ArrayLike, *, inplace: bool = False) -> Union[np.ndarray, pd.Series]:
+@overload
+def resize(span: int, weights: pd.Series, *, inplace: Literal[False] = ...) -> pd.Series: ...
+@overload
+def resize(span: int, weights: npt.ArrayLike, *, inplace: bool = ...) -> np.ndarray: ...
+
+
+def resize(span: int, weights: Any, *, inplace: bool = False) -> Union[np.ndarray, pd.Series]:
     """Rescale integer weights by ``|span - 1| / |max - min // 10 - min|``.
 
     ``min // 10`` truncates toward zero; each product is truncated toward zero
@@ -148,10 +177,28 @@ def down_fractal(bars: np.ndarray, depth: int, shift: int) -> int:
                                 _int32("down_fractal", "shift", shift))
 
 
+@overload
+def fractal_strength(high: pd.Series, low: Union[pd.Series, npt.ArrayLike], depth: int = ...) -> pd.DataFrame: ...
+@overload
+def fractal_strength(high: npt.ArrayLike, low: pd.Series,  # type: ignore[misc]
+                     depth: int = ...) -> pd.DataFrame: ...
+@overload
+def fractal_strength(high: npt.ArrayLike, low: npt.ArrayLike,  # type: ignore[misc]
+                     depth: int = ...) -> Tuple[np.ndarray, np.ndarray]: ...
+
+
 def fractal_strength(
-    high: Union[npt.ArrayLike, pd.Series], low: Union[npt.ArrayLike, pd.Series], depth: int = 2
+    high: Any, low: Any, depth: int = 2
 ) -> Union[Tuple[np.ndarray, np.ndarray], pd.DataFrame]:
     """Up and down fractal strengths of every bar.
+
+    >>> high = [10.0, 11.0, 12.5, 11.5, 11.0, 12.0, 12.6, 12.0, 11.2]
+    >>> low = [9.0, 9.8, 11.0, 10.2, 9.6, 10.5, 11.4, 10.9, 10.0]
+    >>> up, down = fractal_strength(high, low, depth=2)
+    >>> up                 # bar 2 tops two bars on each side; bar 6 as well
+    array([0, 0, 2, 0, 0, 0, 2, 0, 0], dtype=int32)
+    >>> down
+    array([0, 0, 0, 0, 2, 0, 0, 0, 0], dtype=int32)
 
     Bar i gets what ``up_fractal`` and ``down_fractal`` give for it (0 where it
     lacks ``depth`` neighbours on either side), computed in one call by the
@@ -161,7 +208,12 @@ def fractal_strength(
     Arrays in, two int32 arrays out (rows of one array). A pandas Series in
     (either argument) gives a DataFrame with int32 columns ``up`` and ``down``
     on the Series' index; two Series must have the same index, since the bars
-    are taken by position.
+    are taken by position (``fractal_strength(bars["high"], bars["low"])``
+    gives ``up`` and ``down`` on the bars' dates).
+
+    Raises TypeError for values that are not real numbers or a depth that is
+    not an integer; ValueError for series of different lengths or indexes, a
+    missing value of a nullable dtype, or a negative depth.
     """
     index = None
     for series in (high, low):
@@ -183,8 +235,9 @@ class Stopwatch:
     """The library's high-resolution stopwatch, as a context manager.
 
     >>> with Stopwatch() as watch:
-    ...     work()
-    >>> watch.elapsed          # seconds, the final reading
+    ...     total = sum(range(100_000))
+    >>> watch.elapsed > 0      # seconds, the final reading
+    True
 
     ``start()`` restarts it, ``read()`` gives the seconds since the last start
     (or creation) without stopping it, ``close()`` takes the final reading and

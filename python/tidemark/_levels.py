@@ -1,7 +1,7 @@
 """The workflow of tidemark-scan on one series: the levels and the run."""
 from __future__ import annotations
 
-from typing import Any, Optional
+from typing import Any, Literal, Optional, Tuple
 
 import pandas as pd
 
@@ -9,10 +9,17 @@ from ._args import _int32, _real
 from ._bars import BarsLike, _file, _frame_arrays
 from ._library import _native
 
+#: The merge modes of levels and screen (hlop takes any integer, as the export does).
+Mode = Literal[0, 1, 2]
+
 _LEVEL_COLUMNS = ("price", "merged_weight", "resized_weight", "fractals")
 
 
-def _settings(function: str, depth: int, tolerance: Optional[float], mode: int, span: int) -> tuple:
+#: depth, tolerance (None: the default), mode and span, checked.
+Settings = Tuple[int, Optional[float], int, int]
+
+
+def _settings(function: str, depth: int, tolerance: Optional[float], mode: int, span: int) -> Settings:
     """The options as the library takes them, checked against the command's
     own limits (by the command's own rule, in the extension)."""
     depth = _int32(function, "depth", depth)
@@ -27,7 +34,7 @@ def _settings(function: str, depth: int, tolerance: Optional[float], mode: int, 
     return depth, tolerance, mode, span
 
 
-def _analyse(function: str, bars: Any, settings: tuple, count_fractals: bool = True) -> dict:
+def _analyse(function: str, bars: Any, settings: Settings, count_fractals: bool = True) -> dict:
     """One series analysed with checked settings (see _settings)."""
     file = _file(bars)
     if file is not None:
@@ -61,10 +68,26 @@ def levels(
     bars: BarsLike,
     depth: int = 2,
     tolerance: Optional[float] = None,
-    mode: int = 1,
+    mode: Mode = 1,
     span: int = 11,
 ) -> pd.DataFrame:
     """The levels that ``tidemark-scan --json`` finds in the same bars.
+
+    >>> import pandas as pd
+    >>> bars = pd.DataFrame({
+    ...     "open": [9.2, 9.9, 11.0, 11.4, 10.0, 10.8, 11.9, 12.0, 11.0, 10.1, 10.5],
+    ...     "high": [10.0, 11.0, 12.5, 11.5, 11.0, 12.0, 12.6, 12.0, 11.2, 10.8, 11.5],
+    ...     "low": [9.0, 9.8, 11.0, 10.2, 9.6, 10.5, 11.4, 10.9, 10.0, 9.7, 10.1],
+    ...     "close": [9.5, 10.9, 11.8, 10.4, 10.8, 11.9, 12.1, 11.0, 10.2, 10.5, 11.2],
+    ... }, index=pd.date_range("2024-01-01", periods=11, name="date"))
+    >>> found = levels(bars, depth=1)
+    >>> found
+           price  merged_weight  resized_weight  fractals
+    index
+    0        9.7              2               2         2
+    1       12.6              2               2         2
+    >>> round(found.attrs["tolerance"], 4), found.attrs["last_close"]["below"]
+    (0.6318, 9.7)
 
     ``bars`` is a DataFrame with columns open, high, low, close (any case,
     once each; volume optional) and dates, oldest or newest first: in a
@@ -72,11 +95,15 @@ def levels(
     of text dates (as ``read_csv(index_col="date")`` leaves it; read by the
     reader's own rules) or the date level of a MultiIndex (whose other levels
     must hold one symbol: screen takes many). Nullable dtypes are fine
-    without missing values. Or ``bars`` is the path of a CSV file, read by the
-    command's own reader.
-    The workflow is the command's own, compiled in: fractals of every bar
-    with ``depth`` neighbours, merged by Hlop (``mode``) at ``tolerance``
-    (default half the mean bar range), weights rescaled by Resize (``span``).
+    without missing values. Or ``bars`` is the path of a CSV file (str,
+    bytes or os.PathLike), read by the command's own reader.
+
+    The workflow is the command's own, compiled in: the fractals of every
+    bar with ``depth`` neighbours on each side (1 to 100000), merged by Hlop
+    at ``tolerance`` (a price distance; by default half the mean bar range)
+    with ``mode`` 0 (the heavier level keeps its weight), 1 (the weights
+    add) or 2 (they add and the price becomes their weighted mean), and the
+    weights rescaled by Resize to 0 ... ``span`` - 1.
 
     Returns one row per level in ascending price, indexed by the level's
     index: price, merged_weight (as Hlop wrote it), resized_weight (after
@@ -87,5 +114,12 @@ def levels(
     distance), among others.
     Read CSVs with ``read_bars`` (or pandas' ``float_precision="round_trip"``)
     to get the command's prices bit for bit.
+
+    Raises TypeError for bars that are neither a DataFrame nor a path, or
+    options of the wrong type (``True`` is no tolerance); ValueError for bad
+    options, bars that break the reader's rules (the message names the row,
+    or the file and line) or a name with a NUL byte; FileNotFoundError,
+    IsADirectoryError or PermissionError for a path that cannot be opened,
+    as open() raises them; MemoryError for bars too many for memory.
     """
     return _levels_frame(_analyse("levels", bars, _settings("levels", depth, tolerance, mode, span)))

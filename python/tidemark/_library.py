@@ -1,6 +1,7 @@
 """The compiled part of the package (_native), with a message that says what
 to do when Python finds the source folder instead of the package."""
 import os
+from importlib.machinery import EXTENSION_SUFFIXES
 
 try:
     from . import _native  # noqa: F401 (what the other modules import from here)
@@ -8,7 +9,7 @@ except ImportError:
     # The source folder python/tidemark holds the Python files but not the
     # compiled module, and Python looks in the current folder first.
     _here = os.path.dirname(os.path.abspath(__file__))
-    if not any(name.startswith("_native") for name in os.listdir(_here)):
+    if not any(name.startswith("_native") and name.endswith(tuple(EXTENSION_SUFFIXES)) for name in os.listdir(_here)):
         raise ImportError(
             f"tidemark: the compiled part of the package (_native) is not in {_here}, which looks like the source "
             f"folder: import tidemark from outside it (python/ comes first on sys.path when Python runs there), "

@@ -5,14 +5,14 @@ from __future__ import annotations
 import concurrent.futures
 import os
 from collections.abc import Mapping
-from typing import Any, Optional, Tuple, Union
+from typing import Any, Literal, Optional, Tuple, Union
 
 import numpy as np
 import pandas as pd
 
 from ._args import _int32
 from ._bars import BarsLike, _date_level, _is_path, _level_name, _symbol_levels
-from ._levels import _analyse, _settings
+from ._levels import Mode, Settings, _analyse, _settings
 from ._library import _native
 
 
@@ -69,7 +69,7 @@ def _screen_frame(rows: list, keep_errors: bool) -> pd.DataFrame:
     return pd.DataFrame({name: pd.Series([row.get(name) for row in rows], dtype=dtype) for name, dtype in dtypes.items()})
 
 
-def _screen_batch(batch: list, settings: tuple, keep_errors: bool) -> pd.DataFrame:
+def _screen_batch(batch: list, settings: Settings, keep_errors: bool) -> pd.DataFrame:
     """The screen rows of a batch of (symbol, bars) pairs, one after another;
     runs on a worker of a cluster too, which reads the files named itself.
     A DataFrame: columns of numbers travel back far faster than rows of
@@ -128,12 +128,26 @@ def screen(
     client: Any = None,
     depth: int = 2,
     tolerance: Optional[float] = None,
-    mode: int = 1,
+    mode: Mode = 1,
     span: int = 11,
-    errors: str = "raise",
+    errors: Literal["raise", "keep"] = "raise",
     batch_size: Optional[int] = None,
 ) -> pd.DataFrame:
     """One row per symbol with the fields of the command-line screen.
+
+    >>> import pandas as pd
+    >>> bars = pd.DataFrame({
+    ...     "open": [9.2, 9.9, 11.0, 11.4, 10.0, 10.8, 11.9, 12.0, 11.0, 10.1, 10.5],
+    ...     "high": [10.0, 11.0, 12.5, 11.5, 11.0, 12.0, 12.6, 12.0, 11.2, 10.8, 11.5],
+    ...     "low": [9.0, 9.8, 11.0, 10.2, 9.6, 10.5, 11.4, 10.9, 10.0, 9.7, 10.1],
+    ...     "close": [9.5, 10.9, 11.8, 10.4, 10.8, 11.9, 12.1, 11.0, 10.2, 10.5, 11.2],
+    ... }, index=pd.date_range("2024-01-01", periods=11, name="date"))
+    >>> rows = screen({"A": bars, "B": bars.iloc[:8]}, depth=1)
+    >>> rows[["bars", "last_close", "on_level", "below", "above"]]
+            bars  last_close  on_level  below  above
+    symbol
+    A         11        11.2     False    9.7   12.6
+    B          8        11.0     False    9.6   12.6
 
     ``data`` maps each symbol to a bars DataFrame or a CSV path (see
     ``levels``), or is one DataFrame of many symbols whose index has a date
@@ -144,6 +158,15 @@ def screen(
     whose workers need this package and read the files named themselves. The
     rows come in the order of ``data``.
 
+    Each symbol is analysed as ``levels`` does: ``depth`` is how many
+    neighbours on each side a bar's high (low) must top (undercut) to be a
+    fractal, 1 to 100000; ``tolerance`` the price distance within which
+    levels merge and the close counts as on a level (by default half the
+    symbol's mean bar range); ``mode`` what a merge does with the weights, 0
+    the heavier keeps its own, 1 they add, 2 they add and the price becomes
+    their weighted mean; ``span`` the range the weights are rescaled to, 0
+    ... ``span`` - 1.
+
     The fields: file (the path, if one was given), bars, last_date,
     last_close, on_level (CheckLevel found a level within the tolerance),
     level and level_weight (that level's price and resized weight, or no
@@ -151,8 +174,11 @@ def screen(
     close, NaN for none) and distance (from the close to the nearest level,
     in tolerances).
 
-    Bad options raise at once. A symbol whose bars are bad (or whose file
-    cannot be read, or is too large for memory) raises, naming it; with
+    Raises TypeError (a wrong type) or ValueError (a wrong value) for bad
+    options, before any work; TypeError for data of another shape and
+    ValueError for a row without a symbol. A symbol whose bars are bad raises
+    what ``levels`` raises for them, naming the symbol: ValueError,
+    FileNotFoundError (errno and filename kept), MemoryError and so on. With
     ``errors="keep"`` it gets a row of its own instead, with the reason in an
     ``error`` column, as the command does; bars is then an Int64 column and
     on_level a boolean one, without a value for such a row.
