@@ -300,6 +300,142 @@ py::tuple parse_timestamps(const py::sequence& values) {
     return py::make_tuple(seconds, bad);
 }
 
+// A column of a many-series result: numbers (a moment's seconds, a flag as
+// 0 or 1) with a mask of the nulls, or texts.
+struct Column {
+    std::vector<double> values;
+    std::vector<uint8_t> null;
+    py::list texts;
+    bool is_text = false;
+};
+
+void put(Column& c, const analysis::Value& v) {
+    using Kind = analysis::Value::Kind;
+    if (v.kind == Kind::text || c.is_text) {
+        c.is_text = true;
+        c.texts.append(v.kind == Kind::null ? py::object(py::none()) : py::object(py::str(v.text)));
+        return;
+    }
+    c.null.push_back(v.kind == Kind::null ? 1 : 0);
+    c.values.push_back(v.kind == Kind::number    ? v.number
+                       : v.kind == Kind::flag    ? (v.flag ? 1.0 : 0.0)
+                       : v.kind == Kind::null    ? 0.0
+                                                 : static_cast<double>(v.integer));
+}
+
+// Many series in one set of arrays, series k being rows offsets[k] to
+// offsets[k + 1] - 1 (dated[k]: it has times), each checked by the reader's
+// rules, put oldest first and analysed: one screen row per series, with the
+// reader's fields of what it passed over. A series at fault has a null row and
+// (row within the series, message) in "fault"; one too large for memory,
+// (-1, the reader's words). So a screen of many symbols is one call, without
+// the GIL, however many symbols a batch holds.
+py::dict screen_series(const py::array& offsets, const py::array& time, const py::array& dated,
+                       const py::array& open, const py::array& high, const py::array& low, const py::array& close,
+                       const py::array& volume, long long depth, const py::object& tolerance, long long mode,
+                       long long span) {
+    analysis::Settings settings = settings_of(depth, tolerance, mode, span);
+    settings.count_fractals = false;
+    require_vector(offsets, "screen_series", "offsets", 'i', 8, "int64", false);
+    require_vector(dated, "screen_series", "dated", 'b', 1, "bool", false);
+    require_vector(time, "screen_series", "time", 'i', 8, "int64", false);
+    const reader::ArrayBars all = price_columns("screen_series", time, "time", open, high, low, close, volume);
+    const auto* first = static_cast<const int64_t*>(offsets.data());
+    const auto* has_time = static_cast<const bool*>(dated.data());
+    const auto* t = static_cast<const int64_t*>(time.data());
+    const std::size_t count = offsets.shape(0) > 0 ? static_cast<std::size_t>(offsets.shape(0) - 1) : 0;
+    if (static_cast<std::size_t>(dated.shape(0)) != count)
+        throw py::value_error("screen_series: dated must hold one flag per series");
+    for (std::size_t k = 0; k < count; ++k)
+        if (first[k] < 0 || first[k] > first[k + 1] || static_cast<std::size_t>(first[k + 1]) > all.size)
+            throw py::value_error("screen_series: offsets must rise from 0 to the length of the columns");
+
+    struct Done {
+        std::vector<analysis::Field> fields;
+        bool ok = false, newest_first = false;
+        long long fault_row = -1;
+        std::string fault;
+    };
+    std::vector<Done> done(count);
+    {
+        py::gil_scoped_release unlocked;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t begin = static_cast<std::size_t>(first[k]), size = static_cast<std::size_t>(first[k + 1]) - begin;
+            reader::ArrayBars b{size, has_time[k] ? t + begin : nullptr, all.open + begin, all.high + begin,
+                                all.low + begin, all.close + begin, all.volume + begin};
+            Done& d = done[k];
+            try {
+                const reader::ArrayCheck check = reader::check_arrays(b);
+                if (!check.ok) {
+                    d.fault_row = static_cast<long long>(check.row);
+                    d.fault = check.what;
+                    continue;
+                }
+                reader::BarSeries series;
+                series.bars.reserve(size);
+                for (std::size_t j = 0; j < size; ++j) {
+                    const std::size_t i = check.newest_first ? size - 1 - j : j;
+                    series.bars.push_back({b.time ? b.time[i] : 0, b.open[i], b.high[i], b.low[i], b.close[i],
+                                           b.volume[i]});
+                }
+                series.newest_first = check.newest_first;
+                series.intraday = check.intraday;
+                const analysis::Analysis a = run(series, settings);
+                d.fields = analysis::screen_row_fields(analysis::screen_row(series, a));
+                d.ok = true;
+                d.newest_first = check.newest_first;
+            } catch (const std::bad_alloc&) {
+                d.fault = reader::kNoMemory;
+            } catch (const std::length_error&) {
+                d.fault = reader::kNoMemory;
+            } catch (const py::error_already_set&) {
+                throw;
+            } catch (const std::exception& e) {  // run()'s limits
+                d.fault = e.what();
+            }
+        }
+    }
+    // The columns, keyed as the command's JSON keys a screen row.
+    std::vector<std::string> keys;
+    std::vector<Column> columns;
+    const Done* model = nullptr;
+    for (const Done& d : done)
+        if (d.ok) {
+            model = &d;
+            break;
+        }
+    if (model != nullptr) {
+        for (const analysis::Field& f : model->fields) {
+            keys.push_back(f.value.kind == analysis::Value::Kind::moment ? analysis::moment_key(f.key) : f.key);
+            columns.emplace_back();
+        }
+        for (const Done& d : done)
+            for (std::size_t c = 0; c < columns.size(); ++c) put(columns[c], d.ok ? d.fields[c].value : analysis::Value{});
+    }
+    py::dict r;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        Column& col = columns[c];
+        if (col.is_text) {
+            r[py::str(keys[c])] = col.texts;
+            continue;
+        }
+        py::array_t<double> values(static_cast<py::ssize_t>(col.values.size()), col.values.data());
+        py::array_t<bool> null(static_cast<py::ssize_t>(col.null.size()));
+        for (std::size_t i = 0; i < col.null.size(); ++i) null.mutable_at(static_cast<py::ssize_t>(i)) = col.null[i] != 0;
+        r[py::str(keys[c])] = py::make_tuple(values, null);
+    }
+    py::list faults;
+    py::array_t<bool> newest(static_cast<py::ssize_t>(count));
+    for (std::size_t k = 0; k < count; ++k) {
+        const Done& d = done[k];
+        faults.append(d.ok ? py::object(py::none()) : py::object(py::make_tuple(d.fault_row, d.fault)));
+        newest.mutable_at(static_cast<py::ssize_t>(k)) = d.newest_first;
+    }
+    r["fault"] = faults;
+    r["newest_first"] = newest;
+    return r;
+}
+
 }  // namespace
 
 void bind_workflow(py::module_& m) {
@@ -310,6 +446,10 @@ void bind_workflow(py::module_& m) {
     m.def("analyse_file", &analyse_file, py::arg("path"), py::arg("depth"),
           py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"), py::arg("count_fractals"));
     m.def("read_bars", &read_bars, py::arg("path"));
+    m.def("screen_series", &screen_series, py::arg("offsets").noconvert(), py::arg("time").noconvert(),
+          py::arg("dated").noconvert(), py::arg("open").noconvert(), py::arg("high").noconvert(),
+          py::arg("low").noconvert(), py::arg("close").noconvert(), py::arg("volume").noconvert(),
+          py::arg("depth"), py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"));
     m.def("check_settings", [](long long depth, const py::object& tolerance, long long mode, long long span) {
         settings_of(depth, tolerance, mode, span);
     }, py::arg("depth"), py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"));

@@ -126,7 +126,9 @@ def _symbol_levels(index: pd.MultiIndex) -> list:
     return [level for level in range(index.nlevels) if level != dates]
 
 
-def _frame_dates(function: str, frame: pd.DataFrame) -> Optional[pd.DatetimeIndex]:
+def _frame_dates(function: str, frame: pd.DataFrame, many: bool = False) -> Optional[pd.DatetimeIndex]:
+    """The dates of a frame's rows, or None when it has none. many: the
+    frame may hold many symbols (in other index levels or a column)."""
     index = frame.index
     rows = np.arange(len(frame))
     dates: Any = None
@@ -137,7 +139,7 @@ def _frame_dates(function: str, frame: pd.DataFrame) -> Optional[pd.DatetimeInde
         if level is None:
             raise ValueError(f"{function}: none of the index's {index.nlevels} levels holds dates (datetimes, or a "
                              f"level named date, datetime, time or timestamp)")
-        for other in _symbol_levels(index):
+        for other in [] if many else _symbol_levels(index):
             count = index.get_level_values(other).nunique(dropna=False)
             if count > 1:
                 name = _level_name(index, other)

@@ -3,17 +3,20 @@ cluster (_cluster)."""
 from __future__ import annotations
 
 import concurrent.futures
+import functools
 import os
 from collections.abc import Mapping
-from typing import Any, Literal, Optional, Tuple, Union
+from typing import Any, Iterable, Iterator, Literal, Optional, Tuple, Union
 
 import numpy as np
 import pandas as pd
 
 from ._args import _int32
-from ._bars import BarsLike, _date_level, _is_path, _level_name, _symbol_levels
+from ._bars import BarsLike, _is_path
+from ._cluster import is_dask_frame, run_on_cluster, screen_dask
 from ._levels import Mode, Settings, _analyse, _settings
 from ._library import _native
+from ._tables import Pack, is_wide, pack_frames, pack_table, pack_wide, symbol_source
 
 
 # The screen's columns and their dtypes. A row has no level_weight when the
@@ -48,10 +51,12 @@ def _screen_row(result: dict, file: Optional[str]) -> dict:
 
 
 def _reason(error: BaseException) -> str:
-    """An error's text, never empty."""
+    """An error's text, never empty, without the "screen: " that the row it
+    goes to (or the message that names the symbol) already says."""
     if isinstance(error, MemoryError) and not str(error):
         return _native.NO_MEMORY
-    return str(error) or type(error).__name__
+    text = str(error) or type(error).__name__
+    return text[len("screen: "):] if text.startswith("screen: ") else text
 
 
 def _naming(symbol: Any, error: BaseException) -> BaseException:
@@ -90,37 +95,105 @@ def _screen_batch(batch: list, settings: Settings, keep_errors: bool) -> pd.Data
     return _screen_frame(rows, keep_errors)
 
 
-def _screen_inputs(data: Any) -> Tuple[list, list, pd.Index]:
-    """The symbols, their bars and the screen's index, from a mapping or
-    from a DataFrame of many symbols (a MultiIndex of symbols and dates)."""
-    if isinstance(data, Mapping):
-        symbols = list(data.keys())
-        return symbols, [data[symbol] for symbol in symbols], pd.Index(symbols, name="symbol", tupleize_cols=False)
-    if not isinstance(data, pd.DataFrame):
-        raise TypeError(f"screen: data must map symbols to bars, or be a DataFrame with a symbol level and a date "
-                        f"level in its index, got {type(data).__name__}")
-    index = data.index
-    if not isinstance(index, pd.MultiIndex) or _date_level(index) is None or not _symbol_levels(index):
-        raise ValueError("screen: a DataFrame of many symbols needs a MultiIndex with a date level (datetimes, or "
-                         "named date, datetime, time or timestamp) and a symbol level; or pass a mapping of symbols "
-                         "to bars")
-    levels = _symbol_levels(index)
-    for level in levels:
-        # A row without a symbol belongs to none: screening it as a symbol of
-        # its own, or with another, would be a guess.
-        missing = np.flatnonzero(np.asarray(pd.isna(index.get_level_values(level))))
-        if missing.size:
-            raise ValueError(f"screen: index level {_level_name(index, level)!r} has no symbol in row "
-                             f"{missing[0]} ({index[missing[0]]!r}): drop those rows or give them one")
-    names = [index.names[level] if index.names[level] is not None else "symbol" for level in levels]
-    by = levels[0] if len(levels) == 1 else levels
-    groups = list(data.groupby(level=by, sort=False, dropna=False))
-    symbols = [key for key, _ in groups]
-    if len(levels) == 1:
-        screen_index = pd.Index(symbols, name=names[0], tupleize_cols=False)
-    else:
-        screen_index = pd.MultiIndex.from_tuples(symbols, names=names)
-    return symbols, [frame for _, frame in groups], screen_index
+def _failure(keep: bool, symbol: Any, error: BaseException) -> BaseException:
+    """A symbol's failure: raised, naming the symbol, or kept for its row."""
+    if not keep:
+        raise _naming(symbol, error) from None
+    return error
+
+
+def _column(result: dict, key: str, size: int) -> Tuple[np.ndarray, np.ndarray]:
+    """A column of screen_series' result as (values, null); all null when no
+    series of the pack could be analysed."""
+    if key in result:
+        return result[key]
+    return np.zeros(size), np.ones(size, bool)
+
+
+def _screen_pack(pack: Pack, settings: Settings, keep_errors: bool, first: Optional[dict] = None) -> pd.DataFrame:
+    """The screen rows of a pack's series, in its order, from one call of the
+    extension; runs on a worker of a cluster too. first: columns to put
+    before the screen's own."""
+    n = len(pack)
+    bars = pack.columns
+    result = _native.screen_series(pack.offsets, pack.time, pack.dated, bars["open"], bars["high"], bars["low"],
+                                   bars["close"], bars["volume"], *settings)
+    errors: list = [None] * n
+    for k, fault in enumerate(result["fault"]):
+        if k in pack.failed:
+            errors[k] = pack.failed[k]
+        elif fault is not None:
+            row, what = fault
+            error: BaseException = (ValueError(f"row {pack.label(k, row)!r}: {what}") if row >= 0 or what !=
+                                    _native.NO_MEMORY else MemoryError(what))
+            errors[k] = _failure(keep_errors, pack.symbols[k], error)
+    dtypes = _KEPT_DTYPES if keep_errors else _SCREEN_DTYPES
+    # Arrays, not Series: a DataFrame of Series aligns them, which costs more
+    # than a small pack's analysis.
+    columns: dict = dict(first or {})
+    columns["file"] = np.full(n, None, dtype=object)
+    for name in dtypes:
+        if name in ("file", "error"):
+            continue
+        values, null = _column(result, "last_time" if name == "last_date" else name, n)
+        dtype = str(dtypes[name])
+        if name == "last_date":
+            last = values.astype(np.int64).astype("datetime64[s]").astype("datetime64[ns]")
+            last[null | ~pack.dated] = np.datetime64("NaT")
+            columns[name] = last
+        elif dtype == "float64":
+            columns[name] = np.where(null, np.nan, values)
+        elif dtype in ("int64", "bool"):
+            columns[name] = values.astype(dtype)
+        elif dtype == "Int64":
+            columns[name] = pd.arrays.IntegerArray(values.astype(np.int64), null.copy())
+        else:  # boolean
+            columns[name] = pd.arrays.BooleanArray(values.astype(bool), null.copy())
+    if keep_errors:
+        columns["error"] = np.array([None if error is None else _reason(error) for error in errors], dtype=object)
+    return pd.DataFrame(columns, copy=False)
+
+
+def _screen_work(work: Any, settings: Settings, keep: bool) -> pd.DataFrame:
+    """One piece of a screen: a pack, or (symbol, path) pairs."""
+    if isinstance(work, Pack):
+        return _screen_pack(work, settings, keep)
+    return _screen_batch(work, settings, keep)
+
+
+def _result_index(symbols: list, names: list) -> pd.Index:
+    if len(names) == 1:
+        return pd.Index(symbols, name=names[0], tupleize_cols=False)
+    return pd.MultiIndex.from_tuples(symbols, names=names)
+
+
+def _mapping_work(data: Mapping, size: int, keep: bool) -> Iterator[Tuple[list, Any]]:
+    """The pieces of a screen of a mapping, each with the positions of its
+    symbols: paths in batches the workers read, DataFrames packed a batch at
+    a time (each packed as it is reached, so that the work on the last can
+    already run)."""
+    symbols = list(data.keys())
+    paths = [i for i, symbol in enumerate(symbols) if _is_path(data[symbol])]
+    frames = [i for i, symbol in enumerate(symbols) if not _is_path(data[symbol])]
+    for start in range(0, len(paths), size):
+        chosen = paths[start:start + size]
+        yield chosen, [(symbols[i], data[symbols[i]]) for i in chosen]
+    for start in range(0, len(frames), size):
+        chosen = frames[start:start + size]
+        yield chosen, pack_frames("screen", ((symbols[i], data[symbols[i]]) for i in chosen),
+                                  functools.partial(_failure, keep))
+
+
+def _split(pack: Pack, size: int) -> Iterator[Tuple[list, Pack]]:
+    """A pack in pieces of `size` series, with their positions."""
+    for start in range(0, len(pack), size):
+        end = min(start + size, len(pack))
+        begin, stop = int(pack.offsets[start]), int(pack.offsets[end])
+        yield list(range(start, end)), Pack(
+            pack.symbols[start:end], pack.offsets[start:end + 1] - begin, pack.time[begin:stop],
+            pack.dated[start:end], {name: values[begin:stop] for name, values in pack.columns.items()},
+            None if pack.labels is None else pack.labels[begin:stop],
+            {k - start: error for k, error in pack.failed.items() if start <= k < end})
 
 
 def screen(
@@ -188,25 +261,58 @@ def screen(
     settings = _settings("screen", depth, tolerance, mode, span)
     if batch_size is not None:
         batch_size = _int32("screen", "batch_size", batch_size, low=1)
-    if client is not None and not all(hasattr(client, name) for name in ("map", "gather", "nthreads")):
+    if client is not None and not all(hasattr(client, name) for name in ("map", "gather", "nthreads", "scatter")):
         raise TypeError(f"screen: client must be a dask.distributed Client, got {type(client).__name__}")
     keep = errors == "keep"
-    symbols, inputs, index = _screen_inputs(data)
-    items = list(zip(symbols, inputs))
-    if client is None:
-        threads = os.cpu_count() or 1
+    threads = (os.cpu_count() or 1) if client is None else (sum(client.nthreads().values()) or 1)
+
+    def batch(count: int) -> int:
+        # A few batches per thread: few enough that the cost of a task is
+        # nothing beside its work, enough that the threads finish together.
+        return batch_size or max(1, -(-count // (4 * threads)))
+
+    if is_dask_frame(data):
+        return screen_dask(data, client, settings, keep, batch)
+    if isinstance(data, Mapping):
+        symbols, names = list(data.keys()), ["symbol"]
+        work: Iterable[Tuple[list, Any]] = _mapping_work(data, batch(len(symbols)), keep)
+    elif isinstance(data, pd.DataFrame):
+        pack, names = _pack_frame(data)
+        symbols = pack.symbols
+        work = _split(pack, batch(len(pack)))
     else:
-        threads = sum(client.nthreads().values()) or 1
-    # A few batches per thread: few enough that the cost of a task is
-    # nothing beside its work, enough that the threads finish together.
-    size = batch_size or max(1, -(-len(items) // (4 * threads)))
-    batches = [items[start:start + size] for start in range(0, len(items), size)]
+        raise TypeError(f"screen: data must map symbols to bars, or be a DataFrame (or dask DataFrame) of many "
+                        f"symbols, got {type(data).__name__}")
     if client is None:
-        with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, min(len(batches), threads))) as pool:
-            done = list(pool.map(lambda batch: _screen_batch(batch, settings, keep), batches))
+        with concurrent.futures.ThreadPoolExecutor(max_workers=threads) as pool:
+            futures = [(positions, pool.submit(_screen_work, piece, settings, keep)) for positions, piece in work]
+            done = [(positions, future.result()) for positions, future in futures]
     else:
-        futures = client.map(_screen_batch, batches, settings=settings, keep_errors=keep, pure=False)
-        done = client.gather(futures)
-    frame = pd.concat(done, ignore_index=True) if done else _screen_frame([], keep)
+        done = run_on_cluster(client, work, _screen_work, settings, keep)
+    return _assemble(done, len(symbols), _result_index(symbols, names), keep)
+
+
+def _assemble(done: list, count: int, index: pd.Index, keep: bool) -> pd.DataFrame:
+    """The rows of the pieces, in the order of the symbols."""
+    if not done:
+        frame = _screen_frame([], keep)
+    else:
+        frame = pd.concat([rows for _, rows in done], ignore_index=True)
+        order = np.concatenate([np.asarray(positions, dtype=np.int64) for positions, _ in done])
+        frame = frame.iloc[np.argsort(order, kind="stable")].reset_index(drop=True)
+    assert len(frame) == count
     frame.index = index
     return frame
+
+
+def _pack_frame(data: pd.DataFrame) -> Tuple[Pack, list]:
+    """A DataFrame of many symbols as a pack, with the names of its symbols."""
+    if is_wide(data):
+        return pack_wide("screen", data), ["symbol"]
+    source = symbol_source("screen", data)
+    if source is None:
+        raise ValueError("screen: a DataFrame of many symbols needs a symbol column (symbol, ticker or "
+                         "instrument), a MultiIndex with a date level (datetimes, or named date, datetime, time or "
+                         "timestamp) and a symbol level, or (field, symbol) columns; or pass a mapping of symbols "
+                         "to bars")
+    return pack_table("screen", data, source), source[2]
