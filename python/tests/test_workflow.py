@@ -158,6 +158,23 @@ def test_screen_on_a_cluster_equals_screen_on_the_local_cores(cluster_client, tm
     pd.testing.assert_frame_equal(kept, tm.screen(universe, errors="keep"))
     assert "No such file or directory" in kept.loc["MISSING", "error"] and kept["error"].notna().sum() == 1
     del universe["MISSING"]
+    # A table of the same frames, and a dask DataFrame of it whose partitions
+    # split symbols, screen as the mapping does; so does a dask DataFrame
+    # that dask reads from files, the path as the symbol.
+    frames = {symbol: bars for symbol, bars in universe.items() if isinstance(bars, pd.DataFrame)}
+    table = pd.concat(frames, names=["symbol", "date"]).reset_index()
+    want = local.loc[list(frames)].assign(file=None)
+    pd.testing.assert_frame_equal(tm.screen(table, client=cluster_client), want, check_exact=True)
+    dd = pytest.importorskip("dask.dataframe")
+    pd.testing.assert_frame_equal(tm.screen(dd.from_pandas(table, npartitions=5), client=cluster_client), want,
+                                  check_exact=True)
+    files = {}
+    for i in range(3):
+        files[str(tmp_path / f"D{i}.csv")] = random_bars(200 + 50 * i, seed=70 + i, freq="D", start="2016-01-04")
+        write_bars(tmp_path / f"D{i}.csv", files[str(tmp_path / f"D{i}.csv")], newest_first=False)
+    read = dd.read_csv(list(files), include_path_column="symbol", float_precision="round_trip")
+    pd.testing.assert_frame_equal(tm.screen(read, client=cluster_client).drop(columns="file"),
+                                  tm.screen(list_to_paths(files)).drop(columns="file"), check_exact=True)
     # Each row is what levels() says of the same bars.
     sample = tm.levels(SAMPLE)
     row = local.loc["SAMPLE"]
@@ -285,3 +302,97 @@ def test_screen_takes_a_frame_of_many_symbols_per_symbol(newest_first_files, nam
     pd.testing.assert_frame_equal(tm.screen(groups).drop(columns="file"), by_path, check_exact=True)
     with pytest.raises(ValueError, match="symbol level"):
         tm.screen(tm.read_bars(path_a))
+
+
+def daily_universe(count=5):
+    return {f"S{i}": random_bars(40 + 9 * i, seed=40 + i, freq="D", start="2019-01-01") for i in range(count)}
+
+
+def wide_with_a_late_listing(universe):
+    """(field, symbol) columns on shared dates: S1 had no bars for its first 20 days."""
+    wide = pd.concat(universe, axis=1).swaplevel(axis=1)
+    wide.loc[wide.index[:20], [(field, "S1") for field in ("open", "high", "low", "close", "volume")]] = np.nan
+    return wide
+
+
+def dask_frame(frame, **options):
+    dd = pytest.importorskip("dask.dataframe")
+    return dd.from_pandas(frame, **options)
+
+
+def long_table(universe):
+    return pd.concat(universe, names=["symbol", "date"]).reset_index()
+
+
+# (layout, the universe as that layout, the universe it must screen as). Each
+# screens as the mapping of its symbols' DataFrames does.
+MANY_SYMBOLS = [
+    ("long table, symbol column", long_table, None),
+    ("long table, Ticker column, rows by date", lambda u: long_table(u).rename(columns={"symbol": "Ticker"})
+     .sort_values("date", kind="stable"), None),
+    ("MultiIndex (date, symbol), nullable Float64", lambda u: long_table(u).astype({"close": "Float64"})
+     .set_index(["date", "symbol"]), None),
+    ("wide, (field, symbol) columns", lambda u: pd.concat(u, axis=1).swaplevel(axis=1), None),
+    ("wide, (symbol, field) columns", lambda u: pd.concat(u, axis=1), None),
+    ("wide, a symbol listed later", wide_with_a_late_listing, lambda u: {**u, "S1": u["S1"].iloc[20:]}),
+    ("dask, 3 partitions across symbols", lambda u: dask_frame(long_table(u), npartitions=3), None),
+    ("dask, partitions by date, symbol index", lambda u: dask_frame(
+        long_table(u).sort_values("date", kind="stable").set_index("symbol"), npartitions=4, sort=False), None),
+]
+
+
+@pytest.mark.parametrize("layout, make, expected", MANY_SYMBOLS, ids=[case[0] for case in MANY_SYMBOLS])
+def test_tables_of_many_symbols_screen_as_their_symbols_do(layout, make, expected):
+    universe = daily_universe()
+    want = tm.screen((expected or (lambda u: u))(universe))
+    got = tm.screen(make(universe))
+    pd.testing.assert_frame_equal(got.loc[want.index], want, check_names=False, check_exact=True)
+    assert len(got) == len(want)
+    kept = tm.screen(make(universe), errors="keep")
+    assert kept["error"].isna().all() and kept.loc[want.index, "bars"].tolist() == want["bars"].tolist()
+
+
+def with_bad_high(frame, symbol, column="symbol"):
+    frame = frame.copy()
+    frame.loc[frame.index[frame[column] == symbol][3], "high"] = 1.0
+    return frame
+
+
+# (what, data, exception, words): a table's faults are named, a symbol's alone
+# is its own (with errors="keep", a row of its own).
+TABLE_FAULTS = [
+    ("long table, a row without a symbol", lambda u: long_table(u).assign(
+        symbol=lambda f: f["symbol"].where(f.index != 45)), ValueError,
+     r"screen: column 'symbol' has no symbol in row 45"),
+    ("wide, a symbol without a close", lambda u: pd.concat(u, axis=1).drop(columns=[("S2", "close")]), ValueError,
+     "screen: symbol 'S2': no close column"),
+    ("long table, a bad bar", lambda u: with_bad_high(long_table(u), "S3"), ValueError,
+     r"screen: symbol 'S3': row 150: high 1 is below low"),
+    ("dask, no symbol column", lambda u: dask_frame(long_table(u).drop(columns="symbol"), npartitions=2),
+     ValueError, "needs a symbol column or index"),
+    ("dask, a bad bar in a symbol across partitions", lambda u: dask_frame(with_bad_high(long_table(u), "S4"),
+                                                                         npartitions=4),
+     ValueError, r"screen: symbol 'S4': row \d+: high 1 is below low"),
+]
+
+
+@pytest.mark.parametrize("what, make, error, words", TABLE_FAULTS, ids=[case[0] for case in TABLE_FAULTS])
+def test_faults_of_tables_of_many_symbols(what, make, error, words):
+    data = make(daily_universe())
+    with pytest.raises(error, match=words):
+        tm.screen(data)
+    if "symbol '" in words:
+        kept = tm.screen(data, errors="keep")
+        bad = words.split("symbol '")[1][:2]
+        assert kept["error"].notna().tolist() == [symbol == bad for symbol in kept.index]
+        assert pd.isna(kept.loc[bad, "bars"]) and kept.loc[bad, "error"] in str(error_of(tm.screen, data))
+
+
+def error_of(call, *args):
+    with pytest.raises(Exception) as raised:
+        call(*args)
+    return raised.value
+
+
+def list_to_paths(files):
+    return {path: path for path in files}

@@ -223,13 +223,20 @@ def screen(
     B          8        11.0     False    9.6   12.6
 
     ``data`` maps each symbol to a bars DataFrame or a CSV path (see
-    ``levels``), or is one DataFrame of many symbols whose index has a date
-    level and a symbol level (as ``set_index(["symbol", "date"])`` makes).
+    ``levels``), or is one table of many symbols: a long DataFrame with a
+    symbol column (named symbol, ticker or instrument) or a MultiIndex of a
+    date level and symbol levels (as ``set_index(["symbol", "date"])``
+    makes); a wide DataFrame with (field, symbol) or (symbol, field) columns
+    on shared dates (a row whose prices are all missing is no bar of that
+    symbol); or a dask DataFrame with a symbol column or index, screened
+    partition by partition in the tasks that compute them (a symbol whose
+    rows lie in several partitions is put together from all of them).
     Without ``client`` the symbols run on the local cores; with a
     ``dask.distributed.Client`` they go to that cluster in batches of
     ``batch_size`` symbols (by default about four batches per worker thread),
-    whose workers need this package and read the files named themselves. The
-    rows come in the order of ``data``.
+    whose workers need this package and read the files named themselves;
+    DataFrames go as packed arrays. The rows come in the order of ``data``
+    (of a table: in the order its symbols first appear).
 
     Each symbol is analysed as ``levels`` does: ``depth`` is how many
     neighbours on each side a bar's high (low) must top (undercut) to be a
@@ -277,7 +284,7 @@ def screen(
         symbols, names = list(data.keys()), ["symbol"]
         work: Iterable[Tuple[list, Any]] = _mapping_work(data, batch(len(symbols)), keep)
     elif isinstance(data, pd.DataFrame):
-        pack, names = _pack_frame(data)
+        pack, names = _pack_frame(data, keep)
         symbols = pack.symbols
         work = _split(pack, batch(len(pack)))
     else:
@@ -305,10 +312,10 @@ def _assemble(done: list, count: int, index: pd.Index, keep: bool) -> pd.DataFra
     return frame
 
 
-def _pack_frame(data: pd.DataFrame) -> Tuple[Pack, list]:
+def _pack_frame(data: pd.DataFrame, keep: bool) -> Tuple[Pack, list]:
     """A DataFrame of many symbols as a pack, with the names of its symbols."""
     if is_wide(data):
-        return pack_wide("screen", data), ["symbol"]
+        return pack_wide("screen", data, functools.partial(_failure, keep)), ["symbol"]
     source = symbol_source("screen", data)
     if source is None:
         raise ValueError("screen: a DataFrame of many symbols needs a symbol column (symbol, ticker or "

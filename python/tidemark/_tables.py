@@ -234,10 +234,12 @@ def is_wide(frame: Any) -> bool:
         _field_level(frame.columns) is not None
 
 
-def pack_wide(function: str, frame: pd.DataFrame) -> Pack:
+def pack_wide(function: str, frame: pd.DataFrame, fail: Any) -> Pack:
     """A wide table, (field, symbol) or (symbol, field) columns on shared
     dates, as a pack. A row whose four prices are all missing is no bar of
-    that symbol (it had none that day), as a file's row of nulls is none."""
+    that symbol (it had none that day), as a file's row of nulls is none. A
+    symbol that lacks a price column goes to fail(symbol, error), as in
+    pack_frames."""
     field_level = _field_level(frame.columns)
     assert field_level is not None
     symbol_level = 1 - field_level
@@ -249,21 +251,26 @@ def pack_wide(function: str, frame: pd.DataFrame) -> Pack:
             if (field, column[symbol_level]) in by_field:
                 raise ValueError(f"{function}: two columns are {field} of {column[symbol_level]!r}")
             by_field[field, column[symbol_level]] = column
-    lacking = [(field, symbol) for symbol in symbols for field in _PRICE_COLUMNS if (field, symbol) not in by_field]
-    if lacking:
-        raise ValueError(f"{function}: symbol {lacking[0][1]!r} has no {lacking[0][0]} column")
+    failed = {}
+    for k, symbol in enumerate(symbols):
+        lacking = [field for field in _PRICE_COLUMNS if (field, symbol) not in by_field]
+        if lacking:
+            failed[k] = fail(symbol, ValueError(f"no {lacking[0]} column"))
     blocks = {}
     for field in _FIELDS:
         block = np.empty((len(symbols), len(frame)))
         for s, symbol in enumerate(symbols):
             column = by_field.get((field, symbol))
-            block[s] = 0.0 if column is None else _table_floats(function, field, frame[column])
+            block[s] = (np.nan if field != "volume" else 0.0) if column is None else \
+                _table_floats(function, field, frame[column])
         blocks[field] = block
     keep = ~np.all(np.stack([np.isnan(blocks[field]) for field in _PRICE_COLUMNS]), axis=0)
+    keep[list(failed)] = False
     offsets = np.concatenate([[0], np.cumsum(keep.sum(axis=1))]).astype(np.int64)
     dates = _frame_dates(function, pd.DataFrame(index=frame.index))
     seconds = (np.zeros(len(frame), np.int64) if dates is None
                else dates.values.astype("datetime64[s]").astype(np.int64))
     rows = np.broadcast_to(np.arange(len(frame)), keep.shape)[keep]
     return Pack(symbols, offsets, np.ascontiguousarray(seconds[rows]), np.full(len(symbols), dates is not None),
-                {field: np.ascontiguousarray(block[keep]) for field, block in blocks.items()}, frame.index[rows])
+                {field: np.ascontiguousarray(block[keep]) for field, block in blocks.items()}, frame.index[rows],
+                failed)
