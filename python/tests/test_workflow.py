@@ -256,7 +256,16 @@ LAYOUTS = [
     ("int64 prices", lambda a, b: read_newest_first(a, parse_dates=["date"]).astype(
         {name: np.int64 for name in ("open", "high", "low", "close")}), None),
     ("text index that is not dates", lambda a, b: read_newest_first(a).drop(columns="date")
-     .set_axis([f"bar {i}" for i in range(300)]), (ValueError, "the index, row 0: 'bar 0' is not a date")),
+     .set_axis([f"bar {i}" for i in range(300)]), (ValueError, 'the index, row 0: date "bar 0" is not a date')),
+    # Text and numbers go through the reader's own date stage, as a file's do.
+    ("DD/MM/YYYY text column, the order settled by the column", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: pd.to_datetime(f["date"]).dt.strftime("%d/%m/%Y")), None),
+    ("text at local midnight east of UTC", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: f["date"] + "T00:00:00+09:00"), None),
+    ("tz-aware index at local midnight, Tokyo", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True)
+     .tz_localize("Asia/Tokyo"), None),
+    ("epoch milliseconds beyond a bar record", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: pd.to_datetime(f["date"]).astype("int64") // 10**6), (ValueError, "epoch milliseconds")),
 ]
 
 

@@ -77,31 +77,45 @@ def _is_text(values: Any) -> bool:
     return _first_kind(values, (str,))
 
 
-def _dates(function: str, values: Any, where: str, rows: Any) -> pd.DatetimeIndex:
-    """Dates from an index, an index level or a column: datetimes as they
-    are; text and numbers by the reader's own rules, as the command reads the
-    same characters in a file (so 20200102 is a date, YYYYMMDD, and
-    1577923200 seconds since 1970). rows names the rows in messages."""
-    if values.dtype.kind == "M" or isinstance(values.dtype, pd.DatetimeTZDtype):
+def _texts_of_moments(values: Any) -> list:
+    """Tz-aware moments as the text a file would hold for them: the local
+    time with its offset (2024-01-02T00:00:00+0900)."""
+    moments = pd.DatetimeIndex(values)
+    return list(moments.strftime("%Y-%m-%dT%H:%M:%S%z"))
+
+
+def _dates(function: str, values: Any, where: str, rows: Any, order: str = "") -> pd.DatetimeIndex:
+    """Dates from an index, an index level or a column: naive datetimes as
+    they are; text, numbers and tz-aware moments by the reader's own date
+    stage, as the command reads the same characters in a file (so 20200102
+    is a date, YYYYMMDD; 1577923200 seconds since 1970; 27/02/2003 settles
+    the column's day-month order, which `order` may give instead; local
+    midnights keep their written dates). rows names the rows in messages."""
+    if values.dtype.kind == "M" and not isinstance(values.dtype, pd.DatetimeTZDtype):
         return pd.DatetimeIndex(values)
     missing = np.flatnonzero(np.asarray(pd.isna(values)))
-    if missing.size and values.dtype.kind in "iufOSU":
+    if missing.size and (values.dtype.kind in "iufOSU" or isinstance(values.dtype, pd.DatetimeTZDtype)):
         # Text or numbers with a gap: still dates, one of which is missing.
         raise ValueError(f"{function}: a date is missing (row {rows[missing[0]]!r})")
-    if values.dtype.kind in "iuf":
+    if isinstance(values.dtype, pd.DatetimeTZDtype):
+        texts = _texts_of_moments(values)
+    elif values.dtype.kind in "iuf":
         whole = values.dtype.kind in "iu"
         texts = [str(v) if whole else np.format_float_positional(v, trim="-") for v in np.asarray(values)]
     elif _is_text(values):
         texts = list(values)
     else:
         try:
-            return pd.DatetimeIndex(pd.to_datetime(values))
+            moments = pd.DatetimeIndex(pd.to_datetime(values))
         except (ValueError, TypeError, OverflowError) as error:
             raise ValueError(f"{function}: {where} does not hold dates: {error}") from None
-    seconds, bad = _native.parse_timestamps(texts)
-    if bad >= 0:
-        raise ValueError(f"{function}: {where}, row {rows[bad]!r}: {texts[bad]!r} is not a date "
-                         f"(YYYY-MM-DD, optionally with a time, or epoch seconds)")
+        if moments.tz is None:
+            return moments
+        texts = _texts_of_moments(moments)
+    seconds, _, fault = _native.read_dates(texts, order)
+    if fault is not None:
+        row, why = fault
+        raise ValueError(f"{function}: {where}, row {rows[row]!r}: {why}")
     return pd.DatetimeIndex(seconds.astype("datetime64[s]").astype("datetime64[ns]"))
 
 
@@ -126,9 +140,11 @@ def _symbol_levels(index: pd.MultiIndex) -> list:
     return [level for level in range(index.nlevels) if level != dates]
 
 
-def _frame_dates(function: str, frame: pd.DataFrame, many: bool = False) -> Optional[pd.DatetimeIndex]:
+def _frame_dates(function: str, frame: pd.DataFrame, many: bool = False,
+                 order: str = "") -> Optional[pd.DatetimeIndex]:
     """The dates of a frame's rows, or None when it has none. many: the
-    frame may hold many symbols (in other index levels or a column)."""
+    frame may hold many symbols (in other index levels or a column). order:
+    the day-month order of numeric dates, as the dates option gives it."""
     index = frame.index
     rows = np.arange(len(frame))
     dates: Any = None
@@ -146,23 +162,22 @@ def _frame_dates(function: str, frame: pd.DataFrame, many: bool = False) -> Opti
                 raise ValueError(
                     f"{function}: the index has a level {name!r} of {count} values besides the dates: pass the "
                     f"bars of one (frame.xs(key, level={name!r})), or screen(frame) to screen each")
-        dates = _dates(function, index.get_level_values(level), f"index level {_level_name(index, level)!r}", rows)
+        dates = _dates(function, index.get_level_values(level), f"index level {_level_name(index, level)!r}", rows,
+                       order)
     elif isinstance(index, pd.DatetimeIndex):
-        dates = index
+        dates = _dates(function, index, "the index", rows, order)
     else:
         for column in frame.columns:
             if _is_date_name(column):
-                dates = _dates(function, frame[column], f"column {column!r}", index)
+                dates = _dates(function, frame[column], f"column {column!r}", index, order)
                 break
         # An index of dates as read_csv(index_col="date") leaves them, text,
         # or as index.date leaves them, objects.
         if dates is None and (_is_date_name(index.name) or (
                 index.name is None and _first_kind(index, (str, datetime.date, np.datetime64)))):
-            dates = _dates(function, index, "the index", rows)
+            dates = _dates(function, index, "the index", rows, order)
     if dates is None:
         return None
-    if dates.tz is not None:
-        dates = dates.tz_convert("UTC").tz_localize(None)
     if dates.hasnans:
         raise ValueError(f"{function}: a date is missing (row {frame.index[np.flatnonzero(dates.isna())[0]]!r})")
     return dates
