@@ -113,8 +113,8 @@ def _dates(function: str, values: Any, where: str, rows: Any, order: str = "") -
             return moments
         texts = _texts_of_moments(moments)
     seconds, _, fault = _native.read_dates(texts, order)
-    if fault is not None:
-        row, why = fault
+    if fault is not None or seconds is None:
+        row, why = fault or (0, "no dates")
         raise ValueError(f"{function}: {where}, row {rows[row]!r}: {why}")
     return pd.DatetimeIndex(seconds.astype("datetime64[s]").astype("datetime64[ns]"))
 
