@@ -18,8 +18,8 @@ void require_vector(const pybind11::array& a, const char* function, const char* 
 // levels() and screen(): the demo host's workflow on bars from arrays or a file.
 void bind_workflow(pybind11::module_& m);
 
-// read_dates(): a DataFrame's text dates through the reader's date stage.
-void bind_dates(pybind11::module_& m);
+// read_dates(), frame_columns(): a DataFrame through the reader's stages.
+void bind_reading(pybind11::module_& m);
 
 }  // namespace tidemark::python
 

@@ -93,7 +93,7 @@ void add(py::dict& d, const std::vector<analysis::Field>& fields) {
 // The run under the names of the command's JSON (its fields are built in one
 // place, result.h), with the levels as arrays in ascending price (index = the
 // level's index) and the dates as seconds since 1970.
-py::dict result_of(const analysis::Analysis& a, const reader::BarSeries& series) {
+py::dict result_of(const analysis::Analysis& a, const reader::BarSeries& series, std::size_t bars_in_file) {
     const std::size_t n = a.levels.size();
     py::array_t<double> price(static_cast<py::ssize_t>(n));
     py::array_t<int32_t> merged(static_cast<py::ssize_t>(n)), weight(static_cast<py::ssize_t>(n)),
@@ -114,10 +114,49 @@ py::dict result_of(const analysis::Analysis& a, const reader::BarSeries& series)
     py::dict close;
     add(close, analysis::last_close_fields(analysis::screen_row(series, a)));
     py::dict r;
-    add(r, analysis::run_fields(series, a));
+    add(r, analysis::run_fields(series, a, &bars_in_file));
+    add(r, analysis::reading_fields(series));
     r["levels"] = levels;
     r["last_close"] = close;
     return r;
+}
+
+// What a caller tells the reader, and the window of bars to analyse, from
+// the package's keywords (None: not given), checked as the command checks
+// its options and named as Python spells them.
+struct Reading {
+    reader::ReadOptions read;
+    analysis::Window window;
+};
+
+Reading reading_of(const py::object& dates, const py::object& columns, const py::object& symbol,
+                   const py::object& start, const py::object& end) {
+    Reading r;
+    if (!dates.is_none() && !reader::date_order_from_text(dates.cast<std::string>(), r.read.dates))
+        throw py::value_error("dates must be 'mdy', 'dmy', 'ymd' or 'serial', got " +
+                              py::repr(dates).cast<std::string>());
+    std::string why;
+    if (!columns.is_none() && !reader::parse_column_choices(columns.cast<std::string>(), r.read.columns, why))
+        throw py::value_error(why);
+    if (!symbol.is_none()) {
+        r.read.symbol = symbol.cast<std::string>();
+        if (r.read.symbol.empty()) throw py::value_error("symbol must name the symbol to read, got ''");
+    }
+    const std::string from = start.is_none() ? std::string() : start.cast<std::string>();
+    const std::string to = end.is_none() ? std::string() : end.cast<std::string>();
+    if (!analysis::window_bounds(start.is_none() ? nullptr : &from, end.is_none() ? nullptr : &to, r.read.dates,
+                                 r.window, why, "start", "end"))
+        throw py::value_error(why);
+    return r;
+}
+
+// Cuts a series read whole to the window: an error naming the file (or
+// none), as the command's.
+bool cut(reader::BarSeries& series, const analysis::Window& window, const std::string& file, std::string& error) {
+    const std::size_t in_file = series.bars.size();
+    if (in_file == 0 || apply_window(series, window)) return true;  // no bars: the analysis says so
+    error = reader::ReadError{file, 0, "none of its " + std::to_string(in_file) + " bars is in the window"}.text();
+    return false;
 }
 
 // Raises type with text that may hold bytes that are not UTF-8 (a file name,
@@ -188,23 +227,27 @@ reader::ArrayBars price_columns(const char* function, const py::array& reference
 py::dict analyse_arrays(const py::array& time, const py::array& open, const py::array& high,
                         const py::array& low, const py::array& close, const py::array& volume,
                         long long depth, const py::object& tolerance, long long mode, long long span,
-                        bool count_fractals) {
+                        bool count_fractals, const py::object& start, const py::object& end) {
     analysis::Settings settings = settings_of(depth, tolerance, mode, span);
+    const Reading reading = reading_of(py::none(), py::none(), py::none(), start, end);
     settings.count_fractals = count_fractals;
     require_vector(time, "levels", "time", 'i', 8, "int64", false);
     const reader::ArrayBars b = price_columns("levels", time, "time", open, high, low, close, volume);
     const auto* t = static_cast<const int64_t*>(time.data());
     reader::BarSeries series;
     analysis::Analysis a;
-    without_gil("", [&](std::string&) {
+    std::size_t in_frame = 0;
+    without_gil("", [&](std::string& error) {
         series.bars.reserve(b.size);
         for (std::size_t i = 0; i < b.size; ++i)
             series.bars.push_back({t[i], b.open[i], b.high[i], b.low[i], b.close[i], b.volume[i]});
         series.intraday = reader::intraday(reader::times_of(series.bars));
+        in_frame = series.bars.size();
+        if (!cut(series, reading.window, "", error)) return false;
         a = run(series, settings);
         return true;
     });
-    return result_of(a, series);
+    return result_of(a, series, in_frame);
 }
 
 // The reader's checks of a file's bars, on a DataFrame's arrays, so that both
@@ -235,23 +278,36 @@ py::dict check_bars(const py::object& time, const py::array& open, const py::arr
 
 // Bars from a CSV file, read by tidemark-scan's reader.
 py::dict analyse_file(const std::string& path, long long depth, const py::object& tolerance,
-                      long long mode, long long span, bool count_fractals) {
+                      long long mode, long long span, bool count_fractals, const py::object& dates,
+                      const py::object& columns, const py::object& symbol, const py::object& start,
+                      const py::object& end) {
     analysis::Settings settings = settings_of(depth, tolerance, mode, span);
     settings.count_fractals = count_fractals;
+    const Reading reading = reading_of(dates, columns, symbol, start, end);
     reader::BarSeries series;
     analysis::Analysis a;
+    std::size_t in_file = 0;
     without_gil(path, [&](std::string& error) {
-        if (!reader::read_bars(path, series, error)) return false;
+        if (!reader::read_bars(path, series, error, nullptr, reading.read)) return false;
+        in_file = series.bars.size();
+        if (!cut(series, reading.window, path, error)) return false;
         a = run(series, settings);
         return true;
     });
-    return result_of(a, series);
+    return result_of(a, series, in_file);
 }
 
 // The bars of a CSV file as the command reads them, oldest first.
-py::dict read_bars(const std::string& path) {
+py::dict read_bars(const std::string& path, const py::object& dates, const py::object& columns,
+                   const py::object& symbol, const py::object& start, const py::object& end) {
+    const Reading reading = reading_of(dates, columns, symbol, start, end);
     reader::BarSeries series;
-    without_gil(path, [&](std::string& error) { return reader::read_bars(path, series, error); });
+    std::size_t in_file = 0;
+    without_gil(path, [&](std::string& error) {
+        if (!reader::read_bars(path, series, error, nullptr, reading.read)) return false;
+        in_file = series.bars.size();
+        return cut(series, reading.window, path, error);
+    });
     const auto n = static_cast<py::ssize_t>(series.bars.size());
     py::array_t<int64_t> time(n);
     py::array_t<double> open(n), high(n), low(n), close(n), volume(n);
@@ -273,6 +329,8 @@ py::dict read_bars(const std::string& path) {
     r["volume"] = volume;
     r["intraday"] = series.intraday;
     r["newest_first"] = series.newest_first;
+    r["bars_in_file"] = in_file;
+    add(r, analysis::reading_fields(series));
     return r;
 }
 
@@ -333,9 +391,10 @@ void put(Column& c, const analysis::Value& v) {
 py::dict screen_series(const py::array& offsets, const py::array& time, const py::array& dated,
                        const py::array& open, const py::array& high, const py::array& low, const py::array& close,
                        const py::array& volume, long long depth, const py::object& tolerance, long long mode,
-                       long long span) {
+                       long long span, const py::object& start, const py::object& end) {
     analysis::Settings settings = settings_of(depth, tolerance, mode, span);
     settings.count_fractals = false;
+    const Reading reading = reading_of(py::none(), py::none(), py::none(), start, end);
     require_vector(offsets, "screen_series", "offsets", 'i', 8, "int64", false);
     require_vector(dated, "screen_series", "dated", 'b', 1, "bool", false);
     require_vector(time, "screen_series", "time", 'i', 8, "int64", false);
@@ -380,8 +439,14 @@ py::dict screen_series(const py::array& offsets, const py::array& time, const py
                 }
                 series.newest_first = check.newest_first;
                 series.intraday = check.intraday;
+                if (!cut(series, reading.window, "", d.fault)) continue;
                 const analysis::Analysis a = run(series, settings);
                 d.fields = analysis::screen_row_fields(analysis::screen_row(series, a));
+                analysis::Value in_frame;
+                in_frame.kind = analysis::Value::Kind::integer;
+                in_frame.integer = static_cast<int64_t>(size);
+                d.fields.push_back({"bars_in_file", in_frame});
+                for (analysis::Field& f : analysis::reading_fields(series)) d.fields.push_back(std::move(f));
                 d.ok = true;
                 d.newest_first = check.newest_first;
             } catch (const std::bad_alloc&) {
@@ -442,18 +507,30 @@ void bind_workflow(py::module_& m) {
     m.def("analyse_arrays", &analyse_arrays, py::arg("time").noconvert(), py::arg("open").noconvert(),
           py::arg("high").noconvert(), py::arg("low").noconvert(), py::arg("close").noconvert(),
           py::arg("volume").noconvert(), py::arg("depth"), py::arg("tolerance").none(true),
-          py::arg("mode"), py::arg("span"), py::arg("count_fractals"));
+          py::arg("mode"), py::arg("span"), py::arg("count_fractals"), py::arg("start").none(true) = py::none(),
+          py::arg("end").none(true) = py::none());
     m.def("analyse_file", &analyse_file, py::arg("path"), py::arg("depth"),
-          py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"), py::arg("count_fractals"));
-    m.def("read_bars", &read_bars, py::arg("path"));
+          py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"), py::arg("count_fractals"),
+          py::arg("dates").none(true) = py::none(), py::arg("columns").none(true) = py::none(),
+          py::arg("symbol").none(true) = py::none(), py::arg("start").none(true) = py::none(),
+          py::arg("end").none(true) = py::none());
+    m.def("read_bars", &read_bars, py::arg("path"), py::arg("dates").none(true) = py::none(),
+          py::arg("columns").none(true) = py::none(), py::arg("symbol").none(true) = py::none(),
+          py::arg("start").none(true) = py::none(), py::arg("end").none(true) = py::none());
     m.def("screen_series", &screen_series, py::arg("offsets").noconvert(), py::arg("time").noconvert(),
           py::arg("dated").noconvert(), py::arg("open").noconvert(), py::arg("high").noconvert(),
           py::arg("low").noconvert(), py::arg("close").noconvert(), py::arg("volume").noconvert(),
-          py::arg("depth"), py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"));
+          py::arg("depth"), py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"),
+          py::arg("start").none(true) = py::none(), py::arg("end").none(true) = py::none());
     m.def("check_settings", [](long long depth, const py::object& tolerance, long long mode, long long span) {
         settings_of(depth, tolerance, mode, span);
     }, py::arg("depth"), py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"));
     m.def("parse_timestamps", &parse_timestamps, py::arg("values"));
+    m.def("check_reading", [](const py::object& dates, const py::object& columns, const py::object& symbol,
+                              const py::object& start, const py::object& end) {
+        reading_of(dates, columns, symbol, start, end);
+    }, py::arg("dates").none(true), py::arg("columns").none(true), py::arg("symbol").none(true),
+          py::arg("start").none(true), py::arg("end").none(true));
     m.attr("NO_MEMORY") = reader::kNoMemory;
     m.def("check_bars", &check_bars, py::arg("time").none(true), py::arg("open").noconvert(),
           py::arg("high").noconvert(), py::arg("low").noconvert(), py::arg("close").noconvert(),

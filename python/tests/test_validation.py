@@ -131,7 +131,7 @@ def swapped_dates():
 
 
 BAD_BARS = [
-    ("no close column", lambda: good_bars().drop(columns="close"), {}, ValueError, "lack the column"),
+    ("no close column", lambda: good_bars().drop(columns="close"), {}, ValueError, "has no column named close"),
     ("empty", lambda: good_bars().iloc[:0], {}, ValueError, "no bars"),
     ("NaN close", lambda: with_value("close", 4, np.nan), {}, ValueError, 'close "nan" is not a finite'),
     ("infinite high", lambda: with_value("high", 4, np.inf), {}, ValueError, 'high "inf" is not a finite'),

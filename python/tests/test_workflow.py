@@ -354,7 +354,12 @@ MANY_SYMBOLS = [
 def test_tables_of_many_symbols_screen_as_their_symbols_do(layout, make, expected):
     universe = daily_universe()
     want = tm.screen((expected or (lambda u: u))(universe))
-    got = tm.screen(make(universe))
+    data = make(universe)
+    got = tm.screen(data)
+    if layout.startswith("wide"):
+        # On shared dates a symbol with fewer bars has rows of nothing, skipped and counted.
+        assert (got["null_rows_skipped"] == len(data) - got["bars"]).all() and got["null_rows_skipped"].any()
+        got = got.assign(null_rows_skipped=0)
     pd.testing.assert_frame_equal(got.loc[want.index], want, check_names=False, check_exact=True)
     assert len(got) == len(want)
     kept = tm.screen(make(universe), errors="keep")

@@ -12,6 +12,7 @@ import pandas as pd
 from ._args import _floats
 from ._exports import BAR_RECORD
 from ._library import _native
+from ._reading import Bound, ColumnNames, DateOrder, Reading, reading
 
 #: A file's name as open() takes it.
 Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -20,6 +21,9 @@ BarsLike = Union[pd.DataFrame, Path]
 
 _DATE_COLUMNS = ("date", "datetime", "time", "timestamp")
 _PRICE_COLUMNS = ("open", "high", "low", "close")
+# What the reader passed over, in attrs and in a screen's columns.
+_READING_FIELDS = ("bars_in_file", "duplicates_dropped", "null_rows_skipped", "unknown_volumes", "other_symbol_rows",
+                   "close_column")
 
 
 def _is_path(bars: Any) -> bool:
@@ -42,22 +46,45 @@ def _file(bars: Any) -> Optional[bytes]:
     return os.fsencode(bars)
 
 
-def read_bars(path: Path) -> pd.DataFrame:
+def read_bars(
+    path: Path,
+    *,
+    dates: Optional[DateOrder] = None,
+    columns: Optional[ColumnNames] = None,
+    symbol: Optional[str] = None,
+    start: Optional[Bound] = None,
+    end: Optional[Bound] = None,
+) -> pd.DataFrame:
     """The bars of a CSV file, read exactly as ``tidemark-scan`` reads them.
 
     Returns a DataFrame with a DatetimeIndex ``date`` (UTC, naive) and float64
     columns open, high, low, close and volume (0 without a volume column),
-    oldest first. A bad file raises ValueError naming the file and line; one
-    too large for memory, MemoryError.
+    oldest first. The command's options, as keywords: ``dates`` the
+    day-month order of numeric dates ("mdy", "dmy", "ymd", or "serial" for
+    a spreadsheet's day numbers), ``columns`` the names of columns the
+    reader does not know ({"date": "Datum", "close": "Schluss"}),
+    ``symbol`` the symbol to read from a file of several, ``start`` and
+    ``end`` the first and last date kept (a date alone as ``end`` keeps that
+    whole day). ``attrs`` says what the reader passed over:
+    duplicates_dropped, null_rows_skipped, unknown_volumes, other_symbol_rows,
+    close_column (the close's name when the file's only close is adjusted)
+    and bars_in_file (before start and end).
+
+    Raises ValueError naming the file and line for a bad file (or the
+    keyword for a bad option); FileNotFoundError, IsADirectoryError or
+    PermissionError as open() raises them; MemoryError for a file too large
+    for memory.
     """
+    options = reading("read_bars", dates, columns, symbol, start, end)
     file = _file(path)
     if file is None:
         raise TypeError(f"read_bars: path must be a str, bytes or os.PathLike, got {type(path).__name__}")
-    bars = _native.read_bars(file)
+    bars = _native.read_bars(file, *options)
     frame = pd.DataFrame(
         {name: bars[name] for name in ("open", "high", "low", "close", "volume")},
         index=pd.DatetimeIndex(pd.to_datetime(bars["time"], unit="s"), name="date"),
     )
+    frame.attrs.update({key: bars[key] for key in _READING_FIELDS})
     return frame
 
 
@@ -140,8 +167,8 @@ def _symbol_levels(index: pd.MultiIndex) -> list:
     return [level for level in range(index.nlevels) if level != dates]
 
 
-def _frame_dates(function: str, frame: pd.DataFrame, many: bool = False,
-                 order: str = "") -> Optional[pd.DatetimeIndex]:
+def _frame_dates(function: str, frame: pd.DataFrame, many: bool = False, order: str = "",
+                 roles: Optional[dict] = None) -> Optional[pd.DatetimeIndex]:
     """The dates of a frame's rows, or None when it has none. many: the
     frame may hold many symbols (in other index levels or a column). order:
     the day-month order of numeric dates, as the dates option gives it."""
@@ -167,10 +194,14 @@ def _frame_dates(function: str, frame: pd.DataFrame, many: bool = False,
     elif isinstance(index, pd.DatetimeIndex):
         dates = _dates(function, index, "the index", rows, order)
     else:
-        for column in frame.columns:
-            if _is_date_name(column):
-                dates = _dates(function, frame[column], f"column {column!r}", index, order)
-                break
+        roles = _frame_columns(function, frame) if roles is None else roles
+        if "date" in roles:
+            column = roles["date"]
+            values = frame[column]
+            if "time" in roles:
+                # A date and a time of day apart, joined as the reader joins them.
+                values = values.astype(str) + " " + frame[roles["time"]].astype(str)
+            dates = _dates(function, values, f"column {column!r}", index, order)
         # An index of dates as read_csv(index_col="date") leaves them, text,
         # or as index.date leaves them, objects.
         if dates is None and (_is_date_name(index.name) or (
@@ -183,31 +214,46 @@ def _frame_dates(function: str, frame: pd.DataFrame, many: bool = False,
     return dates
 
 
-def _frame_columns(function: str, frame: pd.DataFrame) -> dict:
-    """The columns the bars are read from, by lower-case name. Two of one
-    name (in any case) are refused, as the command refuses such a header."""
-    by_name: dict = {}
-    position: dict = {}
-    for i, column in enumerate(frame.columns):
-        name = str(column).lower()
-        if name not in _PRICE_COLUMNS + ("volume",) + _DATE_COLUMNS:
-            continue  # a column the analysis does not use
-        if name in by_name:
-            raise ValueError(f"{function}: columns {position[name] + 1} and {i + 1} are both named {column}")
-        by_name[name], position[name] = column, i
-    return by_name
+def _frame_columns(function: str, frame: Any, columns: Optional[str] = None) -> dict:
+    """The columns the bars are read from, {role: column label}, mapped by
+    the reader's header stage as a file's header is (columns: the user's
+    names for them); close_column is the close's name when it is the
+    table's only, adjusted, close."""
+    labels = list(frame.columns)
+    try:
+        found = _native.frame_columns([str(label) for label in labels], columns or "", True)
+    except ValueError as error:
+        raise ValueError(f"{function}: {error}") from None
+    close_column = found.pop("close_column")
+    roles = {role: labels[at] for role, at in found.items()}
+    roles["close_column"] = close_column
+    return roles
 
 
-def _frame_arrays(function: str, frame: Any) -> dict:
+def _select_symbol(function: str, frame: pd.DataFrame, symbol: Optional[str], roles: dict) -> pd.DataFrame:
+    """The rows of one symbol of a table, as --symbol reads a file's."""
+    if symbol is None:
+        return frame
+    if "symbol" in roles:
+        keys = frame[roles["symbol"]]
+    elif isinstance(frame.index, pd.MultiIndex) and len(_symbol_levels(frame.index)) == 1:
+        keys = pd.Series(frame.index.get_level_values(_symbol_levels(frame.index)[0]), index=frame.index)
+    else:
+        raise ValueError(f"{function}: symbol={symbol!r}, but the bars have no symbol column or index level")
+    chosen = frame[(keys.astype(str) == symbol).to_numpy()]
+    if len(chosen) == 0:
+        raise ValueError(f"{function}: no row has the symbol {symbol!r} chosen by symbol=")
+    return chosen
+
+
+def _frame_arrays(function: str, frame: Any, options: Reading = Reading()) -> dict:
     """The columns of a bars DataFrame as the library's arrays, oldest first."""
     if not isinstance(frame, pd.DataFrame):
         raise TypeError(f"{function}: bars must be a pandas DataFrame or a CSV path, got {type(frame).__name__}")
+    by_name = _frame_columns(function, frame, options.columns)
+    frame = _select_symbol(function, frame, options.symbol, by_name)
     if len(frame) == 0:
         raise ValueError(f"{function}: no bars")
-    by_name = _frame_columns(function, frame)
-    missing = [name for name in _PRICE_COLUMNS if name not in by_name]
-    if missing:
-        raise ValueError(f"{function}: bars lack the column(s) {', '.join(missing)}")
     columns = {}
     for name in _PRICE_COLUMNS + ("volume",):
         if name not in by_name:
@@ -215,7 +261,7 @@ def _frame_arrays(function: str, frame: Any) -> dict:
             continue
         # The Series itself, so that a nullable dtype's missing value is named by its row.
         columns[name] = np.ascontiguousarray(_floats(function, name, frame[by_name[name]]))
-    dates: Any = _frame_dates(function, frame)
+    dates: Any = _frame_dates(function, frame, order=options.dates or "", roles=by_name)
     time = None if dates is None else np.ascontiguousarray(dates.values.astype("datetime64[s]").astype(np.int64))
     # The command's reader checks every bar and the dates' order, with the
     # same words for the same bars.
@@ -235,6 +281,7 @@ def _frame_arrays(function: str, frame: Any) -> dict:
     arrays["time"] = np.ascontiguousarray(time)
     arrays["dates"] = dates
     arrays["newest_first"] = newest_first
+    arrays["close_column"] = by_name["close_column"]
     return arrays
 
 

@@ -8,6 +8,7 @@ import pandas as pd
 from ._args import _int32, _real
 from ._bars import BarsLike, _file, _frame_arrays
 from ._library import _native
+from ._reading import Bound, ColumnNames, DateOrder, Reading, reading
 
 #: The merge modes of levels and screen (hlop takes any integer, as the export does).
 Mode = Literal[0, 1, 2]
@@ -34,21 +35,27 @@ def _settings(function: str, depth: int, tolerance: Optional[float], mode: int, 
     return depth, tolerance, mode, span
 
 
-def _analyse(function: str, bars: Any, settings: Settings, count_fractals: bool = True) -> dict:
-    """One series analysed with checked settings (see _settings)."""
+def _analyse(function: str, bars: Any, settings: Settings, count_fractals: bool = True,
+             options: Reading = Reading()) -> dict:
+    """One series analysed with checked settings (see _settings) and options
+    (see _reading)."""
     file = _file(bars)
     if file is not None:
-        result = _native.analyse_file(file, *settings, count_fractals)
+        result = _native.analyse_file(file, *settings, count_fractals, *options)
         dated = True
     else:
-        arrays = _frame_arrays(function, bars)
-        result = _native.analyse_arrays(
-            arrays["time"], arrays["open"], arrays["high"], arrays["low"], arrays["close"], arrays["volume"],
-            *settings, count_fractals,
-        )
+        arrays = _frame_arrays(function, bars, options)
+        try:
+            result = _native.analyse_arrays(
+                arrays["time"], arrays["open"], arrays["high"], arrays["low"], arrays["close"], arrays["volume"],
+                *settings, count_fractals, options.start, options.end,
+            )
+        except ValueError as error:
+            raise ValueError(f"{function}: {error}") from None
         dated = arrays["dates"] is not None
         # The order the bars came in, as the command says of a file's.
         result["file_order"] = ("newest first" if arrays["newest_first"] else "oldest first") if dated else None
+        result["close_column"] = arrays["close_column"]
     first, last = result.pop("first_time"), result.pop("last_time")
     result["first_date"] = pd.Timestamp(first, unit="s") if dated else None
     result["last_date"] = pd.Timestamp(last, unit="s") if dated else None
@@ -70,6 +77,12 @@ def levels(
     tolerance: Optional[float] = None,
     mode: Mode = 1,
     span: int = 11,
+    *,
+    dates: Optional[DateOrder] = None,
+    columns: Optional[ColumnNames] = None,
+    symbol: Optional[str] = None,
+    start: Optional[Bound] = None,
+    end: Optional[Bound] = None,
 ) -> pd.DataFrame:
     """The levels that ``tidemark-scan --json`` finds in the same bars.
 
@@ -122,4 +135,6 @@ def levels(
     IsADirectoryError or PermissionError for a path that cannot be opened,
     as open() raises them; MemoryError for bars too many for memory.
     """
-    return _levels_frame(_analyse("levels", bars, _settings("levels", depth, tolerance, mode, span)))
+    settings = _settings("levels", depth, tolerance, mode, span)
+    options = reading("levels", dates, columns, symbol, start, end)
+    return _levels_frame(_analyse("levels", bars, settings, True, options))

@@ -12,10 +12,11 @@ import numpy as np
 import pandas as pd
 
 from ._args import _int32
-from ._bars import BarsLike, _is_path
+from ._bars import _READING_FIELDS, BarsLike, _frame_columns, _is_path, _select_symbol
 from ._cluster import is_dask_frame, run_on_cluster, screen_dask
 from ._levels import Mode, Settings, _analyse, _settings
 from ._library import _native
+from ._reading import Bound, ColumnNames, DateOrder, Reading, reading
 from ._tables import Pack, is_wide, pack_frames, pack_table, pack_wide, symbol_source
 
 
@@ -27,8 +28,12 @@ from ._tables import Pack, is_wide, pack_frames, pack_table, pack_wide, symbol_s
 _SCREEN_DTYPES = {
     "file": object, "bars": "int64", "last_date": "datetime64[ns]", "last_close": "float64", "on_level": "bool",
     "level": "float64", "level_weight": "Int64", "below": "float64", "above": "float64", "distance": "float64",
+    # What the reader passed over.
+    "bars_in_file": "int64", "duplicates_dropped": "int64", "null_rows_skipped": "int64", "unknown_volumes": "int64",
+    "other_symbol_rows": "int64", "close_column": object,
 }
-_KEPT_DTYPES = {**_SCREEN_DTYPES, "bars": "Int64", "on_level": "boolean", "error": object}
+_COUNTS = ("bars", "bars_in_file", "duplicates_dropped", "null_rows_skipped", "unknown_volumes", "other_symbol_rows")
+_KEPT_DTYPES = {**_SCREEN_DTYPES, **{name: "Int64" for name in _COUNTS}, "on_level": "boolean", "error": object}
 
 # What one symbol's data can raise; anything else is a fault of the package.
 _FAILURES = (MemoryError, TypeError, ValueError, OSError)
@@ -47,6 +52,7 @@ def _screen_row(result: dict, file: Optional[str]) -> dict:
         "below": close["below"],
         "above": close["above"],
         "distance": close["distance"],
+        **{name: result[name] for name in _READING_FIELDS},
     }
 
 
@@ -74,7 +80,7 @@ def _screen_frame(rows: list, keep_errors: bool) -> pd.DataFrame:
     return pd.DataFrame({name: pd.Series([row.get(name) for row in rows], dtype=dtype) for name, dtype in dtypes.items()})
 
 
-def _screen_batch(batch: list, settings: Settings, keep_errors: bool) -> pd.DataFrame:
+def _screen_batch(batch: list, settings: Settings, keep_errors: bool, options: Reading = Reading()) -> pd.DataFrame:
     """The screen rows of a batch of (symbol, bars) pairs, one after another;
     runs on a worker of a cluster too, which reads the files named itself.
     A DataFrame: columns of numbers travel back far faster than rows of
@@ -83,7 +89,7 @@ def _screen_batch(batch: list, settings: Settings, keep_errors: bool) -> pd.Data
     for symbol, bars in batch:
         file = os.fsdecode(bars) if _is_path(bars) else None
         try:
-            row = _screen_row(_analyse("screen", bars, settings, count_fractals=False), file)
+            row = _screen_row(_analyse("screen", bars, settings, False, options), file)
         except _FAILURES as error:
             if not keep_errors:
                 raise _naming(symbol, error) from None
@@ -110,14 +116,15 @@ def _column(result: dict, key: str, size: int) -> Tuple[np.ndarray, np.ndarray]:
     return np.zeros(size), np.ones(size, bool)
 
 
-def _screen_pack(pack: Pack, settings: Settings, keep_errors: bool, first: Optional[dict] = None) -> pd.DataFrame:
+def _screen_pack(pack: Pack, settings: Settings, keep_errors: bool, first: Optional[dict] = None,
+                 options: Reading = Reading()) -> pd.DataFrame:
     """The screen rows of a pack's series, in its order, from one call of the
     extension; runs on a worker of a cluster too. first: columns to put
     before the screen's own."""
     n = len(pack)
     bars = pack.columns
     result = _native.screen_series(pack.offsets, pack.time, pack.dated, bars["open"], bars["high"], bars["low"],
-                                   bars["close"], bars["volume"], *settings)
+                                   bars["close"], bars["volume"], *settings, options.start, options.end)
     errors: list = [None] * n
     for k, fault in enumerate(result["fault"]):
         if k in pack.failed:
@@ -135,7 +142,15 @@ def _screen_pack(pack: Pack, settings: Settings, keep_errors: bool, first: Optio
     for name in dtypes:
         if name in ("file", "error"):
             continue
+        if name == "close_column":
+            # A file's is the reader's; a DataFrame's, its header stage's.
+            names = np.empty(n, dtype=object)
+            names[:] = [None if fault is not None else close for fault, close in zip(errors, pack.close_columns)]
+            columns[name] = names
+            continue
         values, null = _column(result, "last_time" if name == "last_date" else name, n)
+        if name == "null_rows_skipped":
+            values = values + pack.skipped
         dtype = str(dtypes[name])
         if name == "last_date":
             last = values.astype(np.int64).astype("datetime64[s]").astype("datetime64[ns]")
@@ -154,11 +169,11 @@ def _screen_pack(pack: Pack, settings: Settings, keep_errors: bool, first: Optio
     return pd.DataFrame(columns, copy=False)
 
 
-def _screen_work(work: Any, settings: Settings, keep: bool) -> pd.DataFrame:
+def _screen_work(work: Any, settings: Settings, keep: bool, options: Reading = Reading()) -> pd.DataFrame:
     """One piece of a screen: a pack, or (symbol, path) pairs."""
     if isinstance(work, Pack):
-        return _screen_pack(work, settings, keep)
-    return _screen_batch(work, settings, keep)
+        return _screen_pack(work, settings, keep, None, options)
+    return _screen_batch(work, settings, keep, options)
 
 
 def _result_index(symbols: list, names: list) -> pd.Index:
@@ -167,7 +182,7 @@ def _result_index(symbols: list, names: list) -> pd.Index:
     return pd.MultiIndex.from_tuples(symbols, names=names)
 
 
-def _mapping_work(data: Mapping, size: int, keep: bool) -> Iterator[Tuple[list, Any]]:
+def _mapping_work(data: Mapping, size: int, keep: bool, options: Reading) -> Iterator[Tuple[list, Any]]:
     """The pieces of a screen of a mapping, each with the positions of its
     symbols: paths in batches the workers read, DataFrames packed a batch at
     a time (each packed as it is reached, so that the work on the last can
@@ -181,7 +196,7 @@ def _mapping_work(data: Mapping, size: int, keep: bool) -> Iterator[Tuple[list, 
     for start in range(0, len(frames), size):
         chosen = frames[start:start + size]
         yield chosen, pack_frames("screen", ((symbols[i], data[symbols[i]]) for i in chosen),
-                                  functools.partial(_failure, keep))
+                                  functools.partial(_failure, keep), options)
 
 
 def _split(pack: Pack, size: int) -> Iterator[Tuple[list, Pack]]:
@@ -193,7 +208,8 @@ def _split(pack: Pack, size: int) -> Iterator[Tuple[list, Pack]]:
             pack.symbols[start:end], pack.offsets[start:end + 1] - begin, pack.time[begin:stop],
             pack.dated[start:end], {name: values[begin:stop] for name, values in pack.columns.items()},
             None if pack.labels is None else pack.labels[begin:stop],
-            {k - start: error for k, error in pack.failed.items() if start <= k < end})
+            {k - start: error for k, error in pack.failed.items() if start <= k < end},
+            pack.close_columns[start:end], pack.skipped[start:end])
 
 
 def screen(
@@ -205,6 +221,12 @@ def screen(
     span: int = 11,
     errors: Literal["raise", "keep"] = "raise",
     batch_size: Optional[int] = None,
+    *,
+    dates: Optional[DateOrder] = None,
+    columns: Optional[ColumnNames] = None,
+    symbol: Optional[str] = None,
+    start: Optional[Bound] = None,
+    end: Optional[Bound] = None,
 ) -> pd.DataFrame:
     """One row per symbol with the fields of the command-line screen.
 
@@ -266,6 +288,7 @@ def screen(
     if errors not in ("raise", "keep"):
         raise ValueError(f"screen: errors must be 'raise' or 'keep', got {errors!r}")
     settings = _settings("screen", depth, tolerance, mode, span)
+    options = reading("screen", dates, columns, symbol, start, end)
     if batch_size is not None:
         batch_size = _int32("screen", "batch_size", batch_size, low=1)
     if client is not None and not all(hasattr(client, name) for name in ("map", "gather", "nthreads", "scatter")):
@@ -279,12 +302,12 @@ def screen(
         return batch_size or max(1, -(-count // (4 * threads)))
 
     if is_dask_frame(data):
-        return screen_dask(data, client, settings, keep, batch)
+        return screen_dask(data, client, settings, keep, batch, options)
     if isinstance(data, Mapping):
         symbols, names = list(data.keys()), ["symbol"]
-        work: Iterable[Tuple[list, Any]] = _mapping_work(data, batch(len(symbols)), keep)
+        work: Iterable[Tuple[list, Any]] = _mapping_work(data, batch(len(symbols)), keep, options)
     elif isinstance(data, pd.DataFrame):
-        pack, names = _pack_frame(data, keep)
+        pack, names = _pack_frame(data, keep, options)
         symbols = pack.symbols
         work = _split(pack, batch(len(pack)))
     else:
@@ -292,10 +315,11 @@ def screen(
                         f"symbols, got {type(data).__name__}")
     if client is None:
         with concurrent.futures.ThreadPoolExecutor(max_workers=threads) as pool:
-            futures = [(positions, pool.submit(_screen_work, piece, settings, keep)) for positions, piece in work]
+            futures = [(positions, pool.submit(_screen_work, piece, settings, keep, options))
+                       for positions, piece in work]
             done = [(positions, future.result()) for positions, future in futures]
     else:
-        done = run_on_cluster(client, work, _screen_work, settings, keep)
+        done = run_on_cluster(client, work, _screen_work, settings, keep, options)
     return _assemble(done, len(symbols), _result_index(symbols, names), keep)
 
 
@@ -312,14 +336,16 @@ def _assemble(done: list, count: int, index: pd.Index, keep: bool) -> pd.DataFra
     return frame
 
 
-def _pack_frame(data: pd.DataFrame, keep: bool) -> Tuple[Pack, list]:
+def _pack_frame(data: pd.DataFrame, keep: bool, options: Reading) -> Tuple[Pack, list]:
     """A DataFrame of many symbols as a pack, with the names of its symbols."""
     if is_wide(data):
-        return pack_wide("screen", data, functools.partial(_failure, keep)), ["symbol"]
-    source = symbol_source("screen", data)
+        return pack_wide("screen", data, functools.partial(_failure, keep), options), ["symbol"]
+    source = symbol_source("screen", data, options.columns)
     if source is None:
         raise ValueError("screen: a DataFrame of many symbols needs a symbol column (symbol, ticker or "
                          "instrument), a MultiIndex with a date level (datetimes, or named date, datetime, time or "
                          "timestamp) and a symbol level, or (field, symbol) columns; or pass a mapping of symbols "
                          "to bars")
-    return pack_table("screen", data, source), source[2]
+    if options.symbol is not None:
+        data = _select_symbol("screen", data, options.symbol, _frame_columns("screen", data, options.columns))
+    return pack_table("screen", data, source, options), source[2]

@@ -9,10 +9,11 @@ from typing import Any, Iterable, List, Optional, Sequence, Tuple
 import numpy as np
 import pandas as pd
 
+from ._reading import Reading
 from ._bars import _PRICE_COLUMNS, _date_level, _frame_arrays, _frame_columns, _frame_dates, _level_name
 
 _FIELDS = _PRICE_COLUMNS + ("volume",)
-# What a symbol column or index level is called (any case).
+# What a symbol index is called (any case); a column, the reader tells.
 _SYMBOL_NAMES = ("symbol", "ticker", "instrument")
 
 
@@ -23,10 +24,11 @@ class Pack:
     they are checked); failed holds, by series, what went wrong before the
     series could be packed (it then has no rows)."""
 
-    __slots__ = ("symbols", "offsets", "time", "dated", "columns", "labels", "failed")
+    __slots__ = ("symbols", "offsets", "time", "dated", "columns", "labels", "failed", "close_columns", "skipped")
 
     def __init__(self, symbols: List[Any], offsets: np.ndarray, time: np.ndarray, dated: np.ndarray,
-                 columns: dict, labels: Optional[pd.Index] = None, failed: Optional[dict] = None) -> None:
+                 columns: dict, labels: Optional[pd.Index] = None, failed: Optional[dict] = None,
+                 close_columns: Optional[list] = None, skipped: Optional[np.ndarray] = None) -> None:
         self.symbols = symbols
         self.offsets = offsets
         self.time = time
@@ -34,6 +36,10 @@ class Pack:
         self.columns = columns
         self.labels = labels
         self.failed = failed or {}
+        # Per series: the close's name when it is an adjusted close, the
+        # only one; rows of missing prices skipped (a wide table's).
+        self.close_columns = close_columns if close_columns is not None else [None] * len(symbols)
+        self.skipped = skipped if skipped is not None else np.zeros(len(symbols), np.int64)
 
     def __len__(self) -> int:
         return len(self.symbols)
@@ -76,8 +82,9 @@ def concat(packs: Sequence[Pack]) -> Pack:
         [symbol for pack in packs for symbol in pack.symbols], offsets.astype(np.int64),
         np.concatenate([pack.time for pack in packs]), np.concatenate([pack.dated for pack in packs]),
         {name: np.concatenate([pack.columns[name] for pack in packs]) for name in _FIELDS},
-        pack.labels.append([p.labels for p in packs[1:]]) if labelled else None,  # type: ignore[union-attr]
-        failed,
+        packs[0].labels.append([p.labels for p in packs[1:]]) if labelled else None,  # type: ignore[union-attr]
+        failed, [name for pack in packs for name in pack.close_columns],
+        np.concatenate([pack.skipped for pack in packs]),
     )
 
 
@@ -100,24 +107,26 @@ def pieces(packs: Sequence[Tuple[Pack, int]], symbol: Any) -> Pack:
         [symbol], np.array([0, size], np.int64), np.concatenate([pack.time[begin:end] for pack, begin, end, _ in parts]),
         np.array([all(dated for *_, dated in parts)]),
         {name: np.concatenate([pack.columns[name][begin:end] for pack, begin, end, _ in parts]) for name in _FIELDS},
-        labels,
+        labels, None, [packs[0][0].close_columns[packs[0][1]]],
+        np.array([sum(int(pack.skipped[k]) for pack, k in packs)], np.int64),
     )
 
 
-def pack_frames(function: str, items: Iterable[Tuple[Any, Any]], fail: Any) -> Pack:
+def pack_frames(function: str, items: Iterable[Tuple[Any, Any]], fail: Any, options: Reading = Reading()) -> Pack:
     """(symbol, DataFrame) pairs as a pack, each frame read and checked as
     levels reads it. A frame that cannot be read goes to fail(symbol, error),
     which raises, or returns to keep it as a failed series."""
     symbols: list = []
-    sizes, times, dated, failed = [], [], [], {}
+    sizes, times, dated, failed, closes = [], [], [], {}, []
     columns: dict = {name: [] for name in _FIELDS}
     for symbol, frame in items:
         try:
-            arrays = _frame_arrays(function, frame)
+            arrays = _frame_arrays(function, frame, options)
         except (MemoryError, TypeError, ValueError, OSError) as error:
             failed[len(symbols)] = fail(symbol, error)
             arrays = None
         symbols.append(symbol)
+        closes.append(None if arrays is None else arrays["close_column"])
         if arrays is None:
             sizes.append(0)
             dated.append(False)
@@ -131,7 +140,7 @@ def pack_frames(function: str, items: Iterable[Tuple[Any, Any]], fail: Any) -> P
         return _empty_pack()
     offsets = np.concatenate([[0], np.cumsum(sizes)]).astype(np.int64)
     return Pack(symbols, offsets, _joined(times, np.int64), np.array(dated, bool),
-                {name: _joined(values, np.float64) for name, values in columns.items()}, None, failed)
+                {name: _joined(values, np.float64) for name, values in columns.items()}, None, failed, closes)
 
 
 def _joined(arrays: list, dtype: Any) -> np.ndarray:
@@ -152,16 +161,15 @@ def _table_floats(function: str, name: str, values: Any) -> np.ndarray:
     return _floats(function, name, values)
 
 
-def symbol_source(function: str, frame: Any) -> Optional[Tuple[str, Any, List[Any]]]:
+def symbol_source(function: str, frame: Any, columns: Optional[str] = None) -> Optional[Tuple[str, Any, List[Any]]]:
     """Where a table's symbols are: ("column", column, [name]) for a column
-    named symbol, ticker or instrument (any case), ("levels", levels, names)
+    the reader takes for the symbol (symbol, ticker, instrument, or as
+    columns names it), ("levels", levels, names)
     for the index levels besides the dates of a MultiIndex, or for an index
     so named ("index", None, [name]); None for none."""
-    named = [column for column in frame.columns if str(column).strip().lower() in _SYMBOL_NAMES]
-    if len(named) > 1:
-        raise ValueError(f"{function}: columns {named[0]!r} and {named[1]!r} both name the symbol")
-    if named:
-        return "column", named[0], [named[0]]
+    roles = _frame_columns(function, frame, columns)
+    if "symbol" in roles:
+        return "column", roles["symbol"], [roles["symbol"]]
     index = frame.index
     if isinstance(index, pd.MultiIndex):
         dates = _date_level(index)
@@ -197,29 +205,28 @@ def _keys(function: str, frame: pd.DataFrame, source: Tuple[str, Any, List[Any]]
     return pd.MultiIndex.from_arrays([values for values, _ in parts])
 
 
-def pack_table(function: str, frame: pd.DataFrame, source: Tuple[str, Any, List[Any]]) -> Pack:
+def pack_table(function: str, frame: pd.DataFrame, source: Tuple[str, Any, List[Any]],
+               options: Reading = Reading()) -> Pack:
     """A long table (each row one bar of one symbol) as a pack, the symbols in
     the order they first appear, each one's rows in the table's order."""
     keys = _keys(function, frame, source)
     codes, uniques = keys.factorize()
     order = np.argsort(codes, kind="stable")
     offsets = np.concatenate([[0], np.cumsum(np.bincount(codes, minlength=len(uniques)))]).astype(np.int64)
-    by_name = _frame_columns(function, frame)
-    missing = [name for name in _PRICE_COLUMNS if name not in by_name]
-    if missing:
-        raise ValueError(f"{function}: bars lack the column(s) {', '.join(missing)}")
+    by_name = _frame_columns(function, frame, options.columns)
     columns = {}
     for name in _FIELDS:
         values = (_table_floats(function, name, frame[by_name[name]]) if name in by_name
                   else np.zeros(len(frame)))
         columns[name] = np.ascontiguousarray(values[order])
-    dates = _frame_dates(function, frame, many=True)
+    dates = _frame_dates(function, frame, many=True, order=options.dates or "", roles=by_name)
     if dates is None:
         time = np.zeros(len(frame), np.int64)
     else:
         time = np.ascontiguousarray(dates.values.astype("datetime64[s]").astype(np.int64)[order])
     symbols = list(uniques)
-    return Pack(symbols, offsets, time, np.full(len(symbols), dates is not None), columns, frame.index[order])
+    return Pack(symbols, offsets, time, np.full(len(symbols), dates is not None), columns, frame.index[order], None,
+                [by_name["close_column"]] * len(symbols))
 
 
 def _field_level(columns: pd.MultiIndex) -> Optional[int]:
@@ -234,7 +241,7 @@ def is_wide(frame: Any) -> bool:
         _field_level(frame.columns) is not None
 
 
-def pack_wide(function: str, frame: pd.DataFrame, fail: Any) -> Pack:
+def pack_wide(function: str, frame: pd.DataFrame, fail: Any, options: Reading = Reading()) -> Pack:
     """A wide table, (field, symbol) or (symbol, field) columns on shared
     dates, as a pack. A row whose four prices are all missing is no bar of
     that symbol (it had none that day), as a file's row of nulls is none. A
@@ -267,10 +274,10 @@ def pack_wide(function: str, frame: pd.DataFrame, fail: Any) -> Pack:
     keep = ~np.all(np.stack([np.isnan(blocks[field]) for field in _PRICE_COLUMNS]), axis=0)
     keep[list(failed)] = False
     offsets = np.concatenate([[0], np.cumsum(keep.sum(axis=1))]).astype(np.int64)
-    dates = _frame_dates(function, pd.DataFrame(index=frame.index))
+    dates = _frame_dates(function, pd.DataFrame(index=frame.index), order=options.dates or "", roles={})
     seconds = (np.zeros(len(frame), np.int64) if dates is None
                else dates.values.astype("datetime64[s]").astype(np.int64))
     rows = np.broadcast_to(np.arange(len(frame)), keep.shape)[keep]
     return Pack(symbols, offsets, np.ascontiguousarray(seconds[rows]), np.full(len(symbols), dates is not None),
                 {field: np.ascontiguousarray(block[keep]) for field, block in blocks.items()}, frame.index[rows],
-                failed)
+                failed, None, (~keep).sum(axis=1).astype(np.int64))

@@ -147,7 +147,6 @@ struct Options {
 bool parse_options(int argc, const char* const* argv, Options& o, std::string& why) {
     int32_t number = 0;
     std::string from, to;
-    bool has_time = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -226,17 +225,8 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
         }
     }
     // After every option, so that --dates applies wherever it stands.
-    if (o.window.has_from && !parse_timestamp(from, o.window.from, has_time, o.read.dates))
-        return why = "--from needs a date: YYYY-MM-DD, optionally with a time", false;
-    if (o.window.has_to) {
-        if (!parse_timestamp(to, o.window.to, has_time, o.read.dates))
-            return why = "--to needs a date: YYYY-MM-DD, optionally with a time", false;
-        // A date alone takes in the whole day.
-        if (!has_time) o.window.to += 86399;
-    }
-    if (o.window.has_from && o.window.has_to && o.window.from > o.window.to)
-        return why = "--from is after --to", false;
-    return true;
+    return window_bounds(o.window.has_from ? &from : nullptr, o.window.has_to ? &to : nullptr, o.read.dates,
+                         o.window, why);
 }
 
 // Reports an error: one line on err, and with --json the same as an object

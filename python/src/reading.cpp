@@ -1,13 +1,17 @@
-// A DataFrame's dates written as text (or numbers), read by the reader's own
-// date stage as one column, as a file's date column is read: one form and one
-// day-month order for the whole column (settled by the first date that tells
-// it, or by the dates option), local midnights keeping their written dates,
-// every time within a bar record's range.
+// A DataFrame read by the reader's own stages: its column names by the header
+// stage, and its dates written as text (or numbers) by the date stage as one
+// column, as a file's date column is read: one form and one day-month order
+// for the whole column (settled by the first date that tells it, or by the
+// dates option), local midnights keeping their written dates, every time
+// within a bar record's range.
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "columns.h"
 #include "module.h"
+#include <pybind11/stl.h>
 #include "text.h"
 #include "timestamp.h"
 
@@ -58,8 +62,32 @@ py::tuple read_dates(const py::sequence& values, const std::string& order_text) 
     return py::make_tuple(seconds, has_time, py::none());
 }
 
+// The columns of a DataFrame by their names (str() of each), as the header
+// stage maps a file's: {role: position} for the roles found, and the close's
+// name when it is the table's only, adjusted, close. columns: the user's
+// choices, as "date=Datum,close=Schluss". dates_elsewhere: the index may hold
+// the dates. Raises ValueError with the stage's words.
+py::dict frame_columns(const std::vector<std::string>& names, const std::string& columns, bool dates_elsewhere) {
+    std::vector<reader::ColumnChoice> choices;
+    std::string why;
+    if (!columns.empty() && !reader::parse_column_choices(columns, choices, why)) throw py::value_error(why);
+    reader::Columns found;
+    if (!reader::columns_from_names(names, choices, dates_elsewhere, found, why)) throw py::value_error(why);
+    py::dict r;
+    const std::pair<const char*, int> roles[] = {{"date", found.stamp}, {"time", found.time},   {"open", found.open},
+                                                 {"high", found.high},  {"low", found.low},     {"close", found.close},
+                                                 {"volume", found.volume}, {"symbol", found.symbol}};
+    for (const auto& [role, at] : roles)
+        if (at >= 0) r[role] = at;
+    r["close_column"] = found.close_name.empty() ? py::object(py::none()) : py::object(py::str(found.close_name));
+    return r;
+}
+
 }  // namespace
 
-void bind_dates(py::module_& m) { m.def("read_dates", &read_dates, py::arg("values"), py::arg("dates") = ""); }
+void bind_reading(py::module_& m) {
+    m.def("read_dates", &read_dates, py::arg("values"), py::arg("dates") = "");
+    m.def("frame_columns", &frame_columns, py::arg("names"), py::arg("columns"), py::arg("dates_elsewhere"));
+}
 
 }  // namespace tidemark::python
