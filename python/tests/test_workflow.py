@@ -1,5 +1,6 @@
 """levels() against what tidemark-scan --json finds, and screen() locally
 against screen() on a dask.distributed LocalCluster of two worker processes."""
+import datetime
 import errno
 import json
 import os
@@ -410,3 +411,93 @@ def error_of(call, *args):
 
 def list_to_paths(files):
     return {path: path for path in files}
+
+
+TWO_SYMBOLS_FILE = (
+    "Datum;Kennung;Eroeffnung;Hoch;Tief;Schluss;Umsatz\n"
+    + "".join(f"0{d}/02/2016;{s};{10 + d};{12 + d};{9 + d};{11 + d};100\n" for s in ("A", "B") for d in range(1, 10))
+)
+READER_FILE = (
+    "date,open,high,low,adj close,volume\n2016-01-04,10,12,9,11,100\n2016-01-04,10,12,9,11,100\n"
+    "2016-01-05,null,null,null,null,null\n2016-01-06,10,13,9,12,n/a\n2016-01-07,11,13,10,12,100\n"
+)
+GERMAN = {"date": "Datum", "symbol": "Kennung", "open": "Eroeffnung", "high": "Hoch", "low": "Tief",
+          "close": "Schluss", "volume": "Umsatz"}
+
+
+def ambiguous_frame():
+    """Bars whose text dates read either way round (01/02/2016 ... 09/02/2016)."""
+    return pd.DataFrame({"date": [f"0{d}/02/2016" for d in range(1, 10)], "open": 10.0, "high": 12.0, "low": 9.0,
+                         "close": np.arange(10.0, 11.8, 0.2)[:9]})
+
+
+# (what, call(folder with german.csv and reader.csv), check of the result)
+READING = [
+    ("read_bars, dates and columns and symbol", lambda d: tm.read_bars(d / "german.csv", dates="dmy", columns=GERMAN,
+                                                                     symbol="B"),
+     lambda r: r.index[0] == pd.Timestamp("2016-02-01") and len(r) == 9 and r.attrs["other_symbol_rows"] == 9
+     and r["close"].iloc[0] == 12),
+    ("read_bars, columns as the command's text", lambda d: tm.read_bars(
+        d / "german.csv", dates="mdy", symbol="A", columns=",".join(f"{k}={v}" for k, v in GERMAN.items())),
+     lambda r: r.index[0] == pd.Timestamp("2016-01-02") and len(r) == 9),
+    ("read_bars, what the reader passed over", lambda d: tm.read_bars(d / "reader.csv"),
+     lambda r: (r.attrs["duplicates_dropped"], r.attrs["null_rows_skipped"], r.attrs["unknown_volumes"],
+                r.attrs["close_column"], r.attrs["bars_in_file"]) == (1, 1, 1, "adj close", 3)),
+    ("read_bars, start and end", lambda d: tm.read_bars(d / "german.csv", dates="dmy", columns=GERMAN, symbol="A",
+                                                         start="2016-02-03", end=datetime.date(2016, 2, 5)),
+     lambda r: list(r.index.day) == [3, 4, 5] and r.attrs["bars_in_file"] == 9),
+    ("levels of a path, what the reader passed over", lambda d: tm.levels(d / "reader.csv", depth=1),
+     lambda r: r.attrs["duplicates_dropped"] == 1 and r.attrs["close_column"] == "adj close"),
+    ("levels of a frame, start and end", lambda d: tm.levels(tm.read_bars(SAMPLE), start="2008-01-01",
+                                                            end="2008-06-30"),
+     lambda r: r.attrs["bar_count"] == len(tm.read_bars(SAMPLE).loc["2008-01-01":"2008-06-30"])
+     and r.attrs["bars_in_file"] == 1047 and r.attrs["last_date"] == pd.Timestamp("2008-06-30")),
+    ("levels of a frame, dates dmy", lambda d: tm.levels(ambiguous_frame(), depth=1, dates="dmy"),
+     lambda r: r.attrs["first_date"] == pd.Timestamp("2016-02-01")),
+    ("levels of a frame, an adjusted close its only one", lambda d: tm.levels(
+        tm.read_bars(SAMPLE).rename(columns={"close": "Adj Close"})), lambda r: r.attrs["close_column"] == "Adj Close"),
+    ("screen of paths, the reader's columns", lambda d: tm.screen({"R": d / "reader.csv", "G": d / "german.csv"},
+                                                                  depth=1, symbol="B", columns=GERMAN, dates="dmy",
+                                                                  errors="keep"),
+     lambda r: r.loc["G", "other_symbol_rows"] == 9 and r.loc["G", "bars"] == 9 and pd.notna(r.loc["R", "error"])),
+    ("screen of a table, one symbol", lambda d: tm.screen(long_table(daily_universe()), symbol="S2"),
+     lambda r: list(r.index) == ["S2"]),
+    ("screen of frames, a window", lambda d: tm.screen(daily_universe(), start="2019-01-15", end="2019-02-01"),
+     lambda r: (r["bars"] == 18).all() and (r["bars_in_file"] > 18).all()),
+]
+
+
+@pytest.fixture()
+def reader_files(tmp_path):
+    (tmp_path / "german.csv").write_text(TWO_SYMBOLS_FILE)
+    (tmp_path / "reader.csv").write_text(READER_FILE)
+    return tmp_path
+
+
+@pytest.mark.parametrize("what, call, check", READING, ids=[case[0] for case in READING])
+def test_the_readers_options_and_what_it_passed_over(reader_files, what, call, check):
+    assert check(call(reader_files))
+
+
+# Options checked before any work, named by their keyword.
+BAD_OPTIONS = [
+    ({"dates": "myd"}, ValueError, "dates must be 'mdy', 'dmy', 'ymd' or 'serial'"),
+    ({"dates": 1}, TypeError, "dates must be"),
+    ({"start": "someday"}, ValueError, "start needs a date"),
+    ({"start": "2020-02-01", "end": "2020-01-01"}, ValueError, "start is after end"),
+    ({"end": 20200101}, TypeError, "end must be a date"),
+    ({"columns": {"closing": "Schluss"}}, ValueError, "ROLE=NAME"),
+    ({"columns": ["close"]}, TypeError, "columns must map roles"),
+    ({"symbol": 7}, TypeError, "symbol must be a str"),
+    ({"symbol": ""}, ValueError, "symbol must name the symbol"),
+]
+
+
+@pytest.mark.parametrize("options, error, words", BAD_OPTIONS, ids=[str(case[0]) for case in BAD_OPTIONS])
+def test_bad_reading_options_are_named(monkeypatch, options, error, words):
+    calls = []
+    monkeypatch.setattr(tm._native, "analyse_file", lambda *args: calls.append(args))
+    for call in (tm.read_bars, tm.levels, lambda path, **o: tm.screen({"A": path}, **o)):
+        with pytest.raises(error, match=words):
+            call(SAMPLE, **options)
+    assert calls == []
