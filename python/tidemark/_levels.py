@@ -102,14 +102,17 @@ def levels(
     >>> round(found.attrs["tolerance"], 4), found.attrs["last_close"]["below"]
     (0.6318, 9.7)
 
-    ``bars`` is a DataFrame with columns open, high, low, close (any case,
-    once each; volume optional) and dates, oldest or newest first: in a
-    DatetimeIndex (tz-aware ones are taken in UTC), a date column, an index
-    of text dates (as ``read_csv(index_col="date")`` leaves it; read by the
-    reader's own rules) or the date level of a MultiIndex (whose other levels
-    must hold one symbol: screen takes many). Nullable dtypes are fine
-    without missing values. Or ``bars`` is the path of a CSV file (str,
-    bytes or os.PathLike), read by the command's own reader.
+    ``bars`` is a DataFrame with columns open, high, low, close (named as the
+    reader's header stage reads a file's header; volume optional) and
+    dates, oldest or newest first: in a DatetimeIndex, a date column, an
+    index of text dates (as ``read_csv(index_col="date")`` leaves it) or the
+    date level of a MultiIndex (whose other levels must hold one symbol:
+    screen takes many); text, numbers and tz-aware moments are read by the
+    reader's date stage, as a file's. Nullable dtypes are fine without
+    missing values. Or ``bars`` is the path of a CSV file (str, bytes or
+    os.PathLike), read by the command's own reader. ``dates``, ``columns``,
+    ``symbol``, ``start`` and ``end`` are the command's reading options (see
+    ``read_bars``).
 
     The workflow is the command's own, compiled in: the fractals of every
     bar with ``depth`` neighbours on each side (1 to 100000), merged by Hlop
@@ -124,7 +127,9 @@ def levels(
     run under the names of the command's JSON: tolerance, mean_bar_range,
     up_fractals, down_fractals, candidates, first_date, last_date, and
     last_close (its price, date, level_index from CheckLevel, below, above,
-    distance), among others.
+    distance), among others, and what the reader passed over
+    (bars_in_file, duplicates_dropped, null_rows_skipped, unknown_volumes,
+    other_symbol_rows, close_column).
     Read CSVs with ``read_bars`` (or pandas' ``float_precision="round_trip"``)
     to get the command's prices bit for bit.
 
