@@ -1,0 +1,177 @@
+// The walk against its definition: at every bar (or at sampled bars of long
+// series) the row equals, bit for bit, the one-shot analysis of the bars in
+// view at that bar. And the track record's hand-worked example.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "analysis.h"
+#include "bars.h"
+#include "loader.h"
+#include "screen_row.h"
+#include "track_record.h"
+#include "walk.h"
+#include <functional>
+
+using namespace tidemark::analysis;
+using tidemark::reader::Bar;
+using tidemark::reader::BarSeries;
+using tidemark::reader::ReadError;
+
+namespace {
+
+class Walk : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        ASSERT_TRUE(library_.open(tidemark::loader::library_path(), error)) << error;
+    }
+    static const Exports& lib() { return library_.exports(); }
+
+private:
+    static tidemark::loader::Library library_;
+};
+tidemark::loader::Library Walk::library_;
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Every field, doubles bit for bit; empty when the rows agree.
+std::string difference(const ScreenRow& a, const ScreenRow& b) {
+    std::string d;
+    const auto number = [&](const char* name, double x, double y) {
+        if (!same_bits(x, y)) d += std::string(" ") + name + " " + std::to_string(x) + " vs " + std::to_string(y);
+    };
+    const auto whole = [&](const char* name, int64_t x, int64_t y) {
+        if (x != y) d += std::string(" ") + name + " " + std::to_string(x) + " vs " + std::to_string(y);
+    };
+    whole("bars", static_cast<int64_t>(a.bars), static_cast<int64_t>(b.bars));
+    whole("time", a.last_time, b.last_time);
+    number("close", a.last_close, b.last_close);
+    number("tolerance", a.tolerance, b.tolerance);
+    whole("level_count", static_cast<int64_t>(a.level_count), static_cast<int64_t>(b.level_count));
+    whole("on_level", a.on_level, b.on_level);
+    whole("level_index", a.level_index, b.level_index);
+    number("level", a.level, b.level);
+    whole("level_weight", a.level_weight, b.level_weight);
+    whole("has_below", a.has_below, b.has_below);
+    whole("below_index", a.below_index, b.below_index);
+    number("below", a.below, b.below);
+    whole("below_weight", a.below_weight, b.below_weight);
+    whole("has_above", a.has_above, b.has_above);
+    whole("above_index", a.above_index, b.above_index);
+    number("above", a.above, b.above);
+    whole("above_weight", a.above_weight, b.above_weight);
+    number("distance_price", a.distance_price, b.distance_price);
+    number("distance", a.distance, b.distance);
+    return d;
+}
+
+// A random walk of daily bars. On a coarse tick many prices, and so many
+// gaps, are equal: the merge's ties are exercised too.
+BarSeries random_series(std::size_t n, uint64_t seed, double tick) {
+    std::mt19937_64 rng(seed);
+    std::normal_distribution<double> step(0.0, 1.0);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    BarSeries s;
+    double price = 100;
+    const auto on_tick = [&](double x) { return tick > 0 ? std::round(x / tick) * tick : x; };
+    for (std::size_t i = 0; i < n; ++i) {
+        // Volatility that drifts, so the default tolerance moves both ways.
+        const double vol = 1.0 + 0.8 * std::sin(static_cast<double>(i) / 37.0);
+        const double open = on_tick(price);
+        const double close = on_tick(price + vol * step(rng));
+        const double high = on_tick(std::max(open, close) + vol * unit(rng));
+        const double low = on_tick(std::min(open, close) - vol * unit(rng));
+        s.bars.push_back({static_cast<int64_t>(i) * 86400, open, high, low, close, 0});
+        price = close;
+    }
+    return s;
+}
+
+struct WalkCase {
+    int32_t depth, mode;
+    double tolerance;  // below 0: the default
+    std::size_t window;
+};
+
+// Compares the walk with the definition at the bars `at` chooses; returns
+// the number of rows compared. Before the first row no bar has a level.
+std::size_t check_walk(const Exports& lib, const BarSeries& s, const WalkCase& c,
+                       const std::function<bool(std::size_t)>& at) {
+    Settings settings;
+    settings.depth = c.depth;
+    settings.mode = c.mode;
+    settings.tolerance = c.tolerance;
+    const tidemark::analysis::Walk w = walk(lib, s, settings, c.window);
+    std::size_t compared = 0;
+    for (std::size_t t = 0; t < s.bars.size(); ++t) {
+        if (!at(t) && t + 1 != s.bars.size()) continue;
+        const ScreenRow want = walk_row_by_analysis(lib, s, settings, c.window, t);
+        if (t < w.first_bar) {
+            EXPECT_EQ(want.level_count, 0u) << "bar " << t << " has levels, but the walk starts at " << w.first_bar;
+            if (want.level_count != 0) return compared;
+            continue;
+        }
+        const std::string d = difference(w.rows[t - w.first_bar], want);
+        EXPECT_EQ(d, "") << "bar " << t;
+        if (!d.empty()) return compared;
+        ++compared;
+    }
+    EXPECT_EQ(w.rows.size(), w.first_bar < s.bars.size() ? s.bars.size() - w.first_bar : 0u);
+    return compared;
+}
+
+std::string name_of(const WalkCase& c) {
+    return "depth " + std::to_string(c.depth) + ", mode " + std::to_string(c.mode) + ", tolerance " +
+           (c.tolerance < 0 ? std::string("default") : std::to_string(c.tolerance)) + ", window " +
+           std::to_string(c.window);
+}
+
+// Every bar of short random series, every mode, given and default
+// tolerances, whole history and windows (shorter than a fractal's
+// neighbourhood, just long enough, short enough to empty the levels, the
+// whole series).
+TEST_F(Walk, EqualsTheOneShotAnalysisAtEveryBar) {
+    const std::vector<WalkCase> setups = {
+        {2, 1, -1, 0},  {2, 1, 1.0, 0},  {2, 1, 0.0, 0}, {1, 1, -1, 0},  {3, 1, 2.5, 0},  {2, 0, -1, 0},
+        {2, 2, -1, 0},  {2, 2, 0.75, 0}, {1, 0, 0.5, 0}, {2, 1, -1, 25}, {2, 1, 1.0, 40}, {1, 1, -1, 3},
+        {2, 1, -1, 4},  {2, 1, -1, 5},   {2, 0, -1, 12}, {2, 2, -1, 30}, {3, 1, -1, 7},   {2, 1, -1, 160},
+        {2, 7, 1.0, 0},
+    };
+    std::size_t compared = 0;
+    for (uint64_t seed = 1; seed <= 6; ++seed) {
+        const BarSeries s = random_series(160, seed, seed % 2 == 0 ? 0.25 : 0.0);
+        for (const WalkCase& c : setups) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", " + name_of(c));
+            compared += check_walk(lib(), s, c, [](std::size_t) { return true; });
+            if (HasFailure()) return;
+        }
+    }
+    EXPECT_GT(compared, 10000u);
+}
+
+// Long series and the bundled sample at sampled bars.
+TEST_F(Walk, EqualsTheOneShotAnalysisOnLongSeries) {
+    const BarSeries s = random_series(3000, 99, 0.0);
+    const BarSeries ticks = random_series(3000, 98, 0.5);
+    BarSeries sample;
+    ReadError error;
+    ASSERT_TRUE(tidemark::reader::read_bars(TIDEMARK_SAMPLE, sample, error)) << error.text();
+    const std::vector<WalkCase> setups = {{2, 1, -1, 0}, {2, 1, 3.0, 0}, {2, 0, -1, 0}, {2, 2, -1, 0},
+                                       {2, 1, -1, 250}, {5, 1, -1, 500}};
+    for (const BarSeries* series : std::vector<const BarSeries*>{&s, &ticks, &sample}) {
+        for (const WalkCase& c : setups) {
+            SCOPED_TRACE(std::to_string(series->bars.size()) + " bars, " + name_of(c));
+            const std::size_t compared = check_walk(lib(), *series, c, [](std::size_t t) { return t % 97 == 5; });
+            EXPECT_GT(compared, 8u);
+            if (HasFailure()) return;
+        }
+    }
+}
+
+}  // namespace
