@@ -251,43 +251,50 @@ private:
         set_.erase(c);
     }
 
-    // The smallest tolerance at which the run's candidates still merge into
-    // one level, at most `at`, at which they do: the gap of its last merge,
-    // which is a difference of two of its prices. Runs too long to look
-    // through keep `at`.
-    double last_gap(const Run& run, double at) {
-        constexpr int32_t kLongest = 48;
+    // A tolerance below `at` at which the run's candidates still merge into
+    // one level, as low as a few calls find: the run need not be merged
+    // again until the tolerance falls below it. The gap of the last merge,
+    // the lowest such tolerance, is no smaller than the widest gap between
+    // neighbouring candidates (the two sides of that gap meet only across it
+    // or wider), and often equal to it.
+    double one_level_down_to(const Run& run, double at) {
         if (run.count == 1) return kNever;
-        if (run.count > kLongest) return at;
         collect(run.first, static_cast<std::size_t>(run.count), block_);
-        gaps_.clear();
-        for (std::size_t i = 0; i < block_.size(); ++i)
-            for (std::size_t j = i + 1; j < block_.size(); ++j) {
-                const double g = block_[j]->price - block_[i]->price;
-                if (g <= at) gaps_.push_back(g);
-            }
-        std::sort(gaps_.begin(), gaps_.end());
-        gaps_.erase(std::unique(gaps_.begin(), gaps_.end()), gaps_.end());
-        // One level from some gap on: the first such gap.
-        std::size_t lo = 0, hi = gaps_.size();
-        while (lo < hi) {
-            const std::size_t mid = (lo + hi) / 2;
+        double widest = 0;
+        for (std::size_t i = 0; i + 1 < block_.size(); ++i)
+            widest = std::max(widest, block_[i + 1]->price - block_[i]->price);
+        const auto one_level = [&](double tolerance) {
             p_.clear();
             w_.clear();
             for (Slot s : block_) {
                 p_.push_back(s->price);
                 w_.push_back(s->strength);
             }
-            if (merge(p_, w_, gaps_[mid]) == 1) hi = mid;
-            else lo = mid + 1;
+            return merge(p_, w_, tolerance) == 1;
+        };
+        if (one_level(widest)) return widest;
+        double low = at;
+        for (int probe = 0; probe < 3; ++probe) {
+            const double mid = widest + (low - widest) / 2;
+            if (!(mid > widest && mid < low)) break;
+            if (one_level(mid)) low = mid;
+            else widest = mid;
         }
-        return lo < gaps_.size() ? gaps_[lo] : at;
+        return low;
     }
 
     void retolerate(double tolerance) {
         if (tolerance == tolerance_) return;
+        const bool lower = tolerance < tolerance_;
+        tolerance_ = tolerance;
+        // Most changes of the default tolerance touch no level.
+        bool touched = false;
+        for (std::size_t k = 0; k < runs_.size() && !touched; ++k)
+            touched = lower ? runs_[k].low > tolerance
+                            : k > 0 && !(runs_[k].price - runs_[k - 1].price > tolerance);
+        if (!touched) return;
         fresh_.clear();
-        if (tolerance < tolerance_) {
+        if (lower) {
             // Merges whose gap is above the new tolerance come undone, in each
             // run on its own.
             for (const Run& run : runs_) {
@@ -306,7 +313,7 @@ private:
                 const int32_t n = merge(p_, w_, tolerance);
                 if (n == 1) {
                     Run same = run;
-                    same.low = last_gap(run, tolerance);
+                    same.low = one_level_down_to(run, tolerance);
                     fresh_.push_back(same);
                     continue;
                 }
@@ -362,7 +369,6 @@ private:
             }
         }
         runs_.swap(fresh_);
-        tolerance_ = tolerance;
     }
 
     const Exports& lib_;
