@@ -1383,7 +1383,9 @@ TEST_F(Scan, JsonOutput) {
     // The third bar's high of 15 tops two bars on each side; its low does not.
     ASSERT_EQ(j["levels"].size(), 1u);
     EXPECT_EQ(j["levels"][0],
-              Json::parse(R"({"index":0,"price":15,"merged_weight":2,"resized_weight":2,"fractals":1})"));
+              Json::parse(R"({"index":0,"price":15,"merged_weight":2,"resized_weight":2,"fractals":1,
+                  "formed_date":"2020-01-08","last_fractal_date":"2020-01-06","touches":0,"held":0,"broke":0,
+                  "bars_since_touch":null})"));
     EXPECT_EQ(j["last_close"], Json::parse(R"({"date":"2020-01-08","price":12,"level_index":null,"on_level":false,
         "level":null,"level_weight":null,"below":null,"above":15,"distance":2})"));
     EXPECT_EQ(j["file_order"], "oldest first");

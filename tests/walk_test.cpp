@@ -175,3 +175,81 @@ TEST_F(Walk, EqualsTheOneShotAnalysisOnLongSeries) {
 }
 
 }  // namespace
+
+namespace {
+
+// The ten bars of docs/scan.md (The track record), depth 1, tolerance 0.5:
+// the up fractal of bar 1 at 13 is confirmed at bar 2, and bars 3 to 8
+// touch it.
+BarSeries ten_bars() {
+    const double rows[10][4] = {{10, 11, 9, 10},        {10, 13, 10, 12},        {12, 12.5, 11, 11.2},
+                                {11.2, 12.8, 11, 12.6},  {12.6, 13.1, 12.4, 13.05}, {13.05, 13.9, 12.9, 13.8},
+                                {13.8, 14.2, 12.2, 12.3}, {12.3, 12.6, 11.8, 12.4}, {12.4, 13.9, 12.3, 13.7},
+                                {13.7, 14.5, 13.6, 14.2}};
+    BarSeries s;
+    for (int i = 0; i < 10; ++i)
+        s.bars.push_back({int64_t{i} * 86400, rows[i][0], rows[i][1], rows[i][2], rows[i][3], 0});
+    return s;
+}
+
+TEST_F(Walk, TrackRecordOfTheTenBars) {
+    const BarSeries s = ten_bars();
+    Settings settings;
+    settings.depth = 1;
+    settings.tolerance = 0.5;
+    const Analysis a = analyse(lib(), s, settings);
+    struct Want {
+        double price;
+        int64_t formed, last_fractal;
+        int32_t touches, held, broke;
+        int64_t last_touch;
+    };
+    // 13: bar 3 came from below and closed below (held), 4 closed on it, 5
+    // came from above and closed above (held), 6 closed 0.7 under it
+    // (broke), 7 held from below, 8 closed 0.7 over it (broke).
+    const std::vector<Want> want = {{11, 4, 3, 0, 0, 0, -1},
+                                    {11.8, 8, 7, 0, 0, 0, -1},
+                                    {13, 2, 1, 6, 3, 2, 8},
+                                    {14.2, 7, 6, 2, 1, 0, 9}};
+    ASSERT_EQ(a.levels.size(), want.size());
+    ASSERT_EQ(a.records.size(), want.size());
+    for (std::size_t k = 0; k < want.size(); ++k) {
+        SCOPED_TRACE("level " + std::to_string(a.levels[k].price));
+        const TrackRecord& r = a.records[k];
+        EXPECT_EQ(a.levels[k].price, want[k].price);
+        EXPECT_EQ(r.formed, want[k].formed);
+        EXPECT_EQ(r.last_fractal, want[k].last_fractal);
+        EXPECT_EQ(r.touches, want[k].touches);
+        EXPECT_EQ(r.held, want[k].held);
+        EXPECT_EQ(r.broke, want[k].broke);
+        EXPECT_EQ(r.last_touch, want[k].last_touch);
+    }
+
+    // Each rule on its own: the close before, the close, the level, the
+    // tolerance.
+    struct Judged {
+        double before, close;
+        Touch want;
+    };
+    const std::vector<Judged> judged = {
+        {12, 12.9, Touch::held},    {14, 13.1, Touch::held},    {12, 13.6, Touch::broke}, {14, 12.4, Touch::broke},
+        {12, 13.5, Touch::neither}, {14, 12.5, Touch::neither}, {13, 15, Touch::neither}, {12, 13, Touch::neither},
+    };
+    for (const Judged& j : judged) {
+        EXPECT_EQ(judge_touch(j.before, j.close, 13, 0.5), j.want) << j.before << " -> " << j.close;
+    }
+
+    // Tolerance 2 merges 11 (bar 3), 11.8 (bar 7) and 13 (bar 1) into 11.8:
+    // formed at the first confirmation, bar 2, its latest fractal bar 7.
+    // Without the bookkeeping there is no record.
+    settings.tolerance = 2;
+    const Analysis wide = analyse(lib(), s, settings);
+    ASSERT_EQ(wide.levels.size(), 2u);
+    EXPECT_EQ(wide.levels[0].price, 11.8);
+    EXPECT_EQ(wide.records[0].formed, 2);
+    EXPECT_EQ(wide.records[0].last_fractal, 7);
+    settings.count_fractals = false;
+    EXPECT_TRUE(analyse(lib(), s, settings).records.empty());
+}
+
+}  // namespace

@@ -82,7 +82,7 @@ void write_json(std::FILE* out, const Run& run) {
     Json levels = Json::array();
     for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
         Json l;
-        add(l, level_fields(a, *it));
+        add(l, level_fields(s, a, *it));
         levels.push_back(l);
     }
     j["levels"] = levels;
