@@ -18,6 +18,16 @@ Touch judge_touch(double previous_close, double close, double price, double tole
     return Touch::neither;  // closed on the level, or came from it
 }
 
+std::vector<TouchAt> touches_of(const std::vector<reader::Bar>& bars, double price, int64_t formed,
+                                 double tolerance) {
+    std::vector<TouchAt> out;
+    if (formed < 0) return out;
+    for (auto b = static_cast<std::size_t>(formed) + 1; b < bars.size(); ++b)
+        if (low_reaches(bars[b], price, tolerance) && high_reaches(bars[b], price, tolerance))
+            out.push_back({b, judge_touch(bars[b - 1].close, bars[b].close, price, tolerance)});
+    return out;
+}
+
 std::vector<TrackRecord> track_records(const std::vector<reader::Bar>& bars, const Analysis& a,
                                        const std::vector<int32_t>& level_of) {
     std::vector<TrackRecord> records(a.levels.size());
@@ -44,10 +54,10 @@ std::vector<TrackRecord> track_records(const std::vector<reader::Bar>& bars, con
     for (auto b = static_cast<std::size_t>(first) + 1; b < bars.size(); ++b) {
         const reader::Bar& bar = bars[b];
         const auto begin = std::partition_point(by_price.begin(), by_price.end(), [&](std::size_t k) {
-            return !(bar.low <= a.levels[k].price + tolerance);
+            return !low_reaches(bar, a.levels[k].price, tolerance);
         });
         const auto end = std::partition_point(begin, by_price.end(), [&](std::size_t k) {
-            return bar.high >= a.levels[k].price - tolerance;
+            return high_reaches(bar, a.levels[k].price, tolerance);
         });
         for (auto it = begin; it != end; ++it) {
             TrackRecord& r = records[*it];

@@ -4,6 +4,7 @@
 #ifndef TIDEMARK_ANALYSIS_TRACK_RECORD_H
 #define TIDEMARK_ANALYSIS_TRACK_RECORD_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -27,9 +28,27 @@ struct TrackRecord {
     int64_t last_touch = -1;  // the latest touch's bar, -1 for none
 };
 
+// A bar touches a level when its range reaches within the tolerance of it:
+// its low is at most price + tolerance and its high at least price -
+// tolerance. Each half is monotonic in the price.
+inline bool low_reaches(const reader::Bar& bar, double price, double tolerance) {
+    return bar.low <= price + tolerance;
+}
+inline bool high_reaches(const reader::Bar& bar, double price, double tolerance) {
+    return bar.high >= price - tolerance;
+}
+
 // What a touch at a bar came to. previous_close is the close before it.
 enum class Touch { held, broke, neither };
 Touch judge_touch(double previous_close, double close, double price, double tolerance);
+
+// The touches of one level after the bar it formed at, in bar order, with
+// what each came to (a chart marks them).
+struct TouchAt {
+    std::size_t bar;
+    Touch what;
+};
+std::vector<TouchAt> touches_of(const std::vector<reader::Bar>& bars, double price, int64_t formed, double tolerance);
 
 // One record per level of the analysis, from its bars and the level each
 // fractal fed (fractal_levels: -1 for none).

@@ -137,6 +137,17 @@ bool looks_like_svg(const std::string& path) {
     return text.find("<svg") != std::string::npos;
 }
 
+bool starts_with_any(const std::string& path, const std::vector<std::string>& heads) {
+    std::FILE* file = open_file(path, "rb");
+    if (file == nullptr) return false;
+    char head[256];
+    const std::size_t n = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    const std::string text(head, n);
+    return std::any_of(heads.begin(), heads.end(),
+                       [&](const std::string& h) { return text.compare(0, h.size(), h) == 0; });
+}
+
 namespace {
 
 // * is any run of characters, ? any one; the last * tried is widened when
