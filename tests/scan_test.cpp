@@ -1746,7 +1746,7 @@ TEST_F(Scan, ChartNeverOverwritesOtherFiles) {
     EXPECT_TRUE(has(slurp(path("old.svg")), "bars.csv: 5 daily bars"));
     // The earlier walks were replaced by this one's: the third bar's high is
     // the one level from the last bar on.
-    EXPECT_TRUE(has(slurp(path("old-walk.csv")), "\n2020-01-08,12,5,")) << slurp(path("old-walk.csv"));
+    EXPECT_TRUE(has(slurp(path("old-walk.csv")), "\n2020-01-08,12.0,5,")) << slurp(path("old-walk.csv"));
     EXPECT_EQ(parsed(slurp(path("old-walk.json"))).size(), 1u);
 }
 

@@ -139,7 +139,7 @@ void walk_row(std::string& out, const ScreenRow& row, bool json, bool first) {
             case Value::Kind::null: break;
             case Value::Kind::flag: line += v.flag ? "true" : "false"; break;
             case Value::Kind::integer: line += std::to_string(v.integer); break;
-            case Value::Kind::number: line += exact(v.number); break;
+            case Value::Kind::number: line += dumped(Json(v.number)); break;  // the JSON's digits
             case Value::Kind::text: line += v.text; break;
             case Value::Kind::moment: line += time_text(v.integer, v.intraday); break;
         }
