@@ -126,27 +126,12 @@ private:
 
     // All candidates in one call; with_runs also reads off the runs.
     void merge_all(double tolerance, bool with_runs) {
-        p_.clear();
-        w_.clear();
-        for (const Candidate& c : set_) {
-            p_.push_back(c.price);
-            w_.push_back(c.strength);
-        }
-        strengths_ = w_;
-        const int32_t n = merge(p_, w_, tolerance);
+        collect(set_.begin(), set_.size(), block_);
+        const int32_t n = merge_block(block_, tolerance);
         prices_.assign(p_.begin(), p_.begin() + n);
         weights_.assign(w_.begin(), w_.begin() + n);
         runs_.clear();
-        runs_valid_ = false;
-        if (!with_runs ||
-            !runs_by_weight(strengths_.data(), strengths_.size(), weights_.data(), weights_.size(), lengths_))
-            return;
-        Slot at = set_.begin();
-        for (std::size_t k = 0; k < lengths_.size(); ++k) {
-            runs_.push_back({at, lengths_[k], prices_[k], weights_[k], lengths_[k] == 1 ? kNever : tolerance});
-            std::advance(at, lengths_[k]);
-        }
-        runs_valid_ = true;
+        runs_valid_ = with_runs && append_runs(block_, n, tolerance, runs_);
     }
 
     void publish() {
@@ -163,11 +148,9 @@ private:
         for (std::size_t i = 0; i < count; ++i, ++first) out.push_back(first);
     }
 
-    // Merges the candidates of block at tolerance_ into the runs [lo, hi].
-    // False when an outermost run (other than the first or last of all) does
-    // not come out as it was; runs_valid_ is cleared when the weights do not
-    // read off as runs.
-    bool remerge(std::size_t lo, std::size_t hi, const std::vector<Slot>& block, double tolerance) {
+    // Merges the candidates of block: the levels come back in p_ and w_, the
+    // candidates' strengths stay in strengths_. Returns how many levels.
+    int32_t merge_block(const std::vector<Slot>& block, double tolerance) {
         p_.clear();
         w_.clear();
         for (Slot s : block) {
@@ -175,20 +158,37 @@ private:
             w_.push_back(s->strength);
         }
         strengths_ = w_;
-        const int32_t n = merge(p_, w_, tolerance);
-        if (!runs_by_weight(strengths_.data(), strengths_.size(), w_.data(), static_cast<std::size_t>(n), lengths_)) {
+        return merge(p_, w_, tolerance);
+    }
+
+    // The runs of block's merge (merge_block) into out, merged at tolerance.
+    // False, with runs_valid_ cleared, when the weights do not read off as
+    // runs.
+    bool append_runs(const std::vector<Slot>& block, int32_t levels, double tolerance, std::vector<Run>& out) {
+        if (!runs_by_weight(strengths_.data(), strengths_.size(), w_.data(), static_cast<std::size_t>(levels),
+                            lengths_)) {
             runs_valid_ = false;
             return false;
         }
-        const bool inner_lo = lo > 0, inner_hi = hi + 1 < runs_.size();
-        if (inner_lo && lengths_.front() != runs_[lo].count) return false;
-        if (inner_hi && lengths_.back() != runs_[hi].count) return false;
-        fresh_.clear();
         std::size_t at = 0;
         for (std::size_t k = 0; k < lengths_.size(); ++k) {
-            fresh_.push_back({block[at], lengths_[k], p_[k], w_[k], lengths_[k] == 1 ? kNever : tolerance});
+            out.push_back({block[at], lengths_[k], p_[k], w_[k], lengths_[k] == 1 ? kNever : tolerance});
             at += static_cast<std::size_t>(lengths_[k]);
         }
+        return true;
+    }
+
+    // Merges the candidates of block at tolerance_ into the runs [lo, hi].
+    // False when an outermost run (other than the first or last of all) does
+    // not come out as it was; runs_valid_ is cleared when the weights do not
+    // read off as runs.
+    bool remerge(std::size_t lo, std::size_t hi, const std::vector<Slot>& block, double tolerance) {
+        const int32_t n = merge_block(block, tolerance);
+        fresh_.clear();
+        if (!append_runs(block, n, tolerance, fresh_)) return false;
+        const bool inner_lo = lo > 0, inner_hi = hi + 1 < runs_.size();
+        if (inner_lo && fresh_.front().count != runs_[lo].count) return false;
+        if (inner_hi && fresh_.back().count != runs_[hi].count) return false;
         // The outermost runs are the very runs they were: their bounds hold.
         if (inner_lo) fresh_.front().low = runs_[lo].low;
         if (inner_hi) fresh_.back().low = runs_[hi].low;
@@ -263,15 +263,7 @@ private:
         double widest = 0;
         for (std::size_t i = 0; i + 1 < block_.size(); ++i)
             widest = std::max(widest, block_[i + 1]->price - block_[i]->price);
-        const auto one_level = [&](double tolerance) {
-            p_.clear();
-            w_.clear();
-            for (Slot s : block_) {
-                p_.push_back(s->price);
-                w_.push_back(s->strength);
-            }
-            return merge(p_, w_, tolerance) == 1;
-        };
+        const auto one_level = [&](double tolerance) { return merge_block(block_, tolerance) == 1; };
         if (one_level(widest)) return widest;
         double low = at;
         for (int probe = 0; probe < 3; ++probe) {
@@ -303,30 +295,13 @@ private:
                     continue;
                 }
                 collect(run.first, static_cast<std::size_t>(run.count), block_);
-                p_.clear();
-                w_.clear();
-                for (Slot s : block_) {
-                    p_.push_back(s->price);
-                    w_.push_back(s->strength);
-                }
-                strengths_ = w_;
-                const int32_t n = merge(p_, w_, tolerance);
+                const int32_t n = merge_block(block_, tolerance);
                 if (n == 1) {
                     Run same = run;
                     same.low = one_level_down_to(run, tolerance);
                     fresh_.push_back(same);
-                    continue;
-                }
-                if (!runs_by_weight(strengths_.data(), strengths_.size(), w_.data(), static_cast<std::size_t>(n),
-                                    lengths_)) {
-                    runs_valid_ = false;
+                } else if (!append_runs(block_, n, tolerance, fresh_)) {
                     return;
-                }
-                std::size_t at = 0;
-                for (std::size_t k = 0; k < lengths_.size(); ++k) {
-                    fresh_.push_back(
-                        {block_[at], lengths_[k], p_[k], w_[k], lengths_[k] == 1 ? kNever : tolerance});
-                    at += static_cast<std::size_t>(lengths_[k]);
                 }
             }
         } else {
