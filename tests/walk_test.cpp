@@ -153,6 +153,19 @@ TEST_F(Walk, EqualsTheOneShotAnalysisAtEveryBar) {
         }
     }
     EXPECT_GT(compared, 10000u);
+
+    // A window of 2 x depth + 1 bars holds one fractal's neighbourhood: the
+    // levels come and go, and a row without any is still a row.
+    Settings settings;
+    const BarSeries s = random_series(160, 3, 0.0);
+    const tidemark::analysis::Walk w = walk(lib(), s, settings, 5);
+    std::size_t empty = 0, some = 0;
+    for (const ScreenRow& row : w.rows) (row.level_count == 0 ? empty : some) += 1;
+    EXPECT_GT(empty, 10u);
+    EXPECT_GT(some, 10u);
+    EXPECT_EQ(w.rows.size() + w.first_bar, s.bars.size());
+    // Shorter, it never has a level: no rows at all.
+    EXPECT_TRUE(walk(lib(), s, settings, 4).rows.empty());
 }
 
 // Long series and the bundled sample at sampled bars.
