@@ -32,11 +32,13 @@ std::vector<TrackRecord> track_records(const std::vector<reader::Bar>& bars, con
                                        const std::vector<int32_t>& level_of) {
     std::vector<TrackRecord> records(a.levels.size());
     const auto depth = static_cast<int64_t>(a.settings.depth);
+    int64_t first = -1;  // the first bar any level formed at
     for (std::size_t i = 0; i < a.fractals.size(); ++i) {
         if (level_of[i] < 0) continue;
         TrackRecord& r = records[static_cast<std::size_t>(level_of[i])];
         const auto bar = static_cast<int64_t>(a.fractals[i].bar);
         if (r.formed < 0 || bar + depth < r.formed) r.formed = bar + depth;
+        if (first < 0 || bar + depth < first) first = bar + depth;
         r.last_fractal = std::max(r.last_fractal, bar);
     }
     // The levels by price, so that each bar finds the ones its range reaches
@@ -47,9 +49,6 @@ std::vector<TrackRecord> track_records(const std::vector<reader::Bar>& bars, con
     std::stable_sort(by_price.begin(), by_price.end(),
                      [&](std::size_t x, std::size_t y) { return a.levels[x].price < a.levels[y].price; });
     const double tolerance = a.tolerance;
-    int64_t first = -1;
-    for (const TrackRecord& r : records)
-        if (r.formed >= 0 && (first < 0 || r.formed < first)) first = r.formed;
     if (first < 0) return records;
     for (auto b = static_cast<std::size_t>(first) + 1; b < bars.size(); ++b) {
         const reader::Bar& bar = bars[b];

@@ -27,7 +27,8 @@ struct MergeOrder {
 using Candidates = std::set<Candidate, MergeOrder>;
 using Slot = Candidates::const_iterator;
 
-constexpr double kNever = -std::numeric_limits<double>::infinity();
+// Below every tolerance the fast path takes (0 or more).
+constexpr double kNever = -1.0;
 
 // A level and the run of neighbouring candidates (in merge order) that
 // merged into it.
@@ -66,9 +67,11 @@ public:
 
     // Brings the levels up to the changes and the tolerance.
     void update(double tolerance) {
-        for (const auto& [c, in] : changes_) {
-            total_ += in ? c.strength : -int64_t{c.strength};
-            unusual_ += (std::isfinite(c.price) && c.strength >= 1 ? 0 : 1) * (in ? 1 : -1);
+        for (const Change& change : changes_) {
+            const Candidate& c = change.candidate;
+            const int64_t sign = change.in ? 1 : -1;
+            total_ += sign * c.strength;
+            if (!std::isfinite(c.price) || c.strength < 1) unusual_ += sign;
         }
         const bool fast = mode_ == 1 && unusual_ == 0 && total_ <= std::numeric_limits<int32_t>::max() &&
                           std::isfinite(tolerance) && tolerance >= 0;
@@ -81,9 +84,9 @@ public:
             merge_all(tolerance, true);
         } else {
             retolerate(tolerance);
-            for (const auto& [c, in] : changes_) {
+            for (const Change& change : changes_) {
                 if (!runs_valid_) break;
-                in ? insert(c) : erase(c);
+                change.in ? insert(change.candidate) : erase(change.candidate);
             }
             if (!runs_valid_) {
                 apply_changes();
@@ -120,7 +123,8 @@ private:
     // Also after the fast path gave up part way: the changes it made are in
     // the set already, and inserting or erasing again changes nothing.
     void apply_changes() {
-        for (const auto& [c, in] : changes_) in ? (void)set_.insert(c) : (void)set_.erase(c);
+        for (const Change& change : changes_)
+            change.in ? (void)set_.insert(change.candidate) : (void)set_.erase(change.candidate);
         changes_.clear();
     }
 
@@ -172,7 +176,8 @@ private:
         }
         std::size_t at = 0;
         for (std::size_t k = 0; k < lengths_.size(); ++k) {
-            out.push_back({block[at], lengths_[k], p_[k], w_[k], lengths_[k] == 1 ? kNever : tolerance});
+            const double low = lengths_[k] == 1 ? kNever : tolerance;
+            out.push_back({block[at], lengths_[k], p_[k], w_[k], low});
             at += static_cast<std::size_t>(lengths_[k]);
         }
         return true;
@@ -418,9 +423,10 @@ void walk(const Exports& lib, const BarSeries& series, const Settings& settings,
         if (count > 0) {
             // Resize scales every weight by one factor of the smallest and
             // largest: those two and the weights shown give the same values.
-            const auto [lightest, heaviest] = std::minmax_element(weights.begin(), weights.end());
-            const auto weight = [&](bool has, int32_t index) { return has ? weights[index] : *lightest; };
-            scaled.assign({*lightest, *heaviest, weight(row.on_level, row.level_index),
+            const auto extremes = std::minmax_element(weights.begin(), weights.end());
+            const int32_t lightest = *extremes.first, heaviest = *extremes.second;
+            const auto weight = [&](bool has, int32_t index) { return has ? weights[index] : lightest; };
+            scaled.assign({lightest, heaviest, weight(row.on_level, row.level_index),
                            weight(row.has_below, row.below_index), weight(row.has_above, row.above_index)});
             lib.resize(0, 0, settings.span, scaled.data(), static_cast<int32_t>(scaled.size()));
             if (row.on_level) row.level_weight = scaled[2];
