@@ -340,7 +340,7 @@ void draw_levels(std::string& s, const Frame& f) {
                       std::min(0.75, 0.18 + 0.05 * w));
         std::string title = "level " + std::to_string(k) + ": " + price_text(level.price, f.style) + ", weight " +
                             std::to_string(level.weight) + ", " + std::to_string(level.fractals) + " fractals";
-        if (track) {
+        if (track && f.a.records[k].formed >= 0) {
             const TrackRecord& r = f.a.records[k];
             title += ", formed " + time_text(f.bars[static_cast<std::size_t>(r.formed)].time, f.run.series.intraday) +
                      "; " + std::to_string(r.touches) + " touches, " + std::to_string(r.held) + " held, " +
