@@ -84,7 +84,8 @@ function unguarded_faults(name, entry,    stack, sp, i, m, o, t, faults) {
 # value back after its last call and holds no floating-point instruction of
 # its own. Prints what fails when `report` is set (and then also counts the
 # x87 load that StopTimer may hold); returns the number of faults.
-function guarded_run(name, start, report,    i, m, read, first_call, last_call, load_before, load_after, ret, target, faults) {
+function guarded_run(name, start, report,
+                     i, m, read, first_call, last_call, load_before, load_after, ret, target, faults) {
     read = 0; first_call = 0; last_call = 0; load_before = 0; load_after = 0; ret = 0; faults = 0
     for (i = start; i <= n; i++) {
         m = mnemonic[i]
@@ -149,7 +150,9 @@ END {
             if (unguarded_faults(name, start)) status = 1
             else {
                 handed = 0; for (i in guarded_entries) handed++
-                if (handed) printf "%-17s no guard, none of its %d reachable instructions is floating-point; hands over to %d guarded function(s)\n", name ":", reached, handed
+                if (handed)
+                    printf "%-17s no guard, none of its %d reachable instructions is floating-point; " \
+                           "hands over to %d guarded function(s)\n", name ":", reached, handed
                 else printf "%-17s no guard, and none of its %d reachable instructions is floating-point\n", name ":", reached
             }
             status = status || before

@@ -185,7 +185,9 @@ void edge_lookup(differential::Rng& rng, double& price, double& tolerance, doubl
     switch (below(rng, 5)) {
         case 0: tolerance = away(std::fabs(price) / 4); break;
         case 1: tolerance = std::fabs(price) * std::uniform_real_distribution<double>(0.0, 1e-3)(rng); break;
-        case 2: tolerance = std::ldexp(static_cast<double>(below(rng, 1000)), -1074 + static_cast<int>(below(rng, 60))); break;
+        case 2:  // subnormal, or just above
+            tolerance = std::ldexp(static_cast<double>(below(rng, 1000)), -1074 + static_cast<int>(below(rng, 60)));
+            break;
         case 3: tolerance = random_values::tolerance(rng); break;
         default: tolerance = std::fabs(price) * std::uniform_real_distribution<double>(0.0, 0.3)(rng); break;
     }
