@@ -99,11 +99,15 @@ inline int32_t check_level_on_bits(double price, double tolerance, const double*
     const __m128i first_lanes = _mm_set1_epi64x(static_cast<int64_t>(first));
     const __m128i size_lanes = _mm_set1_epi64x(static_cast<int64_t>(size));
     for (; count - i >= 8; i += 8) {
-        const auto pair = [&](int k) noexcept {
-            return _mm_movemask_pd(_mm_castsi128_pd(matches_on_bits(prices + i + k, first_lanes, size_lanes)));
-        };
-        const int found = pair(0) | pair(2) << 2 | pair(4) << 4 | pair(6) << 6;
-        if (found != 0) return i + __builtin_ctz(static_cast<unsigned>(found));
+        const __m128i a = matches_on_bits(prices + i, first_lanes, size_lanes);
+        const __m128i b = matches_on_bits(prices + i + 2, first_lanes, size_lanes);
+        const __m128i c = matches_on_bits(prices + i + 4, first_lanes, size_lanes);
+        const __m128i d = matches_on_bits(prices + i + 6, first_lanes, size_lanes);
+        const auto signs = [](__m128i lanes) noexcept { return _mm_movemask_pd(_mm_castsi128_pd(lanes)); };
+        // One test for the eight, the first match's place only when there is one.
+        if (signs(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) continue;
+        const int found = signs(a) | signs(b) << 2 | signs(c) << 4 | signs(d) << 6;
+        return i + __builtin_ctz(static_cast<unsigned>(found));
     }
 #endif
     for (; i < count; ++i) {
