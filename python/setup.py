@@ -1,7 +1,7 @@
 """Builds the extension with CMake from the C++ sources in native/, which the
 source distribution carries (scripts/package python stages them from the
-repository): the library's own sources, the reader and the extension's, so
-that what pip installs is what the tests tested. It reads nothing outside
+repository): the library's own sources, the reader, the analysis and the
+extension's, so that what pip installs is what the tests tested. It reads nothing outside
 this folder. Needs cmake, g++, make, pybind11-dev and zlib1g-dev
 (scripts/setup.sh, group python)."""
 import os
@@ -57,7 +57,7 @@ class CMakeBuild(build_ext):
              f"-DPYTHON_EXECUTABLE={sys.executable}"],
             check=True, stdout=sys.stderr,
         )
-        say(f"2/3 compiling the library, the reader and the extension ({jobs} jobs; a minute or so)")
+        say(f"2/3 compiling the library, the reader, the analysis and the extension ({jobs} jobs; a minute or so)")
         subprocess.run(["cmake", "--build", str(build), "--target", "tidemark_native", "-j", jobs],
                        check=True, stdout=sys.stderr)
         built = next((build / "tidemark").glob("_native*.so"))

@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "analysis.h"
+#include "screen_row.h"
 #include "bars.h"
 #include "cli.h"
 #include "files.h"

@@ -15,6 +15,7 @@
 #include "exports.h"
 #include "module.h"
 #include "result.h"
+#include "screen_row.h"
 #include "timestamp.h"
 #include "tidemark.h"
 
@@ -24,9 +25,9 @@ namespace tidemark::python {
 namespace {
 
 // The exports compiled into this module, in the one table of exports.
-const reader::Exports& exports() {
-    static const reader::Exports lib = [] {
-        reader::Exports e;
+const analysis::Exports& exports() {
+    static const analysis::Exports lib = [] {
+        analysis::Exports e;
 #define TIDEMARK_BIND_EXPORT(name, member) e.member = &::name;
         TIDEMARK_EXPORT_TABLE(TIDEMARK_BIND_EXPORT)
 #undef TIDEMARK_BIND_EXPORT
@@ -36,9 +37,9 @@ const reader::Exports& exports() {
 }
 
 // The command's own limits for its options.
-reader::Settings settings_of(long long depth, const py::object& tolerance, long long mode,
+analysis::Settings settings_of(long long depth, const py::object& tolerance, long long mode,
                            long long span) {
-    reader::Settings s;
+    analysis::Settings s;
     if (depth < 1 || depth > 100000)
         throw py::value_error("depth must be a whole number from 1 to 100000, got " +
                               std::to_string(depth));
@@ -61,27 +62,27 @@ reader::Settings settings_of(long long depth, const py::object& tolerance, long 
 
 // A result's field as Python: null as None, a moment as seconds since 1970
 // under its "time" key, for the package to turn into a timestamp.
-void add(py::dict& d, const std::vector<reader::Field>& fields) {
-    for (const reader::Field& f : fields) {
-        const reader::Value& v = f.value;
+void add(py::dict& d, const std::vector<analysis::Field>& fields) {
+    for (const analysis::Field& f : fields) {
+        const analysis::Value& v = f.value;
         switch (v.kind) {
-            case reader::Value::Kind::null:
+            case analysis::Value::Kind::null:
                 d[f.key] = py::none();
                 break;
-            case reader::Value::Kind::flag:
+            case analysis::Value::Kind::flag:
                 d[f.key] = v.flag;
                 break;
-            case reader::Value::Kind::integer:
+            case analysis::Value::Kind::integer:
                 d[f.key] = v.integer;
                 break;
-            case reader::Value::Kind::number:
+            case analysis::Value::Kind::number:
                 d[f.key] = v.number;
                 break;
-            case reader::Value::Kind::text:
+            case analysis::Value::Kind::text:
                 d[f.key] = v.text;
                 break;
-            case reader::Value::Kind::moment:
-                d[py::str(reader::moment_key(f.key))] = v.integer;
+            case analysis::Value::Kind::moment:
+                d[py::str(analysis::moment_key(f.key))] = v.integer;
                 break;
         }
     }
@@ -90,7 +91,7 @@ void add(py::dict& d, const std::vector<reader::Field>& fields) {
 // The run under the names of the command's JSON (its fields are built in one
 // place, result.h), with the levels as arrays in ascending price (index = the
 // level's index) and the dates as seconds since 1970.
-py::dict result_of(const reader::Analysis& a, const reader::BarSeries& series) {
+py::dict result_of(const analysis::Analysis& a, const reader::BarSeries& series) {
     const std::size_t n = a.levels.size();
     py::array_t<double> price(static_cast<py::ssize_t>(n));
     py::array_t<int32_t> merged(static_cast<py::ssize_t>(n)), weight(static_cast<py::ssize_t>(n)),
@@ -109,9 +110,9 @@ py::dict result_of(const reader::Analysis& a, const reader::BarSeries& series) {
     levels["fractals"] = fractals;
 
     py::dict close;
-    add(close, reader::last_close_fields(reader::screen_row(series, a)));
+    add(close, analysis::last_close_fields(analysis::screen_row(series, a)));
     py::dict r;
-    add(r, reader::run_fields(series, a));
+    add(r, analysis::run_fields(series, a));
     r["levels"] = levels;
     r["last_close"] = close;
     return r;
@@ -150,11 +151,11 @@ void without_gil(const std::string& file, Work&& work) {
     if (!done) raise_text(PyExc_ValueError, error);
 }
 
-reader::Analysis run(const reader::BarSeries& series, const reader::Settings& settings) {
+analysis::Analysis run(const reader::BarSeries& series, const analysis::Settings& settings) {
     if (series.bars.empty()) throw py::value_error("no bars");
     if (series.bars.size() > static_cast<std::size_t>(INT32_MAX))
         throw py::value_error("more bars than a BarRecord index can address (2147483647)");
-    return reader::analyse(exports(), series, settings);
+    return analysis::analyse(exports(), series, settings);
 }
 
 // The five price columns of a function's bars, each checked to be a float64
@@ -186,13 +187,13 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
                         const py::array& low, const py::array& close, const py::array& volume,
                         long long depth, const py::object& tolerance, long long mode, long long span,
                         bool count_fractals) {
-    reader::Settings settings = settings_of(depth, tolerance, mode, span);
+    analysis::Settings settings = settings_of(depth, tolerance, mode, span);
     settings.count_fractals = count_fractals;
     require_vector(time, "levels", "time", 'i', 8, "int64", false);
     const reader::ArrayBars b = price_columns("levels", time, "time", open, high, low, close, volume);
     const auto* t = static_cast<const int64_t*>(time.data());
     reader::BarSeries series;
-    reader::Analysis a;
+    analysis::Analysis a;
     without_gil("", [&](std::string&) {
         series.bars.reserve(b.size);
         for (std::size_t i = 0; i < b.size; ++i)
@@ -233,10 +234,10 @@ py::dict check_bars(const py::object& time, const py::array& open, const py::arr
 // Bars from a CSV file, read by tidemark-scan's reader.
 py::dict analyse_file(const std::string& path, long long depth, const py::object& tolerance,
                       long long mode, long long span, bool count_fractals) {
-    reader::Settings settings = settings_of(depth, tolerance, mode, span);
+    analysis::Settings settings = settings_of(depth, tolerance, mode, span);
     settings.count_fractals = count_fractals;
     reader::BarSeries series;
-    reader::Analysis a;
+    analysis::Analysis a;
     without_gil(path, [&](std::string& error) {
         if (!reader::read_bars(path, series, error)) return false;
         a = run(series, settings);

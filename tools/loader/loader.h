@@ -11,8 +11,8 @@
 namespace tidemark::loader {
 
 // The exports' table lives with the analysis that calls through it.
-using reader::Exports;
-using reader::kExportNames;
+using analysis::Exports;
+using analysis::kExportNames;
 
 // A loaded copy of the library; unloads when closed or destroyed.
 class Library {

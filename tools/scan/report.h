@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "analysis.h"
+#include "screen_row.h"
 #include "bars.h"
 
 namespace tidemark::scan {
 
 using namespace reader;
+using namespace analysis;
 
 // One file analysed.
 struct Run {

@@ -4,8 +4,8 @@
 // compiles the library in both fill it from this table. The pointer types
 // come from the header's declarations, so the calling convention is always
 // the one the library was built with.
-#ifndef TIDEMARK_READER_EXPORTS_H
-#define TIDEMARK_READER_EXPORTS_H
+#ifndef TIDEMARK_ANALYSIS_EXPORTS_H
+#define TIDEMARK_ANALYSIS_EXPORTS_H
 
 #include <type_traits>
 
@@ -21,7 +21,7 @@
     X(StartTimer, start_timer)                \
     X(StopTimer, stop_timer)
 
-namespace tidemark::reader {
+namespace tidemark::analysis {
 
 struct Exports {
 #define TIDEMARK_EXPORT_MEMBER(name, member) decltype(&::name) member = nullptr;
@@ -41,6 +41,6 @@ TIDEMARK_EXPORT_TABLE(TIDEMARK_EXPORT_PFN_MATCHES)
 inline constexpr const char* kExportNames[] = {TIDEMARK_EXPORT_TABLE(TIDEMARK_EXPORT_NAME)};
 #undef TIDEMARK_EXPORT_NAME
 
-}  // namespace tidemark::reader
+}  // namespace tidemark::analysis
 
 #endif

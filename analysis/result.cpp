@@ -4,7 +4,7 @@
 
 #include "text.h"
 
-namespace tidemark::reader {
+namespace tidemark::analysis {
 namespace {
 
 Value null_value() { return Value{}; }
@@ -79,7 +79,7 @@ std::vector<Field> run_fields(const BarSeries& s, const Analysis& a, const std::
     f.push_back({"weight_span", integer(a.settings.span)});
     f.push_back({"mean_bar_range", number(a.mean_range)});
     f.push_back({"tolerance", number(a.tolerance)});
-    f.push_back({"tolerance_rule", text(a.tolerance_given ? "given" : exact(kToleranceShare) + " x mean_bar_range")});
+    f.push_back({"tolerance_rule", text(a.tolerance_given ? "given" : reader::exact(kToleranceShare) + " x mean_bar_range")});
     f.push_back({"up_fractals", integer(a.up_count)});
     f.push_back({"down_fractals", integer(a.down_count)});
     f.push_back({"candidates", integer(count(a.fractals.size()))});
@@ -139,4 +139,4 @@ std::vector<Field> screen_row_fields(const ScreenRow& r) {
     return f;
 }
 
-}  // namespace tidemark::reader
+}  // namespace tidemark::analysis

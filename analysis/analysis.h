@@ -2,18 +2,21 @@
 // rescaled, and the last close tested against them; all through the exports.
 // No file or terminal is touched here, so any front end can compile it in:
 // bars in (see bars.h), numbers out.
-#ifndef TIDEMARK_READER_ANALYSIS_H
-#define TIDEMARK_READER_ANALYSIS_H
+#ifndef TIDEMARK_ANALYSIS_ANALYSIS_H
+#define TIDEMARK_ANALYSIS_ANALYSIS_H
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "bars.h"
 #include "exports.h"
 
-namespace tidemark::reader {
+namespace tidemark::analysis {
+
+using reader::Bar;
+using reader::BarSeries;
+using reader::Progress;
 
 struct Settings {
     int32_t depth = 2;
@@ -73,41 +76,6 @@ double mean_range(const std::vector<Bar>& bars);
 // level, as Hlop merges the lower of two equal gaps first. levels ascending.
 void count_by_nearness(const std::vector<Fractal>& fractals, std::vector<Level>& levels);
 
-// The bars analysed: from and to inclusive (a date alone as to takes in
-// that whole day), then the last `last` of those.
-struct Window {
-    bool has_from = false, has_to = false;
-    int64_t from = 0, to = 0;
-    std::size_t last = 0;  // 0: all
-};
-// Cuts the series to the window. False, with the series untouched, when no
-// bar is in it.
-bool apply_window(BarSeries& series, const Window& window);
-
-// Where the last close stands, as one row of a screen.
-struct ScreenRow {
-    std::size_t bars = 0;
-    int64_t last_time = 0;
-    bool intraday = false;  // the series has times of day: dates are shown with them
-    double last_close = 0;
-    double tolerance = 0;
-    bool on_level = false;  // CheckLevel found a level within the tolerance
-    int32_t level_index = -1;
-    double level = 0;          // CheckLevel's level, when on_level
-    int32_t level_weight = 0;  // its weight after Resize, when on_level
-    bool has_below = false, has_above = false;
-    double below = 0, above = 0;  // the nearest level at or below / above the close
-    // |close - nearest level| / tolerance; not finite when there is no level,
-    // or the tolerance is 0 and the close is on no level.
-    double distance = 0;
-};
-ScreenRow screen_row(const BarSeries& series, const Analysis& analysis);
-
-// Orders screen rows: finite distances first, nearest first; ties (and the
-// rest) by file name.
-bool screen_order(const ScreenRow& a, const std::string& a_file, const ScreenRow& b,
-                  const std::string& b_file);
-
 // Indices of all levels, heaviest first: by merged weight, the lower price
 // first on a tie.
 std::vector<std::size_t> levels_by_weight(const Analysis& analysis);
@@ -117,6 +85,6 @@ std::vector<std::size_t> levels_by_weight(const Analysis& analysis);
 // are.
 std::vector<std::size_t> heaviest_levels(const Analysis& analysis, std::size_t count);
 
-}  // namespace tidemark::reader
+}  // namespace tidemark::analysis
 
 #endif

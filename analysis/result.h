@@ -1,8 +1,8 @@
 // The fields of a result, built once for every front end: the command's JSON
 // and the Python package name and fill them the same way, each only choosing
 // how to write a value down.
-#ifndef TIDEMARK_READER_RESULT_H
-#define TIDEMARK_READER_RESULT_H
+#ifndef TIDEMARK_ANALYSIS_RESULT_H
+#define TIDEMARK_ANALYSIS_RESULT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +11,9 @@
 
 #include "analysis.h"
 #include "bars.h"
+#include "screen_row.h"
 
-namespace tidemark::reader {
+namespace tidemark::analysis {
 
 struct Value {
     // A moment is a bar's time: shown as a date text (time_text) under the
@@ -60,6 +61,6 @@ std::vector<Field> last_close_fields(const ScreenRow& row);
 // A screen's row: bars, last_date, last_close and the close fields.
 std::vector<Field> screen_row_fields(const ScreenRow& row);
 
-}  // namespace tidemark::reader
+}  // namespace tidemark::analysis
 
 #endif
