@@ -84,9 +84,12 @@ function unguarded_faults(name, entry,    stack, sp, i, m, o, t, faults) {
 # value back after its last call and holds no floating-point instruction of
 # its own. Prints what fails when `report` is set (and then also counts the
 # x87 load that StopTimer may hold); returns the number of faults.
-function guarded_run(name, start, report,
-                     i, m, read, first_call, last_call, load_before, load_after, ret, target, faults) {
-    read = 0; first_call = 0; last_call = 0; load_before = 0; load_after = 0; ret = 0; faults = 0
+# The straight run from `start` to its first return, or to a jump before any
+# MXCSR access (a guard-free function that tail-calls, on x64): sets ret,
+# read (its stmxcsr), first_call, last_call, and load_before and load_after
+# (its ldmxcsr before the first call and after the last), 0 when missing.
+function scan_run(start,    i, m) {
+    read = 0; first_call = 0; last_call = 0; load_before = 0; load_after = 0; ret = 0
     for (i = start; i <= n; i++) {
         m = mnemonic[i]
         if (m ~ /^ret/) { ret = i; break }
@@ -95,6 +98,10 @@ function guarded_run(name, start, report,
         if (m == "ldmxcsr") { if (!first_call && read) load_before = i; if (last_call) load_after = i }
         if (m ~ /^call/) { if (!first_call) first_call = i; last_call = i; load_after = 0 }
     }
+}
+function guarded_run(name, start, report,    i, m, target, faults) {
+    faults = 0
+    scan_run(start)
     if (!ret) { if (report) print name ": no return found"; return 1 }
     for (i = start; i < ret; i++) {
         m = mnemonic[i]
@@ -134,17 +141,7 @@ END {
         split(lines[e], f, " "); name = f[1]; start = where[hex(f[2])]
         if (start == "") { print name ": entry not found in the disassembly"; status = 1; continue }
         before = status; status = 0
-        read = 0; first_call = 0; last_call = 0; load_before = 0; load_after = 0; ret = 0
-        for (i = start; i <= n; i++) {
-            m = mnemonic[i]
-            if (m ~ /^ret/) { ret = i; break }
-            # A jump before any MXCSR access ends a guard-free export that
-            # tail-calls its routine (on x64, where the caller cleans up).
-            if (m == "jmp" && !read) { ret = i; break }
-            if (m == "stmxcsr" && !read) read = i
-            if (m == "ldmxcsr") { if (!first_call && read) load_before = i; if (last_call) load_after = i }
-            if (m ~ /^call/) { if (!first_call) first_call = i; last_call = i; load_after = 0 }
-        }
+        scan_run(start)
         if (!ret) { print name ": no return found"; status = 1; continue }
         if (!read) {
             if (unguarded_faults(name, start)) status = 1

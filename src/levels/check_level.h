@@ -98,16 +98,15 @@ inline int32_t check_level_on_bits(double price, double tolerance, const double*
 #if defined(__SSE2__)
     const __m128i first_lanes = _mm_set1_epi64x(static_cast<int64_t>(first));
     const __m128i size_lanes = _mm_set1_epi64x(static_cast<int64_t>(size));
+    // One sign test for each eight levels; the eight that hold a match go
+    // to the loop below, which finds the first (and keeps the registers
+    // free on x86).
     for (; count - i >= 8; i += 8) {
-        const __m128i a = matches_on_bits(prices + i, first_lanes, size_lanes);
-        const __m128i b = matches_on_bits(prices + i + 2, first_lanes, size_lanes);
-        const __m128i c = matches_on_bits(prices + i + 4, first_lanes, size_lanes);
-        const __m128i d = matches_on_bits(prices + i + 6, first_lanes, size_lanes);
-        const auto signs = [](__m128i lanes) noexcept { return _mm_movemask_pd(_mm_castsi128_pd(lanes)); };
-        // One test for the eight, the first match's place only when there is one.
-        if (signs(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) continue;
-        const int found = signs(a) | signs(b) << 2 | signs(c) << 4 | signs(d) << 6;
-        return i + __builtin_ctz(static_cast<unsigned>(found));
+        __m128i any = matches_on_bits(prices + i, first_lanes, size_lanes);
+        any = _mm_or_si128(any, matches_on_bits(prices + i + 2, first_lanes, size_lanes));
+        any = _mm_or_si128(any, matches_on_bits(prices + i + 4, first_lanes, size_lanes));
+        any = _mm_or_si128(any, matches_on_bits(prices + i + 6, first_lanes, size_lanes));
+        if (_mm_movemask_pd(_mm_castsi128_pd(any)) != 0) break;
     }
 #endif
     for (; i < count; ++i) {
