@@ -256,28 +256,33 @@ private:
         set_.erase(c);
     }
 
-    // A tolerance below `at` at which the run's candidates still merge into
-    // one level, as low as a few calls find: the run need not be merged
-    // again until the tolerance falls below it. The gap of the last merge,
-    // the lowest such tolerance, is no smaller than the widest gap between
-    // neighbouring candidates (the two sides of that gap meet only across it
-    // or wider), and often equal to it.
-    double one_level_down_to(const Run& run, double at) {
+    // The gap of the run's last merge: the lowest tolerance at which its
+    // candidates still merge into one level (at most `at`, at which they
+    // do), below which the run must be merged again. The levels at any
+    // tolerance below it are apart by more than that tolerance, and each of
+    // their gaps is crossed by a merge no narrower, so the widest of them is
+    // a lower bound; merging on to it (from those levels) either gives one
+    // level, and the bound is the gap, or fewer levels to take the next bound
+    // from. It starts from the candidates as levels at tolerance 0.
+    double last_gap(const Run& run, double at) {
         if (run.count == 1) return kNever;
         collect(run.first, static_cast<std::size_t>(run.count), block_);
-        double widest = 0;
-        for (std::size_t i = 0; i + 1 < block_.size(); ++i)
-            widest = std::max(widest, block_[i + 1]->price - block_[i]->price);
-        const auto one_level = [&](double tolerance) { return merge_block(block_, tolerance) == 1; };
-        if (one_level(widest)) return widest;
-        double low = at;
-        for (int probe = 0; probe < 3; ++probe) {
-            const double mid = widest + (low - widest) / 2;
-            if (!(mid > widest && mid < low)) break;
-            if (one_level(mid)) low = mid;
-            else widest = mid;
+        p_.clear();
+        w_.clear();
+        for (Slot s : block_) {
+            p_.push_back(s->price);
+            w_.push_back(s->strength);
         }
-        return low;
+        while (p_.size() > 1) {
+            double widest = 0;
+            for (std::size_t i = 0; i + 1 < p_.size(); ++i) widest = std::max(widest, p_[i + 1] - p_[i]);
+            if (!(widest < at)) return at;
+            const int32_t n = merge(p_, w_, widest);
+            if (n == 1) return widest;
+            p_.resize(static_cast<std::size_t>(n));
+            w_.resize(static_cast<std::size_t>(n));
+        }
+        return at;
     }
 
     void retolerate(double tolerance) {
@@ -303,7 +308,7 @@ private:
                 const int32_t n = merge_block(block_, tolerance);
                 if (n == 1) {
                     Run same = run;
-                    same.low = one_level_down_to(run, tolerance);
+                    same.low = last_gap(run, tolerance);
                     fresh_.push_back(same);
                 } else if (!append_runs(block_, n, tolerance, fresh_)) {
                     return;
