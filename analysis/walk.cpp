@@ -37,8 +37,9 @@ struct Run {
     int32_t count;
     double price;
     int32_t weight;
-    // A tolerance at or above the gap of the run's last merge: down to it the
-    // run stays one level (kNever for a single candidate).
+    // The gap of the run's last merge, or a tolerance above it at which the
+    // run was merged: down to it the run stays one level (kNever for a
+    // single candidate).
     double low;
 };
 
@@ -51,8 +52,8 @@ struct Run {
 // - each level is a run of neighbouring candidates, read off its weight;
 // - merges come in an order that does not depend on the tolerance, with
 //   gaps that never shrink, so the levels at a tolerance are all merges whose
-//   gap is within it: a lower tolerance redoes each run on its own, a higher
-//   one continues from the levels;
+//   gap is within it: a lower tolerance redoes, each on its own, the runs
+//   whose last merge is wider, a higher one continues from the levels;
 // - a new or expiring candidate is merged with the runs around it, and the
 //   result stands when the outermost of those runs come out as they were:
 //   their own merges, and so every merge across their outer sides, are then
