@@ -4,7 +4,7 @@
 # that apt prints, goes to stderr: stdout belongs to the command that sourced
 # it (scripts/demo --json > out.json).
 #
-#   tm_require native cross wine package fuzz analysis python ...   (groups below)
+#   tm_require native cross wine qemu package fuzz analysis python ...   (groups below)
 
 tm_have_pkg() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -50,6 +50,10 @@ tm_missing_for() {
             tm_have_pkg wine32:i386 || echo wine32:i386
             # 64-bit programs; `wine` runs both kinds once it is there.
             tm_have_pkg wine64 || echo wine64
+            ;;
+        qemu)
+            # Runs the native tests as a processor without AVX would.
+            command -v qemu-x86_64 >/dev/null || echo qemu-user
             ;;
         package)
             command -v zip >/dev/null || echo zip
