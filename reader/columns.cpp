@@ -491,6 +491,54 @@ bool same_header(const Fields& fields, const Columns& columns) {
     return same_column_name(fields[static_cast<std::size_t>(columns.stamp)], columns.stamp_name);
 }
 
+bool columns_from_names(const std::vector<std::string>& names, const std::vector<ColumnChoice>& choices,
+                        bool dates_elsewhere, Columns& columns, std::string& why, const OptionSpelling& spelling) {
+    columns = Columns{};
+    // The names that can matter, within a header's most fields; a table may
+    // have far more columns than a file's row.
+    std::vector<std::size_t> at;
+    Fields fields;
+    const auto chosen = [&](const std::string& name) {
+        return std::any_of(choices.begin(), choices.end(),
+                           [&](const ColumnChoice& c) { return same_column_name(name, c.name); });
+    };
+    bool dated = std::any_of(choices.begin(), choices.end(), [](const ColumnChoice& c) {
+        return c.role == Role::date || c.role == Role::datetime || c.role == Role::time;
+    });
+    // All of them when they fit, so that a message's column numbers are the table's.
+    const bool all = names.size() < Fields::kMost;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const Role role = column_name(names[i]).role;
+        if (!all && role == Role::other && !chosen(names[i])) continue;
+        dated = dated || role == Role::date || role == Role::datetime || role == Role::time;
+        if (fields.size() + 1 == Fields::kMost) break;  // room for the stand-in date below
+        fields.add(names[i]);
+        at.push_back(i);
+    }
+    // Dates in the index: a stand-in date column, forgotten after the mapping.
+    const std::string stand_in = "date";
+    const bool standing_in = dates_elsewhere && !dated;
+    if (standing_in) fields.add(stand_in);
+    const ColumnRequest request{choices, std::string_view(), spelling, false};
+    if (!map_header(fields, request, columns, why)) return false;
+    // A table of closes in a DataFrame is the front end's to split: here it
+    // is a table that names no price.
+    if (!columns.table.empty()) {
+        why = columns.table_refusal;
+        return false;
+    }
+    const auto position = [&](int& field) {
+        if (field < 0) return;
+        field = static_cast<std::size_t>(field) < at.size() ? static_cast<int>(at[static_cast<std::size_t>(field)]) : -1;
+    };
+    for (int* field : {&columns.stamp, &columns.time, &columns.open, &columns.high, &columns.low, &columns.close,
+                       &columns.volume, &columns.symbol})
+        position(*field);
+    if (standing_in) columns.stamp_name.clear();
+    columns.count = names.size();
+    return true;
+}
+
 FirstLine columns_from_first_line(const Fields& fields, long line_no, const ColumnRequest& request,
                                   Columns& columns, std::string& why) {
     columns = Columns{};

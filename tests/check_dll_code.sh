@@ -10,7 +10,9 @@
 #     instruction of an export runs before the guard has taken effect;
 #   - or, for an export without the guard, no floating-point instruction
 #     and no MXCSR access can be reached from it at all, following every
-#     direct jump and call (an indirect one fails the check).
+#     direct jump and call (an indirect one fails the check), except through
+#     a call or jump to a function that is itself guarded as above (how
+#     CheckLevel hands over what it cannot answer on bits).
 # Usage: check_dll_code.sh OBJDUMP DLL
 objdump=$1
 dll=$2
@@ -56,6 +58,7 @@ function is_fp(m) {
 function unguarded_faults(name, entry,    stack, sp, i, m, o, t, faults) {
     sp = 0; stack[++sp] = entry; faults = 0; reached = 0
     for (i in visited) delete visited[i]
+    for (i in guarded_entries) delete guarded_entries[i]
     while (sp > 0) {
         i = stack[sp--]
         while (i <= n && !(i in visited)) {
@@ -64,13 +67,65 @@ function unguarded_faults(name, entry,    stack, sp, i, m, o, t, faults) {
                 print name ": reaches " m " " o " without the guard"; faults++
             }
             if (m ~ /^(j|call)/) {
-                if (o ~ /^0x[0-9a-f]+$/ && where[hex(o)] != "") stack[++sp] = where[hex(o)]
-                else { print name ": " m " " o " cannot be followed, check it by hand"; faults++ }
+                if (o ~ /^0x[0-9a-f]+$/ && where[hex(o)] != "") {
+                    t = where[hex(o)]
+                    if (m ~ /^(jmp|call)/ && guarded_run("", t, 0) == 0) guarded_entries[t] = 1
+                    else stack[++sp] = t
+                } else { print name ": " m " " o " cannot be followed, check it by hand"; faults++ }
             }
             if (m ~ /^ret/ || m == "jmp") break
             i++
         }
     }
+    return faults
+}
+# Checks that the straight run from `start` to its return reads MXCSR before
+# its first call, can load the default between the two, loads the host
+# value back after its last call and holds no floating-point instruction of
+# its own. Prints what fails when `report` is set (and then also counts the
+# x87 load that StopTimer may hold); returns the number of faults.
+# The straight run from `start` to its first return, or to a jump before any
+# MXCSR access (a guard-free function that tail-calls, on x64): sets ret,
+# read (its stmxcsr), first_call, last_call, and load_before and load_after
+# (its ldmxcsr before the first call and after the last), 0 when missing.
+function scan_run(start,    i, m) {
+    read = 0; first_call = 0; last_call = 0; load_before = 0; load_after = 0; ret = 0
+    for (i = start; i <= n; i++) {
+        m = mnemonic[i]
+        if (m ~ /^ret/) { ret = i; break }
+        if (m == "jmp" && !read) { ret = i; break }
+        if (m == "stmxcsr" && !read) read = i
+        if (m == "ldmxcsr") { if (!first_call && read) load_before = i; if (last_call) load_after = i }
+        if (m ~ /^call/) { if (!first_call) first_call = i; last_call = i; load_after = 0 }
+    }
+}
+function guarded_run(name, start, report,    i, m, target, faults) {
+    faults = 0
+    scan_run(start)
+    if (!ret) { if (report) print name ": no return found"; return 1 }
+    for (i = start; i < ret; i++) {
+        m = mnemonic[i]
+        # The straight run from the entry to the return must be the
+        # whole function, so that what follows holds on every path.
+        if (m ~ /^j/ && operands[i] ~ /^0x[0-9a-f]+$/) {
+            target = hex(operands[i])
+            if (target < at[start] || target > at[ret]) {
+                if (report) print name ": jumps outside its straight run (" m " " operands[i] "), check it by hand"
+                faults++
+            }
+        } else if (m ~ /^j/) { if (report) print name ": indirect jump, check it by hand"; faults++ }
+        if (is_fp(m)) { if (report) print name ": floating-point instruction of its own: " m " " operands[i]; faults++ }
+        if (is_x87(m, operands[i])) {
+            if (report) x87_seen++
+            if (!(x87_allowed && name == "StopTimer" && m ~ /^fld/ && i > load_after && load_after > 0)) {
+                if (report) print name ": x87 instruction " m " " operands[i]
+                faults++
+            }
+        }
+    }
+    if (!read || !first_call || read > first_call) { if (report) print name ": does not read MXCSR before its first call"; faults++ }
+    if (!load_before) { if (report) print name ": cannot load the default MXCSR before its first call"; faults++ }
+    if (!load_after) { if (report) print name ": does not load the host MXCSR back after its last call"; faults++ }
     return faults
 }
 BEGIN { nexports = split(exports, lines, "\n") }
@@ -86,46 +141,23 @@ END {
         split(lines[e], f, " "); name = f[1]; start = where[hex(f[2])]
         if (start == "") { print name ": entry not found in the disassembly"; status = 1; continue }
         before = status; status = 0
-        read = 0; first_call = 0; last_call = 0; load_before = 0; load_after = 0; ret = 0
-        for (i = start; i <= n; i++) {
-            m = mnemonic[i]
-            if (m ~ /^ret/) { ret = i; break }
-            # A jump before any MXCSR access ends a guard-free export that
-            # tail-calls its routine (on x64, where the caller cleans up).
-            if (m == "jmp" && !read) { ret = i; break }
-            if (m == "stmxcsr" && !read) read = i
-            if (m == "ldmxcsr") { if (!first_call && read) load_before = i; if (last_call) load_after = i }
-            if (m ~ /^call/) { if (!first_call) first_call = i; last_call = i; load_after = 0 }
-        }
+        scan_run(start)
         if (!ret) { print name ": no return found"; status = 1; continue }
         if (!read) {
             if (unguarded_faults(name, start)) status = 1
-            else printf "%-17s no guard, and none of its %d reachable instructions is floating-point\n", name ":", reached
+            else {
+                handed = 0; for (i in guarded_entries) handed++
+                if (handed)
+                    printf "%-17s no guard, none of its %d reachable instructions is floating-point; " \
+                           "hands over to %d guarded function(s)\n", name ":", reached, handed
+                else printf "%-17s no guard, and none of its %d reachable instructions is floating-point\n", name ":", reached
+            }
             status = status || before
             continue
         }
-        for (i = start; i < ret; i++) {
-            m = mnemonic[i]
-            # The straight run from the entry to the return must be the
-            # whole export, so that what follows holds on every path.
-            if (m ~ /^j/ && operands[i] ~ /^0x[0-9a-f]+$/) {
-                target = hex(operands[i])
-                if (target < at[start] || target > at[ret]) {
-                    print name ": jumps outside its straight run (" m " " operands[i] "), check it by hand"; status = 1
-                }
-            } else if (m ~ /^j/) { print name ": indirect jump, check it by hand"; status = 1 }
-            if (is_fp(m)) { print name ": floating-point instruction of its own: " m " " operands[i]; status = 1 }
-            if (is_x87(m, operands[i])) {
-                x87_seen++
-                if (!(x87_allowed && name == "StopTimer" && m ~ /^fld/ && i > load_after && load_after > 0)) {
-                    print name ": x87 instruction " m " " operands[i]; status = 1
-                }
-            }
-        }
-        if (!read || !first_call || read > first_call) { print name ": does not read MXCSR before its first call"; status = 1 }
-        if (!load_before) { print name ": cannot load the default MXCSR before its first call"; status = 1 }
-        if (!load_after) { print name ": does not load the host MXCSR back after its last call"; status = 1 }
-        if (status == 0) printf "%-17s stmxcsr, ldmxcsr (when the host differs), call, ldmxcsr (host), ret\n", name ":"
+        if (guarded_run(name, start, 1) == 0)
+            printf "%-17s stmxcsr, ldmxcsr (when the host differs), call, ldmxcsr (host), ret\n", name ":"
+        else status = 1
         status = status || before
     }
     total = 0

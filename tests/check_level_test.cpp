@@ -1,5 +1,7 @@
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -154,19 +156,73 @@ TEST(CheckLevel, EdgeOfTheToleranceInsideLongRuns) {
     }
 }
 
-// Random inputs compared with the literal reference. Half the arrays are
-// made of far-away levels with a few special values planted in them, so that
-// matches come late and the whole scan is exercised; the arrays are exactly
-// count long, so the sanitizers see any read past the end.
+// A double a few patterns away from d (the same sign's side of zero).
+double patterns_away(double d, int64_t steps) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &d, sizeof bits);
+    bits += static_cast<uint64_t>(steps);
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+// Short lookups whose answer turns on the last bit: prices next to a power
+// of two (where the spacing of doubles halves or doubles within the
+// tolerance's reach), at the smallest and largest exponents, of either sign;
+// tolerances up to and just past a quarter of the price, subnormal, signed
+// zeros; levels within a few doubles of price -/+ tolerance, of the price
+// itself and of its negation, subnormals, zeros, infinities and NaNs.
+void edge_lookup(differential::Rng& rng, double& price, double& tolerance, double* levels, int32_t count) {
+    using random_values::below;
+    const auto away = [&](double d) { return patterns_away(d, static_cast<int64_t>(below(rng, 9)) - 4); };
+    const int exponents[] = {-1022, -1021, -1020, -1019, -60, -1, 0, 1, 6, 52, 1021, 1022, 1023};
+    switch (below(rng, 4)) {
+        case 0: price = away(std::ldexp(1.0, exponents[below(rng, std::size(exponents))])); break;
+        case 1: price = std::uniform_real_distribution<double>(0.5, 200.0)(rng); break;
+        case 2: price = away(numbers::kMaxDouble); break;
+        default: price = random_values::price(rng); break;
+    }
+    if (below(rng, 2) == 0) price = -price;
+    switch (below(rng, 5)) {
+        case 0: tolerance = away(std::fabs(price) / 4); break;
+        case 1: tolerance = std::fabs(price) * std::uniform_real_distribution<double>(0.0, 1e-3)(rng); break;
+        case 2:  // subnormal, or just above
+            tolerance = std::ldexp(static_cast<double>(below(rng, 1000)), -1074 + static_cast<int>(below(rng, 60)));
+            break;
+        case 3: tolerance = random_values::tolerance(rng); break;
+        default: tolerance = std::fabs(price) * std::uniform_real_distribution<double>(0.0, 0.3)(rng); break;
+    }
+    if (below(rng, 8) == 0) tolerance = -tolerance;
+    for (int32_t i = 0; i < count; ++i) {
+        switch (below(rng, 8)) {
+            case 0: levels[i] = away(price - tolerance); break;
+            case 1: levels[i] = away(price + tolerance); break;
+            case 2: levels[i] = away(below(rng, 2) == 0 ? price : -price); break;
+            case 3: levels[i] = away(numbers::kTiny); break;
+            default: levels[i] = random_values::price(rng); break;
+        }
+        // Mostly out of reach, so that the match, if any, comes late.
+        if (below(rng, 3) != 0 && reference::check_level(price, tolerance, levels + i, 1) == 0)
+            levels[i] = price - 1e3 * (std::fabs(price) + 1.0);
+    }
+}
+
+// Random inputs compared with the literal reference. A third of the arrays
+// are made of far-away levels with a few special values planted in them, so
+// that matches come late and the whole scan is exercised, and a third are
+// short lookups at the edges (edge_lookup); the arrays are exactly count
+// long, so the sanitizers see any read past the end.
 std::string random_lookup(differential::Rng& rng, const differential::Around& around) {
     using random_values::below;
-    const int32_t count = random_values::count(rng);
+    const uint64_t kind = below(rng, 3);
+    const int32_t count = kind == 2 ? static_cast<int32_t>(below(rng, 70)) : random_values::count(rng);
     const int32_t shift = static_cast<int32_t>(below(rng, 2));
     std::vector<double> buffer(static_cast<size_t>(count + shift));
     double* levels = buffer.data() + shift;
     double price;
     double tolerance;
-    if (below(rng, 2) == 0) {
+    if (kind == 2) {
+        edge_lookup(rng, price, tolerance, levels, count);
+    } else if (kind == 0) {
         price = random_values::price(rng);
         tolerance = random_values::tolerance(rng);
         for (int32_t i = 0; i < count; ++i) levels[i] = random_values::price(rng);

@@ -48,11 +48,51 @@ void expect_merge(const MergeCase& c, const char* who, Merge merge) {
           c.tolerance, c.mode);
     SCOPED_TRACE(std::string(who) + ": " + c.name);
     ASSERT_EQ(prices.size(), c.want_prices.size());
-    for (size_t i = 0; i < prices.size(); ++i)
-        EXPECT_TRUE(same_bits(prices[i], c.want_prices[i]))
-            << "price " << i << ": got " << show(prices) << " want " << show(c.want_prices);
-    EXPECT_EQ(weights, c.want_weights);
+    for (size_t i = 0; i < prices.size(); ++i) {
+        if (same_bits(prices[i], c.want_prices[i])) continue;
+        // The whole arrays when they are short, else the first difference.
+        if (prices.size() <= 16)
+            ADD_FAILURE() << "price " << i << ": got " << show(prices) << " want " << show(c.want_prices);
+        else
+            ADD_FAILURE() << "price " << i << " of " << prices.size() << ": got " << prices[i] << " want "
+                          << c.want_prices[i];
+        break;
+    }
+    if (weights.size() <= 16) EXPECT_EQ(weights, c.want_weights);
+    else EXPECT_TRUE(weights == c.want_weights) << "weights differ";
     EXPECT_EQ(tags, tags_before);
+}
+
+// Mode 2, tolerance 1: 70 lone levels 1.5 apart (0, 1.5, ..., 103.5) with
+// weights alternating +2, -2; above them the pair 153.75 (weight 100) and
+// 154.25 (weight -99), which merges into 104.25 (weight 1), 0.75 above the
+// top lone level; then 2,000 more lone levels from 160 up. Each merge
+// lands 0.75 below the lone level it took in (weight -1 after a -2, 1 after
+// a +2), so the merge walks down all 70 levels, to -0.75 with weight 1,
+// and nothing else merges. Each step joins the region of the next lone
+// level, further back than the regions a fast merge keeps a record of;
+// the levels above are there so that its scan budget reaches that far.
+MergeCase cascade_down_lone_levels() {
+    constexpr int32_t kLone = 70;
+    constexpr int32_t kAbove = 2000;
+    MergeCase c{"mode 2 merge walking down 70 lone levels", {}, {}, 1.0, 2, {}, {}};
+    for (int32_t i = 0; i < kLone; ++i) {
+        c.prices.push_back(1.5 * i);
+        c.weights.push_back(i % 2 == 0 ? 2 : -2);
+    }
+    c.prices.insert(c.prices.end(), {153.75, 154.25});
+    c.weights.insert(c.weights.end(), {100, -99});
+    c.want_prices.push_back(-0.75);
+    c.want_weights.push_back(1);
+    for (int32_t i = 0; i < kAbove; ++i) {
+        c.prices.push_back(160.0 + 1.5 * i);
+        c.weights.push_back(i % 2 == 0 ? 2 : -2);
+        c.want_prices.push_back(c.prices.back());
+        c.want_weights.push_back(c.weights.back());
+    }
+    c.want_prices.resize(c.prices.size(), 0.0);
+    c.want_weights.resize(c.prices.size(), 0);
+    return c;
 }
 
 TEST(Hlop, MergesAsDocumented) {
@@ -90,6 +130,11 @@ TEST(Hlop, MergesAsDocumented) {
         {"mode 2 huge weights average exactly", {1.0, 2.0}, {kMax, kMax}, 1.0, 2, {1.5, 0.0}, {kMax, 0}},
         {"mode 2 negative weight moves outside", {1.0, 2.0, 10.0}, {-1, 3, 1}, 1.0, 2,
          {2.5, 10.0, 0.0}, {2, 1, 0}},
+        // 3 and 3.5 merge to 1 (weight 1), exactly one tolerance above 0,
+        // so that pair merges too: into 0.5, weight 2.
+        {"mode 2 mean lands one tolerance from its neighbour", {0.0, 3.0, 3.5}, {1, 5, -4}, 1.0, 2,
+         {0.5, 0.0, 0.0}, {2, 0, 0}},
+        cascade_down_lone_levels(),
     };
     const Merge library = [](double* p, int32_t* w, const int32_t* t, int32_t n, double tol,
                              int32_t mode) { host::exports().hlop(7, -7, p, w, t, n, tol, mode); };
@@ -319,6 +364,32 @@ TEST(Hlop, MatchesLiteralReferenceOnLargeAndAdversarialInputs) {
     const std::vector<double> tolerance_scale = {0.0, 0.5, 3.0, kInf, kNaN, -1.0};
     random_values::Rng rng(777);
     long compared = 0;
+    // Fixed inputs that once got past the fast merges: a mode 2 mean exactly
+    // one tolerance from its neighbour, and joins reaching further back than
+    // the regions kept, alone and shuffled among levels that do not merge.
+    {
+        const MergeCase cascade = cascade_down_lone_levels();
+        std::vector<double> shuffled = cascade.prices;
+        std::shuffle(shuffled.begin(), shuffled.end(), rng);
+        std::vector<double> wider = cascade.prices;
+        for (double& p : wider) p *= 1.0 + 1.0 / 1024;  // the lone gaps stay above the tolerance
+        const struct {
+            const char* name;
+            std::vector<double> prices;
+            std::vector<int32_t> weights;
+            double tolerance;
+        } fixed[] = {
+            {"mean one tolerance from its neighbour", {0.0, 3.0, 3.5}, {1, 5, -4}, 1.0},
+            {"mean one tolerance from its neighbour, reversed", {3.5, 3.0, 0.0}, {-4, 5, 1}, 1.0},
+            {cascade.name, cascade.prices, cascade.weights, cascade.tolerance},
+            {"cascade, prices shuffled (weights stay in place)", shuffled, cascade.weights, cascade.tolerance},
+            {"cascade, spread by 1/1024", wider, cascade.weights, cascade.tolerance},
+        };
+        for (const auto& f : fixed) {
+            EXPECT_EQ(compare_with_reference(f.prices, f.weights, f.tolerance, 2, rng()), "") << f.name;
+            ++compared;
+        }
+    }
     for (const Shape& shape : shapes) {
         for (int32_t count : {1500, 3000}) {
             for (double scale : tolerance_scale) {

@@ -1,8 +1,8 @@
 // The exported entry points. Each one only forwards to the routine that owns
 // the logic, inside the default floating-point environment (see
 // float_environment.h) unless the routine uses no floating-point instruction
-// at all; the reserved arguments are part of the calling convention and
-// deliberately ignored.
+// at all (CheckLevel tries such a routine first); the reserved arguments are
+// part of the calling convention and deliberately ignored.
 #include "tidemark.h"
 
 #include "bars/fractal.h"
@@ -14,12 +14,28 @@
 
 using tidemark::frame::DefaultFloatingPoint;
 
+namespace {
+
+// The lookups that need floating-point arithmetic. A function of its own,
+// so that the guard's MXCSR accesses are paid only on this path.
+__attribute__((noinline)) int32_t check_level_guarded(double price, double tolerance, const double* prices,
+                                                      int32_t count) noexcept {
+    const DefaultFloatingPoint fp;
+    return tidemark::levels::check_level(price, tolerance, prices, count);
+}
+
+}  // namespace
+
 extern "C" {
 
 TM_API int32_t TM_CALL CheckLevel(int32_t /*reserved1*/, int32_t /*reserved2*/, double price,
                                   double tolerance, const double* prices, int32_t count) {
-    const DefaultFloatingPoint fp;
-    return tidemark::levels::check_level(price, tolerance, prices, count);
+    // A host calls this on every tick, mostly with a few levels, where the
+    // guard's read of MXCSR would cost more than the lookup: such calls are
+    // answered on the numbers' bits, which no host setting can reach.
+    const int32_t found = tidemark::levels::check_level_on_bits(price, tolerance, prices, count);
+    if (found != tidemark::levels::kUndecided) return found;
+    return check_level_guarded(price, tolerance, prices, count);
 }
 
 TM_API void TM_CALL Hlop(int32_t /*reserved1*/, int32_t /*reserved2*/, double* prices,

@@ -222,9 +222,24 @@ bool barrier_holds(const Range& lower, const Range& upper, double tolerance) noe
     return gap > tolerance;
 }
 
+// A region already merged: where its levels start in the sorted array and
+// among the survivors, and the prices its last level had.
+struct Done {
+    int32_t begin = 0;
+    int32_t at = 0;
+    Range last;
+};
+
+// The latest regions only: joins rarely reach further back, and never past
+// the count of levels. The records live in the working storage, not on the
+// stack: a host may call from a thread with little of it.
+constexpr int32_t kKept = 64;
+inline int32_t records_for(int32_t count) noexcept { return count < kKept ? count : kKept; }
+
 struct RegionMerge {
     const Level* sorted;  // the sorted levels, never written
     Level* out;           // the survivors so far, in list order
+    Done* done;           // records_for(count) of them, a ring
     int32_t count;
     double tolerance;
     int32_t mode;
@@ -264,18 +279,9 @@ struct RegionMerge {
 
     // Returns the number of survivors in out, or -1 to give up.
     int32_t run() noexcept {
-        // A region already merged: where its levels start in the sorted
-        // array and in out, and the prices its last level had.
-        struct Done {
-            int32_t begin = 0;
-            int32_t at = 0;
-            Range last;
-        };
-        // The latest regions only: joins rarely reach further back.
-        constexpr int kKept = 64;
-        Done done[kKept] = {};
-        int kept = 0;   // the latest record is at (kept - 1) % kKept
-        int valid = 0;  // records not yet overwritten
+        const int32_t ring = records_for(count);
+        int32_t kept = 0;   // the latest record is at (kept - 1) % ring
+        int32_t valid = 0;  // records not yet overwritten
         int32_t at = 0;
         int32_t begin = 0;
         while (begin < count) {
@@ -290,7 +296,7 @@ struct RegionMerge {
             // Join leftwards while the barrier before the region may give.
             while (region_begin > 0) {
                 if (valid == 0) return -1;
-                const Done& before = done[(kept - 1) % kKept];
+                const Done& before = done[(kept - 1) % ring];
                 if (barrier_holds(before.last, first, tolerance)) break;
                 region_begin = before.begin;
                 region_at = before.at;
@@ -299,9 +305,9 @@ struct RegionMerge {
                 survivors = merge(region_begin, end, region_at, first, last);
                 if (survivors < 0) return -1;
             }
-            done[kept % kKept] = Done{region_begin, region_at, last};
+            done[kept % ring] = Done{region_begin, region_at, last};
             ++kept;
-            if (valid < kKept) ++valid;
+            if (valid < ring) ++valid;
             at = region_at + survivors;
             begin = end;
         }
@@ -504,16 +510,26 @@ void hlop(double* prices, int32_t* weights, int32_t count, double tolerance, int
     //               which the regions' survivors reuse, then the tree's nodes
     //   tree        2 x leaves x 16, leaves < 2 x count / 32
     //   histograms  for the radix sort, when a run can be long enough
+    //   records     of the regions' merge, 24 bytes for each of up to 64
+    //               levels, when it may run
     // At most 34 bytes per level, plus the fixed 48 KiB of histograms from
-    // 2048 levels up: never more than 58 bytes per level in all. (A million
+    // 2048 levels up: never more than 58 bytes per level in all (and 24 more
+    // below 64 levels in mode 2 with a weight that is not positive). (A million
     // levels stay under 32 MiB, which glibc's allocator keeps on its heap
     // rather than mapping afresh, and faulting in, for every call.)
     static_assert(sizeof(Node) == 2 * sizeof(Level), "the nodes take the place of both sort buffers");
+    // Mode 2 with a weight that is not positive moves merged prices outside
+    // their pairs, where the sweep would give up: the regions take it.
+    bool signed_means = false;
+    if (mode == 2)
+        for (int32_t i = 0; i < count && !signed_means; ++i) signed_means = weights[i] <= 0;
     const uint32_t blocks = (static_cast<uint32_t>(count) + kBlock - 1) >> kBlockBits;
     const uint32_t leaves = power_of_two_at_least(blocks);
     const uint64_t tree_offset = sizeof(Node) * static_cast<uint64_t>(count);
     const uint64_t counts_offset = tree_offset + 2 * static_cast<uint64_t>(leaves) * sizeof(Pick);
-    const uint64_t bytes = counts_offset + (count >= kRadixMin ? kCountsBytes : 0);
+    const uint64_t records_offset = counts_offset + (count >= kRadixMin ? kCountsBytes : 0);
+    const uint64_t bytes =
+        records_offset + (signed_means ? sizeof(Done) * static_cast<uint64_t>(records_for(count)) : 0);
     if (bytes > std::numeric_limits<std::size_t>::max()) return;
     // Plain malloc: a failure is a null to check, never an exception.
     char* storage = static_cast<char*>(std::malloc(static_cast<std::size_t>(bytes)));
@@ -529,13 +545,6 @@ void hlop(double* prices, int32_t* weights, int32_t count, double tolerance, int
         sort_between_nans(level, level + count, count, counts);
     };
     sort();
-    // Mode 2 with a weight that is not positive moves merged prices outside
-    // their pairs, where the sweep would give up: the regions take it, from
-    // the sorted levels, writing their survivors into the sort's second
-    // buffer.
-    bool signed_means = false;
-    if (mode == 2)
-        for (int32_t i = 0; i < count && !signed_means; ++i) signed_means = level[i].weight <= 0;
     // Both fast paths leave their survivors packed in list order.
     const auto finish = [&](const Level* survivor, int32_t survivors) {
         for (int32_t k = 0; k < survivors; ++k) {
@@ -548,8 +557,12 @@ void hlop(double* prices, int32_t* weights, int32_t count, double tolerance, int
         }
         std::free(storage);
     };
+    // The regions merge from the sorted levels, writing their survivors
+    // into the sort's second buffer.
     if (signed_means && regions_apply(level, count, tolerance)) {
-        RegionMerge regions{level, level + count, count, tolerance, mode, 32 * static_cast<int64_t>(count) + 4096};
+        Done* done = reinterpret_cast<Done*>(storage + records_offset);
+        RegionMerge regions{level, level + count, done, count, tolerance, mode,
+                            32 * static_cast<int64_t>(count) + 4096};
         const int32_t survivors = regions.run();
         if (survivors >= 0) return finish(regions.out, survivors);
     }
