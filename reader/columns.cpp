@@ -194,8 +194,8 @@ bool roles_from_names(const Fields& fields, RoleMap& map, std::string& why) {
 // library's header of several rows names the fields, and its first column
 // (the dates, named on a row below) "Price".
 bool field_kind_row(const Fields& fields, const RoleMap& map) {
-    return map.column(Role::date) < 0 && map.column(Role::datetime) < 0 && map.column(Role::time) < 0 &&
-           word_of(fields[0]) == "price" && map.column(Role::close) > 0;
+    return fields.size() > 0 && map.column(Role::date) < 0 && map.column(Role::datetime) < 0 &&
+           map.column(Role::time) < 0 && word_of(fields[0]) == "price" && map.column(Role::close) > 0;
 }
 
 void place_columns(const Fields& fields, const RoleMap& map, Columns& columns) {

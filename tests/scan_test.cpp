@@ -1239,6 +1239,23 @@ TEST(ScanInput, EpochTimesInAColumnOfNumbers) {
     EXPECT_FALSE(epoch_column(bad.data() + 2, 1, DateOrder::ns, out.data()).ok);
 }
 
+// A DataFrame's names go through the header stage too: no names at all are
+// refused (never read past), a close alone makes bars of closes, and a
+// table of closes is a table that names no price (its front end splits it).
+TEST(ScanInput, ColumnsOfADataFrame) {
+    Columns c;
+    std::string why;
+    EXPECT_FALSE(columns_from_names({}, {}, true, c, why));
+    EXPECT_EQ(why.compare(0, 29, "the header has no columns nam"), 0) << why;
+    ASSERT_TRUE(columns_from_names({"Close", "Volume"}, {}, true, c, why)) << why;
+    EXPECT_TRUE(c.close_only);
+    EXPECT_EQ(c.open, 0);
+    EXPECT_EQ(c.close, 0);
+    EXPECT_EQ(c.volume, 1);
+    EXPECT_FALSE(columns_from_names({"IBM", "AAPL"}, {}, true, c, why));
+    EXPECT_EQ(why.compare(0, 51, "the header has no columns named open, high, low, cl"), 0) << why;
+}
+
 // A front end that takes keywords (Python) sets how its options are spelled:
 // every message that names an option then names the keyword its user types,
 // and none names the command's.
