@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -163,14 +164,17 @@ void draw_title(std::string& s, const Frame& f) {
     const std::string name = run.input.substr(run.input.find_last_of("/\\") + 1);
     const bool intraday = run.series.intraday;
     s += "<text x=\"" + num(kLeft) + "\" y=\"22\" font-size=\"15\" font-weight=\"bold\" fill=\"#212529\">" +
-         escape(name) + ": " + std::to_string(f.bars.size()) + (intraday ? " bars, " : " daily bars, ") +
+         escape(name) + ": " +
+         counted(f.bars.size(), intraday ? "bar" : std::string(period_name(run.series.period)) + " bar",
+                 intraday ? "bars" : std::string(period_name(run.series.period)) + " bars") +
+         ", " +
          time_text(f.bars.front().time, intraday) + " to " + time_text(f.bars.back().time, intraday) + "</text>\n";
     std::string drawn;
     if (f.levels.size() < a.levels.size())
         drawn = ", the " + std::to_string(f.levels.size()) + " heaviest drawn" +
                 (f.run.levels_listed > 0 ? "" : ", " + fixed(kLevelGap, 0) + " px apart");
-    s += "<text x=\"" + num(kLeft) + "\" y=\"40\" fill=\"#495057\">" + std::to_string(a.levels.size()) +
-         " levels merged from " + std::to_string(a.fractals.size()) + " fractals (depth " +
+    s += "<text x=\"" + num(kLeft) + "\" y=\"40\" fill=\"#495057\">" + counted(a.levels.size(), "level", "levels") +
+         " merged from " + counted(a.fractals.size(), "fractal", "fractals") + " (depth " +
          std::to_string(a.settings.depth) + ", Hlop mode " + std::to_string(a.settings.mode) + ", tolerance " +
          price_text(a.tolerance, f.style) + ")" + drawn + "; thickness shows the weight after Resize, span " +
          std::to_string(a.settings.span) +
@@ -289,6 +293,11 @@ void draw_date_grid(std::string& s, std::string& labels, const Frame& f) {
         unit = &u;
         ticks = at;
     }
+    // Ticks of days or finer label full dates: the first bar's goes first,
+    // so that a short series (a few bars, none starting a new unit after
+    // the first) still says where it starts.
+    if ((std::strcmp(unit->name, "day") == 0 || unit->intraday) && n > 0 && (ticks.empty() || ticks.front() != 0))
+        ticks.insert(ticks.begin(), 0);
     const bool intraday = f.run.series.intraday;
     const double label_width = intraday ? 100 : 60;
     double last_label = -1e9;
@@ -327,7 +336,8 @@ void draw_levels(std::string& s, const Frame& f) {
                       std::min(0.75, 0.18 + 0.05 * w));
         s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(y) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" + num(y) +
              style + "\"><title>level " + std::to_string(k) + ": " + price_text(level.price, f.style) + ", weight " +
-             std::to_string(level.weight) + ", " + std::to_string(level.fractals) + " fractals</title></line>\n";
+             std::to_string(level.weight) + ", " +
+             counted(static_cast<std::size_t>(level.fractals), "fractal", "fractals") + "</title></line>\n";
     }
     s += "</g>\n";
 }
