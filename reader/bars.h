@@ -53,6 +53,10 @@ struct ReadOptions {
     std::string symbol = {};  // of a file of several symbols, the one to read
     // How the caller spells these options in the messages that name one.
     OptionSpelling spelling = {};
+    // Rows of the common shape read many at a time (fast.h). Off, every line
+    // takes the stages one by one: for the tests and benchmarks that hold
+    // the two to the same result.
+    bool fast_rows = true;
 };
 
 // Called now and then with the stage under way and the share of it done,

@@ -156,7 +156,7 @@ bool date_stage(const Fields& fields, const Columns& columns, long line_no, RowS
         stamp = state.scratch;
     }
     if (!state.dates.read(stamp, line_no, time, why)) return false;
-    if (time >= kEarliestTime && time <= kLatestTime) return true;
+    if (in_record_time(time)) return true;
     // 11 or 12 digits read as seconds: epoch milliseconds of 1973 to 2001?
     const bool digits_only = stamp.find_first_not_of("0123456789") == std::string_view::npos;
     why = outside_time_range(shown(stamp), digits_only && (stamp.size() == 11 || stamp.size() == 12) &&

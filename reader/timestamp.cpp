@@ -861,16 +861,22 @@ int64_t DateReader::pending_shift(const Pending& p) {
     return utc_seconds(p.year, p.second, p.first, 0, 0, 0) - utc_seconds(p.year, p.first, p.second, 0, 0, 0);
 }
 
+bool DateReader::read_ymd(int year, int month, int day, int clock, int64_t& time) {
+    // Nothing to settle: the form is known, and such a date has no order.
+    if (!started_ || kind_ != WrittenTime::Kind::ymd || !valid_day(year, month, day)) return false;
+    const int64_t seconds = utc_seconds(year, month, day, 0, 0, 0) + clock;
+    if (!in_record_time(seconds)) return false;
+    time = seconds;
+    all_midnight_ = all_midnight_ && clock == 0;
+    if (offsets_) offset_of_.push_back(0);
+    ++count_;
+    return true;
+}
+
 bool DateReader::read(std::string_view field, long line, int64_t& time, std::string& why) {
     int year = 0, month = 0, day = 0;
-    if (kind_ == WrittenTime::Kind::ymd && started_ && plain_iso(field, year, month, day) &&
-        valid_day(year, month, day)) {
-        // The common file: YYYY-MM-DD after YYYY-MM-DD, nothing to settle.
-        time = utc_seconds(year, month, day, 0, 0, 0);
-        if (offsets_) offset_of_.push_back(0);
-        ++count_;
-        return true;
-    }
+    // The common file: YYYY-MM-DD after YYYY-MM-DD.
+    if (plain_iso(field, year, month, day) && read_ymd(year, month, day, 0, time)) return true;
     WrittenTime w;
     const DateProblem problem = read_written_time(field, w);
     if (problem != DateProblem::none) {

@@ -18,6 +18,7 @@ namespace tidemark::reader {
 // A bar record's time is an int32: these are the moments it can hold.
 constexpr int64_t kEarliestTime = INT32_MIN;
 constexpr int64_t kLatestTime = INT32_MAX;
+inline bool in_record_time(int64_t seconds) { return seconds >= kEarliestTime && seconds <= kLatestTime; }
 
 // How numeric dates whose first field is not a four-digit year are read:
 // taken from the data (automatic), or as chosen with --dates. serial reads
@@ -170,6 +171,14 @@ public:
     // UTC seconds, or for a numeric date before the order is settled, as if
     // month first. False with why set (the message, without file and line).
     bool read(std::string_view field, long line, int64_t& time, std::string& why);
+
+    // The date of the next bar when it is already known to be written
+    // YYYY-MM-DD with a time of day (clock: seconds after midnight, 0 when
+    // none) and no offset, as the fast rows read it: the same time and state
+    // as read() of the field. False, with nothing changed, when the file's
+    // dates are not of that form, the day does not exist or the moment lies
+    // outside a bar record's time: read() then says why.
+    bool read_ymd(int year, int month, int day, int clock, int64_t& time);
 
     // After the last row: false with line and why set when the order was
     // never settled and the dates read differently in the two orders.
