@@ -160,7 +160,9 @@ bool SeriesReader::fail(long line, const std::string& what) {
     error_.line = line;
     error_.what = what;
     if (not_gzip_) error_.what += " (the file is named .gz, but it is not gzip data)";
+    const std::size_t fast_lines = out_.fast_lines;
     out_ = BarSeries{};  // the memory too
+    out_.fast_lines = fast_lines;
     return false;
 }
 
@@ -388,6 +390,7 @@ bool SeriesReader::fast_rows() {
             if (!added) break;
         }
         lines_.took(static_cast<std::size_t>(p - start), taken);
+        out_.fast_lines += static_cast<std::size_t>(taken);
         if (!added) return false;
         report_progress();
         // A file whose lines are mostly not of the shape: the stages alone.
