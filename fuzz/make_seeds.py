@@ -184,6 +184,18 @@ def reader_seeds():
          b"\x80uro;2020-01-03;11;13,5;10;12\n")
     seed("two_gzip_members", gzip.compress(rows[:30].encode(), mtime=0) + gzip.compress(rows[30:].encode(), mtime=0))
     seed("zero_bytes", b"\0" * 64)
+    # Minute bars for the fast rows, with lines among them that are not quite
+    # of their shape, for the stages to read in between.
+    minutes = ["2020-01-02 %02d:%02d,%d.25,%d.5,%d,%d.75,%d" % (9 + i // 60, i % 60, 100 + i % 3, 101 + i % 3,
+                                                                 99 + i % 3, 100 + i % 3, 1000 + i) for i in range(60)]
+    parts = minutes[20].split(",")
+    minutes[20] = ",".join(parts[:1] + ['"%s"' % parts[1]] + parts[2:])
+    minutes[30] = minutes[30].replace(" ", "T")
+    minutes[31] = minutes[31] + "\r"
+    minutes[40] = minutes[39]
+    seed("fast_rows_minutes", "Date,Open,High,Low,Close,Volume\n" + "\n".join(minutes) + "\n")
+    seed("fast_rows_pasted_header", "Date,Open,High,Low,Close,Volume\n" + "\n".join(minutes[:30]) +
+         "\nDate,Open,High,Low,Close,Volume\n" + "\n".join(minutes[25:]) + "\n", flags=8 | 7)
 
 
 if __name__ == "__main__":
