@@ -125,6 +125,16 @@ std::size_t count_newlines(const std::string& path) {
     return lines;
 }
 
+// The same count over the bytes already in memory: no reading at all, the
+// floor of the floor.
+std::size_t count_in_memory(const std::string& bytes) {
+    std::size_t lines = 0;
+    for (const char *p = bytes.data(), *end = p + bytes.size();
+         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) != nullptr; ++p)
+        ++lines;
+    return lines;
+}
+
 reader::BarSeries read_file(const std::string& path, bool fast) {
     reader::BarSeries series;
     reader::ReadOptions options;
@@ -151,9 +161,12 @@ void measure(const char* title, const std::string& path, int repeat, int rounds,
         std::fprintf(stderr, "%s: the fast rows and the stages read different bars\n", path.c_str());
         std::exit(1);
     }
+    std::string bytes, why;
+    reader::read_file(path, bytes, why);
     std::vector<Timed> sides = {
         {"newline count", [&] { sink = count_newlines(path); }, {}},
-        {"read", [&] { sink = read_file(path, true).bars.size(); }, {}},
+        {"... in memory", [&] { sink = count_in_memory(bytes); }, {}},
+        {"read (the goal)", [&] { sink = read_file(path, true).bars.size(); }, {}},
         {"read, fast rows off", [&] { sink = read_file(path, false).bars.size(); }, {}},
         {"analysis alone", [&] { sink = analysis::analyse(lib, series, analysis::Settings{}).levels.size(); }, {}},
     };
@@ -175,10 +188,12 @@ void measure(const char* title, const std::string& path, int repeat, int rounds,
         const double s = fastest(side);
         std::printf("  %-20s %9.4f s  %7.0f MB/s  %6.2f x the newline count\n", side.name, s, mb / s, s / floor);
     }
-    const double ratio = fastest(sides[1]) / floor;
-    std::printf("  goal: read <= 9 x the newline count: %.2f x, %s   (load average %.2f ... %.2f on %u cores)\n",
-                ratio, ratio <= 9 ? "met" : "MISSED", *std::min_element(loads.begin(), loads.end()),
-                *std::max_element(loads.begin(), loads.end()), std::max(1u, std::thread::hardware_concurrency()));
+    const double ratio = fastest(sides[2]) / floor, in_memory = fastest(sides[2]) / fastest(sides[1]);
+    std::printf("  goal: read <= 9 x the newline count: %.2f x, %s; %.2f x the count in memory, %s"
+                "   (load average %.2f ... %.2f on %u cores)\n",
+                ratio, ratio <= 9 ? "met" : "MISSED", in_memory, in_memory <= 9 ? "met" : "MISSED",
+                *std::min_element(loads.begin(), loads.end()), *std::max_element(loads.begin(), loads.end()),
+                std::max(1u, std::thread::hardware_concurrency()));
 }
 
 }  // namespace

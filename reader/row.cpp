@@ -14,19 +14,6 @@ const char* bar_value_name(BarValue value) {
     return kNames[value];
 }
 
-BarCheck check_bar(const double v[kBarValues]) {
-    for (int i = 0; i < kBarValues; ++i)
-        if (!std::isfinite(v[i])) return {BarFault::not_finite, static_cast<BarValue>(i)};
-    if (v[kHigh] < v[kLow]) return {BarFault::high_below_low, kHigh};
-    if (!std::isfinite(v[kHigh] - v[kLow])) return {BarFault::range_not_finite, kHigh};
-    for (const BarValue price : {kOpen, kClose}) {
-        if (v[price] < v[kLow]) return {BarFault::below_low, price};
-        if (v[price] > v[kHigh]) return {BarFault::above_high, price};
-    }
-    if (v[kVolume] < 0) return {BarFault::negative_volume, kVolume};
-    return {};
-}
-
 std::string bar_fault_text(const BarCheck& check, const std::string texts[kBarValues]) {
     const std::string name = bar_value_name(check.value);
     switch (check.fault) {

@@ -223,6 +223,11 @@ private:
     bool offsets_ = false;
     bool all_midnight_ = true;
     std::vector<int32_t> offset_of_;
+    // The month of the last date read_ymd() took.
+    struct Month {
+        int year = 0, month = 0, days = 0;
+        int64_t first = 0;  // its first day's midnight
+    } month_;
 };
 
 template <typename Add>
