@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <string>
 
@@ -78,14 +79,19 @@ Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& se
     // much memory again as the bars.
     const int32_t depth = settings.depth;
     constexpr int32_t kBlock = 1 << 16;
-    std::vector<unsigned char> window;
+    // Not zeroed first: layout_records writes every byte of it.
+    std::unique_ptr<unsigned char[]> window;
+    std::size_t window_size = 0;
     for (int64_t first = depth; first < int64_t{n} - depth; first += kBlock) {
         const int64_t last = std::min<int64_t>(int64_t{n} - depth, first + kBlock);
         const int64_t base = first - depth;
         const auto count = static_cast<std::size_t>(last + depth - base);
-        window.resize(count * reader::kRecordBytes);
-        reader::layout_records(bars, static_cast<std::size_t>(base), count, window.data());
-        const auto* record = reinterpret_cast<const BarRecord*>(window.data());
+        if (window_size < count * reader::kRecordBytes) {
+            window.reset(new unsigned char[count * reader::kRecordBytes]);
+            window_size = count * reader::kRecordBytes;
+        }
+        reader::layout_records(bars, static_cast<std::size_t>(base), count, window.get());
+        const auto* record = reinterpret_cast<const BarRecord*>(window.get());
         for (int64_t shift = first; shift < last; ++shift) {
             const auto at = static_cast<int32_t>(shift - base);
             const int32_t up = lib.check_up_fractal(0, 0, record, depth, at);
@@ -98,7 +104,7 @@ Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& se
         }
         if (progress) progress("fractals", static_cast<double>(last) / n);
     }
-    window = std::vector<unsigned char>();
+    window.reset();
     // One stopwatch runs through the whole workflow; the phases are
     // differences of readings, which never reset it.
     if (a.timed) a.seconds_fractals = lib.stop_timer(timer, 0);

@@ -861,22 +861,9 @@ int64_t DateReader::pending_shift(const Pending& p) {
     return utc_seconds(p.year, p.second, p.first, 0, 0, 0) - utc_seconds(p.year, p.first, p.second, 0, 0, 0);
 }
 
-bool DateReader::read_ymd(int year, int month, int day, int clock, int64_t& time) {
-    // Nothing to settle: the form is known, and such a date has no order.
-    if (!started_ || kind_ != WrittenTime::Kind::ymd) return false;
-    // Bars come month after month: the month's length and first day are
-    // kept, and a day of it is that day's offset from the first.
-    if (year != month_.year || month != month_.month) {
-        if (month < 1 || month > 12) return false;
-        month_ = Month{year, month, days_in_month(year, month), utc_seconds(year, month, 1, 0, 0, 0)};
-    }
-    if (day < 1 || day > month_.days) return false;
-    const int64_t seconds = month_.first + int64_t{day - 1} * 86400 + clock;
-    if (!in_record_time(seconds)) return false;
-    time = seconds;
-    all_midnight_ = all_midnight_ && clock == 0;
-    if (offsets_) offset_of_.push_back(0);
-    ++count_;
+bool DateReader::enter_month(int year, int month) {
+    if (!started_ || kind_ != WrittenTime::Kind::ymd || month < 1 || month > 12) return false;
+    month_ = Month{year, month, days_in_month(year, month), utc_seconds(year, month, 1, 0, 0, 0)};
     return true;
 }
 

@@ -178,7 +178,22 @@ public:
     // as read() of the field. False, with nothing changed, when the file's
     // dates are not of that form, the day does not exist or the moment lies
     // outside a bar record's time: read() then says why.
-    bool read_ymd(int year, int month, int day, int clock, int64_t& time);
+    // Inline: every row of a file of such dates passes here.
+    bool read_ymd(int year, int month, int day, int clock, int64_t& time) {
+        // Nothing to settle: the form is known, and such a date has no
+        // order. Bars come month after month: the month's length and first
+        // day are kept (month_ is only ever set for a file of such dates),
+        // and a day of it is that day's offset from the first.
+        if ((year != month_.year || month != month_.month) && !enter_month(year, month)) return false;
+        if (day < 1 || day > month_.days) return false;
+        const int64_t seconds = month_.first + int64_t{day - 1} * 86400 + clock;
+        if (!in_record_time(seconds)) return false;
+        time = seconds;
+        all_midnight_ = all_midnight_ && clock == 0;
+        if (offsets_) offset_of_.push_back(0);
+        ++count_;
+        return true;
+    }
 
     // After the last row: false with line and why set when the order was
     // never settled and the dates read differently in the two orders.
@@ -223,6 +238,7 @@ private:
     bool offsets_ = false;
     bool all_midnight_ = true;
     std::vector<int32_t> offset_of_;
+    bool enter_month(int year, int month);  // false when the dates are not YYYY-MM-DD, or no such month
     // The month of the last date read_ymd() took.
     struct Month {
         int year = 0, month = 0, days = 0;
