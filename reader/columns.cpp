@@ -41,6 +41,9 @@ const Known kKnown[] = {
     {"localtime", Role::datetime, 1},
     {"opentime", Role::datetime, 1},
     {"observationdate", Role::date, 1},
+    {"week", Role::date, 1},
+    {"month", Role::date, 1},
+    {"quarter", Role::date, 1},
     {"gmttime", Role::datetime, 1},
     {"utctime", Role::datetime, 1},
     {"open", Role::open, 0},
@@ -128,9 +131,9 @@ struct RoleMap {
 };
 
 std::string column_list(const Fields& fields) {
-    std::string list;
-    for (std::size_t i = 0; i < fields.size() && i < 12; ++i) list += (i == 0 ? "" : ", ") + shown(fields[i]);
-    return fields.size() > 12 ? list + ", ..." : list;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < fields.size(); ++i) names.emplace_back(fields[i]);
+    return shown_list(names);
 }
 
 // The user's columns: by position, or by a name matched as header names are
@@ -297,12 +300,9 @@ bool map_header(const Fields& fields, const ColumnRequest& request, Columns& col
     if (columns.close < 0 && columns.open < 0 && columns.high < 0 && columns.low < 0 && columns.stamp >= 0)
         closes_by_column(fields, map, request.symbol, columns);
     if (columns.table_symbol_missing) {
-        std::string symbols;
-        for (std::size_t k = 0; k < columns.table.size() && k < 12; ++k)
-            symbols += (k == 0 ? "" : ", ") + shown(fields[static_cast<std::size_t>(columns.table[k])]);
         why = request.spelling.symbol + " chooses \"" + shown(request.symbol) +
-              "\", but no column of this table of closes is named so (its symbols: " + symbols +
-              (columns.table.size() > 12 ? ", ...)" : ")");
+              "\", but no column of this table of closes is named so (its symbols: " +
+              shown_list(columns.table_names) + ")";
         return false;
     }
     if (!check_prices(fields, map, request.choices, request.spelling, columns, why)) return false;
@@ -383,15 +383,7 @@ std::string column_key(std::string_view name) {
     // A name in a legacy encoding is read as Windows-1252 (as shown()
     // shows it), so that what the user types in UTF-8 matches it.
     std::string text;
-    for (std::size_t i = 0; i < name.size();) {
-        const std::size_t n = utf8_sequence(name, i);
-        if (n == 0) {
-            text = from_windows_1252(name);
-            name = text;
-            break;
-        }
-        i += n;
-    }
+    name = as_utf8(name, text);
     std::string key;
     for (std::size_t i = 0; i < name.size(); ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
@@ -414,15 +406,27 @@ bool same_column_name(std::string_view field, std::string_view name) {
     return !key.empty() && column_key(field) == key;
 }
 
+// A name's key without what is in brackets (a unit: "Close (USD)").
+std::string unit_free_key(std::string_view name) {
+    std::string kept;
+    int depth = 0;
+    for (const char c : name) {
+        if (c == '(' || c == '[') ++depth;
+        else if ((c == ')' || c == ']') && depth > 0) --depth;
+        else if (depth == 0) kept += c;
+    }
+    return column_key(kept);
+}
+
 bool find_column(const Fields& fields, std::string_view name, std::size_t& index) {
     // The name as written (case, spaces and punctuation aside); else the
-    // one column whose word it is, units aside ("Close" for "Close (USD)").
+    // one column it names with units aside ("Close" for "Close (USD)").
     for (std::size_t i = 0; i < fields.size(); ++i)
         if (same_column_name(fields[i], name)) return index = i, true;
-    const std::string word = word_of(name);
+    const std::string word = unit_free_key(name);
     std::size_t found = 0, count = 0;
     for (std::size_t i = 0; i < fields.size() && !word.empty(); ++i)
-        if (word_of(fields[i]) == word) found = i, ++count;
+        if (unit_free_key(fields[i]) == word) found = i, ++count;
     if (count != 1) return false;
     index = found;
     return true;

@@ -192,10 +192,11 @@ bool normalised_number(std::string_view s, bool decimal_comma, bool currency, do
         sign = s.substr(0, 1);
         s.remove_prefix(1);
     }
-    bool stripped = false;
-    if (currency) stripped = strip_currency(s);
+    if (currency) strip_currency(s);
     if (!sign.empty() && !s.empty() && (s[0] == '-' || s[0] == '+')) return false;
-    if (stripped && parse_number(sign + std::string(s), decimal_comma, value)) return true;
+    // What is left may be a plain number (" 2.020" in a ";" file is 2.02,
+    // as "2.020" is: a point alone is the point).
+    if (parse_number(sign + std::string(s), decimal_comma, value)) return true;
     std::string digits;
     if (!ungrouped(sign + std::string(s), decimal_comma, digits)) return false;
     return parse_number(digits, false, value);
@@ -279,8 +280,7 @@ std::string with_line(const std::string& text, long line) {
 
 }  // namespace
 
-bool DecimalMark::check(std::string_view field, const char* name, long line, std::string& why) {
-    if (!open_) return true;
+bool DecimalMark::check_open(std::string_view field, const char* name, long line, std::string& why) {
     const std::size_t comma = field.rfind(','), point = field.find('.');
     if (comma == std::string_view::npos && point == std::string_view::npos) return true;
     const std::string quoted = std::string(name) + " \"" + shown(field) + "\"";

@@ -112,7 +112,7 @@ private:
     bool next_fields(std::string_view& line);
     bool first_line(Line& kind);
     bool row(Line& kind, Bar& bar);
-    bool passed_over(Line& kind);
+    [[gnu::cold, gnu::noinline]] bool not_a_bar(Line& kind);
     bool table_of_closes();
     std::string failed_download() const;
     bool add_bar(const Bar& bar, std::string_view line);
@@ -231,29 +231,30 @@ bool SeriesReader::first_line(Line& kind) {
 }
 
 // Row -> bar: a line after the first, or the first when it is a bar.
+// Row -> bar: a line after the first, or the first when it is a bar. The
+// usual row (columns known, a bar read before) goes straight to the row
+// stage; what is rare is each in a function of its own, out of the way.
 bool SeriesReader::row(Line& kind, Bar& bar) {
-    if (first_) {
-        if (!first_line(kind)) return false;
-        if (kind != Line::bar) return true;
-    } else if (repeated_header(fields_, columns_)) {
-        restart_ = true;
-        kind = Line::skipped;
-        return true;
+    if (first_ || out_.bars.empty()) {
+        if (first_) {
+            if (!first_line(kind)) return false;
+            if (kind != Line::bar) return true;
+        }
+        if (!columns_.table.empty()) return table_of_closes();
+        if (columns_.header && names_rows_ < kMostNameRows && row_of_names(fields_, columns_)) {
+            ++names_rows_;
+            kind = Line::skipped;
+            return true;
+        }
     }
-    if (!columns_.table.empty()) return table_of_closes();
-    if (out_.bars.empty() && columns_.header && names_rows_ < kMostNameRows && row_of_names(fields_, columns_)) {
-        ++names_rows_;
+    if (!first_ && repeated_header(fields_, columns_)) {
+        restart_ = true;
         kind = Line::skipped;
         return true;
     }
     switch (row_to_bar(fields_, columns_, line_no_, rows_, bar, why_)) {
         case RowResult::fault:
-            if (note_line(fields_, columns_)) {
-                ++notes_;
-                kind = Line::skipped;
-                return true;
-            }
-            return fail(line_no_, why_);
+            return not_a_bar(kind);
         case RowResult::skipped:
             kind = Line::skipped;
             return true;
@@ -262,6 +263,23 @@ bool SeriesReader::row(Line& kind, Bar& bar) {
             return true;
     }
     return true;
+}
+
+// A line the row stage refused: a note skipped, or the file's fault, said
+// with how its columns were taken when they were taken by position.
+bool SeriesReader::not_a_bar(Line& kind) {
+    if (note_line(fields_, columns_)) {
+        ++notes_;
+        kind = Line::skipped;
+        return true;
+    }
+    if (out_.bars.empty() && !columns_.header && columns_.count > 0 && options_.columns.empty())
+        why_ += " (the fields were taken by position as date, " + std::string(columns_.time >= 0 ? "time, " : "") +
+                "open, high, low, close" + (columns_.volume >= 0 ? " and volume" : "") + ": name them with " +
+                options_.spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"},
+                                                {"close", "5"}}) +
+                ", adding time=N for a time of day)";
+    return fail(line_no_, why_);
 }
 
 // What a first line that is neither header nor bar says of a download that
@@ -305,12 +323,9 @@ bool SeriesReader::table_of_closes() {
     }
     if (!numbers) return fail(columns_.header_line, columns_.table_refusal);
     const std::vector<std::string>& names = columns_.table_names;
-    std::string list;
-    for (std::size_t k = 0; k < names.size() && k < 12; ++k) list += (k == 0 ? "" : ", ") + shown(names[k]);
-    if (names.size() > 12) list += ", ...";
     error_.symbols = names;
     return fail(columns_.header_line,
-                "a table of closes, one symbol per column (" + std::to_string(names.size()) + ": " + list +
+                "a table of closes, one symbol per column (" + std::to_string(names.size()) + ": " + shown_list(names) +
                     "): choose one with " + options_.spelling.with(options_.spelling.symbol, "NAME", true));
 }
 
@@ -420,10 +435,8 @@ bool SeriesReader::read_rows() {
 bool SeriesReader::no_bars() {
     const long line_no = lines_.number();
     if (rows_.other_symbols > 0) {
-        std::string symbols;
-        for (const std::string& symbol : rows_.other_symbol_names)
-            symbols += (symbols.empty() ? "" : ", ") + shown(symbol);
-        if (rows_.other_symbol_names.size() == RowState::kSymbolsNamed) symbols += ", ...";
+        const std::string symbols = shown_list(rows_.other_symbol_names,
+                                               rows_.other_symbol_names.size() == RowState::kSymbolsNamed);
         return fail(line_no, "no row has the symbol \"" + shown(options_.symbol) + "\" chosen by " +
                                  options_.spelling.symbol + " (" + std::to_string(rows_.other_symbols) +
                                  (rows_.other_symbols == 1 ? " row of another" : " rows of others") +

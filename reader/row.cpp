@@ -105,29 +105,44 @@ RowResult symbol_stage(const Fields& fields, const Columns& columns, RowState& s
     return RowResult::bar;
 }
 
-// Field -> number for the prices: a row of missing prices is a placeholder,
-// skipped; one missing among numbers is a fault. Of a series of closes
-// alone only the close is read, and it is the open, high and low too.
+// A price that is no number: a portal's row for a day without prices
+// ("null" in each) is skipped, one missing among numbers is a fault.
+[[gnu::cold, gnu::noinline]] RowResult missing_price(const Fields& fields, const int column[kBarValues], int value,
+                                                      RowState& state, std::string& why) {
+    const auto field_at = [&](int i) { return fields[static_cast<std::size_t>(column[i])]; };
+    bool placeholder = true;
+    for (int k = kOpen; k < kVolume; ++k) placeholder = placeholder && missing_value(field_at(k));
+    if (placeholder) {
+        ++state.placeholders;
+        return RowResult::skipped;
+    }
+    why = bar_value_name(static_cast<BarValue>(value)) + std::string(" \"") + shown(field_at(value)) +
+          "\" is not a finite number";
+    return RowResult::fault;
+}
+
+// Field -> number for the prices. Of a series of closes alone only the
+// close is read, and it is the open, high and low too.
 RowResult price_stage(const Fields& fields, const int column[kBarValues], bool close_only, long line_no,
                       RowState& state, double values[kBarValues], std::string& why) {
     const auto field_at = [&](int i) { return fields[static_cast<std::size_t>(column[i])]; };
     for (int i = close_only ? kClose : kOpen; i < kVolume; ++i) {
-        if (!state.mark.check(field_at(i), bar_value_name(static_cast<BarValue>(i)), line_no, why))
+        if (state.mark.open() && !state.mark.check(field_at(i), bar_value_name(static_cast<BarValue>(i)), line_no, why))
             return RowResult::fault;
-        if (parse_price(field_at(i), state.mark.comma(), values[i])) continue;
-        // A portal's row for a day without prices ("null" in each).
-        bool placeholder = true;
-        for (int k = kOpen; k < kVolume; ++k) placeholder = placeholder && missing_value(field_at(k));
-        if (placeholder) {
-            ++state.placeholders;
-            return RowResult::skipped;
-        }
-        why = bar_value_name(static_cast<BarValue>(i)) + std::string(" \"") + shown(field_at(i)) +
-              "\" is not a finite number";
-        return RowResult::fault;
+        if (!parse_price(field_at(i), state.mark.comma(), values[i])) return missing_price(fields, column, i, state, why);
     }
     if (close_only) values[kOpen] = values[kHigh] = values[kLow] = values[kClose];
     return RowResult::bar;
+}
+
+// A date beyond a bar record's time; 11 or 12 digits read as seconds may
+// be epoch milliseconds of 1973 to 2001.
+[[gnu::cold, gnu::noinline]] bool outside(std::string_view stamp, const RowState& state, std::string& why) {
+    const bool digits_only = stamp.find_first_not_of("0123456789") == std::string_view::npos;
+    why = outside_time_range(shown(stamp), digits_only && (stamp.size() == 11 || stamp.size() == 12) &&
+                                               epoch_unit_of(state.dates.option()) == EpochUnit::none,
+                             *state.spelling);
+    return false;
 }
 
 // Field -> timestamp: the date (and a time column, joined), within a bar
@@ -144,12 +159,7 @@ bool date_stage(const Fields& fields, const Columns& columns, long line_no, RowS
     }
     if (!state.dates.read(stamp, line_no, time, why)) return false;
     if (in_record_time(time)) return true;
-    // 11 or 12 digits read as seconds: epoch milliseconds of 1973 to 2001?
-    const bool digits_only = stamp.find_first_not_of("0123456789") == std::string_view::npos;
-    why = outside_time_range(shown(stamp), digits_only && (stamp.size() == 11 || stamp.size() == 12) &&
-                                               epoch_unit_of(state.dates.option()) == EpochUnit::none,
-                             *state.spelling);
-    return false;
+    return outside(stamp, state, why);
 }
 
 }  // namespace
@@ -175,6 +185,17 @@ bool has_word(std::string_view text, std::string_view word) {
         if (k == word.size()) return true;
     }
     return false;
+}
+
+// The fault's message, with each value as its field is written.
+[[gnu::cold, gnu::noinline]] RowResult bar_fault(const Fields& fields, const int column[kBarValues],
+                                                  const BarCheck& check, std::string& why) {
+    const auto text_of = [&](int value) {
+        return column[value] < 0 ? std::string("0") : shown(fields[static_cast<std::size_t>(column[value])]);
+    };
+    const std::string texts[kBarValues] = {text_of(0), text_of(1), text_of(2), text_of(3), text_of(4)};
+    why = bar_fault_text(check, texts);
+    return RowResult::fault;
 }
 
 }  // namespace
@@ -205,10 +226,15 @@ bool note_line(const Fields& fields, const Columns& columns) {
 
 RowResult row_to_bar(const Fields& fields, const Columns& columns, long line_no, RowState& state, Bar& bar,
                      std::string& why) {
-    if (!count_fits(fields, columns, why)) return RowResult::fault;
+    // The usual rows, told without a call: as long as the header, of no
+    // symbol chosen.
+    if ((fields.size() != columns.count || columns.count == 0) && !count_fits(fields, columns, why))
+        return RowResult::fault;
     const int column[kBarValues] = {columns.open, columns.high, columns.low, columns.close,
                                     columns.count > 0 ? columns.volume : (fields.size() == 6 ? 5 : -1)};
-    if (const RowResult r = symbol_stage(fields, columns, state, why); r != RowResult::bar) return r;
+    if (columns.symbol >= 0 || !state.wanted_symbol.empty()) {
+        if (const RowResult r = symbol_stage(fields, columns, state, why); r != RowResult::bar) return r;
+    }
     double values[kBarValues] = {0, 0, 0, 0, 0};
     if (const RowResult r = price_stage(fields, column, columns.close_only, line_no, state, values, why);
         r != RowResult::bar)
@@ -221,15 +247,7 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, long line_no,
         values[kVolume] = 0;
         ++state.unknown_volumes;
     }
-    if (const BarCheck check = check_bar(values)) {
-        // The fault's message, with each value as its field is written.
-        const auto text_of = [&](int value) {
-            return column[value] < 0 ? std::string("0") : shown(fields[static_cast<std::size_t>(column[value])]);
-        };
-        const std::string texts[kBarValues] = {text_of(0), text_of(1), text_of(2), text_of(3), text_of(4)};
-        why = bar_fault_text(check, texts);
-        return RowResult::fault;
-    }
+    if (const BarCheck check = check_bar(values)) return bar_fault(fields, column, check, why);
     if (columns.symbol >= 0 && state.wanted_symbol.empty() && state.symbol_line == 0) {
         // The first bar's symbol, which every later row must have.
         state.symbol = fields[static_cast<std::size_t>(columns.symbol)];

@@ -388,6 +388,7 @@ DateProblem month_day_year(std::string_view s, std::size_t pos, WrittenTime& w) 
     if (!skip_separator(s, pos)) return DateProblem::not_a_date;
     int64_t day = 0;
     const std::size_t n = digit_run(s, pos, day);
+    if (n == 2 && pos + 2 == s.size()) return DateProblem::month_and_two;
     if (n == 4 && pos + 4 == s.size()) {
         // Feb 2003, February 2003: a month.
         w.kind = WrittenTime::Kind::month;
@@ -592,6 +593,9 @@ std::string date_problem_text(std::string_view text, DateProblem problem, const 
         case DateProblem::bad_time:
             return field + " has a time of day that cannot be read: write it as 10:30, 10:30:15 or 103015, "
                            "optionally with Z, UTC or an offset such as +02:00";
+        case DateProblem::month_and_two:
+            return field + " is a month and two digits, a day of no year or a year of two digits: write a month as "
+                           "2004-08 (or Aug 2004), a day as 2004-08-04";
         case DateProblem::month_or_epoch:
             return field + " reads as the month " + iso_date(w.year, w.first, 1).substr(0, 7) +
                    " or as epoch seconds of 1970-01-03: write months as " + iso_date(w.year, w.first, 1).substr(0, 7);
@@ -652,8 +656,8 @@ std::string date_problem_text(std::string_view text, DateProblem problem, const 
 
 std::string not_a_date(std::string_view field) {
     return "date " + quoted(field) +
-           " is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a time; or epoch "
-           "seconds)";
+           " is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a time; a month "
+           "2003-02, a week 2003-W09, a quarter 2003Q1; or epoch seconds or milliseconds)";
 }
 
 std::string outside_time_range(const std::string& shown_date, bool looks_like_milliseconds,

@@ -106,6 +106,7 @@ enum class DateProblem : unsigned char {
     no_such_day,      // 2021-02-29, 2020-13-01, 2003-W54, 2003Q5
     bad_time,         // a date, then no time of day that fits
     month_or_epoch,   // 200302: the month 2003-02, or epoch seconds of 1970-01-03
+    month_and_two,    // Aug 04: August 4th of no year, or August 2004?
 };
 
 // The period a series' bars stand for, as their dates are written: each

@@ -203,7 +203,8 @@ struct BadInput {
 };
 
 const char* const kNotADate =
-    "\" is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a time; or epoch seconds)";
+    "\" is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a time; a month 2003-02, "
+    "a week 2003-W09, a quarter 2003Q1; or epoch seconds or milliseconds)";
 const char* const kBadTime = "\" has a time of day that cannot be read: write it as 10:30, 10:30:15 or 103015, "
                              "optionally with Z, UTC or an offset such as +02:00";
 
@@ -407,6 +408,66 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ":5: date 2020-01-03 repeats the date on line 3 with other prices: one bar per date"},
         {"eleven title lines", std::string("t1\nt2\nt3\nt4\nt5\nt6\nt7\nt8\nt9\nt10\nt11\n") + kGood,
          ":11: neither a header naming the date, open, high, low and close columns nor a bar: date \"t11\""},
+        // Near misses of this round's rules: each could be a damaged bar, or
+        // reads two ways, and is refused.
+        {"numbers under the header without a date", "Date,Open,High,Low,Close\n,10,12,9,11\n2020-01-02,10,12,9,11\n",
+         ":2: date \"\" is not a date"},
+        {"a damaged bar after the bars", std::string(kGood) + "2020-01-09,10,12\n",
+         ":7: 3 fields, but the header on line 1 has 6"},
+        {"numbers alone after the bars", "2020-01-02,10,12,9,11\n10,12,9\n",
+         ":2: 3 fields, expected date, open, high, low, close and optional volume"},
+        {"a bar cut inside its date", "2020-01-02,10,12,9,11\n2020-01-0\n",
+         ":2: 1 field, expected date, open, high, low, close and optional volume"},
+        {"a row of totals after the bars", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\nTotals,10,12,9,11\n",
+         std::string(":3: date \"Totals") + kNotADate},
+        {"a spreadsheet error among numbers", "Date,Open,High,Low,Close\n2020-01-02,10,#N/A,9,11\n",
+         ":2: high \"#N/A\" is not a finite number"},
+        {"a decimal comma after a point, tabs", "Date\tOpen\tHigh\tLow\tClose\n2020-01-02\t10.5\t12\t9\t11\n"
+         "2020-01-03\t10\t12,5\t9\t11\n",
+         ":3: high \"12,5\" has a decimal comma, but \"10.5\" on line 2 has a point: a tab-separated file takes one "
+         "decimal mark"},
+        {"a point after a decimal comma, tabs", "Date\tOpen\tHigh\tLow\tClose\n2020-01-02\t10,5\t12\t9\t11\n"
+         "2020-01-03\t10\t12.5\t9\t11\n",
+         ":3: high \"12.5\" has a point, but this tab-separated file writes its decimals with a comma (\"10,5\" on line "
+         "2): write every price one way"},
+        {"a decimal comma after thousands, tabs", "Date\tOpen\tHigh\tLow\tClose\n2020-01-02\t1,010\t1,012\t1,009\t"
+         "1,011\n2020-01-03\t10\t12,5\t9\t11\n",
+         ":3: high \"12,5\" has a decimal comma, but \"1,010\" on line 2 was read with a thousands separator: write the "
+         "prices with a point, or separate the fields with \";\""},
+        {"Indian groups after three", "2020-01-02,10,\"123,45,678\",9,11\n", ":1: high \"123,45,678\" is not a finite"},
+        {"a Swiss apostrophe in twos", "2020-01-02,10,1'55'800,9,11\n", ":1: high \"1'55'800\" is not a finite"},
+        {"an open without high and low", "Date,Open,Close\n2020-01-02,10,11\n",
+         ":1: the header has no columns named high, low: name the columns with --columns"},
+        {"a table with a column of text", "Date,IBM,Notes\n2020-01-02,10,closed early\n",
+         ":1: the header has no columns named open, high, low, close: name the columns with --columns"},
+        {"a symbol no column of a table has", "Date,IBM,AAPL\n2020-01-02,10,11\n",
+         ":1: --symbol chooses \"XOM\", but no column of this table of closes is named so (its symbols: IBM, AAPL)",
+         ReadOptions{DateOrder::automatic, {}, "XOM"}, {"--symbol", "XOM"}},
+        {"the open taken as the close", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n",
+         ":1: --columns close=Open takes column Open as the close, which leaves no open column: name one with "
+         "--columns close=Open,open=NAME",
+         ReadOptions{DateOrder::automatic, {{Role::close, "Open"}}}, {"--columns", "close=Open"}},
+        {"a month 13", "Date,Close\n2003-13,1\n", ":2: date \"2003-13\" has no month 13 (months run from 1 to 12)"},
+        {"a week 54", "Date,Close\n2003-W54,1\n", ":2: date \"2003-W54\" has no week 54: 2003 has 52 ISO weeks"},
+        {"a quarter 5", "Date,Close\n2003Q5,1\n", ":2: date \"2003Q5\" has no quarter 5 (quarters run from 1 to 4)"},
+        {"a month or epoch seconds", "Date,Close\n200302,1\n",
+         ":2: date \"200302\" reads as the month 2003-02 or as epoch seconds of 1970-01-03: write months as 2003-02"},
+        {"months, then a day", "Date,Close\n2003-01,1\n2003-02,1\n2003-02-03,1\n",
+         ":4: date \"2003-02-03\" is written year first, unlike \"2003-01\" on line 2: one form must hold"},
+        {"a month and two digits", "Date,Close\nFeb-03,1\n", ":2: date \"Feb-03\" is a month and two digits, a day of "
+         "no year or a year of two digits: write a month as 2004-08 (or Aug 2004), a day as 2004-08-04"},
+        // Taken by position, the first bar does not hold: the message says
+        // how the columns were taken, and how to name them.
+        {"a time without a colon, no header", "20200102,093000,10,12,9,11,5\n",
+         ":1: high 10 is below low 12 (the fields were taken by position as date, open, high, low, close and "
+         "volume: name them with --columns date=1,open=2,high=3,low=4,close=5, adding time=N for a time of day)"},
+        {"a web page", "<!DOCTYPE html>\n<html><head><title>Sign in</title></head></html>\n",
+         ":1: a web page (HTML or XML), not a CSV file: the download failed or was sent to a login page"},
+        {"a service's answer in JSON", "{\"Note\": \"Thank you for using our API. Our standard call frequency is 5 calls "
+         "per minute.\"}\n", ":1: JSON, not CSV: the service answered \"Thank you for using our API. Our standard call "
+         "frequency is 5 calls per minute.\" instead of the data (a failed download?)"},
+        {"one line of text", "Too Many Requests\n",
+         ":1: the file holds text alone, no header and no bars: \"Too Many Requests\" (a failed download?)"},
         {"gzip cut short", kGzipped.substr(0, 50), ": cannot read: the gzip data ends early (the file is cut short)"},
         {"gzip damaged", kGzipped.substr(0, 30) + "\xFF\xFF\xFF" + kGzipped.substr(33),
          ": cannot read: the gzip data is damaged"},
@@ -668,6 +729,74 @@ TEST(ScanInput, LaterRowsPutEarlierOnesRight) {
     EXPECT_EQ(shown("\x93x\x94"), "\xE2\x80\x9Cx\xE2\x80\x9D");
 }
 
+// Bars of a week, a month or a quarter, each dated by its first day (a week
+// by its ISO Monday); a window's end takes in the whole period it names.
+TEST(ScanInput, BarsOfLongerPeriods) {
+    const auto day = [](int y, int m, int d) { return utc_seconds(y, m, d, 0, 0, 0); };
+    struct Case {
+        const char* name;
+        std::string text;
+        BarPeriod period;
+        std::vector<int64_t> times;
+    };
+    const std::vector<Case> cases = {
+        {"months, year first", "Date,Close\n2019-12,1\n2020-01,2\n2020/2,3\n", BarPeriod::month,
+         {day(2019, 12, 1), day(2020, 1, 1), day(2020, 2, 1)}},
+        {"months by name, newest first", "Month,Open,High,Low,Close\nFebruary 2020,1,2,0,1\nJan 2020,1,2,0,1\n"
+         "Dec-2019,1,2,0,1\n", BarPeriod::month, {day(2019, 12, 1), day(2020, 1, 1), day(2020, 2, 1)}},
+        {"ISO weeks", "Week,Close\n2020-W01,1\n2020-W53,2\n2021W01,3\n", BarPeriod::week,
+         {day(2019, 12, 30), day(2020, 12, 28), day(2021, 1, 4)}},
+        {"quarters", "Quarter,Close\n2019Q4,1\n2020-Q1,2\n2020 Q2,3\n", BarPeriod::quarter,
+         {day(2019, 10, 1), day(2020, 1, 1), day(2020, 4, 1)}},
+        {"quarters, quarter first", "Date,Close\nQ3 2020,1\nQ4-2020,2\n", BarPeriod::quarter,
+         {day(2020, 7, 1), day(2020, 10, 1)}},
+        {"days", "Date,Close\n2020-01-02,1\n", BarPeriod::written, {day(2020, 1, 2)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BarSeries s;
+        ReadError error;
+        ASSERT_TRUE(parse_bars("p.csv", c.text, s, error)) << error.text();
+        EXPECT_EQ(s.period, c.period);
+        EXPECT_FALSE(s.intraday);
+        ASSERT_EQ(s.bars.size(), c.times.size());
+        for (std::size_t i = 0; i < c.times.size(); ++i) EXPECT_EQ(s.bars[i].time, c.times[i]) << i;
+    }
+    struct Bound {
+        const char* text;
+        DateOrder order;
+        int64_t from, to;  // as the window's start and end; from > to: refused
+    };
+    const std::vector<Bound> bounds = {
+        {"2020-02-03", DateOrder::automatic, day(2020, 2, 3), day(2020, 2, 4) - 1},
+        {"2020-02-03 10:30", DateOrder::automatic, day(2020, 2, 3) + 37800, day(2020, 2, 3) + 37800},
+        {"2020-02", DateOrder::automatic, day(2020, 2, 1), day(2020, 3, 1) - 1},
+        {"Dec 2020", DateOrder::automatic, day(2020, 12, 1), day(2021, 1, 1) - 1},
+        {"2020-W53", DateOrder::automatic, day(2020, 12, 28), day(2021, 1, 4) - 1},
+        {"2020Q4", DateOrder::automatic, day(2020, 10, 1), day(2021, 1, 1) - 1},
+        {"03/02/2020", DateOrder::dmy, day(2020, 2, 3), day(2020, 2, 4) - 1},
+        {"13/02/2020", DateOrder::automatic, day(2020, 2, 13), day(2020, 2, 14) - 1},
+        {"1580688000000", DateOrder::automatic, day(2020, 2, 3), day(2020, 2, 3)},
+        {"03/02/2020", DateOrder::automatic, 1, 0},
+        {"43864", DateOrder::automatic, 1, 0},
+        {"2020-13", DateOrder::automatic, 1, 0},
+    };
+    for (const Bound& b : bounds) {
+        SCOPED_TRACE(b.text);
+        int64_t from = 0, to = 0;
+        std::string why_from, why_to;
+        const bool ok = parse_bound(b.text, b.order, false, from, why_from);
+        ASSERT_EQ(parse_bound(b.text, b.order, true, to, why_to), ok);
+        ASSERT_EQ(ok, b.from <= b.to) << why_from;
+        if (!ok) {
+            EXPECT_EQ(why_from.compare(0, 6, "date \""), 0) << why_from;
+            continue;
+        }
+        EXPECT_EQ(from, b.from);
+        EXPECT_EQ(to, b.to);
+    }
+}
+
 // The bundled sample's real bars, written as brokers, vendors, exchanges,
 // portals and spreadsheets write them: each shape must give the same bars,
 // dates and prices as the plain file (volumes too, unless the shape loses
@@ -715,6 +844,17 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         if (out.back() == '.') out.pop_back();
         return out + "M";
     };
+    // 22351900 as "2,23,51,900": the last three digits, then twos.
+    const auto lakhs = [](const Bar& b) {
+        const std::string digits = exact(b.volume);
+        std::string out;
+        for (std::size_t i = 0; i < digits.size(); ++i) {
+            const std::size_t left = digits.size() - i;
+            if (i > 0 && (left == 3 || (left > 3 && (left - 3) % 2 == 0))) out += ',';
+            out += digits[i];
+        }
+        return out;
+    };
     const auto comma_decimal = [](double v) {
         std::string t = exact(v);
         std::replace(t.begin(), t.end(), '.', ',');
@@ -738,6 +878,9 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         bool volume_kept = true;
         std::size_t duplicates = 0, placeholders = 0, unknown_volumes = 0;
         std::string close_column = "";
+        bool close_only = false;  // the twin's closes alone: open, high and low are the close
+        std::size_t name_rows = 0, notes = 0;
+        bool table = false;  // a table of closes: the symbol chose a column, not rows
     };
     const std::string iso_header = "Date,Open,High,Low,Close,Volume";
     const auto iso_row = [&](const std::string& stamp, const Bar& b) {
@@ -846,6 +989,7 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         {"spreadsheet day numbers, as asked", file(iso_header, [&](const Bar& b, std::size_t) {
              return iso_row(std::to_string(b.time / 86400 + 25569), b); }), ReadOptions{DateOrder::serial, {}}},
         {"two symbols, one chosen", two_symbols, ReadOptions{DateOrder::automatic, {}, "ACME"}},
+        {"two symbols, one chosen in another case", two_symbols, ReadOptions{DateOrder::automatic, {}, "acme"}},
         {"epoch seconds, CRLF", file(iso_header, [&](const Bar& b, std::size_t) {
              return iso_row(std::to_string(b.time), b) + "\r"; })},
         // An exchange's klines: open time in ms, OHLCV, then close time,
@@ -869,6 +1013,82 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
                     "," + date(b, "%04d-%02d-%02d", "ymd"); }),
          ReadOptions{DateOrder::automatic, {{Role::close, "1"}, {Role::open, "2"}, {Role::high, "3"}, {Role::low, "4"},
                                             {Role::volume, "5"}, {Role::date, "6"}}}},
+        // A download library's header of three rows: the fields, the
+        // tickers, then the name of the dates' column.
+        {"three header rows of a download library", "Price,Close,High,Low,Open,Volume\nTicker,ACME,ACME,ACME,ACME,ACME\n"
+         "Date,,,,,\n" + file("", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + exact(b.close) + "," + exact(b.high) + "," + exact(b.low) +
+                    "," + exact(b.open) + "," + volume(b); }),
+         {}, false, true, 0, 0, 0, "", false, 2},
+        {"a row of tickers under the header (reset_index)",
+         file("Date,Close,High,Low,Open,Volume\n,ACME,ACME,ACME,ACME,ACME", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + exact(b.close) + "," + exact(b.high) + "," + exact(b.low) +
+                    "," + exact(b.open) + "," + volume(b); }),
+         {}, false, true, 0, 0, 0, "", false, 1},
+        {"a row of units under the header", file(iso_header + "\n,USD,USD,USD,USD,shares", [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%04d-%02d-%02d", "ymd"), b); }), {}, false, true, 0, 0, 0, "", false, 1},
+        {"a provider's note and a disclaimer after the bars", file(iso_header, [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%04d-%02d-%02d", "ymd"), b); }) +
+             "Data provided by Example Market Data Ltd.\n\"Prices are delayed, and not for trading\",,\n",
+         {}, false, true, 0, 0, 0, "", false, 0, 2},
+        // A web table pasted from a browser: tabs, dividend and split rows
+        // among the bars, a footnote after them.
+        {"a pasted web table with dividends and a split",
+         file("Date\tOpen\tHigh\tLow\tClose*\tAdj Close**\tVolume", [&](const Bar& b, std::size_t i) {
+             const std::string when = "\"" + month(b) + " " + day(b) + ", " + year(b) + "\"";
+             return when + "\t" + ohlc(b, "\t") + "\t" + exact(b.close) + "\t" + grouped(b, ',') +
+                    (i % 300 == 20 ? "\n" + when + "\t0.08 Dividend" : "") +
+                    (i == 500 ? "\n" + when + "\t2:1 Stock Split" : ""); }, true) +
+             "*Close price adjusted for splits.\n**Adjusted close price adjusted for splits and dividend distributions.\n",
+         {}, true, true, 0, 0, 0, "", false, 0, 7},
+        {"Swiss groupings and francs", file(iso_header, [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + ",CHF " + exact(b.open) + "," + exact(b.high) + " CHF," +
+                    exact(b.low) + "," + exact(b.close) + "," + grouped(b, '\''); })},
+        {"Indian groupings and rupees", file(iso_header, [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + ",Rs. " + exact(b.open) + ",\xE2\x82\xB9" + exact(b.high) + "," +
+                    exact(b.low) + "," + exact(b.close) + ",\"" + lakhs(b) + "\""; })},
+        {"tabs and decimal commas", file("Date\tOpen\tHigh\tLow\tClose\tVolume", [&](const Bar& b, std::size_t) {
+             return date(b, "%02d.%02d.%04d", "dmy") + "\t" + comma_decimal(b.open) + "\t" + comma_decimal(b.high) +
+                    "\t" + comma_decimal(b.low) + "\t" + comma_decimal(b.close) + "\t" + volume(b); })},
+        {"euro and pound signs in Windows-1252", file(iso_header, [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + ",\x80" + exact(b.open) + "," + exact(b.high) + " \x80," +
+                    "\xA3" + exact(b.low) + "," + exact(b.close) + "\xA3," + volume(b); })},
+        {"rows of spreadsheet errors", [&] {
+             std::string text = iso_header + "\n";
+             for (std::size_t i = 0; i < bars.size(); ++i) {
+                 text += iso_row(date(bars[i], "%04d-%02d-%02d", "ymd"), bars[i]) + "\n";
+                 if (i % 300 == 1) {
+                     Bar next = bars[i];
+                     next.time += 3600 * 12;  // never a bar's date: skipped before it is read
+                     text += date(next, "%04d-%02d-%02d", "ymd") + "T12:00,#N/A,#VALUE!,#DIV/0!,#N/A,#REF!\n";
+                 }
+             }
+             return text;
+         }(), {}, false, true, 0, 4},
+        {"closes alone", file("Date,Close", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + exact(b.close); }),
+         {}, false, false, 0, 0, 0, "", true},
+        {"closes alone, a column not named close", file("observation_date,ACME", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + exact(b.close); }) + "2008-10-15,.\n",
+         {}, false, false, 0, 1, 0, "ACME", true},
+        {"closes alone, named by --columns", file("Datum;Schlusskurs;Umsatz", [&](const Bar& b, std::size_t) {
+             return date(b, "%02d.%02d.%04d", "dmy") + ";" + comma_decimal(b.close) + ";" + volume(b); }),
+         ReadOptions{DateOrder::automatic, {{Role::date, "datum"}, {Role::close, "SCHLUSSKURS"}}}, false, false, 0, 0, 0,
+         "", true},
+        // A table of closes, a symbol per column; the other symbol began
+        // trading later.
+        {"a table of closes, one symbol chosen", file("Date,OTHER,ACME,THIRD", [&](const Bar& b, std::size_t i) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + (i < 100 ? "" : "12.5") + "," + exact(b.close) + ",7"; }),
+         ReadOptions{DateOrder::automatic, {}, "acme"}, false, false, 0, 0, 0, "ACME", true, 0, 0, true},
+        // Names matched as header names are: case, blanks and punctuation
+        // aside, a Windows-1252 header matched by the UTF-8 the user types.
+        {"a Windows-1252 header named by --columns in UTF-8",
+         file("Datum;Er\xF6" "ffnung;H\xF6" "chst;Tiefst;Schlu\xDF" "kurs;Umsatz (St\xFC" "ck)", [&](const Bar& b, std::size_t) {
+             return date(b, "%02d.%02d.%04d", "dmy") + ";" + comma_decimal(b.open) + ";" + comma_decimal(b.high) + ";" +
+                    comma_decimal(b.low) + ";" + comma_decimal(b.close) + ";" + volume(b); }),
+         ReadOptions{DateOrder::automatic, {{Role::date, " DATUM "}, {Role::open, "ERÖFFNUNG"}, {Role::high, "höchst"},
+                                            {Role::low, "tiefst"}, {Role::close, "Schluß-Kurs"},
+                                            {Role::volume, "umsatz_stück"}}}},
         {"columns by position under a header", file("Datum;Er\xF6" "ffnung;Hoch;Tief;Schluss;Umsatz", [&](const Bar& b, std::size_t) {
              return date(b, "%02d.%02d.%04d", "dmy") + ";" + comma_decimal(b.open) + ";" + comma_decimal(b.high) + ";" +
                     comma_decimal(b.low) + ";" + comma_decimal(b.close) + ";" + volume(b); }),
@@ -888,10 +1108,19 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         EXPECT_EQ(s.placeholder_rows, shape.placeholders);
         EXPECT_EQ(s.unknown_volumes, shape.unknown_volumes);
         EXPECT_EQ(s.close_column, shape.close_column);
-        EXPECT_EQ(s.other_symbol_rows, shape.options.symbol.empty() ? 0 : bars.size());
+        EXPECT_EQ(s.other_symbol_rows, shape.options.symbol.empty() || shape.table ? 0 : bars.size());
+        EXPECT_EQ(s.close_only, shape.close_only);
+        EXPECT_EQ(s.name_rows_skipped, shape.name_rows);
+        EXPECT_EQ(s.notes_skipped, shape.notes);
         for (std::size_t i = 0; i < bars.size(); ++i) {
             const Bar &got = s.bars[i], &want = bars[i];
             ASSERT_EQ(got.time, want.time) << "bar " << i << ": " << time_text(got.time, true);
+            if (shape.close_only) {
+                ASSERT_TRUE(got.close == want.close && got.open == got.close && got.high == got.close &&
+                            got.low == got.close)
+                    << "bar " << i;
+                continue;
+            }
             ASSERT_TRUE(got.open == want.open && got.high == want.high && got.low == want.low &&
                         got.close == want.close)
                 << "bar " << i;
@@ -1116,6 +1345,7 @@ TEST(ScanInput, NumbersAsExportsWriteThem) {
         {"1.234,50", true, "1234.5", "1234.5"},
         {"1 234,5", true, "1234.5", "1234.5"},
         {"12,5", true, "12.5", "12.5"},
+        {" 2.020", true, "2.02", "2.02"},  // a point alone is the point, blanks or not (as "2.020")
         {"12,5", false, nullptr, nullptr},       // a decimal comma where "," separates
         {"1,2345", false, nullptr, nullptr},     // not thousands
         {"12,34,567", false, "1234567", "1234567"},  // grouped as in India
@@ -2265,6 +2495,51 @@ TEST_F(Scan, BadUsageAndUnusableLibrary) {
     const Outcome version = scan({"--version"});
     EXPECT_EQ(version.status, kOk);
     EXPECT_EQ(version.out, std::string("tidemark-scan ") + TIDEMARK_VERSION + "\n");
+}
+
+// A table of closes, a symbol per column, given alone: a screen of its
+// symbols; --symbol (any case) reads one, and the report says the bars are
+// closes alone. A file named .gz that holds plain text is read as such, and
+// a failure says the name is wrong.
+TEST_F(Scan, TablesOfClosesAndMisnamedFiles) {
+    std::string wide = "Date,IBM,AAPL,MSFT\n";
+    for (int i = 0; i < 30; ++i)
+        wide += time_text(utc_seconds(2020, 1, 1, 0, 0, 0) + 86400 * i, false) + "," + (i < 5 ? "" : exact(130 + i % 7)) +
+                "," + exact(75 + i % 5 * 0.5) + "," + exact(160 - i % 3) + "\n";
+    spit(path("wide.csv"), wide);
+    const Outcome r = scan({path("wide.csv")});
+    ASSERT_EQ(r.status, kOk) << r.err;
+    EXPECT_TRUE(has(r.out, "tidemark-scan: 3 series, nearest to a level first")) << r.out;
+    for (const char* symbol : {"(IBM)", "(AAPL)", "(MSFT)"}) EXPECT_TRUE(has(r.out, path("wide.csv") + " " + symbol)) << r.out;
+    EXPECT_TRUE(has(r.out, " 25  2020-01-30")) << r.out;  // IBM traded from the sixth day
+    const Json j = parsed(scan({path("wide.csv"), "--json"}).out);
+    ASSERT_EQ(j.size(), 3u);
+    std::set<std::string> symbols;
+    for (const Json& row : j) symbols.insert(row["symbol"].get<std::string>());
+    EXPECT_EQ(symbols, (std::set<std::string>{"IBM", "AAPL", "MSFT"}));
+    const Outcome one = scan({path("wide.csv"), "--symbol", "aapl"});
+    ASSERT_EQ(one.status, kOk) << one.err;
+    EXPECT_TRUE(has(one.out, "  read       closes alone, column \"AAPL\": each bar's open, high and low are its close\n"))
+        << one.out;
+    const Json one_json = parsed(scan({path("wide.csv"), "--symbol", "aapl", "--json"}).out);
+    EXPECT_EQ(one_json["close_only"], true);
+    EXPECT_EQ(one_json["close_column"], "AAPL");
+    // A chart is of one series: the message says how to choose it.
+    const Outcome svg = scan({path("wide.csv"), "--svg", path("wide.svg")});
+    EXPECT_EQ(svg.status, kBadInput);
+    EXPECT_TRUE(has(svg.err, ":1: a table of closes, one symbol per column (3: IBM, AAPL, MSFT): choose one with "
+                             "--symbol NAME")) << svg.err;
+
+    spit(path("plain.csv.gz"), kGood);
+    EXPECT_EQ(scan({path("plain.csv.gz")}).status, kOk);
+    spit(path("page.csv.gz"), "<html><body>Not found</body></html>\n");
+    const Outcome page = scan({path("page.csv.gz")});
+    EXPECT_EQ(page.err, "tidemark-scan: " + path("page.csv.gz") + ":1: a web page (HTML or XML), not a CSV file: the "
+                        "download failed or was sent to a login page; open it in a browser to see what it says (the "
+                        "file is named .gz, but it is not gzip data)\n");
+    spit(path("zeros.csv.gz"), std::string(64, '\0'));
+    EXPECT_EQ(scan({path("zeros.csv.gz")}).err,
+              "tidemark-scan: " + path("zeros.csv.gz") + ": not a text file (the file is named .gz, but it is not gzip data)\n");
 }
 
 // - reads the bars from standard input.
