@@ -208,7 +208,7 @@ void measure(const char* title, const std::string& path, int repeat, int rounds,
     const double floor = fastest(sides[0]);
     for (const Timed& side : sides) {
         const double s = fastest(side);
-        std::printf("  %-20s %9.4f s  %7.0f MB/s  %6.2f x the newline count\n", side.name, s, mb / s, s / floor);
+        std::printf("  %-20s %10.3f ms  %7.0f MB/s  %6.2f x the newline count\n", side.name, s * 1e3, mb / s, s / floor);
     }
     const double ratio = fastest(sides[2]) / floor, in_memory = fastest(sides[2]) / fastest(sides[1]);
     std::printf("  goal: read <= 9 x the newline count: %.2f x, %s; %.2f x the count in memory, %s"
