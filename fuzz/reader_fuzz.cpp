@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // they give.
     BarSeries general;
     ReadError general_error;
-    ReadOptions stages;
+    ReadOptions stages = options;
     stages.fast_rows = false;
     const bool general_read = parse_bars("f.csv", text, general, general_error, nullptr, stages);
     fuzz_input::check(general_read == read, "the fast rows and the stages, a different outcome");

@@ -145,11 +145,7 @@ bool FastRows::row(const char*& p, const char* end, DateReader& dates, Bar& bar)
     int64_t time = 0;
     if (!dates.read_ymd(year, month, day, clock, time)) return false;
     bar.time = time;
-    bar.open = values[kOpen];
-    bar.high = values[kHigh];
-    bar.low = values[kLow];
-    bar.close = values[kClose];
-    bar.volume = values[kVolume];
+    set_values(bar, values);
     p = eol + 1;
     return true;
 }

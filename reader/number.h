@@ -19,6 +19,8 @@ inline constexpr double kPowersOfTen[kShortDigits + 1] = {1e0, 1e1, 1e2,  1e3,  
                                                           1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 inline double short_decimal(uint64_t digits, int decimals, bool negative) {
     double value = static_cast<double>(digits);
+    // Callers count at most kShortDigits digits, decimals among them.
+    // cppcheck-suppress arrayIndexOutOfBoundsCond
     if (decimals > 0) value /= kPowersOfTen[decimals];
     return negative ? -value : value;
 }

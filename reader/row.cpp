@@ -253,11 +253,7 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, long line_no,
         state.symbol = fields[static_cast<std::size_t>(columns.symbol)];
         state.symbol_line = line_no;
     }
-    bar.open = values[kOpen];
-    bar.high = values[kHigh];
-    bar.low = values[kLow];
-    bar.close = values[kClose];
-    bar.volume = values[kVolume];
+    set_values(bar, values);
     return RowResult::bar;
 }
 

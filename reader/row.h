@@ -21,6 +21,15 @@ namespace tidemark::reader {
 // together.
 enum BarValue { kOpen, kHigh, kLow, kClose, kVolume, kBarValues };
 
+// The values into a bar, in that order.
+inline void set_values(Bar& bar, const double values[kBarValues]) {
+    bar.open = values[kOpen];
+    bar.high = values[kHigh];
+    bar.low = values[kLow];
+    bar.close = values[kClose];
+    bar.volume = values[kVolume];
+}
+
 // What can be wrong with one bar, first found first: a value not a finite
 // number (in value order), high below low, a range high - low beyond a
 // double, open then close below low or above high, a negative volume.

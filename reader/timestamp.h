@@ -187,7 +187,7 @@ public:
         // and a day of it is that day's offset from the first.
         if ((year != month_.year || month != month_.month) && !enter_month(year, month)) return false;
         if (day < 1 || day > month_.days) return false;
-        const int64_t seconds = month_.first + int64_t{day - 1} * 86400 + clock;
+        const int64_t seconds = month_.first + static_cast<int64_t>(day - 1) * 86400 + clock;
         if (!in_record_time(seconds)) return false;
         time = seconds;
         all_midnight_ = all_midnight_ && clock == 0;
