@@ -8,82 +8,85 @@
 #include <numeric>
 #include <string>
 
-namespace tidemark::analysis {
-namespace {
+#include "track_record.h"
 
-// Fractal counts for merges that add weights: every level is a run of
-// neighbouring candidates in price order (a merge joins neighbours and the
-// survivor keeps its place), and its weight is the sum of the run's
-// strengths, all of them 1 or more, so the runs can be read off exactly.
-bool count_by_weight(const std::vector<const Fractal*>& sorted, std::vector<Level>& levels) {
+namespace tidemark::analysis {
+
+bool runs_by_weight(const int32_t* strengths, std::size_t count, const int32_t* merged, std::size_t levels,
+                    std::vector<int32_t>& lengths) {
+    // Every level is a run of neighbouring candidates in price order (a merge
+    // joins neighbours and the survivor keeps its place) whose weight is the
+    // sum of the run's strengths, all of them 1 or more, so the runs can be
+    // read off exactly.
+    lengths.assign(levels, 0);
     std::size_t next = 0;
-    for (Level& level : levels) {
+    for (std::size_t k = 0; k < levels; ++k) {
         int64_t sum = 0;
         int32_t n = 0;
-        while (sum < level.merged_weight && next < sorted.size()) {
-            sum += sorted[next++]->strength;
+        while (sum < merged[k] && next < count) {
+            sum += strengths[next++];
             ++n;
         }
-        if (sum != level.merged_weight) return false;
-        level.fractals = n;
+        if (sum != merged[k]) return false;
+        lengths[k] = n;
     }
-    return next == sorted.size();
+    return next == count;
 }
 
-}  // namespace
-
-double mean_range(const std::vector<Bar>& bars) {
-    const auto n = static_cast<double>(bars.size());
-    const double sum = std::accumulate(bars.begin(), bars.end(), 0.0,
+double mean_range(const Bar* bars, std::size_t count) {
+    const auto n = static_cast<double>(count);
+    const double sum = std::accumulate(bars, bars + count, 0.0,
                                        [](double s, const Bar& bar) { return s + (bar.high - bar.low); });
     if (std::isfinite(sum)) return sum / n;
     // Ranges near the largest double overflow the sum, not the mean.
-    return std::accumulate(bars.begin(), bars.end(), 0.0,
+    return std::accumulate(bars, bars + count, 0.0,
                            [n](double mean, const Bar& bar) { return mean + (bar.high - bar.low) / n; });
+}
+
+double mean_range(const std::vector<Bar>& bars) { return mean_range(bars.data(), bars.size()); }
+
+double tolerance_of(const Settings& settings, double mean_range) {
+    return settings.tolerance >= 0 ? settings.tolerance : kToleranceShare * mean_range;
+}
+
+std::vector<int32_t> nearest_levels(const std::vector<Fractal>& fractals, const std::vector<Level>& levels) {
+    std::vector<int32_t> level_of(fractals.size(), -1);
+    if (levels.empty()) return level_of;
+    for (std::size_t i = 0; i < fractals.size(); ++i) {
+        const double price = fractals[i].price;
+        // Levels are in ascending price: the nearest is at or just below the
+        // first level not under the fractal's price.
+        const auto k = static_cast<std::size_t>(
+            std::lower_bound(levels.begin(), levels.end(), price,
+                             [](const Level& level, double p) { return level.price < p; }) -
+            levels.begin());
+        std::size_t best = k == levels.size() ? k - 1 : k;
+        if (k > 0 && k < levels.size() && price - levels[k - 1].price <= levels[k].price - price) best = k - 1;
+        level_of[i] = static_cast<int32_t>(best);
+    }
+    return level_of;
 }
 
 void count_by_nearness(const std::vector<Fractal>& fractals, std::vector<Level>& levels) {
     for (Level& level : levels) level.fractals = 0;
-    if (levels.empty()) return;
-    for (const Fractal& f : fractals) {
-        // Levels are in ascending price: the nearest is at or just below the
-        // first level not under the fractal's price.
-        const auto k = static_cast<std::size_t>(
-            std::lower_bound(levels.begin(), levels.end(), f.price,
-                             [](const Level& level, double price) { return level.price < price; }) -
-            levels.begin());
-        std::size_t best = k == levels.size() ? k - 1 : k;
-        if (k > 0 && k < levels.size() && f.price - levels[k - 1].price <= levels[k].price - f.price) best = k - 1;
-        ++levels[best].fractals;
-    }
+    for (int32_t k : nearest_levels(fractals, levels)) ++levels[static_cast<std::size_t>(k)].fractals;
 }
 
-Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& settings,
-                 const Progress& progress) {
-    Analysis a;
-    a.settings = settings;
-    const std::vector<Bar>& bars = series.bars;
-    const auto n = static_cast<int32_t>(bars.size());
-
-    a.mean_range = mean_range(bars);
-    a.tolerance_given = settings.tolerance >= 0;
-    a.tolerance = a.tolerance_given ? settings.tolerance : kToleranceShare * a.mean_range;
-
-    void* timer = lib.create_timer();
-    a.timed = timer != nullptr && lib.start_timer(timer) != 0;
-
+std::vector<Fractal> find_fractals(const Exports& lib, const std::vector<Bar>& bars, int32_t depth,
+                                   const Progress& progress) {
+    std::vector<Fractal> fractals;
+    const auto n = static_cast<int64_t>(bars.size());
     // Strength of every bar that has depth neighbours on both sides. shift is
     // the host's index, 0 the newest bar. The records go to the library a
     // block at a time, each block with its depth neighbours on either side
     // (all a fractal reads): the records of the whole series would take as
     // much memory again as the bars.
-    const int32_t depth = settings.depth;
-    constexpr int32_t kBlock = 1 << 16;
+    constexpr int64_t kBlock = 1 << 16;
     // Not zeroed first: layout_records writes every byte of it.
     std::unique_ptr<unsigned char[]> window;
     std::size_t window_size = 0;
-    for (int64_t first = depth; first < int64_t{n} - depth; first += kBlock) {
-        const int64_t last = std::min<int64_t>(int64_t{n} - depth, first + kBlock);
+    for (int64_t first = depth; first < n - depth; first += kBlock) {
+        const int64_t last = std::min<int64_t>(n - depth, first + kBlock);
         const int64_t base = first - depth;
         const auto count = static_cast<std::size_t>(last + depth - base);
         if (window_size < count * reader::kRecordBytes) {
@@ -99,17 +102,32 @@ Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& se
             // Newest first for now, a bar's down fractal before its up one:
             // reversed below into bar order, up first.
             const auto i = static_cast<std::size_t>(n - 1 - shift);
-            if (down >= 1) a.fractals.push_back({i, bars[i].low, down, false});
-            if (up >= 1) a.fractals.push_back({i, bars[i].high, up, true});
+            if (down >= 1) fractals.push_back({i, bars[i].low, down, false});
+            if (up >= 1) fractals.push_back({i, bars[i].high, up, true});
         }
-        if (progress) progress("fractals", static_cast<double>(last) / n);
+        if (progress) progress("fractals", static_cast<double>(last) / static_cast<double>(n));
     }
-    window.reset();
+    std::reverse(fractals.begin(), fractals.end());
+    return fractals;
+}
+
+Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& settings,
+                 const Progress& progress) {
+    Analysis a;
+    a.settings = settings;
+    const std::vector<Bar>& bars = series.bars;
+    const auto n = static_cast<int32_t>(bars.size());
+
+    a.mean_range = mean_range(bars);
+    a.tolerance_given = settings.tolerance >= 0;
+    a.tolerance = tolerance_of(settings, a.mean_range);
+
+    void* timer = lib.create_timer();
+    a.timed = timer != nullptr && lib.start_timer(timer) != 0;
+    a.fractals = find_fractals(lib, bars, settings.depth, progress);
     // One stopwatch runs through the whole workflow; the phases are
     // differences of readings, which never reset it.
     if (a.timed) a.seconds_fractals = lib.stop_timer(timer, 0);
-
-    std::reverse(a.fractals.begin(), a.fractals.end());
     for (const Fractal& f : a.fractals) ++(f.up ? a.up_count : a.down_count);
 
     // Candidate levels: weight = strength, tag = the bar's index.
@@ -144,23 +162,40 @@ Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& se
     }
 
     for (int32_t k = 0; k < levels; ++k) a.levels.push_back({prices[k], weights[k], rescaled[k], 0});
-    if (!settings.count_fractals) {
-        if (progress) progress("merging", 1.0);
-        return a;
+    if (settings.count_fractals) {
+        const std::vector<int32_t> level_of = fractal_levels(a);
+        for (int32_t k : level_of) ++a.levels[static_cast<std::size_t>(k)].fractals;
+        a.records = track_records(bars, a, level_of);
     }
-    std::vector<const Fractal*> sorted;
-    sorted.reserve(a.fractals.size());
-    // cppcheck-suppress useStlAlgorithm ; the addresses of the elements themselves
-    for (const Fractal& f : a.fractals) sorted.push_back(&f);
-    // Equal prices keep their bar order, as in the merge's own stable sort
-    // (the pointers run in bar order).
-    std::sort(sorted.begin(), sorted.end(), [](const Fractal* x, const Fractal* y) {
-        return x->price < y->price || (x->price == y->price && x < y);
-    });
-    a.counts_exact = (settings.mode == 1 || settings.mode == 2) && count_by_weight(sorted, a.levels);
-    if (!a.counts_exact) count_by_nearness(a.fractals, a.levels);
     if (progress) progress("merging", 1.0);
     return a;
+}
+
+std::vector<int32_t> fractal_levels(Analysis& a) {
+    a.counts_exact = false;
+    if (a.levels.empty()) return std::vector<int32_t>(a.fractals.size(), -1);
+    if (a.settings.mode == 1 || a.settings.mode == 2) {
+        // The candidates in the merge's order: by price, equal prices in bar
+        // order (its sort is stable, and the candidates come in bar order).
+        std::vector<std::size_t> order(a.fractals.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+            const double px = a.fractals[x].price, py = a.fractals[y].price;
+            return px < py || (px == py && x < y);
+        });
+        std::vector<int32_t> strengths(order.size()), merged(a.levels.size()), lengths;
+        for (std::size_t i = 0; i < order.size(); ++i) strengths[i] = a.fractals[order[i]].strength;
+        for (std::size_t k = 0; k < merged.size(); ++k) merged[k] = a.levels[k].merged_weight;
+        if (runs_by_weight(strengths.data(), strengths.size(), merged.data(), merged.size(), lengths)) {
+            a.counts_exact = true;
+            std::vector<int32_t> level_of(a.fractals.size());
+            std::size_t next = 0;
+            for (std::size_t k = 0; k < lengths.size(); ++k)
+                for (int32_t j = 0; j < lengths[k]; ++j) level_of[order[next++]] = static_cast<int32_t>(k);
+            return level_of;
+        }
+    }
+    return nearest_levels(a.fractals, a.levels);
 }
 
 std::vector<std::size_t> levels_by_weight(const Analysis& a) {

@@ -11,6 +11,7 @@
 
 #include "bars.h"
 #include "exports.h"
+#include "track_record.h"
 
 namespace tidemark::analysis {
 
@@ -23,8 +24,9 @@ struct Settings {
     double tolerance = -1;  // below 0: kToleranceShare of the mean bar range
     int32_t mode = 1;
     int32_t span = 11;
-    // Count the fractals that fed each level (Level::fractals); a screen,
-    // which shows none, saves the sort this takes.
+    // Which fractals fed each level: their count (Level::fractals) and the
+    // levels' track records (Analysis::records). A screen or a walk, which
+    // show neither, saves the work.
     bool count_fractals = true;
 };
 
@@ -57,6 +59,9 @@ struct Analysis {
     // True when each level's fractal count is exact: the weights add in the
     // merge, so every level's weight is the sum of its fractals' strengths.
     bool counts_exact = false;
+    // Parallel to levels when count_fractals: when each formed and how price
+    // behaved at it since (track_record.h).
+    std::vector<TrackRecord> records;
     double last_close = 0;
     int32_t close_level = -1;  // CheckLevel's answer: index into levels, or -1
     bool timed = false;        // the stopwatch could be created and started
@@ -71,6 +76,31 @@ Analysis analyse(const Exports& lib, const BarSeries& series, const Settings& se
 
 // The mean of high - low over the bars; finite whenever every range is.
 double mean_range(const std::vector<Bar>& bars);
+double mean_range(const Bar* bars, std::size_t count);
+
+// The tolerance a run uses: the one given, or kToleranceShare of the mean
+// bar range when none is (a negative one).
+double tolerance_of(const Settings& settings, double mean_range);
+
+// The fractals of every bar with depth neighbours on both sides, in bar
+// order (a bar's up fractal first), through the exports.
+std::vector<Fractal> find_fractals(const Exports& lib, const std::vector<Bar>& bars, int32_t depth,
+                                   const Progress& progress = nullptr);
+
+// When merges add weights, every level is a run of neighbouring candidates
+// in price order whose strengths sum to its merged weight: lengths[k] is how
+// many candidates level k took. strengths in the merge's order (by price,
+// ties in bar order), merged as Hlop wrote them back. False when the
+// weights do not split so (a merge that does not add, or weights saturated).
+bool runs_by_weight(const int32_t* strengths, std::size_t count, const int32_t* merged, std::size_t levels,
+                    std::vector<int32_t>& lengths);
+
+// The level each fractal fed: read off the runs when the weights add (and
+// then counts_exact is set), else the nearest level. -1 when there is none.
+std::vector<int32_t> fractal_levels(Analysis& analysis);
+
+// For each fractal the nearest level; on a tie the lower one. levels ascending.
+std::vector<int32_t> nearest_levels(const std::vector<Fractal>& fractals, const std::vector<Level>& levels);
 
 // Each fractal counted for the level nearest its price; on a tie the lower
 // level, as Hlop merges the lower of two equal gaps first. levels ascending.

@@ -121,13 +121,26 @@ std::string reading_text(const BarSeries& s) {
     return out;
 }
 
-std::vector<Field> level_fields(const Analysis& a, std::size_t index) {
+std::vector<Field> level_fields(const BarSeries& s, const Analysis& a, std::size_t index) {
     const Level& level = a.levels[index];
-    return {{"index", integer(count(index))},
-            {"price", number(level.price)},
-            {"merged_weight", integer(level.merged_weight)},
-            {"resized_weight", integer(level.weight)},
-            {"fractals", integer(level.fractals)}};
+    std::vector<Field> f = {{"index", integer(count(index))},
+                            {"price", number(level.price)},
+                            {"merged_weight", integer(level.merged_weight)},
+                            {"resized_weight", integer(level.weight)},
+                            {"fractals", integer(level.fractals)}};
+    if (index >= a.records.size()) return f;
+    const TrackRecord& r = a.records[index];
+    const auto bar_moment = [&](int64_t bar) {
+        return bar < 0 ? null_value() : moment(s.bars[static_cast<std::size_t>(bar)].time, s.intraday);
+    };
+    f.push_back({"formed_date", bar_moment(r.formed)});
+    f.push_back({"last_fractal_date", bar_moment(r.last_fractal)});
+    f.push_back({"touches", integer(r.touches)});
+    f.push_back({"held", integer(r.held)});
+    f.push_back({"broke", integer(r.broke)});
+    f.push_back({"bars_since_touch",
+                 r.last_touch < 0 ? null_value() : integer(static_cast<int64_t>(s.bars.size()) - 1 - r.last_touch)});
+    return f;
 }
 
 std::vector<Field> last_close_fields(const ScreenRow& r) {
@@ -145,6 +158,25 @@ std::vector<Field> screen_row_fields(const ScreenRow& r) {
     f.push_back({"last_date", moment(r.last_time, r.intraday)});
     f.push_back({"last_close", number(r.last_close)});
     add_close_fields(f, r);
+    return f;
+}
+
+std::vector<Field> walk_row_fields(const ScreenRow& r) {
+    std::vector<Field> f;
+    f.push_back({"date", moment(r.last_time, r.intraday)});
+    f.push_back({"close", number(r.last_close)});
+    f.push_back({"bars", integer(count(r.bars))});
+    f.push_back({"tolerance", number(r.tolerance)});
+    f.push_back({"level_count", integer(count(r.level_count))});
+    f.push_back({"on_level", flag(r.on_level)});
+    f.push_back({"level", r.on_level ? number(r.level) : null_value()});
+    f.push_back({"level_weight", r.on_level ? integer(r.level_weight) : null_value()});
+    f.push_back({"below", r.has_below ? number(r.below) : null_value()});
+    f.push_back({"below_weight", r.has_below ? integer(r.below_weight) : null_value()});
+    f.push_back({"above", r.has_above ? number(r.above) : null_value()});
+    f.push_back({"above_weight", r.has_above ? integer(r.above_weight) : null_value()});
+    f.push_back({"distance_price", number(r.distance_price)});
+    f.push_back({"distance", number(r.distance)});
     return f;
 }
 

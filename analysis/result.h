@@ -56,14 +56,23 @@ std::vector<Field> reading_fields(const BarSeries& series);
 // One sentence of the same for a report, or "" when nothing was passed over.
 std::string reading_text(const BarSeries& series);
 
-// One level: index, price, merged_weight, resized_weight, fractals.
-std::vector<Field> level_fields(const Analysis& analysis, std::size_t index);
+// One level: index, price, merged_weight, resized_weight, fractals and,
+// when the analysis has them, its track record: formed_date,
+// last_fractal_date, touches, held, broke and bars_since_touch (null before
+// any touch).
+std::vector<Field> level_fields(const BarSeries& series, const Analysis& analysis, std::size_t index);
 
 // The last close of a run: date, price, level_index and the close fields.
 std::vector<Field> last_close_fields(const ScreenRow& row);
 
 // A screen's row: bars, last_date, last_close and the close fields.
 std::vector<Field> screen_row_fields(const ScreenRow& row);
+
+// A walk's row (walk.h): date, close, bars (in view), tolerance,
+// level_count, on_level, level, level_weight, below, below_weight, above,
+// above_weight, distance_price and distance; a level that is not there and
+// its weight are null, and so is a distance without a level.
+std::vector<Field> walk_row_fields(const ScreenRow& row);
 
 }  // namespace tidemark::analysis
 

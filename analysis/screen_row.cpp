@@ -26,35 +26,68 @@ bool apply_window(BarSeries& series, const Window& window) {
     return true;
 }
 
-ScreenRow screen_row(const BarSeries& series, const Analysis& a) {
+bool window_bounds(const std::string* from, const std::string* to, reader::DateOrder order, Window& window,
+                   std::string& why, const char* from_name, const char* to_name,
+                   const reader::OptionSpelling& spelling) {
+    window.has_from = from != nullptr;
+    window.has_to = to != nullptr;
+    // In every form a file's date takes, read by the reader's own rule.
+    if (from != nullptr && !reader::parse_bound(*from, order, false, window.from, why, spelling)) {
+        why = std::string(from_name) + ": " + why;
+        return false;
+    }
+    if (to != nullptr && !reader::parse_bound(*to, order, true, window.to, why, spelling)) {
+        why = std::string(to_name) + ": " + why;
+        return false;
+    }
+    if (from != nullptr && to != nullptr && window.from > window.to) {
+        why = std::string(from_name) + " is after " + to_name;
+        return false;
+    }
+    return true;
+}
+
+ScreenRow place_close(double close, double tolerance, const double* prices, std::size_t count,
+                      int32_t close_level) {
     ScreenRow row;
+    row.last_close = close;
+    row.tolerance = tolerance;
+    row.level_count = count;
+    row.on_level = close_level >= 0;
+    if (row.on_level) {
+        row.level_index = close_level;
+        row.level = prices[close_level];
+    }
+    // Levels are ascending: the first above the close, and the one before it.
+    const double* above = std::upper_bound(prices, prices + count, close);
+    double nearest = std::numeric_limits<double>::infinity();
+    if (above != prices) {
+        row.has_below = true;
+        row.below_index = static_cast<int32_t>(above - 1 - prices);
+        row.below = above[-1];
+        nearest = close - row.below;
+    }
+    if (above != prices + count) {
+        row.has_above = true;
+        row.above_index = static_cast<int32_t>(above - prices);
+        row.above = *above;
+        nearest = std::min(nearest, row.above - close);
+    }
+    row.distance_price = nearest;
+    row.distance = nearest == 0 ? 0.0 : nearest / tolerance;
+    return row;
+}
+
+ScreenRow screen_row(const BarSeries& series, const Analysis& a) {
+    std::vector<double> prices(a.levels.size());
+    for (std::size_t k = 0; k < prices.size(); ++k) prices[k] = a.levels[k].price;
+    ScreenRow row = place_close(a.last_close, a.tolerance, prices.data(), prices.size(), a.close_level);
     row.bars = series.bars.size();
     row.last_time = series.bars.back().time;
     row.intraday = series.intraday;
-    row.last_close = a.last_close;
-    row.tolerance = a.tolerance;
-    row.on_level = a.close_level >= 0;
-    if (row.on_level) {
-        const Level& level = a.levels[static_cast<std::size_t>(a.close_level)];
-        row.level_index = a.close_level;
-        row.level = level.price;
-        row.level_weight = level.weight;
-    }
-    // Levels are ascending: the first above the close, and the one before it.
-    const auto above = std::upper_bound(a.levels.begin(), a.levels.end(), a.last_close,
-                                        [](double price, const Level& level) { return price < level.price; });
-    double nearest = std::numeric_limits<double>::infinity();
-    if (above != a.levels.begin()) {
-        row.has_below = true;
-        row.below = (above - 1)->price;
-        nearest = a.last_close - row.below;
-    }
-    if (above != a.levels.end()) {
-        row.has_above = true;
-        row.above = above->price;
-        nearest = std::min(nearest, row.above - a.last_close);
-    }
-    row.distance = nearest == 0 ? 0.0 : nearest / a.tolerance;
+    if (row.on_level) row.level_weight = a.levels[static_cast<std::size_t>(row.level_index)].weight;
+    if (row.has_below) row.below_weight = a.levels[static_cast<std::size_t>(row.below_index)].weight;
+    if (row.has_above) row.above_weight = a.levels[static_cast<std::size_t>(row.above_index)].weight;
     return row;
 }
 

@@ -119,8 +119,8 @@ constexpr int kChosen = -1, kNone = 1 << 20;
 // Where each role is, and how strongly its name says so (kChosen: the
 // user's choice).
 struct RoleMap {
-    int at[kRoles];
-    int rank[kRoles];
+    int at[kRoles] = {};
+    int rank[kRoles] = {};
     bool taken[Fields::kMost] = {};
     RoleMap() {
         std::fill(at, at + kRoles, -1);
@@ -144,18 +144,24 @@ bool resolve_choices(const Fields& row, bool header, const std::vector<ColumnCho
         const std::string named = spelling.columns + " names " + role_name(c.role) + "=" + shown(c.name);
         std::size_t i = 0;
         if (position_of(c.name, i)) {
-            if (i == 0) return why = named + ", but columns are counted from 1", false;
-            if (i > row.size())
-                return why = named + ", but " + (header ? "the header has " : "the rows have ") +
-                             std::to_string(row.size()) + " columns", false;
+            if (i == 0) {
+                why = named + ", but columns are counted from 1";
+                return false;
+            }
+            if (i > row.size()) {
+                why = named + ", but " + (header ? "the header has " : "the rows have ") + std::to_string(row.size()) +
+                      " columns";
+                return false;
+            }
             --i;
         } else if (!header) {
-            return why = named + ", but the file has no header (its first line is a bar): name its columns by "
-                         "position, as in " + spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"},
-                                                                      {"low", "4"}, {"close", "5"}}), false;
+            why = named + ", but the file has no header (its first line is a bar): name its columns by position, as in " +
+                  spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"}, {"close", "5"}});
+            return false;
         } else if (!find_column(row, c.name, i)) {
-            return why = named + ", but the header has no column named \"" + shown(c.name) +
-                         "\" (its columns: " + column_list(row) + ")", false;
+            why = named + ", but the header has no column named \"" + shown(c.name) + "\" (its columns: " +
+                  column_list(row) + ")";
+            return false;
         }
         map.at[static_cast<int>(c.role)] = static_cast<int>(i);
         map.rank[static_cast<int>(c.role)] = kChosen;
@@ -346,7 +352,7 @@ FirstLine columns_by_position(const Fields& fields, long line_no, const ColumnRe
     const int first = clock ? 2 : 1;
     if (clock) columns.time = 1;
     bool prices = fields.size() >= static_cast<std::size_t>(first) + 4;
-    for (int k = 0; prices && k < 4; ++k) prices = number(static_cast<std::size_t>(first + k));
+    for (std::size_t k = 0; prices && k < 4; ++k) prices = number(static_cast<std::size_t>(first) + k);
     // Without a time: the sixth field must read as a volume too.
     if (prices && !clock) prices = number(5);
     if (!prices) {
@@ -421,8 +427,12 @@ std::string unit_free_key(std::string_view name) {
 bool find_column(const Fields& fields, std::string_view name, std::size_t& index) {
     // The name as written (case, spaces and punctuation aside); else the
     // one column it names with units aside ("Close" for "Close (USD)").
-    for (std::size_t i = 0; i < fields.size(); ++i)
-        if (same_column_name(fields[i], name)) return index = i, true;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (same_column_name(fields[i], name)) {
+            index = i;
+            return true;
+        }
+    }
     const std::string word = unit_free_key(name);
     std::size_t found = 0, count = 0;
     for (std::size_t i = 0; i < fields.size() && !word.empty(); ++i)
@@ -479,6 +489,54 @@ bool title_like(const Fields& fields) {
 
 bool same_header(const Fields& fields, const Columns& columns) {
     return same_column_name(fields[static_cast<std::size_t>(columns.stamp)], columns.stamp_name);
+}
+
+bool columns_from_names(const std::vector<std::string>& names, const std::vector<ColumnChoice>& choices,
+                        bool dates_elsewhere, Columns& columns, std::string& why, const OptionSpelling& spelling) {
+    columns = Columns{};
+    // The names that can matter, within a header's most fields; a table may
+    // have far more columns than a file's row.
+    std::vector<std::size_t> at;
+    Fields fields;
+    const auto chosen = [&](const std::string& name) {
+        return std::any_of(choices.begin(), choices.end(),
+                           [&](const ColumnChoice& c) { return same_column_name(name, c.name); });
+    };
+    bool dated = std::any_of(choices.begin(), choices.end(), [](const ColumnChoice& c) {
+        return c.role == Role::date || c.role == Role::datetime || c.role == Role::time;
+    });
+    // All of them when they fit, so that a message's column numbers are the table's.
+    const bool all = names.size() < Fields::kMost;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const Role role = column_name(names[i]).role;
+        if (!all && role == Role::other && !chosen(names[i])) continue;
+        dated = dated || role == Role::date || role == Role::datetime || role == Role::time;
+        if (fields.size() + 1 == Fields::kMost) break;  // room for the stand-in date below
+        fields.add(names[i]);
+        at.push_back(i);
+    }
+    // Dates in the index: a stand-in date column, forgotten after the mapping.
+    const std::string stand_in = "date";
+    const bool standing_in = dates_elsewhere && !dated;
+    if (standing_in) fields.add(stand_in);
+    const ColumnRequest request{choices, std::string_view(), spelling, false};
+    if (!map_header(fields, request, columns, why)) return false;
+    // A table of closes in a DataFrame is the front end's to split: here it
+    // is a table that names no price.
+    if (!columns.table.empty()) {
+        why = columns.table_refusal;
+        return false;
+    }
+    const auto position = [&](int& field) {
+        if (field < 0) return;
+        field = static_cast<std::size_t>(field) < at.size() ? static_cast<int>(at[static_cast<std::size_t>(field)]) : -1;
+    };
+    for (int* field : {&columns.stamp, &columns.time, &columns.open, &columns.high, &columns.low, &columns.close,
+                       &columns.volume, &columns.symbol})
+        position(*field);
+    if (standing_in) columns.stamp_name.clear();
+    columns.count = names.size();
+    return true;
 }
 
 FirstLine columns_from_first_line(const Fields& fields, long line_no, const ColumnRequest& request,

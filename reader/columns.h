@@ -97,6 +97,15 @@ enum class FirstLine {
 FirstLine columns_from_first_line(const Fields& fields, long line_no, const ColumnRequest& request,
                                   Columns& columns, std::string& why);
 
+// The columns of a table whose names come already apart (a DataFrame's),
+// mapped as a file's header is: the user's choices first, the stronger of
+// two names for one role, the same words for the same faults. With
+// dates_elsewhere a table without a date column is fine (its dates are in
+// its index): stamp is then -1. Positions are into names.
+bool columns_from_names(const std::vector<std::string>& names, const std::vector<ColumnChoice>& choices,
+                        bool dates_elsewhere, Columns& columns, std::string& why,
+                        const OptionSpelling& spelling = command_spelling());
+
 // A header's date field again, later in the file: two downloads pasted
 // together. A date that starts with a digit is no header: most rows are
 // told so without comparing names.

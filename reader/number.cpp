@@ -281,36 +281,37 @@ std::string with_line(const std::string& text, long line) {
 }  // namespace
 
 bool DecimalMark::check_open(std::string_view field, const char* name, long line, std::string& why) {
-    const std::size_t comma = field.rfind(','), point = field.find('.');
-    if (comma == std::string_view::npos && point == std::string_view::npos) return true;
-    const std::string quoted = std::string(name) + " \"" + shown(field) + "\"";
+    const std::size_t last_comma = field.rfind(','), point = field.find('.');
+    if (last_comma == std::string_view::npos && point == std::string_view::npos) return true;
+    // Built only for a message: every price of a tab file comes here.
+    const auto quoted = [&] { return std::string(name) + " \"" + shown(field) + "\""; };
     if (comma_) {
-        if (point == std::string_view::npos || comma != std::string_view::npos ||
+        if (point == std::string_view::npos || last_comma != std::string_view::npos ||
             field.find('.', point + 1) != std::string_view::npos)
             return true;
-        why = quoted + " has a point, but this tab-separated file writes its decimals with a comma (" +
+        why = quoted() + " has a point, but this tab-separated file writes its decimals with a comma (" +
               with_line(comma_text_, comma_line_) + "): write every price one way";
         return false;
     }
-    const bool thousands = comma == std::string_view::npos || (point != std::string_view::npos && point > comma) ||
+    const bool thousands = last_comma == std::string_view::npos || (point != std::string_view::npos && point > last_comma) ||
                            (point == std::string_view::npos && comma_grouped(field));
     if (thousands) {
-        long& seen = comma == std::string_view::npos ? point_line_ : grouped_line_;
+        long& seen = last_comma == std::string_view::npos ? point_line_ : grouped_line_;
         if (seen == 0) {
             seen = line;
-            (comma == std::string_view::npos ? point_text_ : grouped_text_) = shown(field);
+            (last_comma == std::string_view::npos ? point_text_ : grouped_text_) = shown(field);
         }
         return true;
     }
     // A decimal comma: the file's mark, unless a price read before says
     // otherwise.
     if (point_line_ > 0) {
-        why = quoted + " has a decimal comma, but " + with_line(point_text_, point_line_) +
+        why = quoted() + " has a decimal comma, but " + with_line(point_text_, point_line_) +
               " has a point: a tab-separated file takes one decimal mark";
         return false;
     }
     if (grouped_line_ > 0) {
-        why = quoted + " has a decimal comma, but " + with_line(grouped_text_, grouped_line_) +
+        why = quoted() + " has a decimal comma, but " + with_line(grouped_text_, grouped_line_) +
               " was read with a thousands separator: write the prices with a point, or separate the fields "
               "with \";\"";
         return false;

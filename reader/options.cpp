@@ -11,8 +11,17 @@ std::string OptionSpelling::columns_with(const std::vector<std::pair<std::string
                                          bool placeholders) const {
     std::string list;
     for (const auto& [role, name] : pairs) {
-        if (keywords) list += (list.empty() ? "{'" : ", '") + role + "': " + (placeholders ? name : "'" + name + "'");
-        else list += (list.empty() ? "" : ",") + role + "=" + name;
+        if (keywords) {
+            list += list.empty() ? "{'" : ", '";
+            list += role;
+            list += "': ";
+            list += placeholders ? name : "'" + name + "'";
+        } else {
+            list += list.empty() ? "" : ",";
+            list += role;
+            list += '=';
+            list += name;
+        }
     }
     if (keywords) return columns + "=" + list + "}";
     return columns + " " + list;

@@ -93,6 +93,7 @@ namespace {
 // the order checked. Each stage returns false with the error set.
 class SeriesReader {
 public:
+    // cppcheck-suppress uninitMemberVar ; fields_ is filled before it is read
     SeriesReader(const std::string& name, Source& raw, Source& text, BarSeries& out, ReadError& error,
                  const Progress& progress, const ReadOptions& options)
         : name_(name), raw_(raw), out_(out), error_(error), progress_(progress), options_(options), lines_(text),
@@ -306,7 +307,10 @@ std::string SeriesReader::failed_download() const {
         said = std::string(text.substr(open + 1, std::min<std::size_t>(close, text.size()) - open - 1));
         break;
     }
-    if (said.size() > 120) said = said.substr(0, 117) + "...";
+    if (said.size() > 120) {
+        said.resize(117);
+        said += "...";
+    }
     return "JSON, not CSV: the service answered " + (said.empty() ? std::string("with JSON") : "\"" + valid_utf8(said) + "\"") +
            " instead of the data (a failed download?)";
 }

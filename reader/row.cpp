@@ -205,17 +205,21 @@ bool row_of_names(const Fields& fields, const Columns& columns) {
     const std::string_view lead = fields[static_cast<std::size_t>(columns.stamp)];
     if (lead.empty()) return !any_number(fields, columns);
     if (column_name(lead).role != Role::other) return true;
-    for (const char* label : {"ticker", "price", "currency", "unit", "units"})
-        if (column_key(lead) == label) return true;
-    return false;
+    const std::string key = column_key(lead);
+    const char* const labels[] = {"ticker", "price", "currency", "unit", "units"};
+    return std::any_of(std::begin(labels), std::end(labels), [&](const char* label) { return key == label; });
 }
 
 bool note_line(const Fields& fields, const Columns& columns) {
     bool letter = false;
+    const char* const words[] = {"dividend", "split", "capital gain"};
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        for (const char* word : {"dividend", "split", "capital gain"})
-            if (has_word(fields[i], word)) return true;
-        for (const char c : fields[i]) letter = letter || (ascii_lower(c) >= 'a' && ascii_lower(c) <= 'z');
+        const std::string_view field = fields[i];
+        if (std::any_of(std::begin(words), std::end(words), [&](const char* word) { return has_word(field, word); }))
+            return true;
+        letter = letter || std::any_of(field.begin(), field.end(), [](char c) {
+                     return ascii_lower(c) >= 'a' && ascii_lower(c) <= 'z';
+                 });
     }
     const std::size_t at = static_cast<std::size_t>(std::max(columns.stamp, 0));
     WrittenTime w;

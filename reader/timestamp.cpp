@@ -271,15 +271,15 @@ std::string epoch_unlike_text(const std::string& quoted_value, int digits, Epoch
 // Monday of ISO week 1 is the Monday on or before January 4th.
 int64_t iso_week_start(int year, int week) {
     const int64_t jan4 = utc_seconds(year, 1, 4, 0, 0, 0) / 86400;
-    const int64_t weekday = ((jan4 % 7) + 7 + 3) % 7;  // 0 Monday: 1970-01-01 was a Thursday
-    return (jan4 - weekday + 7 * static_cast<int64_t>(week - 1)) * 86400;
+    const int64_t day_of_week = ((jan4 % 7) + 7 + 3) % 7;  // 0 Monday: 1970-01-01 was a Thursday
+    return (jan4 - day_of_week + 7 * static_cast<int64_t>(week - 1)) * 86400;
 }
 
 // 53 when the year starts on a Thursday, or on a Wednesday in a leap year.
 int iso_weeks(int year) {
     const int64_t jan1 = utc_seconds(year, 1, 1, 0, 0, 0) / 86400;
-    const int64_t weekday = ((jan1 % 7) + 7 + 3) % 7;
-    return weekday == 3 || (weekday == 2 && leap_year(year)) ? 53 : 52;
+    const int64_t day_of_week = ((jan1 % 7) + 7 + 3) % 7;
+    return day_of_week == 3 || (day_of_week == 2 && leap_year(year)) ? 53 : 52;
 }
 
 // A week (W09) or a quarter (Q1) of year at s[pos], to the end of s.

@@ -68,7 +68,8 @@ tm_missing_for() {
             # first on PATH; the scripts call /usr/bin/python3). venv and pip
             # for the README's install command, build and wheel for the
             # source distribution and wheel (scripts/package python), scipy
-            # for the benchmark. The extension is compiled with CMake and
+            # for the benchmark, dask for screens of dask DataFrames, mypy
+            # for the tests that type-check the documented examples. The extension is compiled with CMake and
             # g++ from the library's, the reader's and its own sources
             # (zlib for gzip files; nlohmann's JSON headers for the demo
             # command that the tests run beside the package).
@@ -77,7 +78,7 @@ tm_missing_for() {
             command -v make >/dev/null || echo make
             local p
             for p in python3 python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pandas \
-                     python3-pytest python3-hypothesis python3-distributed python3-scipy \
+                     python3-pytest python3-hypothesis python3-distributed python3-dask python3-scipy python3-mypy \
                      python3-venv python3-pip python3-setuptools python3-wheel python3-build \
                      zlib1g-dev nlohmann-json3-dev; do
                 tm_have_pkg "$p" || echo "$p"

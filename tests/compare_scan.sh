@@ -1,8 +1,9 @@
 #!/bin/sh
 # tidemark-scan run natively and under Wine against the DLL must agree: on the
 # bundled sample the same levels and byte-identical charts (only the
-# library's and the chart's file names and the timings may differ), and on a
-# screen of a folder the same rows, failures included.
+# library's and the chart's file names and the timings may differ), the same
+# walk's rows byte for byte (whole history and a window), and on a screen of a
+# folder the same rows, failures included.
 # Usage: compare_scan.sh OUT_DIR NATIVE_SCAN WINE_RUNNER WINE_PREFIX WIN32_SCAN SAMPLE_CSV
 set -eu
 out=$1
@@ -27,6 +28,21 @@ grep -q '"price"' native.json || { echo "the native run found no levels"; exit 1
 diff native.json win32.json
 cmp native.svg win32.svg
 echo "same levels ($(grep -c '"index"' native.json)) and the same chart"
+
+walk() {  # name, host command...
+    name=$1
+    shift
+    "$@" --walk - >"$name.walk.out" || { echo "$name walk failed"; exit 1; }
+    "$@" --walk - --window 120 --json >"$name.window.out" || { echo "$name windowed walk failed"; exit 1; }
+    tr -d '\r' <"$name.walk.out" >"$name.walk.csv"
+    tr -d '\r' <"$name.window.out" >"$name.window.json"
+}
+walk native "$native"
+walk win32 "$runner" "$prefix" "$win32"
+[ "$(wc -l <native.walk.csv)" -gt 1000 ] || { echo "the native walk has too few rows"; exit 1; }
+cmp native.walk.csv win32.walk.csv
+cmp native.window.json win32.window.json
+echo "the same walk of $(($(wc -l <native.walk.csv) - 1)) bars, and with a window"
 
 # A folder of the sample's slices in the forms the reader takes, one of them
 # named in another script, and one file that fails.

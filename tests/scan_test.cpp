@@ -1824,6 +1824,65 @@ TEST_F(Scan, SampleEndToEnd) {
     EXPECT_EQ(bundled, from_file);
 }
 
+// The walk from the command: one row per bar from the first with a level,
+// the last of them the report's own last close; a window; JSON rows on
+// standard output in the report's place; the track record in the report.
+TEST_F(Scan, WalkRowsAndTrackRecord) {
+    const std::string rows_file = path("walk.csv");
+    const Outcome r = scan({TIDEMARK_SAMPLE, "--walk", rows_file, "--json"});
+    ASSERT_EQ(r.status, kOk) << r.err;
+    const Json report = parsed(r.out);
+    const Json rows = parsed(slurp(rows_file));
+    ASSERT_TRUE(rows.is_array());
+    EXPECT_EQ(rows.size(), 1047u - 4u);  // the first fractal (depth 2) is confirmed at the fifth bar
+    EXPECT_EQ(rows.front()["date"], "2004-08-25");
+    const Json& last = rows.back();
+    const Json& close = report["last_close"];
+    EXPECT_EQ(last["date"], close["date"]);
+    EXPECT_EQ(last["close"], close["price"]);
+    for (const char* key : {"on_level", "level", "level_weight", "below", "above", "distance"})
+        EXPECT_EQ(last[key], close[key]) << key;
+    EXPECT_EQ(last["level_count"], report["level_count"]);
+    EXPECT_EQ(last["tolerance"], report["tolerance"]);
+    EXPECT_EQ(last["bars"], 1047);
+
+    // CSV with a window, on standard output: the header, then a row per bar
+    // with at most the window's bars in view.
+    const Outcome c = scan({TIDEMARK_SAMPLE, "--walk", "-", "--window", "60"});
+    ASSERT_EQ(c.status, kOk) << c.err;
+    EXPECT_EQ(c.out.compare(0, 30, "date,close,bars,tolerance,leve"), 0) << c.out.substr(0, 80);
+    EXPECT_EQ(count_of(c.out, "\n"), 1u + 1043u);
+    EXPECT_TRUE(has(c.out, "\n2008-10-14,362.71,60,")) << c.out.substr(c.out.size() - 200);
+    EXPECT_FALSE(has(c.out, "CheckLevel"));
+    // A window shorter than a fractal's neighbourhood never has a level.
+    const Outcome none = scan({TIDEMARK_SAMPLE, "--walk", "-", "--window", "4", "--json"});
+    ASSERT_EQ(none.status, kOk) << none.err;
+    EXPECT_EQ(parsed(none.out), Json::array());
+
+    // The track record in the JSON and the report.
+    const Json& level = report["levels"][0];
+    for (const char* key : {"formed_date", "last_fractal_date", "touches", "held", "broke", "bars_since_touch"})
+        EXPECT_TRUE(level.contains(key)) << key;
+    int touches = 0;
+    for (const Json& l : report["levels"]) {
+        EXPECT_LE(l["held"].get<int>() + l["broke"].get<int>(), l["touches"].get<int>());
+        EXPECT_LE(l["formed_date"].get<std::string>(), "2008-10-14");
+        touches += l["touches"].get<int>();
+    }
+    EXPECT_GT(touches, 100);
+    const Outcome text = scan({TIDEMARK_SAMPLE});
+    EXPECT_TRUE(has(text.out, "fractals      formed  touches  held  broke  since")) << text.out;
+
+    // The chart starts levels where they formed and marks what price did there.
+    const std::string chart = path("walk.svg");
+    ASSERT_EQ(scan({TIDEMARK_SAMPLE, "--svg", chart}).status, kOk);
+    const std::string svg = slurp(chart);
+    EXPECT_EQ(xml_check::problem(svg), "");
+    EXPECT_GT(count_of(svg, "<circle cx="), 50u);
+    EXPECT_GT(count_of(svg, "\"/><path d=\"M"), 10u);
+    EXPECT_LT(count_of(svg, "<line x1=\"50.0\""), count_of(svg, "<title>level "));
+}
+
 // Every form of the JSON, parsed back: the fields, their order, and that
 // they match the text report.
 TEST_F(Scan, JsonOutput) {
@@ -1839,7 +1898,9 @@ TEST_F(Scan, JsonOutput) {
     // The third bar's high of 15 tops two bars on each side; its low does not.
     ASSERT_EQ(j["levels"].size(), 1u);
     EXPECT_EQ(j["levels"][0],
-              Json::parse(R"({"index":0,"price":15,"merged_weight":2,"resized_weight":2,"fractals":1})"));
+              Json::parse(R"({"index":0,"price":15,"merged_weight":2,"resized_weight":2,"fractals":1,
+                  "formed_date":"2020-01-08","last_fractal_date":"2020-01-06","touches":0,"held":0,"broke":0,
+                  "bars_since_touch":null})"));
     EXPECT_EQ(j["last_close"], Json::parse(R"({"date":"2020-01-08","price":12,"level_index":null,"on_level":false,
         "level":null,"level_weight":null,"below":null,"above":15,"distance":2})"));
     EXPECT_EQ(j["file_order"], "oldest first");
@@ -1944,7 +2005,7 @@ TEST_F(Scan, ReportText) {
     EXPECT_TRUE(has(one.out, "depth 2: 1 high and 0 lows of strength 1 or more")) << one.out;
     EXPECT_TRUE(has(one.out, "(weights add): 1 candidate -> 1 level\n")) << one.out;
     EXPECT_TRUE(has(slurp(path("one.svg")), ">1 level merged from 1 fractal (depth 2")) << slurp(path("one.svg"));
-    EXPECT_TRUE(has(slurp(path("one.svg")), ", 1 fractal</title>"));
+    EXPECT_TRUE(has(slurp(path("one.svg")), ", weight 2, 1 fractal, formed ")) << slurp(path("one.svg"));
     const Outcome deep = scan({path("one.csv"), "--depth", "1", "--last", "1"});
     EXPECT_TRUE(has(deep.out, "1 daily bar, 2020-01-08 to 2020-01-08")) << deep.out;
     EXPECT_TRUE(has(deep.out, "the file holds 5 bars")) << deep.out;
@@ -2135,7 +2196,24 @@ TEST_F(Scan, ChartNeverOverwritesOtherFiles) {
          kBadInput,
          "tidemark-scan: " + path("folder.svg") + ": is a folder"},
         {{path("bars.svg"), "--svg", path("old.svg")}, kOk, ""},
+        // The walk's rows are held to the same.
+        {{path("bars.svg"), "--walk", path("bars.svg")},
+         kBadInput,
+         "tidemark-scan: " + path("bars.svg") + ": is the input file: it is not overwritten"},
+        {{path("bars.svg"), "--walk", path("notes.svg")},
+         kBadInput,
+         "tidemark-scan: " + path("notes.svg") + ": exists and is not a walk's rows: it is not overwritten"},
+        {{path("bars.svg"), "--walk", path("mine.csv")}, kBadInput, "tidemark-scan: " + path("mine.csv") + ": exists"},
+        {{path("bars.svg"), "--walk", path("folder.svg")},
+         kBadInput,
+         "tidemark-scan: " + path("folder.svg") + ": is a folder"},
+        {{path("bars.svg"), "--walk", path("old-walk.csv")}, kOk, ""},
+        {{path("bars.svg"), "--walk", path("old-walk.json"), "--json"}, kOk, ""},
     };
+    spit(path("old-walk.csv"),
+         "date,close,bars,tolerance,level_count,on_level,level,level_weight,below,below_weight,above,above_weight,"
+         "distance_price,distance\n2001-01-01,1,5,1,0,false,,,,,,,,\n");
+    spit(path("old-walk.json"), "[]\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.back());
         const Outcome r = scan(c.args);
@@ -2149,6 +2227,10 @@ TEST_F(Scan, ChartNeverOverwritesOtherFiles) {
         EXPECT_EQ(slurp(path("notes.svg")), "my notes\n");
     }
     EXPECT_TRUE(has(slurp(path("old.svg")), "bars.svg: 5 daily bars"));
+    // The earlier walks were replaced by this one's: the third bar's high is
+    // the one level from the last bar on.
+    EXPECT_TRUE(has(slurp(path("old-walk.csv")), "\n2020-01-08,12.0,5,")) << slurp(path("old-walk.csv"));
+    EXPECT_EQ(parsed(slurp(path("old-walk.json"))).size(), 1u);
 }
 
 // A chart that cannot be written costs the chart, not the analysis.
@@ -2468,6 +2550,10 @@ TEST_F(Scan, BadUsageAndUnusableLibrary) {
         {{"--dates", "seconds"}, kBadUsage, "tidemark-scan: --dates needs mdy, dmy, ymd, serial, ms, us or ns"},
         {{"--from", "2020-02-01", "--to", "2020-01-01"}, kBadUsage, "tidemark-scan: --from is after --to"},
         {{"-", "a.csv"}, kBadUsage, "tidemark-scan: - (standard input) cannot be part of a screen"},
+        {{"--walk"}, kBadUsage, "tidemark-scan: --walk needs a file name"},
+        {{"--window", "0", "--walk", "w.csv"}, kBadUsage, "tidemark-scan: --window needs"},
+        {{"--window", "5"}, kBadUsage, "tidemark-scan: --window is the walk's: use it with --walk FILE"},
+        {{"a.csv", "b.csv", "--walk", "w.csv"}, kBadUsage, "tidemark-scan: --walk walks one file, not a screen"},
         {{"--library", "no-such-library.so"}, kBadLibrary, "tidemark-scan: no-such-library.so: cannot load"},
 #ifdef _WIN32
         {{"--library", "kernel32.dll"}, kBadLibrary,

@@ -6,11 +6,17 @@ run (scripts/bench runs this after the library's own benchmarks):
   answers yes or no for the highs (goal: at least 5 times faster);
 * hlop from Python on 1,000,000 levels against the same call from C
   (hlop_from_c, loading the library by file name; goal: at most 1.2 times);
-* screen of 1,000 symbols (DataFrames) on the local cores and on a
-  LocalCluster of two worker processes (reported);
+* screen of 1,000 symbols (DataFrames) on a LocalCluster of two worker
+  processes against the same screen on the local cores, five rounds of each
+  in turn (goal: at most 1.5 times);
 * screen of 10,000 paths on a LocalCluster of two worker processes, which
   read the files themselves, against the same screen on the local cores,
-  five rounds of each in turn (goal: at most 1.5 times).
+  five rounds of each in turn (goal: at most 1.5 times);
+* screen of a dask DataFrame read from 1,000 of those files
+  (dask.dataframe.read_csv, the path as the symbol) on the same cluster
+  against screen of the 1,000 paths there (goal: at most 1.5 times), beside
+  the time dask takes only to read that DataFrame (len of each partition),
+  which bounds the ratio from below.
 
 Times are medians of several runs: CPU time of this process for the single
 calls (other processes on a shared machine count less), wall time for screen
@@ -135,28 +141,46 @@ def bar_files(folder, rng, count=10_000, bars=250):
     return paths
 
 
+def alternate(first, second, rounds=5):
+    """Medians of wall time of two calls, run in turn, so that the load of a
+    shared machine falls on both alike."""
+    times = ([], [])
+    for _ in range(rounds):
+        for call, kept in zip((first, second), times):
+            kept.append(median_time(call, 1, time.perf_counter))
+    return statistics.median(times[0]), statistics.median(times[1])
+
+
 def bench_screen(rng, build):
+    import dask.dataframe as dd
     from distributed import Client
 
     data = universe(rng)
-    paths = {path.stem: str(path) for path in bar_files(build / "bench-python-screen", rng)}
-    local = median_time(lambda: tm.screen(data), 3, time.perf_counter)
+    files = bar_files(build / "bench-python-screen", rng)
+    paths = {path.stem: str(path) for path in files}
+    few = {path.stem: str(path) for path in files[:1000]}
     with tempfile.TemporaryDirectory() as folder:
         with local_cluster(folder) as cluster, Client(cluster) as client:
             tm.screen(data, client=client)  # the workers import the package once
-            on_cluster = median_time(lambda: tm.screen(data, client=client), 3, time.perf_counter)
-            # Local and cluster screens of the paths alternate, so that the
-            # load of a shared machine falls on both alike; medians of all.
-            local_times, cluster_times = [], []
-            for _ in range(5):
-                local_times.append(median_time(lambda: tm.screen(paths), 1, time.perf_counter))
-                cluster_times.append(median_time(lambda: tm.screen(paths, client=client), 1, time.perf_counter))
-            local_paths, paths_on_cluster = statistics.median(local_times), statistics.median(cluster_times)
+            local, on_cluster = alternate(lambda: tm.screen(data), lambda: tm.screen(data, client=client))
+            local_paths, paths_on_cluster = alternate(lambda: tm.screen(paths),
+                                                      lambda: tm.screen(paths, client=client))
+            frame = dd.read_csv(list(few.values()), include_path_column="symbol", blocksize=None)
+            tm.screen(frame, client=client)
+            by_dask, by_paths = alternate(lambda: tm.screen(frame, client=client),
+                                          lambda: tm.screen(few, client=client), rounds=3)
+            read_only = median_time(lambda: client.compute(frame.map_partitions(len)).result(), 3, time.perf_counter)
+            same = tm.screen(frame, client=client).rename(index=lambda path: pathlib.Path(path).stem)
+            agree = same.drop(columns="file").equals(tm.screen(few).drop(columns="file"))
     print(f"  screen, 1,000 symbols x 1,000 bars, local cores     {local:9.3f} s   ({os.cpu_count()} cores)")
-    print(f"  screen, the same, LocalCluster of 2 worker processes{on_cluster:9.3f} s")
+    print(f"  screen, the same, LocalCluster of 2 worker processes{on_cluster:9.3f} s   (packed and scattered)")
     print(f"  screen, 10,000 paths x 250 bars, local cores        {local_paths:9.3f} s")
     print(f"  screen, the same, LocalCluster of 2 worker processes{paths_on_cluster:9.3f} s   (the workers read)")
-    return paths_on_cluster / local_paths
+    print(f"  screen, 1,000 of the paths, the same cluster        {by_paths:9.3f} s")
+    print(f"  screen, dask DataFrame of those files (read_csv)    {by_dask:9.3f} s   "
+          f"({'same rows' if agree else 'DIFFERENT ROWS'})")
+    print(f"  dask only reading that DataFrame (len of each part) {read_only:9.3f} s")
+    return on_cluster / local, paths_on_cluster / local_paths, by_dask / by_paths, read_only / by_paths
 
 
 def main():
@@ -165,14 +189,19 @@ def main():
     print(f"Python package ({tm.__file__}), numpy {np.__version__}, scipy {scipy.__version__}")
     fractal_ratio = bench_fractal_strength(rng)
     hlop_ratio = bench_hlop(rng, build)
-    cluster_ratio = bench_screen(rng, build)
-    print("Ratios of the goals, from this run (CPU times; wall times for the screen):")
+    frames_ratio, cluster_ratio, dask_ratio, read_ratio = bench_screen(rng, build)
+    print(f"Ratios of the goals, from this run (CPU times; wall times for the screen; load average "
+          f"{' '.join(f'{load:.2f}' for load in os.getloadavg())}):")
     print(f"  argrelextrema / fractal_strength   {fractal_ratio:7.2f}   goal >= 5    "
           f"{'met' if fractal_ratio >= 5 else 'NOT MET'}")
     print(f"  hlop from Python / from C          {hlop_ratio:7.2f}   goal <= 1.2  "
           f"{'met' if hlop_ratio <= 1.2 else 'NOT MET'}")
+    print(f"  screen of frames, cluster / local  {frames_ratio:7.2f}   goal <= 1.5  "
+          f"{'met' if frames_ratio <= 1.5 else 'NOT MET'}")
     print(f"  screen of paths, cluster / local   {cluster_ratio:7.2f}   goal <= 1.5  "
           f"{'met' if cluster_ratio <= 1.5 else 'NOT MET'}")
+    print(f"  dask DataFrame / its paths         {dask_ratio:7.2f}   goal <= 1.5  "
+          f"{'met' if dask_ratio <= 1.5 else 'NOT MET'}   (dask's reading alone: {read_ratio:.2f})")
 
 
 if __name__ == "__main__":

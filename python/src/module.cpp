@@ -222,4 +222,5 @@ PYBIND11_MODULE(_native, m) {
         .def("release", &Timer::release)
         .def_property_readonly("released", &Timer::released);
     bind_workflow(m);
+    bind_reading(m);
 }

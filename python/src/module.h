@@ -18,6 +18,9 @@ void require_vector(const pybind11::array& a, const char* function, const char* 
 // levels() and screen(): the demo host's workflow on bars from arrays or a file.
 void bind_workflow(pybind11::module_& m);
 
+// read_dates(), frame_columns(): a DataFrame through the reader's stages.
+void bind_reading(pybind11::module_& m);
+
 }  // namespace tidemark::python
 
 #endif

@@ -10,6 +10,7 @@ import pytest
 
 import tidemark as tm
 from tidemark import _native
+from conftest import SAMPLE
 
 
 def arrays():
@@ -130,7 +131,7 @@ def swapped_dates():
 
 
 BAD_BARS = [
-    ("no close column", lambda: good_bars().drop(columns="close"), {}, ValueError, "lack the column"),
+    ("no close column", lambda: good_bars().drop(columns="close"), {}, ValueError, "has no column named close"),
     ("empty", lambda: good_bars().iloc[:0], {}, ValueError, "no bars"),
     ("NaN close", lambda: with_value("close", 4, np.nan), {}, ValueError, 'close "nan" is not a finite'),
     ("infinite high", lambda: with_value("high", 4, np.inf), {}, ValueError, 'high "inf" is not a finite'),
@@ -150,7 +151,7 @@ BAD_BARS = [
     ("span 0", good_bars, {"span": 0}, ValueError, "span"),
     ("negative tolerance", good_bars, {"tolerance": -1.0}, ValueError, "tolerance"),
     ("NaN tolerance", good_bars, {"tolerance": float("nan")}, ValueError, "tolerance"),
-    ("a file that is not there", lambda: "/nonexistent/bars.csv", {}, ValueError, "cannot open"),
+    ("a file that is not there", lambda: "/nonexistent/bars.csv", {}, FileNotFoundError, "No such file"),
 ]
 
 
@@ -166,6 +167,60 @@ def test_bad_bars_raise(what, bars, options, error, words):
         pd.testing.assert_frame_equal(frame, before)
 
 
+def two_symbols_with(second):
+    """Bars of symbol A and of `second` (a missing value, say) in a (symbol, date) MultiIndex."""
+    return pd.concat({"A": good_bars(), second: good_bars()}, names=["symbol", "date"])
+
+
+def text_dates(first, name=None):
+    """good_bars() with an index of text dates whose first is `first`."""
+    frame = good_bars()
+    return frame.set_axis(pd.Index([first] + list(frame.index.strftime("%Y-%m-%d"))[1:], name=name))
+
+
+# Errors as Python and pandas give them: (what, call(folder), exception, words,
+# errno of an OSError or None). Each failed before these were mended.
+PYTHON_SHAPED = [
+    ("levels, a missing file", lambda d: tm.levels(d / "gone.csv"), FileNotFoundError, "No such file", 2),
+    ("read_bars, a missing file", lambda d: tm.read_bars(str(d / "gone.csv")), FileNotFoundError, "No such file", 2),
+    ("screen, a missing file", lambda d: tm.screen({"G": d / "gone.csv"}), FileNotFoundError, "symbol 'G'", 2),
+    ("levels, a folder", lambda d: tm.levels(d), IsADirectoryError, "Is a directory", 21),
+    ("read_bars, a folder as bytes", lambda d: tm.read_bars(bytes(d)), IsADirectoryError, "Is a directory", 21),
+    # The reader would stop at the NUL and read the file named before it.
+    ("levels, a NUL byte in the path", lambda d: tm.levels(f"{SAMPLE}\0.gz"), ValueError, "embedded null byte", None),
+    ("read_bars, a NUL byte in bytes", lambda d: tm.read_bars(bytes(SAMPLE) + b"\0"), ValueError, "embedded null byte",
+     None),
+    ("screen, a missing symbol in the index", lambda d: tm.screen(two_symbols_with(np.nan)), ValueError,
+     r"screen: index level 'symbol' has no symbol in row 30 \(\(nan, Timestamp\('2020-01-01", None),
+    ("screen keeping errors, a missing symbol", lambda d: tm.screen(two_symbols_with(None), errors="keep"), ValueError,
+     "screen: index level 'symbol' has no symbol in row 30", None),
+    # A missing symbol is another symbol, never more bars of A.
+    ("levels, symbols A and NaN", lambda d: tm.levels(two_symbols_with(np.nan)), ValueError,
+     "level 'symbol' of 2 values", None),
+    ("levels, tolerance True", lambda d: tm.levels(good_bars(), tolerance=True), TypeError, "got bool", None),
+    ("screen, tolerance True", lambda d: tm.screen({"A": good_bars()}, tolerance=True), TypeError, "got bool", None),
+    ("hlop, tolerance True", lambda d: tm.hlop([1.0, 1.5], [1, 1], True), TypeError, "got bool", None),
+    ("check_level, tolerance True", lambda d: tm.check_level(1.0, True, [1.0]), TypeError, "got bool", None),
+    ("native settings, tolerance True", lambda d: _native.check_settings(2, True, 1, 11), TypeError, "got bool", None),
+    # A text index with a gap is still dates: the gap is named, not the dates dropped.
+    ("levels, text index whose first date is missing", lambda d: tm.levels(text_dates(None)), ValueError,
+     r"levels: a date is missing \(row 0\)", None),
+    ("levels, text date index whose first is NaN", lambda d: tm.levels(text_dates(np.nan, "date")), ValueError,
+     r"a date is missing \(row 0\)", None),
+    ("levels, text date column whose first is missing", lambda d: tm.levels(text_dates(None).reset_index()
+     .rename(columns={"index": "date"})), ValueError, r"a date is missing \(row 0\)", None),
+]
+
+
+@pytest.mark.parametrize("what, call, error, words, number", PYTHON_SHAPED, ids=[case[0] for case in PYTHON_SHAPED])
+def test_errors_are_shaped_as_python_gives_them(tmp_path, what, call, error, words, number):
+    with pytest.raises(error, match=words) as raised:
+        call(tmp_path)
+    assert type(raised.value) is error
+    if number is not None:
+        assert raised.value.errno == number and os.fsdecode(raised.value.filename).startswith(str(tmp_path))
+
+
 def not_utf8_field(folder):
     path = folder / "latin1.csv"
     path.write_bytes(b"date,open,high,low,close\n2020-01-01,1,2,0.5,1\n2020-01-02,1,2,0.5,caf\xe9\n")
@@ -177,20 +232,22 @@ def no_memory(monkeypatch):
         raise MemoryError()
 
     monkeypatch.setattr(_native, "analyse_file", refuse)
-    return "/any/file.csv"
+    from conftest import SAMPLE
+
+    return str(SAMPLE)
 
 
 # (what, the symbol's bars from (folder, monkeypatch), exception in a screen
 # that raises, words of the reason in a screen that keeps it)
 FAILED_SYMBOLS = [
     ("bad bars", lambda folder, patch: with_value("high", 3, np.nan), ValueError, "high .?nan"),
-    ("a file that is not there", lambda folder, patch: "/nonexistent.csv", ValueError, "cannot open"),
+    ("a file that is not there", lambda folder, patch: "/nonexistent.csv", FileNotFoundError, "No such file"),
     ("text prices (TypeError)", lambda folder, patch: good_bars().astype({"close": str}), TypeError, "real numbers"),
     ("not a DataFrame (TypeError)", lambda folder, patch: [1, 2, 3], TypeError, "DataFrame or a CSV path"),
     ("a field that is not UTF-8", lambda folder, patch: not_utf8_field(folder), ValueError, "latin1.csv:3: close .*caf"),
-    # The name's byte that is not UTF-8 shown as a replacement character.
+    # The name's byte that is not UTF-8 kept, escaped as Python shows it.
     ("a missing file whose name is not UTF-8", lambda folder, patch: os.fsdecode(bytes(folder) + b"/gon\xe9.csv"),
-     ValueError, "gon\ufffd.csv: cannot open"),
+     FileNotFoundError, r"No such file or directory: .*gon\\udce9\.csv"),
     ("not enough memory", lambda folder, patch: no_memory(patch), MemoryError, _native.NO_MEMORY),
     ("a symbol level", lambda folder, patch: pd.concat({"A": good_bars(), "B": good_bars()}, names=["symbol"]),
      ValueError, "level 'symbol' of 2 values"),

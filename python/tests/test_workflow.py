@@ -1,5 +1,7 @@
 """levels() against what tidemark-scan --json finds, and screen() locally
 against screen() on a dask.distributed LocalCluster of two worker processes."""
+import datetime
+import errno
 import json
 import os
 import subprocess
@@ -155,8 +157,25 @@ def test_screen_on_a_cluster_equals_screen_on_the_local_cores(cluster_client, tm
     universe["MISSING"] = str(tmp_path / "missing.csv")
     kept = tm.screen(universe, client=cluster_client, errors="keep", batch_size=5)
     pd.testing.assert_frame_equal(kept, tm.screen(universe, errors="keep"))
-    assert "cannot open" in kept.loc["MISSING", "error"] and kept["error"].notna().sum() == 1
+    assert "No such file or directory" in kept.loc["MISSING", "error"] and kept["error"].notna().sum() == 1
     del universe["MISSING"]
+    # A table of the same frames, and a dask DataFrame of it whose partitions
+    # split symbols, screen as the mapping does; so does a dask DataFrame
+    # that dask reads from files, the path as the symbol.
+    frames = {symbol: bars for symbol, bars in universe.items() if isinstance(bars, pd.DataFrame)}
+    table = pd.concat(frames, names=["symbol", "date"]).reset_index()
+    want = local.loc[list(frames)].assign(file=None)
+    pd.testing.assert_frame_equal(tm.screen(table, client=cluster_client), want, check_exact=True)
+    dd = pytest.importorskip("dask.dataframe")
+    pd.testing.assert_frame_equal(tm.screen(dd.from_pandas(table, npartitions=5), client=cluster_client), want,
+                                  check_exact=True)
+    files = {}
+    for i in range(3):
+        files[str(tmp_path / f"D{i}.csv")] = random_bars(200 + 50 * i, seed=70 + i, freq="D", start="2016-01-04")
+        write_bars(tmp_path / f"D{i}.csv", files[str(tmp_path / f"D{i}.csv")], newest_first=False)
+    read = dd.read_csv(list(files), include_path_column="symbol", float_precision="round_trip")
+    pd.testing.assert_frame_equal(tm.screen(read, client=cluster_client).drop(columns="file"),
+                                  tm.screen(list_to_paths(files)).drop(columns="file"), check_exact=True)
     # Each row is what levels() says of the same bars.
     sample = tm.levels(SAMPLE)
     row = local.loc["SAMPLE"]
@@ -164,8 +183,10 @@ def test_screen_on_a_cluster_equals_screen_on_the_local_cores(cluster_client, tm
     assert row["on_level"] and row["level"] == sample["price"][sample.attrs["last_close"]["level_index"]]
     assert row["distance"] == sample.attrs["last_close"]["distance"]
     assert local.loc["FILE", "file"] == str(path)
-    with pytest.raises(ValueError, match="symbol 'BAD'"):
+    # The worker's FileNotFoundError comes back as one, errno and file name set.
+    with pytest.raises(FileNotFoundError, match="symbol 'BAD'") as missing:
         tm.screen({"BAD": "/nonexistent.csv"}, client=cluster_client)
+    assert missing.value.errno == errno.ENOENT and missing.value.filename == "/nonexistent.csv"
     # No symbols: an empty screen with the same columns, not an error.
     for errors in ("raise", "keep"):
         empty = tm.screen({}, errors=errors)
@@ -236,7 +257,17 @@ LAYOUTS = [
     ("int64 prices", lambda a, b: read_newest_first(a, parse_dates=["date"]).astype(
         {name: np.int64 for name in ("open", "high", "low", "close")}), None),
     ("text index that is not dates", lambda a, b: read_newest_first(a).drop(columns="date")
-     .set_axis([f"bar {i}" for i in range(300)]), (ValueError, "the index, row 0: 'bar 0' is not a date")),
+     .set_axis([f"bar {i}" for i in range(300)]), (ValueError, 'the index, row 0: date "bar 0" is not a date')),
+    # Text and numbers go through the reader's own date stage, as a file's do.
+    ("DD/MM/YYYY text column, the order settled by the column", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: pd.to_datetime(f["date"]).dt.strftime("%d/%m/%Y")), None),
+    ("text at local midnight east of UTC", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: f["date"] + "T00:00:00+09:00"), None),
+    ("tz-aware index at local midnight, Tokyo", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True)
+     .tz_localize("Asia/Tokyo"), None),
+    # 13 digits are epoch milliseconds, as in a file.
+    ("epoch milliseconds", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: pd.to_datetime(f["date"]).astype("int64") // 10**6), None),
 ]
 
 
@@ -282,3 +313,192 @@ def test_screen_takes_a_frame_of_many_symbols_per_symbol(newest_first_files, nam
     pd.testing.assert_frame_equal(tm.screen(groups).drop(columns="file"), by_path, check_exact=True)
     with pytest.raises(ValueError, match="symbol level"):
         tm.screen(tm.read_bars(path_a))
+
+
+def daily_universe(count=5):
+    return {f"S{i}": random_bars(40 + 9 * i, seed=40 + i, freq="D", start="2019-01-01") for i in range(count)}
+
+
+def wide_with_a_late_listing(universe):
+    """(field, symbol) columns on shared dates: S1 had no bars for its first 20 days."""
+    wide = pd.concat(universe, axis=1).swaplevel(axis=1)
+    wide.loc[wide.index[:20], [(field, "S1") for field in ("open", "high", "low", "close", "volume")]] = np.nan
+    return wide
+
+
+def dask_frame(frame, **options):
+    dd = pytest.importorskip("dask.dataframe")
+    return dd.from_pandas(frame, **options)
+
+
+def long_table(universe):
+    return pd.concat(universe, names=["symbol", "date"]).reset_index()
+
+
+# (layout, the universe as that layout, the universe it must screen as). Each
+# screens as the mapping of its symbols' DataFrames does.
+MANY_SYMBOLS = [
+    ("long table, symbol column", long_table, None),
+    ("long table, Ticker column, rows by date", lambda u: long_table(u).rename(columns={"symbol": "Ticker"})
+     .sort_values("date", kind="stable"), None),
+    ("MultiIndex (date, symbol), nullable Float64", lambda u: long_table(u).astype({"close": "Float64"})
+     .set_index(["date", "symbol"]), None),
+    ("wide, (field, symbol) columns", lambda u: pd.concat(u, axis=1).swaplevel(axis=1), None),
+    ("wide, (symbol, field) columns", lambda u: pd.concat(u, axis=1), None),
+    ("wide, a symbol listed later", wide_with_a_late_listing, lambda u: {**u, "S1": u["S1"].iloc[20:]}),
+    ("dask, 3 partitions across symbols", lambda u: dask_frame(long_table(u), npartitions=3), None),
+    ("dask, partitions by date, symbol index", lambda u: dask_frame(
+        long_table(u).sort_values("date", kind="stable").set_index("symbol"), npartitions=4, sort=False), None),
+]
+
+
+@pytest.mark.parametrize("layout, make, expected", MANY_SYMBOLS, ids=[case[0] for case in MANY_SYMBOLS])
+def test_tables_of_many_symbols_screen_as_their_symbols_do(layout, make, expected):
+    universe = daily_universe()
+    want = tm.screen((expected or (lambda u: u))(universe))
+    data = make(universe)
+    got = tm.screen(data)
+    if layout.startswith("wide"):
+        # On shared dates a symbol with fewer bars has rows of nothing, skipped and counted.
+        assert (got["null_rows_skipped"] == len(data) - got["bars"]).all() and got["null_rows_skipped"].any()
+        got = got.assign(null_rows_skipped=0)
+    pd.testing.assert_frame_equal(got.loc[want.index], want, check_names=False, check_exact=True)
+    assert len(got) == len(want)
+    kept = tm.screen(make(universe), errors="keep")
+    assert kept["error"].isna().all() and kept.loc[want.index, "bars"].tolist() == want["bars"].tolist()
+
+
+def with_bad_high(frame, symbol, column="symbol"):
+    frame = frame.copy()
+    frame.loc[frame.index[frame[column] == symbol][3], "high"] = 1.0
+    return frame
+
+
+# (what, data, exception, words): a table's faults are named, a symbol's alone
+# is its own (with errors="keep", a row of its own).
+TABLE_FAULTS = [
+    ("long table, a row without a symbol", lambda u: long_table(u).assign(
+        symbol=lambda f: f["symbol"].where(f.index != 45)), ValueError,
+     r"screen: column 'symbol' has no symbol in row 45"),
+    ("wide, a symbol without a close", lambda u: pd.concat(u, axis=1).drop(columns=[("S2", "close")]), ValueError,
+     "screen: symbol 'S2': no close column"),
+    ("long table, a bad bar", lambda u: with_bad_high(long_table(u), "S3"), ValueError,
+     r"screen: symbol 'S3': row 150: high 1 is below low"),
+    ("dask, no symbol column", lambda u: dask_frame(long_table(u).drop(columns="symbol"), npartitions=2),
+     ValueError, "needs a symbol column or index"),
+    ("dask, a bad bar in a symbol across partitions", lambda u: dask_frame(with_bad_high(long_table(u), "S4"),
+                                                                         npartitions=4),
+     ValueError, r"screen: symbol 'S4': row \d+: high 1 is below low"),
+]
+
+
+@pytest.mark.parametrize("what, make, error, words", TABLE_FAULTS, ids=[case[0] for case in TABLE_FAULTS])
+def test_faults_of_tables_of_many_symbols(what, make, error, words):
+    data = make(daily_universe())
+    with pytest.raises(error, match=words):
+        tm.screen(data)
+    if "symbol '" in words:
+        kept = tm.screen(data, errors="keep")
+        bad = words.split("symbol '")[1][:2]
+        assert kept["error"].notna().tolist() == [symbol == bad for symbol in kept.index]
+        assert pd.isna(kept.loc[bad, "bars"]) and kept.loc[bad, "error"] in str(error_of(tm.screen, data))
+
+
+def error_of(call, *args):
+    with pytest.raises(Exception) as raised:
+        call(*args)
+    return raised.value
+
+
+def list_to_paths(files):
+    return {path: path for path in files}
+
+
+TWO_SYMBOLS_FILE = (
+    "Datum;Kennung;Eroeffnung;Hoch;Tief;Schluss;Umsatz\n"
+    + "".join(f"0{d}/02/2016;{s};{10 + d};{12 + d};{9 + d};{11 + d};100\n" for s in ("A", "B") for d in range(1, 10))
+)
+READER_FILE = (
+    "date,open,high,low,adj close,volume\n2016-01-04,10,12,9,11,100\n2016-01-04,10,12,9,11,100\n"
+    "2016-01-05,null,null,null,null,null\n2016-01-06,10,13,9,12,n/a\n2016-01-07,11,13,10,12,100\n"
+)
+GERMAN = {"date": "Datum", "symbol": "Kennung", "open": "Eroeffnung", "high": "Hoch", "low": "Tief",
+          "close": "Schluss", "volume": "Umsatz"}
+
+
+def ambiguous_frame():
+    """Bars whose text dates read either way round (01/02/2016 ... 09/02/2016)."""
+    return pd.DataFrame({"date": [f"0{d}/02/2016" for d in range(1, 10)], "open": 10.0, "high": 12.0, "low": 9.0,
+                         "close": np.arange(10.0, 11.8, 0.2)[:9]})
+
+
+# (what, call(folder with german.csv and reader.csv), check of the result)
+READING = [
+    ("read_bars, dates and columns and symbol", lambda d: tm.read_bars(d / "german.csv", dates="dmy", columns=GERMAN,
+                                                                     symbol="B"),
+     lambda r: r.index[0] == pd.Timestamp("2016-02-01") and len(r) == 9 and r.attrs["other_symbol_rows"] == 9
+     and r["close"].iloc[0] == 12),
+    ("read_bars, columns as the command's text", lambda d: tm.read_bars(
+        d / "german.csv", dates="mdy", symbol="A", columns=",".join(f"{k}={v}" for k, v in GERMAN.items())),
+     lambda r: r.index[0] == pd.Timestamp("2016-01-02") and len(r) == 9),
+    ("read_bars, what the reader passed over", lambda d: tm.read_bars(d / "reader.csv"),
+     lambda r: (r.attrs["duplicates_dropped"], r.attrs["null_rows_skipped"], r.attrs["unknown_volumes"],
+                r.attrs["close_column"], r.attrs["bars_in_file"]) == (1, 1, 1, "adj close", 3)),
+    ("read_bars, start and end", lambda d: tm.read_bars(d / "german.csv", dates="dmy", columns=GERMAN, symbol="A",
+                                                         start="2016-02-03", end=datetime.date(2016, 2, 5)),
+     lambda r: list(r.index.day) == [3, 4, 5] and r.attrs["bars_in_file"] == 9),
+    ("levels of a path, what the reader passed over", lambda d: tm.levels(d / "reader.csv", depth=1),
+     lambda r: r.attrs["duplicates_dropped"] == 1 and r.attrs["close_column"] == "adj close"),
+    ("levels of a frame, start and end", lambda d: tm.levels(tm.read_bars(SAMPLE), start="2008-01-01",
+                                                            end="2008-06-30"),
+     lambda r: r.attrs["bar_count"] == len(tm.read_bars(SAMPLE).loc["2008-01-01":"2008-06-30"])
+     and r.attrs["bars_in_file"] == 1047 and r.attrs["last_date"] == pd.Timestamp("2008-06-30")),
+    ("levels of a frame, dates dmy", lambda d: tm.levels(ambiguous_frame(), depth=1, dates="dmy"),
+     lambda r: r.attrs["first_date"] == pd.Timestamp("2016-02-01")),
+    ("levels of a frame, an adjusted close its only one", lambda d: tm.levels(
+        tm.read_bars(SAMPLE).rename(columns={"close": "Adj Close"})), lambda r: r.attrs["close_column"] == "Adj Close"),
+    ("screen of paths, the reader's columns", lambda d: tm.screen({"R": d / "reader.csv", "G": d / "german.csv"},
+                                                                  depth=1, symbol="B", columns=GERMAN, dates="dmy",
+                                                                  errors="keep"),
+     lambda r: r.loc["G", "other_symbol_rows"] == 9 and r.loc["G", "bars"] == 9 and pd.notna(r.loc["R", "error"])),
+    ("screen of a table, one symbol", lambda d: tm.screen(long_table(daily_universe()), symbol="S2"),
+     lambda r: list(r.index) == ["S2"]),
+    ("screen of frames, a window", lambda d: tm.screen(daily_universe(), start="2019-01-15", end="2019-02-01"),
+     lambda r: (r["bars"] == 18).all() and (r["bars_in_file"] > 18).all()),
+]
+
+
+@pytest.fixture()
+def reader_files(tmp_path):
+    (tmp_path / "german.csv").write_text(TWO_SYMBOLS_FILE)
+    (tmp_path / "reader.csv").write_text(READER_FILE)
+    return tmp_path
+
+
+@pytest.mark.parametrize("what, call, check", READING, ids=[case[0] for case in READING])
+def test_the_readers_options_and_what_it_passed_over(reader_files, what, call, check):
+    assert check(call(reader_files))
+
+
+# Options checked before any work, named by their keyword.
+BAD_OPTIONS = [
+    ({"dates": "myd"}, ValueError, "dates must be 'mdy', 'dmy', 'ymd' or 'serial'"),
+    ({"dates": 1}, TypeError, "dates must be"),
+    ({"start": "someday"}, ValueError, "start: date \"someday\" is not a date"),
+    ({"start": "2020-02-01", "end": "2020-01-01"}, ValueError, "start is after end"),
+    ({"end": 20200101}, TypeError, "end must be a date"),
+    ({"columns": {"closing": "Schluss"}}, ValueError, "ROLE=NAME"),
+    ({"columns": ["close"]}, TypeError, "columns must map roles"),
+    ({"symbol": 7}, TypeError, "symbol must be a str"),
+    ({"symbol": ""}, ValueError, "symbol must name the symbol"),
+]
+
+
+@pytest.mark.parametrize("options, error, words", BAD_OPTIONS, ids=[str(case[0]) for case in BAD_OPTIONS])
+def test_bad_reading_options_are_named(monkeypatch, options, error, words):
+    calls = []
+    monkeypatch.setattr(tm._native, "analyse_file", lambda *args: calls.append(args))
+    for call in (tm.read_bars, tm.levels, lambda path, **o: tm.screen({"A": path}, **o)):
+        with pytest.raises(error, match=words):
+            call(SAMPLE, **options)
+    assert calls == []

@@ -34,6 +34,7 @@
 #include "screen.h"
 #include "svg.h"
 #include "timestamp.h"
+#include "walk.h"
 
 #ifndef TIDEMARK_VERSION
 #define TIDEMARK_VERSION "unknown"
@@ -74,6 +75,13 @@ const char* const kUsage =
     "  --to DATE       ... up to DATE (a date alone takes in the whole day)\n"
     "  --last N        ... only the last N of them\n"
     "  --levels N      list and draw only the N heaviest levels\n"
+    "  --walk FILE     also write the walk into FILE (- for standard output instead of\n"
+    "                  the report): for every bar, the levels as they stood at its\n"
+    "                  close from the bars up to it, and where the close stood; CSV,\n"
+    "                  or JSON with --json; never overwrites the input or a file that\n"
+    "                  is not a walk\n"
+    "  --window N      the walk takes each bar's levels from its last N bars (default:\n"
+    "                  all bars up to it)\n"
     "  --json          print JSON instead of the report\n"
     "  --svg FILE      also draw the chart as SVG into FILE (one input only); never\n"
     "                  overwrites the input or a file that is not an SVG chart\n"
@@ -142,6 +150,8 @@ struct Options {
     std::vector<std::string> inputs;
     std::string svg, library;
     std::size_t levels = 0;
+    std::string walk;         // --walk FILE, "-" for standard output
+    std::size_t walk_window = 0;  // --window N
     bool json = false;
     bool help = false, version = false;
 };
@@ -193,6 +203,14 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
             if (!take() || !to_int(value, 1, INT32_MAX, number))
                 return why = "--last needs a whole number of bars, 1 or more", false;
             o.window.last = static_cast<std::size_t>(number);
+        } else if (arg == "--walk") {
+            if (!take() || value.empty())
+                return why = "--walk needs a file name for the rows (- for standard output)", false;
+            o.walk = value;
+        } else if (arg == "--window") {
+            if (!take() || !to_int(value, 1, INT32_MAX, number))
+                return why = "--window needs a whole number of bars, 1 or more", false;
+            o.walk_window = static_cast<std::size_t>(number);
         } else if (arg == "--from") {
             if (!take()) return why = "--from needs a date: YYYY-MM-DD, optionally with a time", false;
             from = value;
@@ -236,15 +254,9 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
             o.inputs.push_back(arg);
         }
     }
-    // After every option, so that --dates applies wherever it stands; in
-    // the forms a file's dates take, a date alone as --to taking in its
-    // whole day (a month its whole month).
-    if (o.window.has_from && !parse_bound(from, o.read.dates, false, o.window.from, why))
-        return why = "--from: " + why, false;
-    if (o.window.has_to && !parse_bound(to, o.read.dates, true, o.window.to, why)) return why = "--to: " + why, false;
-    if (o.window.has_from && o.window.has_to && o.window.from > o.window.to)
-        return why = "--from is after --to", false;
-    return true;
+    // After every option, so that --dates applies wherever it stands.
+    return window_bounds(o.window.has_from ? &from : nullptr, o.window.has_to ? &to : nullptr, o.read.dates,
+                         o.window, why);
 }
 
 // Reports an error: one line on err, and with --json the same as an object
@@ -267,6 +279,23 @@ bool chart_target_ok(const std::string& svg, const std::string& input, std::stri
                false;
     return true;
 }
+
+// A walk file that may be written: never the input, never a folder, never
+// an existing file that is not a walk's rows.
+bool walk_target_ok(const std::string& walk, const std::string& input, std::string& why) {
+    if (walk == "-") return true;
+    const PathKind kind = path_kind(walk);
+    if (kind == PathKind::missing) return true;
+    if (kind == PathKind::folder) return why = "is a folder: the walk needs a file name", false;
+    if (!input.empty() && same_file(walk, input)) return why = "is the input file: it is not overwritten", false;
+    if (!starts_with_any(walk, {walk_start(false), walk_start(true) + "\n  {\"date\":", "[]"}))
+        return why = "exists and is not a walk's rows: it is not overwritten (remove it, or name another file)",
+               false;
+    return true;
+}
+
+// Inputs at least this long get the walk's progress on a terminal.
+constexpr std::size_t kLongWalk = 50000;
 
 int screen(const Options& o, const loader::Exports& lib, std::FILE* out, std::FILE* err) {
     std::vector<std::string> files;
@@ -342,8 +371,11 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
         if (!file) return fail(out, err, o.json, ReadError{run.input, 0, why}, kBadInput);
         source = std::make_unique<FileSource>(file.get(), size);
     }
-    if (!o.svg.empty() && !chart_target_ok(o.svg, run.sample || o.inputs[0] == "-" ? "" : run.input, why))
+    const std::string named_input = run.sample || o.inputs[0] == "-" ? "" : run.input;
+    if (!o.svg.empty() && !chart_target_ok(o.svg, named_input, why))
         return fail(out, err, o.json, ReadError{o.svg, 0, why}, kBadInput);
+    if (!o.walk.empty() && !walk_target_ok(o.walk, named_input, why))
+        return fail(out, err, o.json, ReadError{o.walk, 0, why}, kBadInput);
 
     // Read a chunk at a time: the bars take memory, the file does not.
     ProgressLine progress(err, terminal && size >= kLongInput);
@@ -378,14 +410,42 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
         if (!write_file_atomically(o.svg, render_svg(run), why)) run.chart_error = why;
     }
     progress.finish();
-    // The analysis is printed even when the chart could not be written.
-    if (o.json) write_json(out, run);
-    else write_report(out, run);
-    if (!run.chart_error.empty()) {
-        std::fprintf(err, "tidemark-scan: %s\n", run.chart_error.c_str());
-        return kBadInput;
+    std::string walk_error;
+    if (!o.walk.empty()) {
+        ProgressLine walking(err, terminal && run.series.bars.size() >= kLongWalk);
+        std::string rows = walk_start(o.json);
+        bool first = true;
+        walk(
+            lib, run.series, o.settings, o.walk_window,
+            [&](std::size_t, const ScreenRow& row) {
+                walk_row(rows, row, o.json, first);
+                first = false;
+            },
+            [&](const char* stage, double done) {
+                walking.show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
+            });
+        walking.finish();
+        rows += walk_end(o.json, first);
+        // The rows on standard output take the report's place.
+        if (o.walk == "-") {
+            std::fputs(rows.c_str(), out);
+        } else if (!write_file_atomically(o.walk, rows, why)) {
+            walk_error = why;
+        }
     }
-    return kOk;
+    // The analysis is printed even when the chart or the walk could not be
+    // written.
+    if (o.walk != "-") {
+        if (o.json) write_json(out, run);
+        else write_report(out, run);
+    }
+    bool failed = false;
+    for (const std::string* e : {&run.chart_error, &walk_error}) {
+        if (e->empty()) continue;
+        std::fprintf(err, "tidemark-scan: %s\n", e->c_str());
+        failed = true;
+    }
+    return failed ? kBadInput : kOk;
 }
 
 int run_command(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
@@ -419,6 +479,8 @@ int run_command(int argc, const char* const* argv, std::FILE* out, std::FILE* er
     };
     if (screening && stdin_input) return usage("- (standard input) cannot be part of a screen of several files");
     if (screening && !o.svg.empty()) return usage("--svg draws the chart of one file, not of a screen");
+    if (screening && !o.walk.empty()) return usage("--walk walks one file, not a screen");
+    if (o.walk_window > 0 && o.walk.empty()) return usage("--window is the walk's: use it with --walk FILE");
 
     const std::string library_path = o.library.empty() ? loader::library_path() : o.library;
     // Every export is resolved before any work, as a host does at start.

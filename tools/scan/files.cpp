@@ -123,18 +123,33 @@ bool same_file(const std::string& a, const std::string& b) {
     return !ec && same;
 }
 
-bool looks_like_svg(const std::string& path) {
+namespace {
+
+// The first 4 KiB of a file, or "" when it cannot be read.
+std::string head_of(const std::string& path) {
     std::FILE* file = open_file(path, "rb");
-    if (file == nullptr) return false;
+    if (file == nullptr) return std::string();
     char head[4096];
     const std::size_t n = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
-    const std::string text(head, n);
+    return std::string(head, n);
+}
+
+}  // namespace
+
+bool looks_like_svg(const std::string& path) {
+    const std::string text = head_of(path);
     if (text.find('\0') != std::string::npos) return false;
     std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     start = text.find_first_not_of(" \t\r\n", start);
     if (start == std::string::npos || text[start] != '<') return false;
     return text.find("<svg") != std::string::npos;
+}
+
+bool starts_with_any(const std::string& path, const std::vector<std::string>& heads) {
+    const std::string text = head_of(path);
+    return !text.empty() && std::any_of(heads.begin(), heads.end(),
+                       [&](const std::string& h) { return text.compare(0, h.size(), h) == 0; });
 }
 
 namespace {

@@ -29,6 +29,9 @@ bool same_file(const std::string& a, const std::string& b);
 // <svg tag within its first few kilobytes).
 bool looks_like_svg(const std::string& path);
 
+// The file starts with one of the heads, byte for byte.
+bool starts_with_any(const std::string& path, const std::vector<std::string>& heads);
+
 // Whether a name holds * or ?, which a Windows program expands itself (no
 // shell does it there).
 bool has_wildcard(const std::string& name);

@@ -65,8 +65,24 @@ void write_levels(std::FILE* out, const Run& run, const PriceStyle& style) {
         price_width = std::max(price_width, static_cast<int>(price_text(a.levels[k].price, style).size()) + 1);
         heaviest = std::max(heaviest, a.levels[k].weight);
     }
-    std::fprintf(out, "  %5s %*s  %-*s  %11s  %8s\n", "index", price_width, "price", kBarWidth + 7, "weight",
+    // The track record's columns, when the analysis kept it.
+    const bool track = a.records.size() == a.levels.size() && !a.levels.empty();
+    const int date_width = static_cast<int>(time_text(s.bars.back().time, s.intraday).size());
+    const auto record_text = [&](std::size_t k) {
+        if (!track) return std::string();
+        const TrackRecord& r = a.records[k];
+        char text[96];
+        const std::string since =
+            r.last_touch < 0 ? "-" : std::to_string(static_cast<int64_t>(s.bars.size()) - 1 - r.last_touch);
+        std::snprintf(text, sizeof text, "  %*s  %7d  %4d  %5d  %5s", date_width,
+                      r.formed < 0 ? "-" : time_text(s.bars[static_cast<std::size_t>(r.formed)].time, s.intraday).c_str(),
+                      r.touches, r.held, r.broke, since.c_str());
+        return std::string(text);
+    };
+    std::fprintf(out, "  %5s %*s  %-*s  %11s  %8s", "index", price_width, "price", kBarWidth + 7, "weight",
                  "Hlop weight", "fractals");
+    if (track) std::fprintf(out, "  %*s  %7s  %4s  %5s  %5s", date_width, "formed", "touches", "held", "broke", "since");
+    std::fputc('\n', out);
     const std::string close_row = "  -----> " + price_text(a.last_close, style) + "  last close, " +
                                   time_text(s.bars.back().time, s.intraday) + "\n";
     bool close_shown = a.close_level >= 0 &&
@@ -79,10 +95,10 @@ void write_levels(std::FILE* out, const Run& run, const PriceStyle& style) {
             std::fputs(close_row.c_str(), out);
             close_shown = true;
         }
-        std::fprintf(out, "  %5zu %*s  %6d %-*s  %11d  %8d%s\n", k, price_width,
+        std::fprintf(out, "  %5zu %*s  %6d %-*s  %11d  %8d%s%s\n", k, price_width,
                      price_text(level.price, style).c_str(), level.weight, kBarWidth,
                      weight_bar(level.weight, heaviest).c_str(), level.merged_weight, level.fractals,
-                     static_cast<int32_t>(k) == a.close_level ? "   <- last close" : "");
+                     record_text(k).c_str(), static_cast<int32_t>(k) == a.close_level ? "   <- last close" : "");
     }
     if (!close_shown) std::fputs(close_row.c_str(), out);
     if (listed.size() < a.levels.size())
@@ -101,6 +117,13 @@ void write_levels(std::FILE* out, const Run& run, const PriceStyle& style) {
     std::fprintf(out, "  fractals     %s\n",
                  a.counts_exact ? "how many fractals were merged into the level"
                                 : "how many fractals lie nearer this level than any other");
+    if (track)
+        std::fprintf(out,
+                     "  formed       the bar that confirmed the level's first fractal (its bar + depth %d)\n"
+                     "  touches      later bars whose range came within the tolerance of the level; held:\n"
+                     "               came from one side and closed on it again; broke: closed through it by\n"
+                     "               more than the tolerance; since: bars since the last touch\n",
+                     a.settings.depth);
 }
 
 // Column widths that fit every row, in terminal columns.

@@ -53,6 +53,14 @@ void write_screen(std::FILE* out, const std::vector<ScreenEntry>& entries, const
 void write_json(std::FILE* out, const Run& run);
 // One array, one file's object per line.
 void write_screen_json(std::FILE* out, const std::vector<ScreenEntry>& entries);
+// The walk's rows (walk.h), each with its bar's date: CSV under a header of
+// the fields' names (an empty value for null), or with json one array, a
+// row's object per line. walk_start begins the text, walk_row adds a row,
+// walk_end ends it.
+std::string walk_start(bool json);
+void walk_row(std::string& out, const ScreenRow& row, bool json, bool first);
+std::string walk_end(bool json, bool empty);
+
 // {"error": ..., "file": ..., "line": ...} on one line.
 void write_error_json(std::FILE* out, const ReadError& error);
 

@@ -82,7 +82,7 @@ void write_json(std::FILE* out, const Run& run) {
     Json levels = Json::array();
     for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
         Json l;
-        add(l, level_fields(a, *it));
+        add(l, level_fields(s, a, *it));
         levels.push_back(l);
     }
     j["levels"] = levels;
@@ -116,6 +116,39 @@ void write_screen_json(std::FILE* out, const std::vector<ScreenEntry>& entries) 
     }
     std::fputs(entries.empty() ? "]\n" : "\n]\n", out);
 }
+
+std::string walk_start(bool json) {
+    if (json) return "[";
+    std::string header;
+    for (const Field& f : walk_row_fields(ScreenRow{})) header += (header.empty() ? "" : ",") + std::string(f.key);
+    return header + "\n";
+}
+
+void walk_row(std::string& out, const ScreenRow& row, bool json, bool first) {
+    const std::vector<Field> fields = walk_row_fields(row);
+    if (json) {
+        Json j;
+        add(j, fields);
+        out += (first ? "\n  " : ",\n  ") + dumped(j);
+        return;
+    }
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) line += ',';
+        const Value& v = fields[i].value;
+        switch (v.kind) {
+            case Value::Kind::null: break;
+            case Value::Kind::flag: line += v.flag ? "true" : "false"; break;
+            case Value::Kind::integer: line += std::to_string(v.integer); break;
+            case Value::Kind::number: line += dumped(Json(v.number)); break;  // the JSON's digits
+            case Value::Kind::text: line += v.text; break;
+            case Value::Kind::moment: line += time_text(v.integer, v.intraday); break;
+        }
+    }
+    out += line + "\n";
+}
+
+std::string walk_end(bool json, bool empty) { return json ? (empty ? "]\n" : "\n]\n") : ""; }
 
 void write_error_json(std::FILE* out, const ReadError& error) {
     Json j;

@@ -28,6 +28,8 @@ const char* const kHighMark = "#d9480f";
 const char* const kLowMark = "#1c7ed6";
 const char* const kLevel = "#7048e8";
 const char* const kClose = "#c2255c";
+const char* const kHeld = "#2b8a3e";
+const char* const kBroke = "#e03131";
 
 // A coordinate: one decimal is finer than a pixel.
 std::string num(double v) { return fixed(v, 1); }
@@ -194,6 +196,12 @@ void draw_title(std::string& s, const Frame& f) {
     s += "<line x1=\"" + num(kLeft + 284) + "\" y1=\"" + num(ly - 4) + "\" x2=\"" + num(kLeft + 304) + "\" y2=\"" +
          num(ly - 4) + "\" stroke=\"" + kClose + "\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\"/>";
     s += "<text x=\"" + num(kLeft + 310) + "\" y=\"" + num(ly) + "\">last close</text>";
+    s += "<circle cx=\"" + num(kLeft + 378) + "\" cy=\"" + num(ly - 4) + "\" r=\"3\" fill=\"none\" stroke=\"" + kHeld +
+         "\" stroke-width=\"1.5\"/>";
+    s += "<text x=\"" + num(kLeft + 386) + "\" y=\"" + num(ly) + "\">level held</text>";
+    s += "<path d=\"M" + num(kLeft + 452) + " " + num(ly - 7) + "l6 6m0 -6l-6 6\" stroke=\"" + kBroke +
+         "\" stroke-width=\"1.8\"/>";
+    s += "<text x=\"" + num(kLeft + 464) + "\" y=\"" + num(ly) + "\">level broken</text>";
     s += "</g>\n";
     const std::string close = price_text(a.last_close, f.style);
     const std::string where =
@@ -324,22 +332,69 @@ void draw_grid(std::string& s, const Frame& f) {
 }
 
 // Under the candles, so that the bars stay readable; heavier levels thicker
-// and darker, so that the weak ones recede.
+// and darker, so that the weak ones recede. A level with a track record
+// starts at the bar it formed at.
 void draw_levels(std::string& s, const Frame& f) {
+    const bool track = f.a.records.size() == f.a.levels.size();
     s += "<g stroke=\"" + std::string(kLevel) + "\">\n";
     for (std::size_t k : f.levels) {
         const Level& level = f.a.levels[k];
         const double y = f.y(level.price);
         const int w = std::max(0, std::min(level.weight, 20));
+        const double x = track && f.a.records[k].formed >= 0
+                             ? f.x_of_bar(static_cast<std::size_t>(f.a.records[k].formed)) - f.slot / 2
+                             : kLeft;
         char style[96];
         std::snprintf(style, sizeof style, "\" stroke-width=\"%.2f\" stroke-opacity=\"%.2f", 0.6 + 0.55 * w,
                       std::min(0.75, 0.18 + 0.05 * w));
-        s += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(y) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" + num(y) +
-             style + "\"><title>level " + std::to_string(k) + ": " + price_text(level.price, f.style) + ", weight " +
-             std::to_string(level.weight) + ", " +
-             counted(static_cast<std::size_t>(level.fractals), "fractal", "fractals") + "</title></line>\n";
+        std::string title = "level " + std::to_string(k) + ": " + price_text(level.price, f.style) + ", weight " +
+                            std::to_string(level.weight) + ", " +
+                            counted(static_cast<std::size_t>(level.fractals), "fractal", "fractals");
+        if (track && f.a.records[k].formed >= 0) {
+            const TrackRecord& r = f.a.records[k];
+            title += ", formed " + time_text(f.bars[static_cast<std::size_t>(r.formed)].time, f.run.series.intraday) +
+                     "; " + counted(static_cast<std::size_t>(r.touches), "touch", "touches") + ", " + std::to_string(r.held) + " held, " +
+                     std::to_string(r.broke) + " broke";
+        }
+        s += "<line x1=\"" + num(x) + "\" y1=\"" + num(y) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" + num(y) +
+             style + "\"><title>" + title + "</title></line>\n";
     }
     s += "</g>\n";
+}
+
+// On each level drawn, per candle, a break (a cross) or else a touch that
+// held (a ring): a trader sees at a glance which levels held.
+void draw_touches(std::string& s, const Frame& f) {
+    if (f.a.records.size() != f.a.levels.size()) return;
+    const double r = std::max(1.5, std::min(3.0, f.slot / 2));
+    std::string held, broke;
+    for (std::size_t k : f.levels) {
+        const double price = f.a.levels[k].price;
+        const double y = f.y(price);
+        std::size_t last_candle = SIZE_MAX;
+        Touch last = Touch::neither;
+        const auto mark = [&] {
+            if (last_candle == SIZE_MAX || last == Touch::neither) return;
+            const double x = f.x_of_candle(last_candle);
+            if (last == Touch::broke)
+                broke += "<path d=\"M" + num(x - r) + " " + num(y - r) + "l" + num(2 * r) + " " + num(2 * r) + "m0 " +
+                         num(-2 * r) + "l" + num(-2 * r) + " " + num(2 * r) + "\"/>";
+            else
+                held += "<circle cx=\"" + num(x) + "\" cy=\"" + num(y) + "\" r=\"" + num(r) + "\"/>";
+        };
+        for (const TouchAt& t : touches_of(f.bars, price, f.a.records[k].formed, f.a.tolerance)) {
+            const std::size_t candle = t.bar / f.per_candle;
+            if (candle != last_candle) {
+                mark();
+                last_candle = candle;
+                last = Touch::neither;
+            }
+            if (t.what == Touch::broke || (t.what == Touch::held && last == Touch::neither)) last = t.what;
+        }
+        mark();
+    }
+    s += "<g fill=\"none\" stroke=\"" + std::string(kHeld) + "\" stroke-width=\"1.2\">" + held + "</g>\n";
+    s += "<g stroke=\"" + std::string(kBroke) + "\" stroke-width=\"1.6\">" + broke + "</g>\n";
 }
 
 void draw_candles(std::string& s, const Frame& f) {
@@ -441,6 +496,7 @@ std::string render_svg(const Run& run) {
     draw_levels(body, f);
     draw_candles(body, f);
     draw_fractals(body, f);
+    draw_touches(body, f);
     draw_level_labels(body, f);
     draw_last_close(body, f);
     // Labels wider than the margins widen the chart, so that none is cut
