@@ -123,10 +123,14 @@ void check_numbers(std::string_view text) {
             double value = 0;
             if (parse_price(token, decimal_comma, value))
                 check_equal_to_strtod(value, plain(token, decimal_comma), "a price other than strtod's of its digits");
-            if (parse_volume(token, decimal_comma, value) && !token.empty()) {
-                const char suffix = token.back() | 0x20;
+            // The suffix is the last character but blanks, which the
+            // volume stage trims.
+            std::string_view trimmed = token;
+            while (!trimmed.empty() && trimmed.back() == ' ') trimmed.remove_suffix(1);
+            if (parse_volume(token, decimal_comma, value) && !trimmed.empty()) {
+                const char suffix = trimmed.back() | 0x20;
                 const bool scaled = suffix == 'k' || suffix == 'm' || suffix == 'b';
-                std::string normal = plain(scaled ? token.substr(0, token.size() - 1) : token, decimal_comma);
+                std::string normal = plain(scaled ? trimmed.substr(0, trimmed.size() - 1) : trimmed, decimal_comma);
                 if (scaled) normal += suffix == 'k' ? "e3" : suffix == 'm' ? "e6" : "e9";
                 check_equal_to_strtod(value, normal, "a volume other than strtod's of its digits");
             }
