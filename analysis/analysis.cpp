@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <string>
 
@@ -81,14 +82,19 @@ std::vector<Fractal> find_fractals(const Exports& lib, const std::vector<Bar>& b
     // (all a fractal reads): the records of the whole series would take as
     // much memory again as the bars.
     constexpr int64_t kBlock = 1 << 16;
-    std::vector<unsigned char> window;
+    // Not zeroed first: layout_records writes every byte of it.
+    std::unique_ptr<unsigned char[]> window;
+    std::size_t window_size = 0;
     for (int64_t first = depth; first < n - depth; first += kBlock) {
         const int64_t last = std::min<int64_t>(n - depth, first + kBlock);
         const int64_t base = first - depth;
         const auto count = static_cast<std::size_t>(last + depth - base);
-        window.resize(count * reader::kRecordBytes);
-        reader::layout_records(bars, static_cast<std::size_t>(base), count, window.data());
-        const auto* record = reinterpret_cast<const BarRecord*>(window.data());
+        if (window_size < count * reader::kRecordBytes) {
+            window.reset(new unsigned char[count * reader::kRecordBytes]);
+            window_size = count * reader::kRecordBytes;
+        }
+        reader::layout_records(bars, static_cast<std::size_t>(base), count, window.get());
+        const auto* record = reinterpret_cast<const BarRecord*>(window.get());
         for (int64_t shift = first; shift < last; ++shift) {
             const auto at = static_cast<int32_t>(shift - base);
             const int32_t up = lib.check_up_fractal(0, 0, record, depth, at);

@@ -59,9 +59,10 @@ def main():
     size = os.path.getsize(path)
     peak = peak_bytes([scan, "--json", path])
     ratio = peak / size
-    print("Memory: tidemark-scan --json on one file of %d bars, %.1f MB: peak resident %.1f MB, %.2f x the file"
-          "   goal <= about %g: %s" % (BARS, size / 1e6, peak / 1e6, ratio, GOAL,
-                                       "met" if ratio <= GOAL * 1.05 else "MISSED"))
+    print("Memory: tidemark-scan --json on one file of %d bars (%.1f bytes a line), %.1f MB: peak resident %.1f MB,"
+          " %.1f bytes a bar, %.2f x the file   goal <= about %g: %s"
+          % (BARS, size / BARS, size / 1e6, peak / 1e6, peak / BARS, ratio, GOAL,
+             "met" if ratio <= GOAL * 1.05 else "MISSED"))
 
 
 if __name__ == "__main__":

@@ -214,6 +214,18 @@ def reader_seeds():
     seed("months_weeks_quarters", "Month,Close\n2020-01,1\nFeb 2020,2\n2020-W09,3\n2020Q2,4\nQ3 2020,5\n200302,6\n")
     seed("failed_downloads", "<!DOCTYPE html>\n<html><body>Rate limited</body></html>\n")
     seed("service_answer_in_json", '{"Error Message": "Invalid API call.", "Note": "5 calls per minute"}\n')
+    # Minute bars for the fast rows, with lines among them that are not quite
+    # of their shape, for the stages to read in between.
+    minutes = ["2020-01-02 %02d:%02d,%d.25,%d.5,%d,%d.75,%d" % (9 + i // 60, i % 60, 100 + i % 3, 101 + i % 3,
+                                                                 99 + i % 3, 100 + i % 3, 1000 + i) for i in range(60)]
+    parts = minutes[20].split(",")
+    minutes[20] = ",".join(parts[:1] + ['"%s"' % parts[1]] + parts[2:])
+    minutes[30] = minutes[30].replace(" ", "T")
+    minutes[31] = minutes[31] + "\r"
+    minutes[40] = minutes[39]
+    seed("fast_rows_minutes", "Date,Open,High,Low,Close,Volume\n" + "\n".join(minutes) + "\n")
+    seed("fast_rows_pasted_header", "Date,Open,High,Low,Close,Volume\n" + "\n".join(minutes[:30]) +
+         "\nDate,Open,High,Low,Close,Volume\n" + "\n".join(minutes[25:]) + "\n", flags=8 | 7)
 
 
 if __name__ == "__main__":

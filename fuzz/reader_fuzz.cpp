@@ -4,6 +4,9 @@
 // arrive.
 //
 // Checks:
+// - read with the fast rows (reader/fast.h) and by the stages alone, line
+//   by line, give the same bars, bit for bit, the same counts and the same
+//   message;
 // - read whole (a buffer), read in small chunks and read from a stream
 //   (standard input's path, through a FILE*) give the same bars, bit for
 //   bit, or the same message;
@@ -44,9 +47,14 @@ namespace {
 
 using namespace tidemark::reader;
 
+// Everything a read gives but fast_lines, which tells only who read them.
 bool same(const BarSeries& a, const BarSeries& b) {
     return a.bars.size() == b.bars.size() && a.newest_first == b.newest_first && a.intraday == b.intraday &&
-           (a.bars.empty() || std::memcmp(a.bars.data(), b.bars.data(), a.bars.size() * sizeof(Bar)) == 0);
+           (a.bars.empty() || std::memcmp(a.bars.data(), b.bars.data(), a.bars.size() * sizeof(Bar)) == 0) &&
+           a.duplicates_dropped == b.duplicates_dropped && a.placeholder_rows == b.placeholder_rows &&
+           a.unknown_volumes == b.unknown_volumes && a.close_column == b.close_column &&
+           a.other_symbol_rows == b.other_symbol_rows && a.close_only == b.close_only && a.period == b.period &&
+           a.name_rows_skipped == b.name_rows_skipped && a.notes_skipped == b.notes_skipped;
 }
 
 // The documented normalisation, written plainly: the currency signs (UTF-8,
@@ -115,10 +123,14 @@ void check_numbers(std::string_view text) {
             double value = 0;
             if (parse_price(token, decimal_comma, value))
                 check_equal_to_strtod(value, plain(token, decimal_comma), "a price other than strtod's of its digits");
-            if (parse_volume(token, decimal_comma, value) && !token.empty()) {
-                const char suffix = token.back() | 0x20;
+            // The suffix is the last character but blanks, which the
+            // volume stage trims.
+            std::string_view trimmed = token;
+            while (!trimmed.empty() && trimmed.back() == ' ') trimmed.remove_suffix(1);
+            if (parse_volume(token, decimal_comma, value) && !trimmed.empty()) {
+                const char suffix = trimmed.back() | 0x20;
                 const bool scaled = suffix == 'k' || suffix == 'm' || suffix == 'b';
-                std::string normal = plain(scaled ? token.substr(0, token.size() - 1) : token, decimal_comma);
+                std::string normal = plain(scaled ? trimmed.substr(0, trimmed.size() - 1) : trimmed, decimal_comma);
                 if (scaled) normal += suffix == 'k' ? "e3" : suffix == 'm' ? "e6" : "e9";
                 check_equal_to_strtod(value, normal, "a volume other than strtod's of its digits");
             }
@@ -141,6 +153,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     BarSeries whole, chunked, streamed;
     ReadError whole_error, chunked_error, streamed_error;
     const bool read = parse_bars("f.csv", text, whole, whole_error, nullptr, options);
+
+    // The stages alone, every line one by one: the fast rows must give what
+    // they give.
+    BarSeries general;
+    ReadError general_error;
+    ReadOptions stages = options;
+    stages.fast_rows = false;
+    const bool general_read = parse_bars("f.csv", text, general, general_error, nullptr, stages);
+    fuzz_input::check(general_read == read, "the fast rows and the stages, a different outcome");
+    fuzz_input::check(general_error.text() == whole_error.text(), "the fast rows and the stages, a different message");
+    fuzz_input::check(general_error.symbols == whole_error.symbols, "the fast rows and the stages, other symbols");
+    fuzz_input::check(same(whole, general), "the fast rows and the stages, different bars");
 
     MemorySource chunks(text, 1 + (flags & 7));
     const bool chunked_read = read_series("f.csv", chunks, chunked, chunked_error, nullptr, options);

@@ -43,6 +43,9 @@ struct BarSeries {
     BarPeriod period = BarPeriod::written;  // bars of weeks, months or quarters, dated by their first day
     std::size_t name_rows_skipped = 0;   // rows of names under the header (tickers, units)
     std::size_t notes_skipped = 0;       // lines among or after the bars that cannot be bars
+    // Lines the fast rows read (fast.h), the rest the stages did, also when
+    // the read fails: for the tests that hold the two to the same result.
+    std::size_t fast_lines = 0;
 };
 
 // What the user tells the reader: the order of numeric dates and the names
@@ -53,6 +56,10 @@ struct ReadOptions {
     std::string symbol = {};  // of a file of several symbols, the one to read
     // How the caller spells these options in the messages that name one.
     OptionSpelling spelling = {};
+    // Rows of the common shape read many at a time (fast.h). Off, every line
+    // takes the stages one by one: for the tests and benchmarks that hold
+    // the two to the same result.
+    bool fast_rows = true;
 };
 
 // Called now and then with the stage under way and the share of it done,

@@ -223,6 +223,17 @@ bool Lines::keep(const char* data, std::size_t size) {
     return true;
 }
 
+std::string_view Lines::rest() {
+    if (eol_ != '\n') return std::string_view();
+    if (!carry_.empty()) {
+        if (!carry_returned_) return std::string_view();
+        carry_.clear();
+        carry_returned_ = false;
+    }
+    if (pos_ == chunk_.size() && !pull()) return std::string_view();
+    return chunk_.substr(pos_);
+}
+
 bool Lines::next(std::string_view& line) {
     if (carry_returned_) {
         carry_.clear();

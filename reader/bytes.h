@@ -65,6 +65,18 @@ public:
     // The next line; false after the last, or on a read error (failed()).
     bool next(std::string_view& line);
     long number() const { return number_; }  // 1-based, of the line last returned
+    // For a reader that takes whole lines many at a time: the text from the
+    // next line to the end of the chunk at hand (the next chunk's, when this
+    // one is used up), and took() to say how much of it it read, whole
+    // lines only. Empty unless the lines end in LF (or CRLF) and no line is
+    // carried over from an earlier chunk; a line the chunk cuts is for
+    // next(), which carries it.
+    std::string_view rest();
+    void took(std::size_t bytes, long lines) {
+        pos_ += bytes;
+        number_ += lines;
+    }
+
     // A read error (line 0), or a line too long for a file of bars (its line).
     bool failed() const { return failed_; }
     long failed_line() const { return failed_line_; }

@@ -17,7 +17,7 @@ ArrayCheck check_arrays(const ArrayBars& b) {
     };
     if (b.size == 0) return fail(0, "no bars");
     for (std::size_t i = 0; i < b.size; ++i) {
-        if (b.time != nullptr && (b.time[i] < kEarliestTime || b.time[i] > kLatestTime))
+        if (b.time != nullptr && !in_record_time(b.time[i]))
             return fail(i, outside_time_range(time_text(b.time[i], b.time[i] % 86400 != 0), false));
         const double values[kBarValues] = {b.open[i], b.high[i], b.low[i], b.close[i],
                                            b.volume != nullptr ? b.volume[i] : 0.0};

@@ -44,19 +44,24 @@ Source::Got FileSource::next(std::string_view& chunk, std::string& why) {
     // A small file takes a buffer of its size (and a byte more, to see its
     // end in one read).
     const std::size_t want = size_ > 0 && size_ < kChunk ? static_cast<std::size_t>(size_) + 1 : kChunk;
-    if (buffer_.size() != want) buffer_.resize(want);
-    const std::size_t n = std::fread(buffer_.data(), 1, buffer_.size(), stream_);
+    // Not zeroed first: fread fills what is read, and that is all a chunk shows.
+    if (buffer_size_ != want) {
+        buffer_.reset(new char[want]);
+        buffer_size_ = want;
+    }
+    const std::size_t n = std::fread(buffer_.get(), 1, buffer_size_, stream_);
     if (n == 0) {
         ended_ = true;
         if (std::ferror(stream_) != 0) {
             why = "cannot read: " + why_of(errno);
             return Got::error;
         }
-        buffer_ = std::string();
+        buffer_.reset();
+        buffer_size_ = 0;
         return Got::end;
     }
     position_ += n;
-    chunk = std::string_view(buffer_.data(), n);
+    chunk = std::string_view(buffer_.get(), n);
     return Got::chunk;
 }
 

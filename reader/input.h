@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "bytes.h"
@@ -34,7 +35,8 @@ private:
     std::FILE* stream_;
     std::uint64_t size_;
     std::uint64_t position_ = 0;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t buffer_size_ = 0;
     bool ended_ = false;
 };
 

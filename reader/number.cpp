@@ -14,23 +14,19 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
 }  // namespace
 
 // from_chars reads exactly as strtod would, but strtod would also skip
 // leading control characters and take hexadecimal, "nan" and "inf".
 bool parse_number(std::string_view s, bool decimal_comma, double& value) {
     if (s.empty() || s.size() > 400) return false;
-    // Most prices have at most 15 digits and no exponent: the digits are then
-    // an exact integer below 2^53 and 10^k is exact, so one division rounds
-    // to the same double as a full conversion.
+    // Most prices have at most 15 digits and no exponent (short_decimal).
     {
         std::size_t i = s[0] == '-' || s[0] == '+' ? 1 : 0;
         uint64_t mantissa = 0;
         int digit_count = 0, decimals = 0;
         bool point = false;
-        for (; i < s.size() && digit_count <= 15; ++i) {
+        for (; i < s.size() && digit_count <= kShortDigits; ++i) {
             const char c = s[i];
             if (is_digit(c)) {
                 mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
@@ -42,10 +38,8 @@ bool parse_number(std::string_view s, bool decimal_comma, double& value) {
                 break;
             }
         }
-        if (i == s.size() && digit_count > 0 && digit_count <= 15) {
-            value = static_cast<double>(mantissa);
-            if (decimals > 0) value /= kPowersOfTen[decimals];
-            if (s[0] == '-') value = -value;
+        if (i == s.size() && digit_count > 0 && digit_count <= kShortDigits) {
+            value = short_decimal(mantissa, decimals, s[0] == '-');
             return true;
         }
     }

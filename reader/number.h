@@ -4,10 +4,26 @@
 #ifndef TIDEMARK_READER_NUMBER_H
 #define TIDEMARK_READER_NUMBER_H
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace tidemark::reader {
+
+// A decimal of at most kShortDigits digits: they are an exact integer below
+// 2^53 and 10^decimals is exact, so one division rounds to the same double
+// as a full conversion (strtod's). Every reading of a plain number ends
+// here, so that the fast rows (fast.h) and the stages give the same bits.
+constexpr int kShortDigits = 15;
+inline constexpr double kPowersOfTen[kShortDigits + 1] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+inline double short_decimal(uint64_t digits, int decimals, bool negative) {
+    double value = static_cast<double>(digits);
+    // Callers count at most kShortDigits digits, decimals among them.
+    // cppcheck-suppress arrayIndexOutOfBoundsCond
+    if (decimals > 0) value /= kPowersOfTen[decimals];
+    return negative ? -value : value;
+}
 
 // A plain decimal number, read as strtod reads it, but without strtod's
 // leading blanks, hexadecimal, "nan" and "inf"; an overflow is refused, an

@@ -12,6 +12,7 @@
 #include "bars.h"
 #include "bytes.h"
 #include "columns.h"
+#include "fast.h"
 #include "fields.h"
 #include "input.h"
 #include "number.h"
@@ -116,6 +117,8 @@ private:
     bool table_of_closes();
     std::string failed_download() const;
     bool add_bar(const Bar& bar, std::string_view line);
+    void start_fast_rows();
+    bool fast_rows();
     void reserve_for_file(std::size_t line_size);
     bool no_bars();
     bool settle_dates();
@@ -144,6 +147,11 @@ private:
     BarLines bar_lines_;
     std::vector<std::size_t> restarts_;  // bars that follow a repeated header
     bool restart_ = false;
+    // The fast rows: tried once the first bar has settled the columns and
+    // the dates' form, off for a file whose lines keep not being theirs.
+    enum class Fast { untried, on, off } fast_ = Fast::untried;
+    FastRows fast_rows_;
+    int fast_misses_ = 0;
     uint64_t next_report_ = 0;
     std::string why_;
 };
@@ -153,7 +161,9 @@ bool SeriesReader::fail(long line, const std::string& what) {
     error_.line = line;
     error_.what = what;
     if (not_gzip_) error_.what += " (the file is named .gz, but it is not gzip data)";
+    const std::size_t fast_lines = out_.fast_lines;
     out_ = BarSeries{};  // the memory too
+    out_.fast_lines = fast_lines;
     return false;
 }
 
@@ -374,14 +384,53 @@ bool SeriesReader::add_bar(const Bar& bar, std::string_view line) {
     return true;
 }
 
-// The stages in order, line by line.
+void SeriesReader::start_fast_rows() {
+    const bool shape = options_.fast_rows && options_.symbol.empty() && !rows_.mark.open() &&
+                       fast_rows_.set(columns_, separator_, rows_.mark.comma());
+    fast_ = shape ? Fast::on : Fast::off;
+}
+
+// The lines of the common shape, many at a time straight from the chunk,
+// up to one that is not (or that the chunk cuts), which the stages then
+// read: every line is read once, by one or the other.
+bool SeriesReader::fast_rows() {
+    for (;;) {
+        const std::string_view text = lines_.rest();
+        const char* const start = text.data();
+        const char* const end = start + text.size();
+        const char* p = start;
+        const long first = lines_.number();
+        long taken = 0;
+        bool added = true;
+        Bar bar{};
+        for (const char* line = p; fast_rows_.row(p, end, rows_.dates, bar); line = p) {
+            line_no_ = first + ++taken;
+            added = add_bar(bar, std::string_view(line, static_cast<std::size_t>(p - line)));
+            if (!added) break;
+        }
+        lines_.took(static_cast<std::size_t>(p - start), taken);
+        out_.fast_lines += static_cast<std::size_t>(taken);
+        if (!added) return false;
+        report_progress();
+        // A file whose lines are mostly not of the shape: the stages alone.
+        fast_misses_ = taken > 0 ? 0 : fast_misses_ + 1;
+        if (fast_misses_ >= 64) fast_ = Fast::off;
+        if (p != end || text.empty()) return true;
+    }
+}
+
+// The stages in order, line by line; the fast rows, once they can, between
+// the lines the stages read.
 bool SeriesReader::read_rows() {
     std::string_view line;
-    while (next_fields(line)) {
+    for (;;) {
+        if (fast_ == Fast::on && !fast_rows()) return false;
+        if (!next_fields(line)) break;
         Line kind = Line::skipped;
         Bar bar{};
         if (!row(kind, bar)) return false;
         if (kind == Line::bar && !add_bar(bar, line)) return false;
+        if (fast_ == Fast::untried && !out_.bars.empty()) start_fast_rows();
     }
     return error_.what.empty();
 }
@@ -414,7 +463,7 @@ bool SeriesReader::settle_dates() {
     std::size_t outside = bars.size();
     rows_.dates.corrections([&](std::size_t i, int64_t delta) {
         bars[i].time += delta;
-        if (outside == bars.size() && (bars[i].time < kEarliestTime || bars[i].time > kLatestTime)) outside = i;
+        if (outside == bars.size() && !in_record_time(bars[i].time)) outside = i;
     });
     if (outside < bars.size())
         return fail(bar_lines_[outside], outside_time_range(time_text(bars[outside].time, false), false));

@@ -14,19 +14,6 @@ const char* bar_value_name(BarValue value) {
     return kNames[value];
 }
 
-BarCheck check_bar(const double v[kBarValues]) {
-    for (int i = 0; i < kBarValues; ++i)
-        if (!std::isfinite(v[i])) return {BarFault::not_finite, static_cast<BarValue>(i)};
-    if (v[kHigh] < v[kLow]) return {BarFault::high_below_low, kHigh};
-    if (!std::isfinite(v[kHigh] - v[kLow])) return {BarFault::range_not_finite, kHigh};
-    for (const BarValue price : {kOpen, kClose}) {
-        if (v[price] < v[kLow]) return {BarFault::below_low, price};
-        if (v[price] > v[kHigh]) return {BarFault::above_high, price};
-    }
-    if (v[kVolume] < 0) return {BarFault::negative_volume, kVolume};
-    return {};
-}
-
 std::string bar_fault_text(const BarCheck& check, const std::string texts[kBarValues]) {
     const std::string name = bar_value_name(check.value);
     switch (check.fault) {
@@ -171,7 +158,7 @@ bool date_stage(const Fields& fields, const Columns& columns, long line_no, RowS
         stamp = state.scratch;
     }
     if (!state.dates.read(stamp, line_no, time, why)) return false;
-    if (time >= kEarliestTime && time <= kLatestTime) return true;
+    if (in_record_time(time)) return true;
     return outside(stamp, state, why);
 }
 
@@ -270,11 +257,7 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, long line_no,
         state.symbol = fields[static_cast<std::size_t>(columns.symbol)];
         state.symbol_line = line_no;
     }
-    bar.open = values[kOpen];
-    bar.high = values[kHigh];
-    bar.low = values[kLow];
-    bar.close = values[kClose];
-    bar.volume = values[kVolume];
+    set_values(bar, values);
     return RowResult::bar;
 }
 

@@ -3,6 +3,7 @@
 #ifndef TIDEMARK_READER_ROW_H
 #define TIDEMARK_READER_ROW_H
 
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +21,15 @@ namespace tidemark::reader {
 // together.
 enum BarValue { kOpen, kHigh, kLow, kClose, kVolume, kBarValues };
 
+// The values into a bar, in that order.
+inline void set_values(Bar& bar, const double values[kBarValues]) {
+    bar.open = values[kOpen];
+    bar.high = values[kHigh];
+    bar.low = values[kLow];
+    bar.close = values[kClose];
+    bar.volume = values[kVolume];
+}
+
 // What can be wrong with one bar, first found first: a value not a finite
 // number (in value order), high below low, a range high - low beyond a
 // double, open then close below low or above high, a negative volume.
@@ -32,7 +42,19 @@ struct BarCheck {
 };
 
 // The checks of one bar, on its values (open, high, low, close, volume).
-BarCheck check_bar(const double values[kBarValues]);
+// Inline: every row of a file passes here.
+inline BarCheck check_bar(const double v[kBarValues]) {
+    for (int i = 0; i < kBarValues; ++i)
+        if (!std::isfinite(v[i])) return {BarFault::not_finite, static_cast<BarValue>(i)};
+    if (v[kHigh] < v[kLow]) return {BarFault::high_below_low, kHigh};
+    if (!std::isfinite(v[kHigh] - v[kLow])) return {BarFault::range_not_finite, kHigh};
+    for (const BarValue price : {kOpen, kClose}) {
+        if (v[price] < v[kLow]) return {BarFault::below_low, price};
+        if (v[price] > v[kHigh]) return {BarFault::above_high, price};
+    }
+    if (v[kVolume] < 0) return {BarFault::negative_volume, kVolume};
+    return {};
+}
 
 // The message of a fault, showing each value as texts[] gives it (the field
 // as written in a file, or exact() of a number).

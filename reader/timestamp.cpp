@@ -865,16 +865,16 @@ int64_t DateReader::pending_shift(const Pending& p) {
     return utc_seconds(p.year, p.second, p.first, 0, 0, 0) - utc_seconds(p.year, p.first, p.second, 0, 0, 0);
 }
 
+bool DateReader::enter_month(int year, int month) {
+    if (!started_ || kind_ != WrittenTime::Kind::ymd || month < 1 || month > 12) return false;
+    month_ = Month{year, month, days_in_month(year, month), utc_seconds(year, month, 1, 0, 0, 0)};
+    return true;
+}
+
 bool DateReader::read(std::string_view field, long line, int64_t& time, std::string& why) {
     int year = 0, month = 0, day = 0;
-    if (kind_ == WrittenTime::Kind::ymd && started_ && plain_iso(field, year, month, day) &&
-        valid_day(year, month, day)) {
-        // The common file: YYYY-MM-DD after YYYY-MM-DD, nothing to settle.
-        time = utc_seconds(year, month, day, 0, 0, 0);
-        if (offsets_) offset_of_.push_back(0);
-        ++count_;
-        return true;
-    }
+    // The common file: YYYY-MM-DD after YYYY-MM-DD.
+    if (plain_iso(field, year, month, day) && read_ymd(year, month, day, 0, time)) return true;
     WrittenTime w;
     const DateProblem problem = read_written_time(field, w);
     if (problem != DateProblem::none) {

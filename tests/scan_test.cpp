@@ -32,6 +32,8 @@
 #include "bytes.h"
 #include "timestamp.h"
 #include "xml_check.h"
+#include "read_compare.h"
+#include "test_files.h"
 
 // Every new in this program goes through here, so that a test can refuse the
 // allocations above a size as a machine short of memory does.
@@ -55,6 +57,8 @@ std::atomic<std::size_t> refuse_above{SIZE_MAX};
 namespace fs = std::filesystem;
 using namespace tidemark::scan;
 using Json = nlohmann::json;
+using test_files::gzip_stored;
+using test_files::utf16;
 
 namespace {
 
@@ -124,58 +128,6 @@ const std::string kGzipped(
     "\xD2\x31\x34\xD0\x31\x34\xD2\xB1\xD4\x31\x34\xD4\x31\x45\x88\x1B\x83\xF8\x86\xC6\x7A\xA6\x50\x79\x33\x84"
     "\x94\x19\x88\x6F\x68\x0A\x56\x60\xA2\x63\xCE\x05\x00\x32\x36\x20\xCB\x6C\x00\x00\x00",
     99);
-
-// One gzip member holding text in stored (uncompressed) deflate blocks of at
-// most 7 bytes, written out by hand as the format describes it.
-std::string gzip_stored(const std::string& text) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (const char c : text) {
-        crc ^= static_cast<unsigned char>(c);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    crc = ~crc;
-    std::string out("\x1F\x8B\x08\x00\x00\x00\x00\x00\x00\xFF", 10);
-    std::size_t pos = 0;
-    do {
-        const std::size_t n = std::min<std::size_t>(7, text.size() - pos);
-        const bool last = pos + n == text.size();
-        out += static_cast<char>(last ? 1 : 0);
-        out += static_cast<char>(n & 0xFF);
-        out += static_cast<char>(n >> 8);
-        out += static_cast<char>(~n & 0xFF);
-        out += static_cast<char>((~n >> 8) & 0xFF);
-        out += text.substr(pos, n);
-        pos += n;
-    } while (pos < text.size());
-    for (const uint32_t word : {crc, static_cast<uint32_t>(text.size())})
-        for (int k = 0; k < 4; ++k) out += static_cast<char>((word >> (8 * k)) & 0xFF);
-    return out;
-}
-
-// UTF-8 text as UTF-16 with a byte-order mark.
-std::string utf16(const std::string& utf8, bool little_endian) {
-    std::string out;
-    const auto unit = [&](uint32_t u) {
-        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
-        out += little_endian ? lo : hi;
-        out += little_endian ? hi : lo;
-    };
-    unit(0xFEFF);
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        const std::size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        uint32_t cp = n == 1 ? b : b & (0x7F >> n);
-        for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += n;
-        if (cp >= 0x10000) {
-            unit(0xD800 + ((cp - 0x10000) >> 10));
-            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            unit(cp);
-        }
-    }
-    return out;
-}
 
 class Scan : public testing::Test {
 protected:
@@ -1148,6 +1100,7 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         BarSeries s;
         ReadError error;
         ASSERT_TRUE(parse_bars("shape.csv", shape.text, s, error, nullptr, shape.options)) << error.text();
+        read_compare::expect_fast_as_stages(shape.text, shape.options, "the fast rows against the stages");
         ASSERT_EQ(s.bars.size(), bars.size());
         EXPECT_FALSE(s.intraday);
         EXPECT_EQ(s.newest_first, shape.newest_first);
