@@ -281,6 +281,8 @@ def _frame_arrays(function: str, frame: Any, options: Reading = Reading()) -> di
     arrays["time"] = np.ascontiguousarray(time)
     arrays["dates"] = dates
     arrays["newest_first"] = newest_first
+    # The rows' own labels, in the frame's order.
+    arrays["index"] = frame.index
     arrays["close_column"] = by_name["close_column"]
     return arrays
 
