@@ -2,6 +2,7 @@
 against screen() on a dask.distributed LocalCluster of two worker processes."""
 import datetime
 import errno
+import gzip
 import json
 import os
 import subprocess
@@ -682,3 +683,78 @@ def test_the_screens_walk_row_is_the_walks_last_row(tmp_path):
         assert own[mine].astype(object).tolist() == walked[theirs].astype(object).tolist(), mine
     with pytest.raises(ValueError, match="window is the walk's"):
         tm.screen(data, window=5)
+
+
+@pytest.fixture(scope="module")
+def daily_files(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("daily")
+    paths = []
+    for i in range(4):
+        path = folder / f"D{i}.csv"
+        write_bars(path, random_bars(150 + 40 * i, seed=80 + i, freq="D", start="2017-01-02"), newest_first=i == 2)
+        paths.append(str(path))
+    with open(paths[3], "rb") as plain, gzip.open(folder / "D3.csv.gz", "wb") as packed:
+        packed.write(plain.read())
+    paths[3] = str(folder / "D3.csv.gz")
+    return paths
+
+
+def read_csv(paths, **options):
+    dd = pytest.importorskip("dask.dataframe")
+    return dd.read_csv(paths, include_path_column="symbol", **options)
+
+
+# (what, the paths of the files, the dask DataFrame of them, whether the
+# reader reads the files)
+DASK_FILES = [
+    ("read_csv of whole files", slice(0, 3), lambda p: read_csv(p, blocksize=None), True),
+    ("read_csv, blocks of whole files", slice(0, 3), lambda p: read_csv(p), True),
+    ("read_csv, round-trip floats", slice(0, 3), lambda p: read_csv(p, blocksize=None, float_precision="round_trip"),
+     True),
+    ("read_csv of gzip files", slice(3, 4), lambda p: read_csv(p, blocksize=None), True),
+    ("read_csv, a file in blocks", slice(0, 3), lambda p: read_csv(p, blocksize=2000), False),
+    ("read_csv, dates parsed by pandas", slice(0, 3), lambda p: read_csv(p, blocksize=None, parse_dates=["date"]),
+     False),
+    ("read_csv, a dtype given", slice(0, 3), lambda p: read_csv(p, blocksize=None, dtype={"volume": "float64"}),
+     False),
+    ("read_csv, then a column dropped", slice(0, 3), lambda p: read_csv(p, blocksize=None).drop(columns="volume"),
+     False),
+    ("read_csv, then rows filtered", slice(0, 3), lambda p: read_csv(p, blocksize=None).pipe(lambda f: f[f.close > 0]),
+     False),
+    ("read_csv of a file twice", slice(0, 3), lambda p: read_csv([*p, p[0]], blocksize=None), False),
+]
+
+
+@pytest.mark.parametrize("what, which, make, by_reader", DASK_FILES, ids=[case[0] for case in DASK_FILES])
+def test_a_dask_read_csv_of_files_is_screened_by_the_reader(monkeypatch, daily_files, what, which, make, by_reader):
+    paths = daily_files[which]
+    data = make(paths)
+    read = []
+    real = tm._native.screen_files
+    monkeypatch.setattr(tm._native, "screen_files", lambda names, *args: read.append(names) or real(names, *args))
+    rows = tm.screen(data, errors="keep")
+    assert bool(read) == by_reader
+    if "twice" in what:
+        return
+    # Either way, the rows of the paths themselves, and of the same frame
+    # screened partition by partition.
+    want = tm.screen({path: path for path in paths}, errors="keep").assign(file=None)
+    pd.testing.assert_frame_equal(rows, want, check_exact=True, check_names=False)
+    if by_reader:
+        monkeypatch.setattr(tm._screen, "csv_files", lambda *args: None)
+        pd.testing.assert_frame_equal(rows, tm.screen(data, errors="keep"), check_exact=True)
+        # The screen's options hold on that route too.
+        chosen = tm.screen(data, symbol=paths[-1], walk=True, depth=3)
+        walked = tm.screen({paths[-1]: paths[-1]}, walk=True, depth=3).assign(file=None)
+        pd.testing.assert_frame_equal(chosen, walked, check_exact=True, check_names=False)
+
+
+def test_a_file_that_pandas_reads_otherwise_is_read_as_the_reader_reads_it(tmp_path):
+    # A day without trading written as nulls: pandas makes NaN prices of it
+    # (a bad bar); the reader skips and counts it, as for the path.
+    path = tmp_path / "nulls.csv"
+    write_bars(path, random_bars(60, seed=3, freq="D", start="2017-01-02"), newest_first=False)
+    lines = path.read_text().splitlines(keepends=True)
+    path.write_text("".join(lines[:30]) + "2017-01-31,null,null,null,null,null\n" + "".join(lines[31:]))  # bar 29
+    rows = tm.screen(read_csv([str(path)], blocksize=None))
+    assert rows["null_rows_skipped"].tolist() == [1] and rows["bars"].tolist() == [59]

@@ -3,6 +3,7 @@ DataFrames, partition by partition. Nothing here imports dask until a screen
 needs it: the package works without it."""
 from __future__ import annotations
 
+import concurrent.futures
 from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple
 
 import numpy as np
@@ -17,17 +18,64 @@ def is_dask_frame(data: Any) -> bool:
     return type(data).__module__.startswith("dask.dataframe") and hasattr(data, "to_delayed")
 
 
+# What a read_csv of files may have been told and still read as the reader
+# reads them: nothing, or to round as strtod does.
+_PLAIN_READ_CSV: Tuple[Dict[str, str], ...] = ({}, {"float_precision": "round_trip"})
+
+
+def csv_files(data: Any, column: Any) -> Optional[Dict[Any, str]]:
+    """{symbol: path} when a dask DataFrame is exactly dask's read_csv of
+    whole local files with their paths in column (include_path_column) and
+    nothing done to it since: no option that changes how pandas parses the
+    text, no block of part of a file, no column dropped, no other layer (a
+    filter, a projection, a computed column). Then the reader may read the
+    files themselves, as screen() reads paths, instead of pandas parsing
+    them into frames. Else None."""
+    try:
+        from dask.bytes.core import read_block_from_file
+        from dask.dataframe.io.csv import CSVFunctionWrapper
+        from dask.layers import DataFrameIOLayer
+    except ImportError:  # another dask: its graphs may say other things
+        return None
+    layers = getattr(data.__dask_graph__(), "layers", {})
+    if len(layers) != 1:
+        return None
+    [layer] = layers.values()
+    wrapper = getattr(layer, "io_func", None)
+    if not isinstance(layer, DataFrameIOLayer) or not isinstance(wrapper, CSVFunctionWrapper):
+        return None
+    if (wrapper.colname is None or wrapper.colname != column or wrapper._columns is not None
+            or wrapper.kwargs not in _PLAIN_READ_CSV
+            or list(data._meta.columns) != [*wrapper.full_columns, column]):
+        return None
+    files: Dict[Any, str] = {}
+    for part in layer.inputs:
+        (read, opened, offset, _length, _delimiter), symbol, first, last = part
+        protocol = getattr(opened.fs, "protocol", None)
+        local = "file" in (protocol if isinstance(protocol, (tuple, list)) else (protocol,))
+        if (read is not read_block_from_file or not (first and last) or offset != 0 or not local
+                or opened.compression not in (None, "gzip") or symbol in files):
+            return None
+        files[symbol] = opened.path
+    return files if len(files) == data.npartitions else None
+
+
 def run_on_cluster(client: Any, work: Iterable[Tuple[list, Any]], function: Callable, settings: Settings,
                    keep: bool, options: Reading, walk: Optional[int] = None) -> List[Tuple[list, Any]]:
     """Each piece of work as a task, in the order given. A pack goes to a
     worker on its own (scatter), not inside the task's message through the
-    scheduler; files are read by the workers."""
-    submitted = []
-    for positions, piece in work:
+    scheduler, from a thread of its own, so that the next pack is made while
+    one travels; files are read by the workers."""
+
+    def send(piece: Any) -> Any:
         if isinstance(piece, Pack):
             [piece] = client.scatter([piece], hash=False)
-        submitted.append((positions, client.submit(function, piece, settings, keep, options, walk, pure=False)))
-    results = client.gather([future for _, future in submitted])
+        return client.submit(function, piece, settings, keep, options, walk, pure=False)
+
+    with concurrent.futures.ThreadPoolExecutor(max_workers=1) as sender:
+        submitted = [(positions, sender.submit(send, piece)) for positions, piece in work]
+        futures = [sent.result() for _, sent in submitted]
+    results = client.gather(futures)
     return [(positions, rows) for (positions, _), rows in zip(submitted, results)]
 
 

@@ -13,7 +13,7 @@ import pandas as pd
 
 from ._args import _int32
 from ._bars import BarsLike, _file, _frame_columns, _is_path, _select_symbol
-from ._cluster import is_dask_frame, run_on_cluster, screen_dask
+from ._cluster import csv_files, is_dask_frame, run_on_cluster, screen_dask
 from ._fields import WALK_DTYPES
 from ._fields import columns as field_columns
 from ._levels import Mode, Settings, _settings
@@ -297,10 +297,17 @@ def screen(
         # nothing beside its work, enough that the threads finish together.
         return batch_size or max(1, -(-count // (4 * threads)))
 
+    paths_read = False
     if is_dask_frame(data):
-        return screen_dask(data, client, settings, keep, batch, options, last_row)
+        files = _read_csv_files(data, options)
+        if files is None:
+            return screen_dask(data, client, settings, keep, batch, options, last_row)
+        # Read as screen() reads paths; the symbol chosen is a path, which
+        # the files do not hold.
+        data, names, paths_read = files[0], files[1], True
+        options = options._replace(symbol=None)
     if isinstance(data, Mapping):
-        symbols, names = list(data.keys()), ["symbol"]
+        symbols, names = list(data.keys()), names if paths_read else ["symbol"]
         work: Iterable[Tuple[list, Any]] = _mapping_work(data, batch(len(symbols)), keep, options)
     elif isinstance(data, pd.DataFrame):
         pack, names = _pack_frame(data, keep, options)
@@ -316,7 +323,27 @@ def screen(
             done = [(positions, future.result()) for positions, future in futures]
     else:
         done = run_on_cluster(client, work, _screen_work, settings, keep, options, last_row)
-    return _assemble(done, len(symbols), _result_index(symbols, names), keep, last_row)
+    rows = _assemble(done, len(symbols), _result_index(symbols, names), keep, last_row)
+    if paths_read:
+        # As the rows of the same DataFrame screened partition by partition.
+        rows["file"] = None
+    return rows
+
+
+def _read_csv_files(data: Any, options: Reading) -> Optional[Tuple[dict, list]]:
+    """The files of a dask DataFrame that is dask's read_csv of whole files,
+    their paths the symbols (csv_files), as {symbol: path} with the name of
+    the symbol column; only those of the symbol chosen. None for any other
+    dask DataFrame."""
+    source = symbol_source("screen", data._meta, options.columns)
+    if source is None or source[0] != "column":
+        return None
+    files = csv_files(data, source[1])
+    if files is None:
+        return None
+    if options.symbol is not None:
+        files = {symbol: path for symbol, path in files.items() if str(symbol) == options.symbol}
+    return files, source[2]
 
 
 def _assemble(done: list, count: int, index: pd.Index, keep: bool, walk: Optional[int] = None) -> pd.DataFrame:
