@@ -93,7 +93,11 @@ std::vector<Field> reading_fields(const BarSeries& s) {
             {"null_rows_skipped", integer(count(s.placeholder_rows))},
             {"unknown_volumes", integer(count(s.unknown_volumes))},
             {"other_symbol_rows", integer(count(s.other_symbol_rows))},
-            {"close_column", s.close_column.empty() ? Value{} : text(s.close_column)}};
+            {"name_rows_skipped", integer(count(s.name_rows_skipped))},
+            {"notes_skipped", integer(count(s.notes_skipped))},
+            {"close_column", s.close_column.empty() ? Value{} : text(s.close_column)},
+            {"close_only", flag(s.close_only)},
+            {"bar_period", text(s.intraday ? "intraday" : reader::period_name(s.period))}};
 }
 
 std::string reading_text(const BarSeries& s) {
@@ -106,9 +110,14 @@ std::string reading_text(const BarSeries& s) {
     add(s.placeholder_rows, " null row skipped", " null rows skipped");
     add(s.unknown_volumes, " volume unknown (read as 0)", " volumes unknown (read as 0)");
     add(s.other_symbol_rows, " row of another symbol skipped", " rows of other symbols skipped");
-    if (!s.close_column.empty())
-        out += (out.empty() ? "" : "; ") + std::string("the close is column \"") + s.close_column +
-               "\", the file's only close";
+    add(s.name_rows_skipped, " row of names under the header skipped", " rows of names under the header skipped");
+    add(s.notes_skipped, " line that is no bar skipped (a note)", " lines that are no bars skipped (notes)");
+    const std::string column = "\"" + s.close_column + "\"";
+    if (s.close_only)
+        out += (out.empty() ? "" : "; ") + std::string("closes alone") +
+               (s.close_column.empty() ? "" : ", column " + column) + ": each bar's open, high and low are its close";
+    else if (!s.close_column.empty())
+        out += (out.empty() ? "" : "; ") + std::string("the close is column ") + column + ", the file's only close";
     return out;
 }
 

@@ -45,8 +45,12 @@ std::vector<Field> run_fields(const BarSeries& series, const Analysis& analysis,
 
 // What reading the file passed over: duplicates_dropped (bars repeated
 // exactly), null_rows_skipped, unknown_volumes, other_symbol_rows (of the
-// symbols --symbol did not choose) and close_column (null unless the close
-// is the file's only, adjusted, close).
+// symbols --symbol did not choose), name_rows_skipped (rows of names under
+// the header), notes_skipped (lines that cannot be bars), close_column (null
+// unless the close is the file's only close and not named close: an
+// adjusted close, or a column of a table of closes), close_only (the bars
+// are closes alone) and bar_period ("intraday", "daily", "weekly",
+// "monthly" or "quarterly", as the dates are written).
 std::vector<Field> reading_fields(const BarSeries& series);
 
 // One sentence of the same for a report, or "" when nothing was passed over.

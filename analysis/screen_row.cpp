@@ -27,18 +27,18 @@ bool apply_window(BarSeries& series, const Window& window) {
 }
 
 bool window_bounds(const std::string* from, const std::string* to, reader::DateOrder order, Window& window,
-                   std::string& why, const char* from_name, const char* to_name) {
-    const auto needs = [&](const char* name) {
-        why = std::string(name) + " needs a date: YYYY-MM-DD, optionally with a time";
-        return false;
-    };
-    bool has_time = false;
+                   std::string& why, const char* from_name, const char* to_name,
+                   const reader::OptionSpelling& spelling) {
     window.has_from = from != nullptr;
     window.has_to = to != nullptr;
-    if (from != nullptr && !reader::parse_timestamp(*from, window.from, has_time, order)) return needs(from_name);
-    if (to != nullptr) {
-        if (!reader::parse_timestamp(*to, window.to, has_time, order)) return needs(to_name);
-        if (!has_time) window.to += 86399;
+    // In every form a file's date takes, read by the reader's own rule.
+    if (from != nullptr && !reader::parse_bound(*from, order, false, window.from, why, spelling)) {
+        why = std::string(from_name) + ": " + why;
+        return false;
+    }
+    if (to != nullptr && !reader::parse_bound(*to, order, true, window.to, why, spelling)) {
+        why = std::string(to_name) + ": " + why;
+        return false;
     }
     if (from != nullptr && to != nullptr && window.from > window.to) {
         why = std::string(from_name) + " is after " + to_name;

@@ -23,13 +23,15 @@ struct Window {
 // bar is in it.
 bool apply_window(BarSeries& series, const Window& window);
 
-// The window's bounds from the texts a user gives (null: none), read as
-// one timestamp each in the given day-month order; a date alone as `to`
-// takes in that whole day. False with why set (naming the option by the
-// name given, as the front end spells it) when a text is no timestamp or
-// from comes after to.
+// The window's bounds from the texts a user gives (null: none), each read
+// as the reader reads a bound (reader::parse_bound: any form a file's date
+// takes, in the given day-month order; a date alone as `to` takes in that
+// whole day, a month its whole month). False with why set (naming the
+// option by the name given, and the options it suggests as spelling
+// spells them) when a text is no such bound or from comes after to.
 bool window_bounds(const std::string* from, const std::string* to, reader::DateOrder order, Window& window,
-                   std::string& why, const char* from_name = "--from", const char* to_name = "--to");
+                   std::string& why, const char* from_name = "--from", const char* to_name = "--to",
+                   const reader::OptionSpelling& spelling = reader::command_spelling());
 
 // Where the last close stands, as one row of a screen.
 struct ScreenRow {

@@ -184,6 +184,36 @@ def reader_seeds():
          b"\x80uro;2020-01-03;11;13,5;10;12\n")
     seed("two_gzip_members", gzip.compress(rows[:30].encode(), mtime=0) + gzip.compress(rows[30:].encode(), mtime=0))
     seed("zero_bytes", b"\0" * 64)
+    # The shapes of this round's files.
+    seed("download_library_three_header_rows", "Price,Close,High,Low,Open,Volume\nTicker,ACME,ACME,ACME,ACME,ACME\n"
+         "Date,,,,,\n2020-01-02,11,12,9,10,5\n2020-01-03,12,13.5,10,11,6\n")
+    seed("reset_index_and_units_rows", "Date,Close,High,Low,Open,Volume\n,ACME,ACME,ACME,ACME,ACME\n"
+         ",USD,USD,USD,USD,shares\n2020-01-02,11,12,9,10,5\n2020-01-03,12,13.5,10,11,6\n")
+    seed("notes_dividends_splits", "Date\tOpen\tHigh\tLow\tClose*\tVolume\n\"Jan 3, 2020\"\t11\t13.5\t10\t12\t6\n"
+         "\"Jan 3, 2020\"\t0.08 Dividend\n\"Jan 2, 2020\"\t10\t12\t9\t11\t5\n\"Jan 2, 2020\"\t2:1 Stock Split\n"
+         "*Close price adjusted for splits.\nData provided by Example Ltd.\n", flags=4)
+    seed("epoch_milliseconds_klines", "1577923200000,10,12,9,11,5,1578009599999,55.5,77,1.5,2.5,0\n"
+         "1578009600000,11,13.5,10,12,6,1578095999999,66.5,88,1.5,2.5,0\n", flags=1)
+    seed("epoch_microseconds_header", "open_time,open,high,low,close,volume,close_time\n"
+         "1577923200000000,10,12,9,11,5,1578009599999999\n1578009600000000,11,13.5,10,12,6,1578095999999999\n")
+    seed("epoch_nanoseconds", "timestamp,open,high,low,close\n1577923200000000000,10,12,9,11\n"
+         "1578009600000000000,11,13.5,10,12\n")
+    seed("date_and_time_no_header", "2020.01.02,00:00,10,12,9,11,5\n2020.01.03,00:00,11,13.5,10,12,6\n", flags=2)
+    seed("swiss_and_indian_groupings", "Date,Open,High,Low,Close,Volume\n2020-01-02,CHF 1'010.5,1'012,1'009,"
+         "1'011,\"1,55,800\"\n2020-01-03,Rs. 1010,\"1,012\",1\xe2\x80\x99009,1011,1'234'567\n")
+    seed("tab_decimal_commas", "Date\tOpen\tHigh\tLow\tClose\tVolume\n02.01.2020\t10\t12,25\t9,5\t11\t5\n"
+         "03.01.2020\t11\t13,5\t10\t12\t1.234\n", flags=3)
+    seed("windows_1252_currency", b"Date;Open;High;Low;Close\n2020-01-02;\x8010,5;12 \x80;\xa39;11\xa3\n"
+         b"2020-01-03;\xa511;13,5;10;12\n")
+    seed("spreadsheet_errors", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n2020-01-03,#N/A,#VALUE!,#DIV/0!,#N/A\n"
+         "2020-01-06,11,13.5,10,12\n")
+    seed("closes_alone", "DATE,SP500\n2020-01-02,3257.85\n2020-01-03,.\n2020-01-06,3246.28\n")
+    seed("table_of_closes", "Date,OTHER,ACME,THIRD\n2020-01-02,,11,7\n2020-01-03,12.5,12,7\n", flags=128)
+    seed("symbol_column_chosen", "Symbol,Date,Open,High,Low,Close\nACME,2020-01-02,10,12,9,11\n"
+         "OTHER,2020-01-02,1,2,0,1\nacme,2020-01-03,11,13.5,10,12\n", flags=128 | 2)
+    seed("months_weeks_quarters", "Month,Close\n2020-01,1\nFeb 2020,2\n2020-W09,3\n2020Q2,4\nQ3 2020,5\n200302,6\n")
+    seed("failed_downloads", "<!DOCTYPE html>\n<html><body>Rate limited</body></html>\n")
+    seed("service_answer_in_json", '{"Error Message": "Invalid API call.", "Note": "5 calls per minute"}\n')
 
 
 if __name__ == "__main__":

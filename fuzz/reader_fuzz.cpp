@@ -21,7 +21,10 @@
 //                   chunks split lines past the bytes read whole to tell
 //                   what the file is;
 //   flags bit 4:    that line ends in CR (else LF); bit 5: in CRLF;
-//   flags bit 6:    the stream's size is not known (a pipe).
+//   flags bit 6:    the stream's size is not known (a pipe);
+//   flags bit 7:    read with a symbol chosen (ACME: of a symbol column or
+//                   a table of closes) and the columns' names and positions
+//                   left to the file, else with no option.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -46,12 +49,16 @@ bool same(const BarSeries& a, const BarSeries& b) {
            (a.bars.empty() || std::memcmp(a.bars.data(), b.bars.data(), a.bars.size() * sizeof(Bar)) == 0);
 }
 
-// The documented normalisation, written plainly: the currency signs and
-// spaces go, so does the thousands separator ("," or, with a decimal comma
-// and a comma, "."), and a decimal comma becomes the point.
+// The documented normalisation, written plainly: the currency signs (UTF-8,
+// Windows-1252 bytes, codes), the spaces (no-break ones too) and apostrophes
+// go, so does the thousands separator ("," or, with a decimal comma and a
+// comma, "."), and a decimal comma becomes the point. Signs of several
+// bytes go first: a byte of one may be a sign of its own.
 std::string plain(std::string_view token, bool decimal_comma) {
     std::string out(token);
-    for (const char* sign : {"$", "\xE2\x82\xAC", "\xC2\xA3", "\xC2\xA5", " "}) {
+    for (const char* sign : {"\xE2\x82\xAC", "\xE2\x82\xB9", "\xE2\x80\x99", "\xE2\x80\xAF", "\xC2\xA3", "\xC2\xA5",
+                             "\xC2\xA0", "US$", "$", "CHF", "Fr.", "EUR", "USD", "GBP", "JPY", "INR", "Rs.", "Rs", "\x80",
+                             "\xA3", "\xA5", "\xA0", "'", " "}) {
         for (std::size_t at = out.find(sign); at != std::string::npos; at = out.find(sign))
             out.erase(at, std::strlen(sign));
     }
@@ -129,12 +136,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 8) text = "#" + std::string(4100, 'c') + ((flags & 32) ? "\r\n" : (flags & 16) ? "\r" : "\n");
     text.append(reinterpret_cast<const char*>(data + 1), size - 1);
 
+    ReadOptions options;
+    if (flags & 128) options.symbol = "ACME";
     BarSeries whole, chunked, streamed;
     ReadError whole_error, chunked_error, streamed_error;
-    const bool read = parse_bars("f.csv", text, whole, whole_error);
+    const bool read = parse_bars("f.csv", text, whole, whole_error, nullptr, options);
 
     MemorySource chunks(text, 1 + (flags & 7));
-    const bool chunked_read = read_series("f.csv", chunks, chunked, chunked_error);
+    const bool chunked_read = read_series("f.csv", chunks, chunked, chunked_error, nullptr, options);
     fuzz_input::check(chunked_read == read, "read in chunks, a different outcome");
     fuzz_input::check(chunked_error.text() == whole_error.text(), "read in chunks, a different message");
     fuzz_input::check(same(whole, chunked), "read in chunks, different bars");
@@ -142,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::FILE* stream = fmemopen(text.data(), text.size(), "rb")) {
         // With its size, or not known (a pipe), as the flags say.
         FileSource source(stream, (flags & 64) ? 0 : text.size());
-        const bool streamed_read = read_series("f.csv", source, streamed, streamed_error);
+        const bool streamed_read = read_series("f.csv", source, streamed, streamed_error, nullptr, options);
         std::fclose(stream);
         fuzz_input::check(streamed_read == read, "read from a stream, a different outcome");
         fuzz_input::check(streamed_error.text() == whole_error.text(), "read from a stream, a different message");

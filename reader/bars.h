@@ -39,6 +39,10 @@ struct BarSeries {
     std::size_t unknown_volumes = 0;     // bars kept whose volume could not be read (0 in the bar)
     std::string close_column;            // set when the close is an adjusted close, the file's only one
     std::size_t other_symbol_rows = 0;   // rows of other symbols than the one chosen, skipped
+    bool close_only = false;             // closes alone: each bar's open, high and low are its close
+    BarPeriod period = BarPeriod::written;  // bars of weeks, months or quarters, dated by their first day
+    std::size_t name_rows_skipped = 0;   // rows of names under the header (tickers, units)
+    std::size_t notes_skipped = 0;       // lines among or after the bars that cannot be bars
 };
 
 // What the user tells the reader: the order of numeric dates and the names
@@ -47,6 +51,8 @@ struct ReadOptions {
     DateOrder dates = DateOrder::automatic;
     std::vector<ColumnChoice> columns = {};
     std::string symbol = {};  // of a file of several symbols, the one to read
+    // How the caller spells these options in the messages that name one.
+    OptionSpelling spelling = {};
 };
 
 // Called now and then with the stage under way and the share of it done,
@@ -58,6 +64,9 @@ struct ReadError {
     std::string file;  // as named by the caller
     long line = 0;     // 1-based; 0 when no line applies
     std::string what;
+    // A table of closes, one symbol per column, read without choosing one:
+    // its symbols, so that a front end can read each (or screen them all).
+    std::vector<std::string> symbols = {};
     // "FILE:LINE: what", or "FILE: what" when no line applies, or what alone
     // when no file does.
     std::string text() const;

@@ -180,10 +180,12 @@ const char* encoding_fault(std::string_view head) {
     return "not a text file";
 }
 
-std::unique_ptr<Source> text_of(Source& raw, std::string& why) {
+std::unique_ptr<Source> text_of(Source& raw, std::string& why, bool* gzip) {
     Head head;
     if (!read_head(raw, head, why)) return nullptr;
-    if (!starts(head.bytes, "\x1F\x8B")) return decoded(raw, nullptr, head, why);
+    const bool compressed = starts(head.bytes, "\x1F\x8B");
+    if (gzip != nullptr) *gzip = compressed;
+    if (!compressed) return decoded(raw, nullptr, head, why);
     // gzip data: what it holds is told from its own first bytes.
     std::unique_ptr<Source> inflated = gunzip(replay(raw, nullptr, head, 0));
     Head inner;

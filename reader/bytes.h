@@ -53,7 +53,8 @@ const char* encoding_fault(std::string_view head);
 // is turned into UTF-8 as it streams, unpaired surrogates becoming U+FFFD; a
 // UTF-8 byte-order mark is dropped. Null with why set when the bytes are no
 // text the reader takes. The result reads from raw, which must outlive it.
-std::unique_ptr<Source> text_of(Source& raw, std::string& why);
+// gzip, when given, tells whether the bytes were gzip data.
+std::unique_ptr<Source> text_of(Source& raw, std::string& why, bool* gzip = nullptr);
 
 // The lines of a text: lines ending in LF, CRLF or, in old Mac files, a lone
 // CR (the first line end tells which). A line is a view, without its end,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fields.h"
+#include "options.h"
 
 namespace tidemark::reader {
 
@@ -35,36 +36,65 @@ ColumnName column_name(std::string_view field);
 // the report says so.
 constexpr int kAdjustedCloseRank = 4;
 
-// Columns the user names: "date=Datum,open=Eröffnung,...". A name matches a
-// header field in any case, with spaces and quotes around it ignored.
+// Columns the user names: "date=Datum,open=Eröffnung,..." or by position,
+// "date=1,open=2,...". A name matches a header field as column_key() writes
+// both; else the one field whose word it is, units aside.
 struct ColumnChoice {
     Role role;
     std::string name;
 };
-bool parse_column_choices(std::string_view text, std::vector<ColumnChoice>& out, std::string& why);
+// A name as the user's names are matched: letters and digits in lower case
+// (Latin-1 letters too), nothing else; a name that is not UTF-8 read as
+// Windows-1252 first, so that "Eröffnung" typed matches it in either.
+std::string column_key(std::string_view name);
+// The column of fields a user's name stands for: false when none, or when
+// only units tell two apart.
+bool find_column(const Fields& fields, std::string_view name, std::size_t& index);
+bool parse_column_choices(std::string_view text, std::vector<ColumnChoice>& out, std::string& why,
+                          const OptionSpelling& spelling = command_spelling());
 bool same_column_name(std::string_view field, std::string_view name);
 
 struct Columns {
     bool header = false;
-    long header_line = 0;
-    std::size_t count = 0;  // fields per row when there is a header
+    long header_line = 0;   // the header's line, or the first bar's when the columns are by position
+    std::size_t count = 0;  // fields per row: the header's, or the first bar's by position; 0: 5 or 6
     int stamp = -1;         // date, datetime or timestamp
     int time = -1;          // a separate time-of-day column
     int open = -1, high = -1, low = -1, close = -1, volume = -1;
     int symbol = -1;           // a symbol or ticker column, which must not change
     std::string stamp_name;    // the date column's name, to know the header when it comes again
     std::string symbol_name;
-    std::string close_name;    // set when the close is the adjusted close, the file's only one
+    std::string close_name;    // set when the close is the file's only one, but not named close
+    bool close_only = false;   // no open, high or low: each bar's prices are its close
+    bool names_below = false;  // the header's first row named the fields: rows of names follow it
+    // A table of closes, a symbol per column, none chosen: those columns,
+    // and what to say if the first row shows it is no table of numbers.
+    std::vector<int> table;
+    std::vector<std::string> table_names;
+    std::string table_refusal;
+    bool table_symbol_missing = false;  // the symbol chosen names none of them
+    bool symbol_is_column = false;      // the symbol chosen is the close's column of a table
+};
+
+// What the user said of the columns, and how the messages spell it.
+struct ColumnRequest {
+    const std::vector<ColumnChoice>& choices;
+    std::string_view symbol;
+    const OptionSpelling& spelling;
+    bool decimal_comma;  // for telling numbers in a first line without a header
 };
 
 // What the first line of a file that is not blank or a comment is.
 enum class FirstLine {
     header,  // maps the columns by name: nothing more to read on this line
-    bar,     // fixes them by position (date, open, high, low, close, optional volume)
+    // fixes them by position: date, open, high, low, close and an optional
+    // volume; or, with more fields, the same and others after them, or a
+    // date, a time of day (10:30) and the rest; or as the user's positions say
+    bar,
     unnamed, // names no column and is no bar: a title line, or an error (why set)
     fault,   // a header that lacks a column or names one twice (why set)
 };
-FirstLine columns_from_first_line(const Fields& fields, long line_no, const std::vector<ColumnChoice>& choices,
+FirstLine columns_from_first_line(const Fields& fields, long line_no, const ColumnRequest& request,
                                   Columns& columns, std::string& why);
 
 // The columns of a table whose names come already apart (a DataFrame's),
@@ -73,7 +103,8 @@ FirstLine columns_from_first_line(const Fields& fields, long line_no, const std:
 // dates_elsewhere a table without a date column is fine (its dates are in
 // its index): stamp is then -1. Positions are into names.
 bool columns_from_names(const std::vector<std::string>& names, const std::vector<ColumnChoice>& choices,
-                        bool dates_elsewhere, Columns& columns, std::string& why);
+                        bool dates_elsewhere, Columns& columns, std::string& why,
+                        const OptionSpelling& spelling = command_spelling());
 
 // A header's date field again, later in the file: two downloads pasted
 // together. A date that starts with a digit is no header: most rows are

@@ -4,6 +4,7 @@
 #ifndef TIDEMARK_READER_NUMBER_H
 #define TIDEMARK_READER_NUMBER_H
 
+#include <string>
 #include <string_view>
 
 namespace tidemark::reader {
@@ -36,9 +37,38 @@ inline bool parse_volume(std::string_view text, bool decimal_comma, double& valu
 }
 
 // A field that stands for no value: empty, "null", "n/a", "na", "-", "--",
-// "none" or "nan" in any case. A row whose prices are all missing is a
-// portal's placeholder for a day without trading.
+// "none", "nan" or "." in any case, or a spreadsheet's error ("#N/A",
+// "#VALUE!", "#DIV/0!", "#REF!", "#NUM!", "#NAME?", "#NULL!"). A row whose
+// prices are all missing is a portal's placeholder for a day without
+// trading.
 bool missing_value(std::string_view text);
+
+// The decimal mark of a file whose separator leaves it open (tab): the
+// point, as in a "," file, until a price shows a comma that no thousands
+// separator can be ("12,5", "0,125", "1.234,5") while no price has shown a
+// point and none has been read as grouped ("1,234"); from then on the comma.
+// A price that then shows a lone point ("12.5"), or a decimal comma after a
+// point or a grouping was read, is refused with why: the two readings give
+// other prices. A ";" file always writes its decimals with a comma, a ","
+// file with the point.
+class DecimalMark {
+public:
+    DecimalMark(bool open, bool comma) : open_(open), comma_(comma) {}
+    bool comma() const { return comma_; }
+    bool open() const { return open_; }
+    // Looks at a price's field before it is read (name: "open" ...). Inline:
+    // a file whose separator settles the mark pays nothing more.
+    bool check(std::string_view field, const char* name, long line, std::string& why) {
+        return !open_ || check_open(field, name, line, why);
+    }
+
+private:
+    bool check_open(std::string_view field, const char* name, long line, std::string& why);
+    bool open_;
+    bool comma_;
+    long point_line_ = 0, grouped_line_ = 0, comma_line_ = 0;
+    std::string point_text_, grouped_text_, comma_text_;
+};
 
 }  // namespace tidemark::reader
 

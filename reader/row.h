@@ -6,10 +6,12 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "bars.h"
 #include "columns.h"
 #include "fields.h"
+#include "number.h"
 #include "timestamp.h"
 
 namespace tidemark::reader {
@@ -42,24 +44,45 @@ const char* bar_value_name(BarValue value);
 // What the rows of one file share as they are read: the date column's form
 // and order, the symbol, and the counts of rows and volumes passed over.
 struct RowState {
-    RowState(DateOrder order, std::string wanted) : dates(order), wanted_symbol(std::move(wanted)) {}
+    RowState(DateOrder order, std::string wanted, const OptionSpelling& names = command_spelling())
+        : dates(order, names), wanted_symbol(std::move(wanted)), spelling(&names) {}
     DateReader dates;
     std::string wanted_symbol;  // the symbol chosen, or empty
+    const OptionSpelling* spelling;
     std::string symbol;         // the first row's, when there is a symbol column and none is chosen
     long symbol_line = 0;
     std::size_t other_symbols = 0;  // rows of symbols other than the one chosen
+    static constexpr std::size_t kSymbolsNamed = 12;
+    std::vector<std::string> other_symbol_names;  // the first few of them, for a choice that finds none
     std::size_t placeholders = 0;     // rows whose prices are all "null"
     std::size_t unknown_volumes = 0;  // volumes that could not be read (0 in the bar)
     std::string scratch;              // a date and a time column, joined
+    DecimalMark mark{false, false};   // set from the separator once it is known
 };
 
 enum class RowResult { bar, skipped, fault };
 
-// Row -> bar: the fields of one line, mapped by columns. decimal_comma
-// accepts "," for the point. A row of "null" prices is skipped (counted);
-// anything wrong is a fault with why set.
-RowResult row_to_bar(const Fields& fields, const Columns& columns, bool decimal_comma, long line_no,
-                     RowState& state, Bar& bar, std::string& why);
+// A row directly under a header that names rather than holds: a download
+// library's "Ticker,XYZ,XYZ,..." and "Date,,,,", a "reset_index" row
+// ",XYZ,XYZ,...", a units row ",USD,USD,...,shares". Its date field names a
+// column (or is "Ticker", "Price", "Currency", "Unit"), or is empty with no
+// number among the prices and volume.
+bool row_of_names(const Fields& fields, const Columns& columns);
+
+// A line among or after the bars that cannot be a bar, however damaged: it
+// names a dividend, a split or a capital gain (a pasted web table's rows);
+// or its date field is no date, it holds a letter, and it has another
+// number of fields than a bar or no number among its prices (a provider's
+// note, a disclaimer, a footnote). A line that could be a damaged bar (a
+// date, or only numbers) is not one.
+bool note_line(const Fields& fields, const Columns& columns);
+
+// Row -> bar: the fields of one line, mapped by columns, numbers read with
+// the state's decimal mark. A row of "null" prices is skipped (counted), so
+// is a row of another symbol than the one chosen; anything wrong is a fault
+// with why set.
+RowResult row_to_bar(const Fields& fields, const Columns& columns, long line_no, RowState& state, Bar& bar,
+                     std::string& why);
 
 }  // namespace tidemark::reader
 

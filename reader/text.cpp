@@ -34,19 +34,9 @@ std::string exact(double value) {
 
 std::string shown(std::string_view field) {
     constexpr std::size_t kLongest = 40;
-    // Text that is not UTF-8 (a name or a field in a legacy encoding) is
-    // most likely Windows-1252: shown as that, not as bytes that would make
-    // the message invalid UTF-8.
+    // Not as bytes that would make the message invalid UTF-8.
     std::string decoded;
-    for (std::size_t i = 0; i < field.size();) {
-        const std::size_t n = utf8_sequence(field, i);
-        if (n == 0) {
-            decoded = from_windows_1252(field);
-            field = decoded;
-            break;
-        }
-        i += n;
-    }
+    field = as_utf8(field, decoded);
     std::string out;
     std::size_t i = 0;
     // Whole characters only: a cut inside one would leave invalid UTF-8.
@@ -63,6 +53,25 @@ std::string shown(std::string_view field) {
     }
     if (i < field.size()) out += "...";
     return out;
+}
+
+std::string shown_list(const std::vector<std::string>& names, bool more) {
+    constexpr std::size_t kMost = 12;
+    std::string list;
+    for (std::size_t k = 0; k < names.size() && k < kMost; ++k) list += (k == 0 ? "" : ", ") + shown(names[k]);
+    return more || names.size() > kMost ? list + ", ..." : list;
+}
+
+std::string_view as_utf8(std::string_view text, std::string& storage) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = utf8_sequence(text, i);
+        if (n == 0) {
+            storage = from_windows_1252(text);
+            return storage;
+        }
+        i += n;
+    }
+    return text;
 }
 
 std::string from_windows_1252(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tidemark::reader {
 
@@ -34,8 +35,17 @@ std::string valid_utf8(std::string_view text);
 // A code point (at most U+10FFFF) appended to out as UTF-8.
 void append_utf8(std::string& out, uint32_t cp);
 
+// Names as a message lists them: the first 12 shown(), joined by ", ",
+// then "..." when there are more (or when more says so).
+std::string shown_list(const std::vector<std::string>& names, bool more = false);
+
 // Windows-1252 bytes as UTF-8.
 std::string from_windows_1252(std::string_view text);
+
+// The text itself when it is UTF-8, else read as Windows-1252 (the likely
+// legacy encoding of a name or a field) into storage: what a message shows
+// and what a user's UTF-8 is matched with.
+std::string_view as_utf8(std::string_view text, std::string& storage);
 
 // The length of the valid UTF-8 sequence at text[i], or 0 when none starts
 // there.

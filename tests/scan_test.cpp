@@ -251,7 +251,8 @@ struct BadInput {
 };
 
 const char* const kNotADate =
-    "\" is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a time; or epoch seconds)";
+    "\" is not a date (YYYY-MM-DD, MM/DD/YYYY, DD.MM.YYYY or Sep 19, 2003, optionally with a time; a month 2003-02, "
+    "a week 2003-W09, a quarter 2003Q1; or epoch seconds or milliseconds)";
 const char* const kBadTime = "\" has a time of day that cannot be read: write it as 10:30, 10:30:15 or 103015, "
                              "optionally with Z, UTC or an offset such as +02:00";
 
@@ -270,8 +271,29 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ":2: 4 fields, expected date, open, high, low, close and optional volume"},
         {"a lone date", "2020-01-01,1,2,0,1\n2020-01-02\n",
          ":2: 1 field, expected date, open, high, low, close and optional volume"},
-        {"too many fields", "2020-01-02,10,12,9,11,100,7\n",
-         ":1: 7 fields, expected at most 6: date, open, high, low, close, volume"},
+        {"more than six fields, the sixth no volume", "2020-01-02,10,12,9,11,lots,7\n",
+         ":1: 7 fields without a header, and fields 2 to 6 are not open, high, low, close and volume: name the "
+         "columns by position with --columns date=1,open=2,high=3,low=4,close=5"},
+        {"too many fields after six", "2020-01-02,10,12,9,11,100\n2020-01-03,10,12,9,11,100,7\n",
+         ":2: 7 fields, expected at most 6: date, open, high, low, close, volume"},
+        {"a name for a file without a header", "2020-01-02,10,12,9,11\n",
+         ":1: --columns names date=Datum, but the file has no header (its first line is a bar): name its columns by "
+         "position, as in --columns date=1,open=2,high=3,low=4,close=5",
+         ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}}}, {"--columns", "date=Datum"}},
+        {"a position beyond the fields", "2020-01-02,10,12,9,11\n", ":1: --columns names close=9, but the rows have 5 "
+         "columns", ReadOptions{DateOrder::automatic, {{Role::date, "1"}, {Role::close, "9"}}},
+         {"--columns", "date=1,close=9"}},
+        {"positions naming some prices", "2020-01-02,10,12,9,11\n", ":1: --columns must give the date, the close and "
+         "either all of open, high and low or none of them (bars of closes alone), as in --columns "
+         "date=1,open=2,high=3,low=4,close=5",
+         ReadOptions{DateOrder::automatic, {{Role::date, "1"}, {Role::high, "3"}, {Role::close, "5"}}},
+         {"--columns", "date=1,high=3,close=5"}},
+        // A time of day in the second field is read only with a colon: 0930
+        // could be a price.
+        {"a time of day that is not one, no header", "2020-01-02,25:00,10,12,9,11,5\n",
+         ":1: 7 fields without a header, and fields 2 to 6 are not open"},
+        {"fewer fields than the first bar had", "2020-01-02,10,12,9,11,100,7\n2020-01-03,10,12,9,11,100\n",
+         ":2: 6 fields, but the first bar, on line 1, has 7"},
         {"row shorter than the header", "date,open,high,low,close\n2020-01-02,10,12,9\n",
          ":2: 4 fields, but the header on line 1 has 5"},
         {"non-numeric close", "date,open,high,low,close\n2020-01-02,10,12,9,eleven\n",
@@ -323,12 +345,22 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
         {"spreadsheet day numbers", "Date,Open,High,Low,Close\n37679,10,12,9,11\n37680,10,12,9,11\n",
          ":2: date \"37679\" looks like a spreadsheet's serial day number (2003-02-27 if it is one), not a date: "
          "format the column as dates (YYYY-MM-DD) before saving, or pass --dates serial to read day numbers"},
+        // Asked for day numbers, day 60 is a day that never was, and the
+        // advice is not to ask for them again.
+        {"day 60, as asked", "60,10,12,9,11\n", ":1: date \"60\" is day 60 of a spreadsheet's count, 1900-02-29, "
+         "a day that never was (the count takes 1900 for a leap year)", ReadOptions{DateOrder::serial},
+         {"--dates", "serial"}},
+        {"day 59, as asked", "59,10,12,9,11\n", ":1: date \"59\" is day 59 of a spreadsheet's count, 1900-02-28, "
+         "before 1901-12-13 20:45:52 UTC, the earliest time a bar record holds", ReadOptions{DateOrder::serial},
+         {"--dates", "serial"}},
+        {"day 61, as asked", "61,10,12,9,11\n", ":1: date 61 is outside 1901-12-13", ReadOptions{DateOrder::serial},
+         {"--dates", "serial"}},
         {"several symbols", "Symbol,Date,Open,High,Low,Close\nAAA,2020-01-02,10,12,9,11\nAAA,2020-01-03,10,12,9,11\n"
          "BBB,2020-01-02,20,22,19,21\n",
          ":4: symbol \"BBB\" in column Symbol is not \"AAA\" of line 2: the file holds several symbols; choose one "
          "with --symbol NAME, or save each in a file of its own to screen them"},
         {"a symbol chosen that is not there", "Symbol,Date,Open,High,Low,Close\nAAA,2020-01-02,10,12,9,11\n",
-         ":2: no row has the symbol \"ZZZ\" chosen by --symbol (1 row of another)",
+         ":2: no row has the symbol \"ZZZ\" chosen by --symbol (1 row of another); the file's symbols: AAA",
          ReadOptions{DateOrder::automatic, {}, "ZZZ"}, {"--symbol", "ZZZ"}},
         {"a symbol chosen in a file without symbols", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n",
          ":2: --symbol chooses \"ZZZ\", but the file has no symbol column (named symbol, ticker or <TICKER>)",
@@ -341,18 +373,27 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}, {Role::close, "Schlusskurs"}}},
          {"--columns", "date=Datum,close=Schlusskurs"}},
         {"a column the user did not name", "Datum;Eröffnung;Hoch;Tief;Schluss\n27.02.2003;10;12;9;11\n",
-         ":1: the header has no columns named open, high, low: name the columns with --columns "
+         ":1: the header has no columns named high, low: name the columns with --columns "
          "date=NAME,open=NAME,high=NAME,low=NAME,close=NAME",
-         ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}, {Role::close, "Schluss"}}},
-         {"--columns", "date=Datum,close=Schluss"}},
+         ReadOptions{DateOrder::automatic, {{Role::date, "Datum"}, {Role::close, "Schluss"}, {Role::open, "Eröffnung"}}},
+         {"--columns", "date=Datum,close=Schluss,open=Eröffnung"}},
         {"date a bar record cannot hold", "2038-01-20,10,12,9,11\n",
          ":1: date 2038-01-20 is outside 1901-12-13 20:45:52 .. 2038-01-19 03:14:07 UTC, the range of a bar "
          "record's time (int32 seconds since 1970)"},
         {"offset pushes it out", "2038-01-19T03:14:07-00:01,10,12,9,11\n",
          ":1: date 2038-01-19T03:14:07-00:01 is outside"},
-        {"epoch milliseconds", "1577923200000,10,12,9,11\n",
-         ":1: date 1577923200000 is outside 1901-12-13 20:45:52 .. 2038-01-19 03:14:07 UTC, the range of a bar "
-         "record's time (int32 seconds since 1970); epoch milliseconds?"},
+        // Twelve digits: seconds beyond 2038, or milliseconds of 1973 to 2001.
+        {"epoch milliseconds of twelve digits", "978307200000,10,12,9,11\n",
+         ":1: date 978307200000 is outside 1901-12-13 20:45:52 .. 2038-01-19 03:14:07 UTC, the range of a bar "
+         "record's time (int32 seconds since 1970); epoch milliseconds? --dates ms reads them"},
+        {"epoch time of fifteen digits", "978307200000000,10,12,9,11\n",
+         ":1: date \"978307200000000\" has 15 digits, which tell no unit of epoch time (seconds have up to 10 "
+         "digits, milliseconds 13, microseconds 16, nanoseconds 19): pass --dates ms, us or ns to choose"},
+        {"epoch milliseconds, then seconds", "1577923200000,10,12,9,11\n1578009600,10,12,9,11\n",
+         ":2: date \"1578009600\" has 10 digits, unlike the epoch milliseconds of \"1577923200000\" on line 1: one "
+         "form must hold for the whole file"},
+        {"epoch nanoseconds beyond 2038", "9223372036854775808,10,12,9,11\n",
+         ":1: date 9223372036854775808 is outside"},
         {"high below low", "2020-01-02,10,12,9,11\n2020-01-03,10,9,9.5,9.2\n", ":2: high 9 is below low 9.5"},
         {"open below low", "2020-01-02,8.5,12,9,11\n", ":1: open 8.5 is below low 9"},
         {"open above high", "2020-01-02,12.5,12,9,11\n", ":1: open 12.5 is above high 12"},
@@ -397,6 +438,84 @@ TEST_F(Scan, MalformedInputGivesOneLineErrorAndNoChart) {
          ":1: the header has no columns named open, high, low, close"},
         {"UTF-16 with an unpaired surrogate", utf16("2020-01-02,1", true) + std::string("\x00\xD8", 2) + utf16("0,12,9,11\n", true).substr(2),
          ":1: open \"1\xEF\xBF\xBD" "0\" is not a finite number"},
+        // A pair of surrogates is one character, U+1F600, shown as its four bytes.
+        {"UTF-16 with a surrogate pair in a price", utf16("2020-01-02,1\xF0\x9F\x98\x80,12,9,11\n", true),
+         ":1: open \"1\xF0\x9F\x98\x80\" is not a finite number"},
+        {"big-endian UTF-16 with a surrogate pair in a price", utf16("2020-01-02,10,12,9,\xF0\x9F\x98\x80\n", false),
+         ":1: close \"\xF0\x9F\x98\x80\" is not a finite number"},
+        // An odd byte at the end is a character cut short, never dropped.
+        {"UTF-16 with an odd last byte", utf16("2020-01-02,10,12,9,11", true) + "7",
+         ":1: close \"11\xEF\xBF\xBD\" is not a finite number"},
+        {"Windows-1252 quotes in a price", "2020-01-02,\x93" "10\x94,12,\x91" "9\x92,11\n",
+         ":1: open \"\xE2\x80\x9C" "10\xE2\x80\x9D\" is not a finite number"},
+        {"a date repeated with another volume", "2020-01-02,10,12,9,11,100\n2020-01-02,10,12,9,11,200\n",
+         ":2: date 2020-01-02 repeats the date of the bar before it: one bar per date"},
+        {"pasted downloads that differ in a volume",
+         "Date,Open,High,Low,Close,Volume\n2020-01-02,10,12,9,11,5\n2020-01-03,10,12,9,11,5\n"
+         "Date,Open,High,Low,Close,Volume\n2020-01-03,10,12,9,11,6\n2020-01-06,10,12,9,11,5\n",
+         ":5: date 2020-01-03 repeats the date on line 3 with other prices: one bar per date"},
+        {"eleven title lines", std::string("t1\nt2\nt3\nt4\nt5\nt6\nt7\nt8\nt9\nt10\nt11\n") + kGood,
+         ":11: neither a header naming the date, open, high, low and close columns nor a bar: date \"t11\""},
+        // Near misses of this round's rules: each could be a damaged bar, or
+        // reads two ways, and is refused.
+        {"numbers under the header without a date", "Date,Open,High,Low,Close\n,10,12,9,11\n2020-01-02,10,12,9,11\n",
+         ":2: date \"\" is not a date"},
+        {"a damaged bar after the bars", std::string(kGood) + "2020-01-09,10,12\n",
+         ":7: 3 fields, but the header on line 1 has 6"},
+        {"numbers alone after the bars", "2020-01-02,10,12,9,11\n10,12,9\n",
+         ":2: 3 fields, expected date, open, high, low, close and optional volume"},
+        {"a bar cut inside its date", "2020-01-02,10,12,9,11\n2020-01-0\n",
+         ":2: 1 field, expected date, open, high, low, close and optional volume"},
+        {"a row of totals after the bars", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\nTotals,10,12,9,11\n",
+         std::string(":3: date \"Totals") + kNotADate},
+        {"a spreadsheet error among numbers", "Date,Open,High,Low,Close\n2020-01-02,10,#N/A,9,11\n",
+         ":2: high \"#N/A\" is not a finite number"},
+        {"a decimal comma after a point, tabs", "Date\tOpen\tHigh\tLow\tClose\n2020-01-02\t10.5\t12\t9\t11\n"
+         "2020-01-03\t10\t12,5\t9\t11\n",
+         ":3: high \"12,5\" has a decimal comma, but \"10.5\" on line 2 has a point: a tab-separated file takes one "
+         "decimal mark"},
+        {"a point after a decimal comma, tabs", "Date\tOpen\tHigh\tLow\tClose\n2020-01-02\t10,5\t12\t9\t11\n"
+         "2020-01-03\t10\t12.5\t9\t11\n",
+         ":3: high \"12.5\" has a point, but this tab-separated file writes its decimals with a comma (\"10,5\" on line "
+         "2): write every price one way"},
+        {"a decimal comma after thousands, tabs", "Date\tOpen\tHigh\tLow\tClose\n2020-01-02\t1,010\t1,012\t1,009\t"
+         "1,011\n2020-01-03\t10\t12,5\t9\t11\n",
+         ":3: high \"12,5\" has a decimal comma, but \"1,010\" on line 2 was read with a thousands separator: write the "
+         "prices with a point, or separate the fields with \";\""},
+        {"Indian groups after three", "2020-01-02,10,\"123,45,678\",9,11\n", ":1: high \"123,45,678\" is not a finite"},
+        {"a Swiss apostrophe in twos", "2020-01-02,10,1'55'800,9,11\n", ":1: high \"1'55'800\" is not a finite"},
+        {"an open without high and low", "Date,Open,Close\n2020-01-02,10,11\n",
+         ":1: the header has no columns named high, low: name the columns with --columns"},
+        {"a table with a column of text", "Date,IBM,Notes\n2020-01-02,10,closed early\n",
+         ":1: the header has no columns named open, high, low, close: name the columns with --columns"},
+        {"a symbol no column of a table has", "Date,IBM,AAPL\n2020-01-02,10,11\n",
+         ":1: --symbol chooses \"XOM\", but no column of this table of closes is named so (its symbols: IBM, AAPL)",
+         ReadOptions{DateOrder::automatic, {}, "XOM"}, {"--symbol", "XOM"}},
+        {"the open taken as the close", "Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n",
+         ":1: --columns close=Open takes column Open as the close, which leaves no open column: name one with "
+         "--columns close=Open,open=NAME",
+         ReadOptions{DateOrder::automatic, {{Role::close, "Open"}}}, {"--columns", "close=Open"}},
+        {"a month 13", "Date,Close\n2003-13,1\n", ":2: date \"2003-13\" has no month 13 (months run from 1 to 12)"},
+        {"a week 54", "Date,Close\n2003-W54,1\n", ":2: date \"2003-W54\" has no week 54: 2003 has 52 ISO weeks"},
+        {"a quarter 5", "Date,Close\n2003Q5,1\n", ":2: date \"2003Q5\" has no quarter 5 (quarters run from 1 to 4)"},
+        {"a month or epoch seconds", "Date,Close\n200302,1\n",
+         ":2: date \"200302\" reads as the month 2003-02 or as epoch seconds of 1970-01-03: write months as 2003-02"},
+        {"months, then a day", "Date,Close\n2003-01,1\n2003-02,1\n2003-02-03,1\n",
+         ":4: date \"2003-02-03\" is written year first, unlike \"2003-01\" on line 2: one form must hold"},
+        {"a month and two digits", "Date,Close\nFeb-03,1\n", ":2: date \"Feb-03\" is a month and two digits, a day of "
+         "no year or a year of two digits: write a month as 2004-08 (or Aug 2004), a day as 2004-08-04"},
+        // Taken by position, the first bar does not hold: the message says
+        // how the columns were taken, and how to name them.
+        {"a time without a colon, no header", "20200102,093000,10,12,9,11,5\n",
+         ":1: high 10 is below low 12 (the fields were taken by position as date, open, high, low, close and "
+         "volume: name them with --columns date=1,open=2,high=3,low=4,close=5, adding time=N for a time of day)"},
+        {"a web page", "<!DOCTYPE html>\n<html><head><title>Sign in</title></head></html>\n",
+         ":1: a web page (HTML or XML), not a CSV file: the download failed or was sent to a login page"},
+        {"a service's answer in JSON", "{\"Note\": \"Thank you for using our API. Our standard call frequency is 5 calls "
+         "per minute.\"}\n", ":1: JSON, not CSV: the service answered \"Thank you for using our API. Our standard call "
+         "frequency is 5 calls per minute.\" instead of the data (a failed download?)"},
+        {"one line of text", "Too Many Requests\n",
+         ":1: the file holds text alone, no header and no bars: \"Too Many Requests\" (a failed download?)"},
         {"gzip cut short", kGzipped.substr(0, 50), ": cannot read: the gzip data ends early (the file is cut short)"},
         {"gzip damaged", kGzipped.substr(0, 30) + "\xFF\xFF\xFF" + kGzipped.substr(33),
          ": cannot read: the gzip data is damaged"},
@@ -607,6 +726,125 @@ TEST(ScanInput, ReadsTheFormsPeopleHave) {
     EXPECT_TRUE(s.intraday);
 }
 
+// Rules that look back: the day-month order settled by a later date puts the
+// dates read before it right; offsets first written on a later row still
+// give every local midnight its written date; a byte-order mark is dropped
+// however the bytes arrive; ten title lines are the most.
+TEST(ScanInput, LaterRowsPutEarlierOnesRight) {
+    const auto day = [](int m, int d) { return utc_seconds(2020, m, d, 0, 0, 0); };
+    std::string long_bom = "\xEF\xBB\xBF";
+    for (int i = 0; i < 200; ++i) long_bom += time_text(day(1, 1) + 86400 * i, false) + ",10,12,9,11\n";
+    ASSERT_GT(long_bom.size(), 4096u);
+    std::string ten_titles;
+    for (int i = 1; i <= 10; ++i) ten_titles += "Title " + std::to_string(i) + "\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::vector<int64_t> times;  // the first bars, oldest first
+        bool intraday;
+    };
+    const std::vector<Case> cases = {
+        {"day first, told by the second date", "01/02/2020,10,12,9,11\n13/02/2020,10,12,9,11\n",
+         {day(2, 1), day(2, 13)}, false},
+        {"day first, told late", "01/02/2020,1,2,0,1\n03/02/2020,1,2,0,1\n05/02/2020,1,2,0,1\n28/02/2020,1,2,0,1\n",
+         {day(2, 1), day(2, 3), day(2, 5), day(2, 28)}, false},
+        {"month first, told by the second date", "02/01/2020,10,12,9,11\n02/13/2020,10,12,9,11\n",
+         {day(2, 1), day(2, 13)}, false},
+        {"day first, newest first", "13/02/2020,1,2,0,1\n01/02/2020,1,2,0,1\n", {day(2, 1), day(2, 13)}, false},
+        {"offsets from the third row on",
+         "2020-01-02,1,2,0,1\n2020-01-03,1,2,0,1\n2020-01-06T00:00:00+09:00,1,2,0,1\n2020-01-07T00:00:00+09:00,1,2,0,1\n",
+         {day(1, 2), day(1, 3), day(1, 6), day(1, 7)}, false},
+        {"offsets from the second row on, west",
+         "2020-01-02T00:00:00Z,1,2,0,1\n2020-01-03T00:00:00-05:00,1,2,0,1\n", {day(1, 2), day(1, 3)}, false},
+        {"a mark, then more than 4 KiB", long_bom, {day(1, 1), day(1, 2)}, false},
+        {"ten title lines", ten_titles + kGood, {day(1, 2), day(1, 3)}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::size_t chunk : {std::size_t{0}, std::size_t{3}, std::size_t{5000}}) {
+            MemorySource source(c.text, chunk);
+            BarSeries s;
+            ReadError error;
+            ASSERT_TRUE(read_series("late.csv", source, s, error)) << chunk << ": " << error.text();
+            ASSERT_GE(s.bars.size(), c.times.size());
+            for (std::size_t i = 0; i < c.times.size(); ++i)
+                EXPECT_EQ(s.bars[i].time, c.times[i]) << "bar " << i << ": " << time_text(s.bars[i].time, true);
+            EXPECT_EQ(s.intraday, c.intraday);
+        }
+    }
+    // Windows-1252's curly quotes, each the one it is.
+    EXPECT_EQ(from_windows_1252("\x91" "a\x92 \x93" "b\x94"), "\xE2\x80\x98" "a\xE2\x80\x99 \xE2\x80\x9C" "b\xE2\x80\x9D");
+    EXPECT_EQ(shown("\x93x\x94"), "\xE2\x80\x9Cx\xE2\x80\x9D");
+}
+
+// Bars of a week, a month or a quarter, each dated by its first day (a week
+// by its ISO Monday); a window's end takes in the whole period it names.
+TEST(ScanInput, BarsOfLongerPeriods) {
+    const auto day = [](int y, int m, int d) { return utc_seconds(y, m, d, 0, 0, 0); };
+    struct Case {
+        const char* name;
+        std::string text;
+        BarPeriod period;
+        std::vector<int64_t> times;
+    };
+    const std::vector<Case> cases = {
+        {"months, year first", "Date,Close\n2019-12,1\n2020-01,2\n2020/2,3\n", BarPeriod::month,
+         {day(2019, 12, 1), day(2020, 1, 1), day(2020, 2, 1)}},
+        {"months by name, newest first", "Month,Open,High,Low,Close\nFebruary 2020,1,2,0,1\nJan 2020,1,2,0,1\n"
+         "Dec-2019,1,2,0,1\n", BarPeriod::month, {day(2019, 12, 1), day(2020, 1, 1), day(2020, 2, 1)}},
+        {"ISO weeks", "Week,Close\n2020-W01,1\n2020-W53,2\n2021W01,3\n", BarPeriod::week,
+         {day(2019, 12, 30), day(2020, 12, 28), day(2021, 1, 4)}},
+        {"quarters", "Quarter,Close\n2019Q4,1\n2020-Q1,2\n2020 Q2,3\n", BarPeriod::quarter,
+         {day(2019, 10, 1), day(2020, 1, 1), day(2020, 4, 1)}},
+        {"quarters, quarter first", "Date,Close\nQ3 2020,1\nQ4-2020,2\n", BarPeriod::quarter,
+         {day(2020, 7, 1), day(2020, 10, 1)}},
+        {"days", "Date,Close\n2020-01-02,1\n", BarPeriod::written, {day(2020, 1, 2)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BarSeries s;
+        ReadError error;
+        ASSERT_TRUE(parse_bars("p.csv", c.text, s, error)) << error.text();
+        EXPECT_EQ(s.period, c.period);
+        EXPECT_FALSE(s.intraday);
+        ASSERT_EQ(s.bars.size(), c.times.size());
+        for (std::size_t i = 0; i < c.times.size(); ++i) EXPECT_EQ(s.bars[i].time, c.times[i]) << i;
+    }
+    struct Bound {
+        const char* text;
+        DateOrder order;
+        int64_t from, to;  // as the window's start and end; from > to: refused
+    };
+    const std::vector<Bound> bounds = {
+        {"2020-02-03", DateOrder::automatic, day(2020, 2, 3), day(2020, 2, 4) - 1},
+        {"2020-02-03 10:30", DateOrder::automatic, day(2020, 2, 3) + 37800, day(2020, 2, 3) + 37800},
+        {"2020-02", DateOrder::automatic, day(2020, 2, 1), day(2020, 3, 1) - 1},
+        {"Dec 2020", DateOrder::automatic, day(2020, 12, 1), day(2021, 1, 1) - 1},
+        {"2020-W53", DateOrder::automatic, day(2020, 12, 28), day(2021, 1, 4) - 1},
+        {"2020Q4", DateOrder::automatic, day(2020, 10, 1), day(2021, 1, 1) - 1},
+        {"03/02/2020", DateOrder::dmy, day(2020, 2, 3), day(2020, 2, 4) - 1},
+        {"13/02/2020", DateOrder::automatic, day(2020, 2, 13), day(2020, 2, 14) - 1},
+        {"1580688000000", DateOrder::automatic, day(2020, 2, 3), day(2020, 2, 3)},
+        {"03/02/2020", DateOrder::automatic, 1, 0},
+        {"43864", DateOrder::automatic, 1, 0},
+        {"2020-13", DateOrder::automatic, 1, 0},
+    };
+    for (const Bound& b : bounds) {
+        SCOPED_TRACE(b.text);
+        int64_t from = 0, to = 0;
+        std::string why_from, why_to;
+        const bool ok = parse_bound(b.text, b.order, false, from, why_from);
+        ASSERT_EQ(parse_bound(b.text, b.order, true, to, why_to), ok);
+        ASSERT_EQ(ok, b.from <= b.to) << why_from;
+        if (!ok) {
+            EXPECT_EQ(why_from.compare(0, 6, "date \""), 0) << why_from;
+            continue;
+        }
+        EXPECT_EQ(from, b.from);
+        EXPECT_EQ(to, b.to);
+    }
+}
+
 // The bundled sample's real bars, written as brokers, vendors, exchanges,
 // portals and spreadsheets write them: each shape must give the same bars,
 // dates and prices as the plain file (volumes too, unless the shape loses
@@ -654,6 +892,17 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         if (out.back() == '.') out.pop_back();
         return out + "M";
     };
+    // 22351900 as "2,23,51,900": the last three digits, then twos.
+    const auto lakhs = [](const Bar& b) {
+        const std::string digits = exact(b.volume);
+        std::string out;
+        for (std::size_t i = 0; i < digits.size(); ++i) {
+            const std::size_t left = digits.size() - i;
+            if (i > 0 && (left == 3 || (left > 3 && (left - 3) % 2 == 0))) out += ',';
+            out += digits[i];
+        }
+        return out;
+    };
     const auto comma_decimal = [](double v) {
         std::string t = exact(v);
         std::replace(t.begin(), t.end(), '.', ',');
@@ -677,6 +926,9 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         bool volume_kept = true;
         std::size_t duplicates = 0, placeholders = 0, unknown_volumes = 0;
         std::string close_column = "";
+        bool close_only = false;  // the twin's closes alone: open, high and low are the close
+        std::size_t name_rows = 0, notes = 0;
+        bool table = false;  // a table of closes: the symbol chose a column, not rows
     };
     const std::string iso_header = "Date,Open,High,Low,Close,Volume";
     const auto iso_row = [&](const std::string& stamp, const Bar& b) {
@@ -785,8 +1037,111 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         {"spreadsheet day numbers, as asked", file(iso_header, [&](const Bar& b, std::size_t) {
              return iso_row(std::to_string(b.time / 86400 + 25569), b); }), ReadOptions{DateOrder::serial, {}}},
         {"two symbols, one chosen", two_symbols, ReadOptions{DateOrder::automatic, {}, "ACME"}},
+        {"two symbols, one chosen in another case", two_symbols, ReadOptions{DateOrder::automatic, {}, "acme"}},
         {"epoch seconds, CRLF", file(iso_header, [&](const Bar& b, std::size_t) {
              return iso_row(std::to_string(b.time), b) + "\r"; })},
+        // An exchange's klines: open time in ms, OHLCV, then close time,
+        // quote volume, trades and more, without a header.
+        {"epoch milliseconds, twelve fields, no header", file("", [&](const Bar& b, std::size_t) {
+             return std::to_string(b.time) + "000," + ohlc(b, ",") + "," + volume(b) + "," + std::to_string(b.time) +
+                    "999,1234.5,77,1.5,2.5,0"; })},
+        {"epoch microseconds, open_time and close_time",
+         file("open_time,open,high,low,close,volume,close_time,quote_volume,count", [&](const Bar& b, std::size_t) {
+             return std::to_string(b.time) + "000000," + ohlc(b, ",") + "," + volume(b) + "," +
+                    std::to_string(b.time + 86399) + "999999,1.5,7"; })},
+        {"epoch nanoseconds, newest first", file("timestamp,open,high,low,close,volume", [&](const Bar& b, std::size_t) {
+             return std::to_string(b.time) + "000000000," + ohlc(b, ",") + "," + volume(b); }, true), {}, true},
+        // A trading terminal's export: date and time in two fields, no header.
+        {"a date and a time, no header", file("", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d.%02d.%02d", "ymd") + ",00:00," + ohlc(b, ",") + "," + volume(b); })},
+        {"a date and a time, no header, no volume", file("", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d.%02d.%02d", "ymd") + ";00:00:00;" + ohlc(b, ";"); }), {}, false, false},
+        {"columns by position, no header", file("", [&](const Bar& b, std::size_t) {
+             return exact(b.close) + "," + exact(b.open) + "," + exact(b.high) + "," + exact(b.low) + "," + volume(b) +
+                    "," + date(b, "%04d-%02d-%02d", "ymd"); }),
+         ReadOptions{DateOrder::automatic, {{Role::close, "1"}, {Role::open, "2"}, {Role::high, "3"}, {Role::low, "4"},
+                                            {Role::volume, "5"}, {Role::date, "6"}}}},
+        // A download library's header of three rows: the fields, the
+        // tickers, then the name of the dates' column.
+        {"three header rows of a download library", "Price,Close,High,Low,Open,Volume\nTicker,ACME,ACME,ACME,ACME,ACME\n"
+         "Date,,,,,\n" + file("", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + exact(b.close) + "," + exact(b.high) + "," + exact(b.low) +
+                    "," + exact(b.open) + "," + volume(b); }),
+         {}, false, true, 0, 0, 0, "", false, 2},
+        {"a row of tickers under the header (reset_index)",
+         file("Date,Close,High,Low,Open,Volume\n,ACME,ACME,ACME,ACME,ACME", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + exact(b.close) + "," + exact(b.high) + "," + exact(b.low) +
+                    "," + exact(b.open) + "," + volume(b); }),
+         {}, false, true, 0, 0, 0, "", false, 1},
+        {"a row of units under the header", file(iso_header + "\n,USD,USD,USD,USD,shares", [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%04d-%02d-%02d", "ymd"), b); }), {}, false, true, 0, 0, 0, "", false, 1},
+        {"a provider's note and a disclaimer after the bars", file(iso_header, [&](const Bar& b, std::size_t) {
+             return iso_row(date(b, "%04d-%02d-%02d", "ymd"), b); }) +
+             "Data provided by Example Market Data Ltd.\n\"Prices are delayed, and not for trading\",,\n",
+         {}, false, true, 0, 0, 0, "", false, 0, 2},
+        // A web table pasted from a browser: tabs, dividend and split rows
+        // among the bars, a footnote after them.
+        {"a pasted web table with dividends and a split",
+         file("Date\tOpen\tHigh\tLow\tClose*\tAdj Close**\tVolume", [&](const Bar& b, std::size_t i) {
+             const std::string when = "\"" + month(b) + " " + day(b) + ", " + year(b) + "\"";
+             return when + "\t" + ohlc(b, "\t") + "\t" + exact(b.close) + "\t" + grouped(b, ',') +
+                    (i % 300 == 20 ? "\n" + when + "\t0.08 Dividend" : "") +
+                    (i == 500 ? "\n" + when + "\t2:1 Stock Split" : ""); }, true) +
+             "*Close price adjusted for splits.\n**Adjusted close price adjusted for splits and dividend distributions.\n",
+         {}, true, true, 0, 0, 0, "", false, 0, 7},
+        {"Swiss groupings and francs", file(iso_header, [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + ",CHF " + exact(b.open) + "," + exact(b.high) + " CHF," +
+                    exact(b.low) + "," + exact(b.close) + "," + grouped(b, '\''); })},
+        {"Indian groupings and rupees", file(iso_header, [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + ",Rs. " + exact(b.open) + ",\xE2\x82\xB9" + exact(b.high) + "," +
+                    exact(b.low) + "," + exact(b.close) + ",\"" + lakhs(b) + "\""; })},
+        {"tabs and decimal commas", file("Date\tOpen\tHigh\tLow\tClose\tVolume", [&](const Bar& b, std::size_t) {
+             return date(b, "%02d.%02d.%04d", "dmy") + "\t" + comma_decimal(b.open) + "\t" + comma_decimal(b.high) +
+                    "\t" + comma_decimal(b.low) + "\t" + comma_decimal(b.close) + "\t" + volume(b); })},
+        {"euro and pound signs in Windows-1252", file(iso_header, [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + ",\x80" + exact(b.open) + "," + exact(b.high) + " \x80," +
+                    "\xA3" + exact(b.low) + "," + exact(b.close) + "\xA3," + volume(b); })},
+        {"rows of spreadsheet errors", [&] {
+             std::string text = iso_header + "\n";
+             for (std::size_t i = 0; i < bars.size(); ++i) {
+                 text += iso_row(date(bars[i], "%04d-%02d-%02d", "ymd"), bars[i]) + "\n";
+                 if (i % 300 == 1) {
+                     Bar next = bars[i];
+                     next.time += 3600 * 12;  // never a bar's date: skipped before it is read
+                     text += date(next, "%04d-%02d-%02d", "ymd") + "T12:00,#N/A,#VALUE!,#DIV/0!,#N/A,#REF!\n";
+                 }
+             }
+             return text;
+         }(), {}, false, true, 0, 4},
+        {"closes alone", file("Date,Close", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + exact(b.close); }),
+         {}, false, false, 0, 0, 0, "", true},
+        {"closes alone, a column not named close", file("observation_date,ACME", [&](const Bar& b, std::size_t) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + exact(b.close); }) + "2008-10-15,.\n",
+         {}, false, false, 0, 1, 0, "ACME", true},
+        {"closes alone, named by --columns", file("Datum;Schlusskurs;Umsatz", [&](const Bar& b, std::size_t) {
+             return date(b, "%02d.%02d.%04d", "dmy") + ";" + comma_decimal(b.close) + ";" + volume(b); }),
+         ReadOptions{DateOrder::automatic, {{Role::date, "datum"}, {Role::close, "SCHLUSSKURS"}}}, false, false, 0, 0, 0,
+         "", true},
+        // A table of closes, a symbol per column; the other symbol began
+        // trading later.
+        {"a table of closes, one symbol chosen", file("Date,OTHER,ACME,THIRD", [&](const Bar& b, std::size_t i) {
+             return date(b, "%04d-%02d-%02d", "ymd") + "," + (i < 100 ? "" : "12.5") + "," + exact(b.close) + ",7"; }),
+         ReadOptions{DateOrder::automatic, {}, "acme"}, false, false, 0, 0, 0, "ACME", true, 0, 0, true},
+        // Names matched as header names are: case, blanks and punctuation
+        // aside, a Windows-1252 header matched by the UTF-8 the user types.
+        {"a Windows-1252 header named by --columns in UTF-8",
+         file("Datum;Er\xF6" "ffnung;H\xF6" "chst;Tiefst;Schlu\xDF" "kurs;Umsatz (St\xFC" "ck)", [&](const Bar& b, std::size_t) {
+             return date(b, "%02d.%02d.%04d", "dmy") + ";" + comma_decimal(b.open) + ";" + comma_decimal(b.high) + ";" +
+                    comma_decimal(b.low) + ";" + comma_decimal(b.close) + ";" + volume(b); }),
+         ReadOptions{DateOrder::automatic, {{Role::date, " DATUM "}, {Role::open, "ERÖFFNUNG"}, {Role::high, "höchst"},
+                                            {Role::low, "tiefst"}, {Role::close, "Schluß-Kurs"},
+                                            {Role::volume, "umsatz_stück"}}}},
+        {"columns by position under a header", file("Datum;Er\xF6" "ffnung;Hoch;Tief;Schluss;Umsatz", [&](const Bar& b, std::size_t) {
+             return date(b, "%02d.%02d.%04d", "dmy") + ";" + comma_decimal(b.open) + ";" + comma_decimal(b.high) + ";" +
+                    comma_decimal(b.low) + ";" + comma_decimal(b.close) + ";" + volume(b); }),
+         ReadOptions{DateOrder::automatic, {{Role::date, "1"}, {Role::open, "2"}, {Role::high, "3"}, {Role::low, "4"},
+                                            {Role::close, "5"}, {Role::volume, "6"}}}},
     };
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(shape.name);
@@ -800,10 +1155,19 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
         EXPECT_EQ(s.placeholder_rows, shape.placeholders);
         EXPECT_EQ(s.unknown_volumes, shape.unknown_volumes);
         EXPECT_EQ(s.close_column, shape.close_column);
-        EXPECT_EQ(s.other_symbol_rows, shape.options.symbol.empty() ? 0 : bars.size());
+        EXPECT_EQ(s.other_symbol_rows, shape.options.symbol.empty() || shape.table ? 0 : bars.size());
+        EXPECT_EQ(s.close_only, shape.close_only);
+        EXPECT_EQ(s.name_rows_skipped, shape.name_rows);
+        EXPECT_EQ(s.notes_skipped, shape.notes);
         for (std::size_t i = 0; i < bars.size(); ++i) {
             const Bar &got = s.bars[i], &want = bars[i];
             ASSERT_EQ(got.time, want.time) << "bar " << i << ": " << time_text(got.time, true);
+            if (shape.close_only) {
+                ASSERT_TRUE(got.close == want.close && got.open == got.close && got.high == got.close &&
+                            got.low == got.close)
+                    << "bar " << i;
+                continue;
+            }
             ASSERT_TRUE(got.open == want.open && got.high == want.high && got.low == want.low &&
                         got.close == want.close)
                 << "bar " << i;
@@ -812,6 +1176,113 @@ TEST(ScanInput, ReadsTheShapesDownloadsHave) {
             }
         }
     }
+}
+
+// A column of numbers (a DataFrame's) is read as epoch times as a file's
+// date column is: the unit from the first value's digits, one unit for the
+// column, the range checked before anything can overflow.
+TEST(ScanInput, EpochTimesInAColumnOfNumbers) {
+    const int64_t day = utc_seconds(2020, 1, 2, 0, 0, 0);
+    struct Case {
+        const char* name;
+        std::vector<int64_t> values;
+        DateOrder order;
+        std::vector<int64_t> seconds;  // empty: refused
+        std::size_t row;
+        const char* what;
+    };
+    const std::vector<Case> cases = {
+        {"seconds", {day, day + 86400}, DateOrder::automatic, {day, day + 86400}, 0, ""},
+        {"milliseconds", {day * 1000, day * 1000 + 86400999}, DateOrder::automatic, {day, day + 86400}, 0, ""},
+        {"microseconds", {day * 1000000, -1}, DateOrder::us, {day, -1}, 0, ""},
+        {"nanoseconds", {day * 1000000000}, DateOrder::automatic, {day}, 0, ""},
+        // 2001-09-08 in ms has 12 digits, the next day 13: one unit still.
+        {"milliseconds across 2001-09-09", {1000000000000 - 86400000, 1000000000000}, DateOrder::ms,
+         {1000000000 - 86400, 1000000000}, 0, ""},
+        {"twelve digits, as asked", {999913600000}, DateOrder::ms, {999913600}, 0, ""},
+        {"twelve digits", {999913600000}, DateOrder::automatic, {}, 0,
+         "date \"999913600000\" is outside 1901-12-13 20:45:52 .. 2038-01-19 03:14:07 UTC, the range of a bar "
+         "record's time (int32 seconds since 1970); epoch milliseconds? --dates ms reads them"},
+        {"another unit later", {day * 1000, day}, DateOrder::automatic, {}, 1,
+         "date \"1577923200\" has 10 digits, unlike the epoch milliseconds of \"1577923200000\" (the first): one "
+         "form must hold for the whole file"},
+        {"digits that tell no unit", {15779232000000}, DateOrder::automatic, {}, 0, "date \"15779232000000\" has 14 "
+         "digits, which tell no unit of epoch time"},
+        {"the largest count", {INT64_MAX}, DateOrder::automatic, {}, 0, "date \"9223372036854775807\" is outside"},
+        {"the smallest count", {INT64_MIN}, DateOrder::ns, {}, 0, "date \"-9223372036854775808\" is outside"},
+        {"a second before the earliest", {int64_t{INT32_MIN} * 1000 - 1}, DateOrder::ms, {}, 0,
+         "date \"-2147483648001\" is outside"},
+        {"the earliest", {int64_t{INT32_MIN} * 1000}, DateOrder::ms, {INT32_MIN}, 0, ""},
+        {"the latest", {int64_t{INT32_MAX} * 1000 + 999}, DateOrder::ms, {INT32_MAX}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<int64_t> out(c.values.size());
+        const EpochColumn got = epoch_column(c.values.data(), c.values.size(), c.order, out.data());
+        ASSERT_EQ(got.ok, !c.seconds.empty()) << got.what;
+        if (got.ok) {
+            EXPECT_EQ(out, c.seconds);
+            continue;
+        }
+        EXPECT_EQ(got.row, c.row);
+        EXPECT_EQ(got.what.compare(0, std::strlen(c.what), c.what), 0) << got.what;
+    }
+    // Floats: the same rules, a fraction rounded down, NaN refused.
+    const std::vector<double> floats = {1577923200000.0, 1577923200500.5};
+    std::vector<int64_t> out(2);
+    ASSERT_TRUE(epoch_column(floats.data(), 2, DateOrder::automatic, out.data()).ok);
+    EXPECT_EQ(out, (std::vector<int64_t>{day, day}));
+    const std::vector<double> bad = {1577923200.0, std::nan(""), 1e19};
+    const EpochColumn nan = epoch_column(bad.data(), 3, DateOrder::automatic, out.data());
+    EXPECT_FALSE(nan.ok);
+    EXPECT_EQ(nan.row, 1u);
+    EXPECT_FALSE(epoch_column(bad.data() + 2, 1, DateOrder::ns, out.data()).ok);
+}
+
+// A front end that takes keywords (Python) sets how its options are spelled:
+// every message that names an option then names the keyword its user types,
+// and none names the command's.
+TEST(ScanInput, MessagesSpellOptionsAsTheCallerDoes) {
+    OptionSpelling python;
+    python.dates = "dates";
+    python.columns = "columns";
+    python.symbol = "symbol";
+    python.keywords = true;
+    struct Case {
+        const char* text;
+        ReadOptions options;
+        const char* want;
+    };
+    const std::vector<Case> cases = {
+        {"02/03/2003,10,12,9,11\n", {}, "pass dates='mdy' or dates='dmy'"},
+        {"13/01/2003,10,12,9,11\n30/02/2003,10,12,9,11\n", {}, "choose the order with dates='mdy', 'dmy' or 'ymd'"},
+        {"02/13/2003,10,12,9,11\n", {DateOrder::dmy}, "(as dates asks): write it as YYYY-MM-DD, or choose another "
+                                                       "order with dates"},
+        {"Date,Open,High,Low,Close\n37679,10,12,9,11\n", {}, "or pass dates='serial' to read day numbers"},
+        {"Symbol,Date,Open,High,Low,Close\nA,2020-01-02,10,12,9,11\nB,2020-01-03,10,12,9,11\n", {},
+         "choose one with symbol=NAME, or"},
+        {"Symbol,Date,Open,High,Low,Close\nA,2020-01-02,10,12,9,11\n", {DateOrder::automatic, {}, "Z"},
+         "chosen by symbol ("},
+        {"Date,Open,High,Low,Close\n2020-01-02,10,12,9,11\n", {DateOrder::automatic, {}, "Z"}, "symbol chooses \"Z\""},
+        {"Date,Open,High,Low,Settle\n2020-01-02,10,12,9,11\n", {},
+         "name the columns with columns={'date': NAME, 'open': NAME, 'high': NAME, 'low': NAME, 'close': NAME}"},
+        {"Datum;Open;High;Low;Close\n27.02.2003;10;12;9;11\n", {DateOrder::automatic, {{Role::date, "Tag"}}},
+         "columns names date=Tag, but"},
+    };
+    for (Case c : cases) {
+        SCOPED_TRACE(c.text);
+        c.options.spelling = python;
+        BarSeries s;
+        ReadError error;
+        ASSERT_FALSE(parse_bars("k.csv", c.text, s, error, nullptr, c.options));
+        EXPECT_TRUE(error.what.find(c.want) != std::string::npos) << error.what;
+        EXPECT_EQ(error.what.find("--"), std::string::npos) << error.what;
+    }
+    std::vector<ColumnChoice> choices;
+    std::string why;
+    EXPECT_FALSE(parse_column_choices("date", choices, why, python));
+    EXPECT_EQ(why, "columns takes ROLE=NAME pairs separated by commas, ROLE one of date, time, datetime, open, high, "
+                   "low, close, volume, symbol (as in columns={'date': 'Datum', 'close': 'Schluss'})");
 }
 
 TEST(ScanInput, Timestamps) {
@@ -879,6 +1350,15 @@ TEST(ScanInput, Timestamps) {
         {"Jun 31, 2020", false, 0, false},
         {"Foo 2, 2020", false, 0, false},
         {"43832", false, 0, false},  // a spreadsheet's day number, not 1970-01-01 12:10:32
+        // Epoch times by their digits, where seconds cannot be meant.
+        {"1577923200000", true, day, true},
+        {"1577923200999.9", true, day, true},
+        {"1577923200000000", true, day, true},
+        {"1577923200000000000", true, day, true},
+        {"-1000", true, -1000, true},
+        {"15779232000000", false, 0, false},    // 14 digits tell no unit
+        {"157792320000000000", false, 0, false},
+        {"99999999999999999999", false, 0, false},
         {"20200-01-02", false, 0, false},
     };
     for (const Case& c : cases) {
@@ -912,9 +1392,30 @@ TEST(ScanInput, NumbersAsExportsWriteThem) {
         {"1.234,50", true, "1234.5", "1234.5"},
         {"1 234,5", true, "1234.5", "1234.5"},
         {"12,5", true, "12.5", "12.5"},
+        {" 2.020", true, "2.02", "2.02"},  // a point alone is the point, blanks or not (as "2.020")
         {"12,5", false, nullptr, nullptr},       // a decimal comma where "," separates
         {"1,2345", false, nullptr, nullptr},     // not thousands
-        {"12,34,567", false, nullptr, nullptr},  // groups of two
+        {"12,34,567", false, "1234567", "1234567"},  // grouped as in India
+        {"1,55,800.00", false, "155800", "155800"},
+        {"Rs. 1,55,800.00", false, "155800", nullptr},
+        {"\xE2\x82\xB9" "1,00,000", false, "100000", nullptr},
+        {"123,45,678", false, nullptr, nullptr},  // twos after three
+        {"1,234,56,789", false, nullptr, nullptr},  // threes, then twos
+        {"0,123", false, nullptr, nullptr},  // a decimal comma, not thousands
+        {"01,234", false, nullptr, nullptr},
+        {"1'558.00", false, "1558", "1558"},  // Swiss
+        {"1\xE2\x80\x99" "558.25", false, "1558.25", nullptr},
+        {"CHF 1'234'567.5", false, "1234567.5", nullptr},
+        {"1'55'800", false, nullptr, nullptr},  // India groups with commas only
+        {"1'234,5", true, nullptr, nullptr},    // nor is the apostrophe a comma file's
+        {"1\xC2\xA0" "234,50", true, "1234.5", nullptr},  // no-break spaces
+        {"1\xE2\x80\xAF" "234,5", true, "1234.5", nullptr},
+        {"1\xA0" "234,5", true, "1234.5", nullptr},
+        {"\x80" "12,5", true, "12.5", nullptr},  // Windows-1252 currency signs
+        {"12.5 \xA3", false, "12.5", nullptr},
+        {"\xA5" "100", false, "100", nullptr},
+        {"US$12.5", false, "12.5", nullptr},
+        {"12.5 EUR", false, "12.5", nullptr},
         {"1,234.5", true, nullptr, nullptr},     // which is the point?
         {"12%", false, nullptr, nullptr},
         {"$", false, nullptr, nullptr},
@@ -944,9 +1445,11 @@ TEST(ScanInput, NumbersAsExportsWriteThem) {
             EXPECT_EQ(volume, std::strtod(c.volume, nullptr));
         }
     }
-    for (const char* missing : {"", "null", "NULL", "n/a", "N/A", "-", "--", "NaN", " none "})
+    for (const char* missing : {"", "null", "NULL", "n/a", "N/A", "-", "--", "NaN", " none ", ".", "#N/A", "#VALUE!",
+                                "#DIV/0!", "#REF!", "#NUM!", "#NAME?", "#NULL!", "#N/A N/A"})
         EXPECT_TRUE(missing_value(missing)) << missing;
-    for (const char* value : {"0", "nil", "nulls", "x"}) EXPECT_FALSE(missing_value(value)) << value;
+    for (const char* value : {"0", "nil", "nulls", "x", "#", "#N/A!", "..", "#DIV/0"})
+        EXPECT_FALSE(missing_value(value)) << value;
 }
 
 // Prices read bit for bit as strtod reads them, in every spelling: short
@@ -1542,6 +2045,18 @@ TEST_F(Scan, ReportText) {
     EXPECT_EQ(passed_json["unknown_volumes"], 2);
     EXPECT_EQ(passed_json["close_column"], "Adj Close");
     EXPECT_FALSE(has(scan({TIDEMARK_SAMPLE}).out, "  read  "));
+    // One of a thing is one, not "1 levels".
+    spit(path("one.csv"), kGood);
+    const Outcome one = scan({path("one.csv"), "--svg", path("one.svg"), "--depth", "2"});
+    ASSERT_EQ(one.status, kOk) << one.err;
+    EXPECT_TRUE(has(one.out, "depth 2: 1 high and 0 lows of strength 1 or more")) << one.out;
+    EXPECT_TRUE(has(one.out, "(weights add): 1 candidate -> 1 level\n")) << one.out;
+    EXPECT_TRUE(has(slurp(path("one.svg")), ">1 level merged from 1 fractal (depth 2")) << slurp(path("one.svg"));
+    EXPECT_TRUE(has(slurp(path("one.svg")), ", weight 2, 1 fractal, formed ")) << slurp(path("one.svg"));
+    const Outcome deep = scan({path("one.csv"), "--depth", "1", "--last", "1"});
+    EXPECT_TRUE(has(deep.out, "1 daily bar, 2020-01-08 to 2020-01-08")) << deep.out;
+    EXPECT_TRUE(has(deep.out, "the file holds 5 bars")) << deep.out;
+    EXPECT_TRUE(has(deep.out, "(1 bar on each side)")) << deep.out;
     const Outcome none = scan({path("newest.csv"), "--from", "2021-01-01"});
     EXPECT_EQ(none.status, kBadInput);
     EXPECT_EQ(none.err, "tidemark-scan: " + path("newest.csv") +
@@ -1623,7 +2138,18 @@ TEST_F(Scan, ChartAxesAndLabels) {
     spit(path("bars.csv"), kGood);
     ASSERT_EQ(scan({path("bars.csv"), "--svg", path("daily.svg")}).status, kOk);
     const std::string daily = slurp(path("daily.svg"));
-    EXPECT_EQ(count_of(daily, "text-anchor=\"middle\">2020-01-0"), 4u) << daily;
+    // Every bar's date, the first included: a short series says where it starts.
+    EXPECT_EQ(count_of(daily, "text-anchor=\"middle\">2020-01-0"), 5u) << daily;
+    EXPECT_TRUE(has(daily, "text-anchor=\"middle\">2020-01-02</text>")) << daily;
+    // Two bars, or one: still dated.
+    for (const std::size_t bars : {1, 2}) {
+        std::string few = "date,open,high,low,close\n";
+        for (std::size_t i = 0; i < bars; ++i) few += std::string(i == 0 ? "2020-01-02" : "2020-01-03") + ",1,2,0,1\n";
+        spit(path("few.csv"), few);
+        ASSERT_EQ(scan({path("few.csv"), "--svg", path("few.svg")}).status, kOk);
+        EXPECT_TRUE(has(slurp(path("few.svg")), "text-anchor=\"middle\">2020-01-02</text>")) << bars;
+        EXPECT_TRUE(has(slurp(path("few.svg")), bars == 1 ? ": 1 daily bar, " : ": 2 daily bars, ")) << bars;
+    }
     EXPECT_FALSE(has(daily, ":00</text>"));
     // The sentence about the last close sits above the plot, clear of the candles.
     const std::size_t at = daily.find(">last close 12.00 is on no level<");
@@ -1634,7 +2160,7 @@ TEST_F(Scan, ChartAxesAndLabels) {
     // Intraday bars: labels with the year and the time.
     spit(path("bars.csv"), "2020-01-02 10:00,1,2,0,1\n2020-01-02 11:00,1,2,0,1\n2020-01-02 12:00,1,2,0,1\n");
     ASSERT_EQ(scan({path("bars.csv"), "--svg", path("intraday.svg")}).status, kOk);
-    EXPECT_EQ(count_of(slurp(path("intraday.svg")), "\">2020-01-02 1"), 2u);
+    EXPECT_EQ(count_of(slurp(path("intraday.svg")), "\">2020-01-02 1"), 3u);
     // Sessions of a month: day ticks, each with the time of the day's first bar.
     std::string month = "date,open,high,low,close\n";
     for (int d = 1; d <= 28; ++d)
@@ -1687,9 +2213,11 @@ TEST_F(Scan, ChartAxesAndLabels) {
 
 // A chart never replaces the input, a folder or a file that is not a chart.
 TEST_F(Scan, ChartNeverOverwritesOtherFiles) {
-    spit(path("bars.csv"), kGood);
+    // An input named .svg, a file of notes named .svg: the chart's name
+    // alone does not make a file a chart.
+    spit(path("bars.svg"), kGood);
     spit(path("mine.csv"), kGood);
-    spit(path("notes.txt"), "my notes\n");
+    spit(path("notes.svg"), "my notes\n");
     spit(path("old.svg"), "<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"/>\n");
     fs::create_directories(fs::u8path(path("folder.svg")));
     struct Case {
@@ -1698,34 +2226,36 @@ TEST_F(Scan, ChartNeverOverwritesOtherFiles) {
         std::string err;  // the start of stderr
     };
     const std::vector<Case> cases = {
-        {{"--svg", path("mine.csv")},
+        // A forgotten input name: not an .svg name, refused before anything is read.
+        {{"--svg", path("mine.csv")}, kBadUsage,
+         "tidemark-scan: --svg writes an SVG chart: name the file *.svg (not " + path("mine.csv") + ")"},
+        {{path("bars.svg"), "--svg", path("bars.svg")},
+         kBadInput,
+         "tidemark-scan: " + path("bars.svg") + ": is the input file: it is not overwritten"},
+        {{path("bars.svg"), "--svg", (dir_ / "." / "bars.svg").u8string()},
+         kBadInput,
+         "tidemark-scan: " + (dir_ / "." / "bars.svg").u8string() + ": is the input file"},
+        {{"--svg", path("notes.svg")},
          kBadInput,
          "tidemark-scan: no file given: using the bundled sample, data/daily-bars.csv\ntidemark-scan: " +
-             path("mine.csv") + ": exists and is not an SVG chart: it is not overwritten"},
-        {{path("bars.csv"), "--svg", path("bars.csv")},
-         kBadInput,
-         "tidemark-scan: " + path("bars.csv") + ": is the input file: it is not overwritten"},
-        {{path("bars.csv"), "--svg", (dir_ / "." / "bars.csv").u8string()},
-         kBadInput,
-         "tidemark-scan: " + (dir_ / "." / "bars.csv").u8string() + ": is the input file"},
-        {{path("bars.csv"), "--svg", path("notes.txt")}, kBadInput, "tidemark-scan: " + path("notes.txt") + ": exists"},
-        {{path("bars.csv"), "--svg", path("folder.svg")},
+             path("notes.svg") + ": exists and is not an SVG chart: it is not overwritten"},
+        {{path("bars.svg"), "--svg", path("folder.svg")},
          kBadInput,
          "tidemark-scan: " + path("folder.svg") + ": is a folder"},
-        {{path("bars.csv"), "--svg", path("old.svg")}, kOk, ""},
+        {{path("bars.svg"), "--svg", path("old.svg")}, kOk, ""},
         // The walk's rows are held to the same.
-        {{path("bars.csv"), "--walk", path("bars.csv")},
+        {{path("bars.svg"), "--walk", path("bars.svg")},
          kBadInput,
-         "tidemark-scan: " + path("bars.csv") + ": is the input file: it is not overwritten"},
-        {{path("bars.csv"), "--walk", path("notes.txt")},
+         "tidemark-scan: " + path("bars.svg") + ": is the input file: it is not overwritten"},
+        {{path("bars.svg"), "--walk", path("notes.svg")},
          kBadInput,
-         "tidemark-scan: " + path("notes.txt") + ": exists and is not a walk's rows: it is not overwritten"},
-        {{path("bars.csv"), "--walk", path("mine.csv")}, kBadInput, "tidemark-scan: " + path("mine.csv") + ": exists"},
-        {{path("bars.csv"), "--walk", path("folder.svg")},
+         "tidemark-scan: " + path("notes.svg") + ": exists and is not a walk's rows: it is not overwritten"},
+        {{path("bars.svg"), "--walk", path("mine.csv")}, kBadInput, "tidemark-scan: " + path("mine.csv") + ": exists"},
+        {{path("bars.svg"), "--walk", path("folder.svg")},
          kBadInput,
          "tidemark-scan: " + path("folder.svg") + ": is a folder"},
-        {{path("bars.csv"), "--walk", path("old-walk.csv")}, kOk, ""},
-        {{path("bars.csv"), "--walk", path("old-walk.json"), "--json"}, kOk, ""},
+        {{path("bars.svg"), "--walk", path("old-walk.csv")}, kOk, ""},
+        {{path("bars.svg"), "--walk", path("old-walk.json"), "--json"}, kOk, ""},
     };
     spit(path("old-walk.csv"),
          "date,close,bars,tolerance,level_count,on_level,level,level_weight,below,below_weight,above,above_weight,"
@@ -1739,11 +2269,11 @@ TEST_F(Scan, ChartNeverOverwritesOtherFiles) {
         if (c.status != kOk) {
             EXPECT_EQ(r.out, "");
         }
-        EXPECT_EQ(slurp(path("bars.csv")), kGood);
+        EXPECT_EQ(slurp(path("bars.svg")), kGood);
         EXPECT_EQ(slurp(path("mine.csv")), kGood);
-        EXPECT_EQ(slurp(path("notes.txt")), "my notes\n");
+        EXPECT_EQ(slurp(path("notes.svg")), "my notes\n");
     }
-    EXPECT_TRUE(has(slurp(path("old.svg")), "bars.csv: 5 daily bars"));
+    EXPECT_TRUE(has(slurp(path("old.svg")), "bars.svg: 5 daily bars"));
     // The earlier walks were replaced by this one's: the third bar's high is
     // the one level from the last bar on.
     EXPECT_TRUE(has(slurp(path("old-walk.csv")), "\n2020-01-08,12.0,5,")) << slurp(path("old-walk.csv"));
@@ -1912,7 +2442,7 @@ TEST_F(Scan, ScreenOfManyFiles) {
     EXPECT_TRUE(has(t.out, "tidemark-scan: 4 files, 2 unreadable, nearest to a level first")) << t.out;
     EXPECT_TRUE(has(t.out, "  file ")) << t.out;
     EXPECT_EQ(count_of(t.out, "  300  "), 2u) << t.out;
-    EXPECT_TRUE(has(t.out, "error: no *.csv files in " + path("empty"))) << t.out;
+    EXPECT_TRUE(has(t.out, "error: no *.csv or *.csv.gz files in " + path("empty"))) << t.out;
     EXPECT_TRUE(has(t.out, "error: " + path("missing.csv") + ": cannot open: ")) << t.out;
 
     // Names in any script line up in the table, wide characters taking two
@@ -1944,11 +2474,11 @@ TEST_F(Scan, ScreenOfManyFiles) {
         SCOPED_TRACE(folder);
         const Outcome e = scan({folder});
         EXPECT_EQ(e.status, kBadInput);
-        EXPECT_EQ(e.err, "tidemark-scan: no *.csv files in " + folder + "\n");
+        EXPECT_EQ(e.err, "tidemark-scan: no *.csv or *.csv.gz files in " + folder + "\n");
         const Outcome ej = scan({folder, "--json"});
         EXPECT_EQ(ej.status, kBadInput);
         EXPECT_EQ(parsed(ej.out), Json::parse("[{\"file\": " + Json(folder).dump() + ", \"error\": " +
-                                               Json("no *.csv files in " + folder).dump() + ", \"line\": null}]"));
+                                               Json("no *.csv or *.csv.gz files in " + folder).dump() + ", \"line\": null}]"));
     }
 
     // Rows whose close is on no level: those with a level at some distance,
@@ -2053,7 +2583,18 @@ TEST_F(Scan, BadUsageAndUnusableLibrary) {
         {{"--svg", "--depth", "2"}, kBadUsage, "tidemark-scan: --svg needs a file name"},
         {{"--levels", "0"}, kBadUsage, "tidemark-scan: --levels needs"},
         {{"--last", "-2"}, kBadUsage, "tidemark-scan: --last needs"},
-        {{"--from", "yesterday"}, kBadUsage, "tidemark-scan: --from needs a date"},
+        {{"--from", "yesterday"}, kBadUsage, "tidemark-scan: --from: date \"yesterday\" is not a date"},
+        {{"--from"}, kBadUsage, "tidemark-scan: --from needs a date"},
+        {{"--from", "02/03/2003"}, kBadUsage, "tidemark-scan: --from: date \"02/03/2003\" reads as 2003-02-03 "
+         "month/day or 2003-03-02 day/month: write it as YYYY-MM-DD, or pass --dates mdy or --dates dmy"},
+        {{"--to", "37679"}, kBadUsage, "tidemark-scan: --to: date \"37679\" looks like a spreadsheet's serial day "
+         "number (2003-02-27 if it is one), not a date: format the column as dates (YYYY-MM-DD) before saving, or "
+         "pass --dates serial to read day numbers"},
+        {{"--to", "2003-W54"}, kBadUsage, "tidemark-scan: --to: date \"2003-W54\" has no week 54: 2003 has 52 ISO "
+         "weeks"},
+        {{"--svg", "chart.png"}, kBadUsage, "tidemark-scan: --svg writes an SVG chart: name the file *.svg (not "
+         "chart.png)"},
+        {{"--dates", "seconds"}, kBadUsage, "tidemark-scan: --dates needs mdy, dmy, ymd, serial, ms, us or ns"},
         {{"--from", "2020-02-01", "--to", "2020-01-01"}, kBadUsage, "tidemark-scan: --from is after --to"},
         {{"-", "a.csv"}, kBadUsage, "tidemark-scan: - (standard input) cannot be part of a screen"},
         {{"--walk"}, kBadUsage, "tidemark-scan: --walk needs a file name"},
@@ -2087,6 +2628,51 @@ TEST_F(Scan, BadUsageAndUnusableLibrary) {
     const Outcome version = scan({"--version"});
     EXPECT_EQ(version.status, kOk);
     EXPECT_EQ(version.out, std::string("tidemark-scan ") + TIDEMARK_VERSION + "\n");
+}
+
+// A table of closes, a symbol per column, given alone: a screen of its
+// symbols; --symbol (any case) reads one, and the report says the bars are
+// closes alone. A file named .gz that holds plain text is read as such, and
+// a failure says the name is wrong.
+TEST_F(Scan, TablesOfClosesAndMisnamedFiles) {
+    std::string wide = "Date,IBM,AAPL,MSFT\n";
+    for (int i = 0; i < 30; ++i)
+        wide += time_text(utc_seconds(2020, 1, 1, 0, 0, 0) + 86400 * i, false) + "," + (i < 5 ? "" : exact(130 + i % 7)) +
+                "," + exact(75 + i % 5 * 0.5) + "," + exact(160 - i % 3) + "\n";
+    spit(path("wide.csv"), wide);
+    const Outcome r = scan({path("wide.csv")});
+    ASSERT_EQ(r.status, kOk) << r.err;
+    EXPECT_TRUE(has(r.out, "tidemark-scan: 3 series, nearest to a level first")) << r.out;
+    for (const char* symbol : {"(IBM)", "(AAPL)", "(MSFT)"}) EXPECT_TRUE(has(r.out, path("wide.csv") + " " + symbol)) << r.out;
+    EXPECT_TRUE(has(r.out, " 25  2020-01-30")) << r.out;  // IBM traded from the sixth day
+    const Json j = parsed(scan({path("wide.csv"), "--json"}).out);
+    ASSERT_EQ(j.size(), 3u);
+    std::set<std::string> symbols;
+    for (const Json& row : j) symbols.insert(row["symbol"].get<std::string>());
+    EXPECT_EQ(symbols, (std::set<std::string>{"IBM", "AAPL", "MSFT"}));
+    const Outcome one = scan({path("wide.csv"), "--symbol", "aapl"});
+    ASSERT_EQ(one.status, kOk) << one.err;
+    EXPECT_TRUE(has(one.out, "  read       closes alone, column \"AAPL\": each bar's open, high and low are its close\n"))
+        << one.out;
+    const Json one_json = parsed(scan({path("wide.csv"), "--symbol", "aapl", "--json"}).out);
+    EXPECT_EQ(one_json["close_only"], true);
+    EXPECT_EQ(one_json["close_column"], "AAPL");
+    // A chart is of one series: the message says how to choose it.
+    const Outcome svg = scan({path("wide.csv"), "--svg", path("wide.svg")});
+    EXPECT_EQ(svg.status, kBadInput);
+    EXPECT_TRUE(has(svg.err, ":1: a table of closes, one symbol per column (3: IBM, AAPL, MSFT): choose one with "
+                             "--symbol NAME")) << svg.err;
+
+    spit(path("plain.csv.gz"), kGood);
+    EXPECT_EQ(scan({path("plain.csv.gz")}).status, kOk);
+    spit(path("page.csv.gz"), "<html><body>Not found</body></html>\n");
+    const Outcome page = scan({path("page.csv.gz")});
+    EXPECT_EQ(page.err, "tidemark-scan: " + path("page.csv.gz") + ":1: a web page (HTML or XML), not a CSV file: the "
+                        "download failed or was sent to a login page; open it in a browser to see what it says (the "
+                        "file is named .gz, but it is not gzip data)\n");
+    spit(path("zeros.csv.gz"), std::string(64, '\0'));
+    EXPECT_EQ(scan({path("zeros.csv.gz")}).err,
+              "tidemark-scan: " + path("zeros.csv.gz") + ": not a text file (the file is named .gz, but it is not gzip data)\n");
 }
 
 // - reads the bars from standard input.

@@ -63,10 +63,13 @@ const char* const kUsage =
     "                  the price becomes the weighted mean (default 1)\n"
     "  --span N        span for rescaling the level weights (default 11)\n"
     "  --dates ORDER   numeric dates are mdy (02/27/2003), dmy (27.02.2003) or ymd\n"
-    "                  (03-02-27); serial reads a spreadsheet's day numbers (37679)\n"
-    "                  (default: the order a day above 12 shows in the file)\n"
-    "  --columns LIST  the columns by name, as in date=Datum,open=Eröffnung,close=Schluss\n"
-    "                  (roles: date time datetime open high low close volume symbol)\n"
+    "                  (03-02-27); serial reads a spreadsheet's day numbers (37679);\n"
+    "                  ms, us, ns read epoch times in that unit whatever their digits\n"
+    "                  (default: the order a day above 12 shows in the file, the unit\n"
+    "                  13, 16 or 19 digits show)\n"
+    "  --columns LIST  the columns by name, as in date=Datum,open=Eröffnung,close=Schluss,\n"
+    "                  or by position, date=1,open=2,... (roles: date time datetime open\n"
+    "                  high low close volume symbol); close alone: bars of closes\n"
     "  --symbol NAME   of a file of several symbols, read the rows of NAME\n"
     "  --from DATE     analyse the bars from DATE on (YYYY-MM-DD, optionally with a time)\n"
     "  --to DATE       ... up to DATE (a date alone takes in the whole day)\n"
@@ -218,7 +221,7 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
             o.window.has_to = true;
         } else if (arg == "--dates") {
             if (!take() || !date_order_from_text(value, o.read.dates))
-                return why = "--dates needs mdy, dmy, ymd or serial", false;
+                return why = "--dates needs mdy, dmy, ymd, serial, ms, us or ns", false;
         } else if (arg == "--symbol") {
             if (!take() || value.empty()) return why = "--symbol needs the symbol to read", false;
             o.read.symbol = value;
@@ -227,6 +230,15 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
             if (!parse_column_choices(value, o.read.columns, why)) return false;
         } else if (arg == "--svg") {
             if (!take() || value.empty()) return why = "--svg needs a file name", false;
+            // The chart is SVG whatever the name says: a name that says
+            // otherwise (chart.png) would mislead every program that opens it.
+            const std::string lower = [&] {
+                std::string l = value;
+                for (char& c : l) c = ascii_lower(c);
+                return l;
+            }();
+            if (lower.size() < 5 || lower.compare(lower.size() - 4, 4, ".svg") != 0)
+                return why = "--svg writes an SVG chart: name the file *.svg (not " + value + ")", false;
             o.svg = value;
         } else if (arg == "--library") {
             if (!take() || value.empty()) return why = "--library needs a file name", false;
@@ -301,7 +313,7 @@ int screen(const Options& o, const loader::Exports& lib, std::FILE* out, std::FI
             unlisted.push_back(entry);
         } else if (found.empty()) {
             // The message names the folder itself: no file to put before it.
-            entry.error.what = "no *.csv files in " + input;
+            entry.error.what = "no *.csv or *.csv.gz files in " + input;
             unlisted.push_back(entry);
         }
         files.insert(files.end(), found.begin(), found.end());
@@ -372,6 +384,12 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
     };
     if (!read_series(run.input, *source, run.series, error, report_progress, o.read)) {
         progress.finish();
+        // A table of closes, a symbol per column: screened, a row each.
+        if (!error.symbols.empty() && o.svg.empty() && !run.sample && o.inputs[0] != "-") {
+            source.reset();
+            file.reset();
+            return screen(o, lib, out, err);
+        }
         return fail(out, err, o.json, error, kBadInput);
     }
     source.reset();

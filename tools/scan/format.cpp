@@ -102,6 +102,10 @@ std::string padded(const std::string& text, std::size_t width, bool left_aligned
     return left_aligned ? text + fill : fill + text;
 }
 
+std::string counted(std::size_t n, const std::string& one, const std::string& many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string milliseconds(double seconds) {
     char text[64];
     std::snprintf(text, sizeof text, "%.3f ms", seconds * 1000.0);

@@ -43,6 +43,9 @@ std::string price_text(double value, const PriceStyle& style);
 // Decimals that show prices at the scale of the bars' ranges, at most 8.
 int price_decimals(double mean_range);
 
+// "1 level", "2 levels": a count and its noun, singular for one.
+std::string counted(std::size_t n, const std::string& one, const std::string& many);
+
 // "1.234 ms".
 std::string milliseconds(double seconds);
 

@@ -102,7 +102,9 @@ void write_levels(std::FILE* out, const Run& run, const PriceStyle& style) {
     }
     if (!close_shown) std::fputs(close_row.c_str(), out);
     if (listed.size() < a.levels.size())
-        std::fprintf(out, "  (the %zu heaviest of %zu levels)\n", listed.size(), a.levels.size());
+        std::fprintf(out, "  (the %s of %zu levels)\n",
+                     listed.size() == 1 ? "heaviest" : (std::to_string(listed.size()) + " heaviest").c_str(),
+                     a.levels.size());
     const int32_t span = a.settings.span;
     std::fprintf(out,
                  "  weight       the Hlop weight rescaled by Resize, span %d; Resize scales without shifting,\n"
@@ -143,27 +145,30 @@ void write_report(std::FILE* out, const Run& run) {
     const PriceStyle style = price_style(a.mean_range, data_decimals(s.bars));
 
     std::fprintf(out, "tidemark-scan: %s%s\n", run.input.c_str(), run.sample ? " (the bundled sample)" : "");
-    std::fprintf(out, "  bars       %zu %s bars, %s to %s (%s first in the file)\n", s.bars.size(),
-                 s.intraday ? "intraday" : "daily", time_text(s.bars.front().time, s.intraday).c_str(),
-                 time_text(s.bars.back().time, s.intraday).c_str(), s.newest_first ? "newest" : "oldest");
+    const std::string kind = s.intraday ? "intraday" : period_name(s.period);
+    std::fprintf(out, "  bars       %s, %s to %s (%s first in the file)\n",
+                 counted(s.bars.size(), kind + " bar", kind + " bars").c_str(),
+                 time_text(s.bars.front().time, s.intraday).c_str(), time_text(s.bars.back().time, s.intraday).c_str(),
+                 s.newest_first ? "newest" : "oldest");
     if (run.windowed)
-        std::fprintf(out, "             the window chosen; the file holds %zu bars\n", run.bars_in_file);
+        std::fprintf(out, "             the window chosen; the file holds %s\n",
+                     counted(run.bars_in_file, "bar", "bars").c_str());
     const std::string passed_over = reading_text(s);
     if (!passed_over.empty()) std::fprintf(out, "  read       %s\n", passed_over.c_str());
     std::fprintf(out, "  library    %s\n", run.library.c_str());
-    std::fprintf(out,
-                 "  fractals   CheckUpFractal/CheckDownFractal, depth %d: %d highs and %d lows of "
-                 "strength 1 or more\n",
-                 a.settings.depth, a.up_count, a.down_count);
+    std::fprintf(out, "  fractals   CheckUpFractal/CheckDownFractal, depth %d: %s and %s of strength 1 or more\n",
+                 a.settings.depth, counted(static_cast<std::size_t>(a.up_count), "high", "highs").c_str(),
+                 counted(static_cast<std::size_t>(a.down_count), "low", "lows").c_str());
     std::fprintf(out, "  tolerance  %s\n", tolerance_text(a, style).c_str());
-    std::fprintf(out, "  merge      Hlop mode %d (%s): %zu candidates -> %zu levels\n", a.settings.mode,
-                 mode_text(a.settings.mode), a.fractals.size(), a.levels.size());
+    std::fprintf(out, "  merge      Hlop mode %d (%s): %s -> %s\n", a.settings.mode, mode_text(a.settings.mode),
+                 counted(a.fractals.size(), "candidate", "candidates").c_str(),
+                 counted(a.levels.size(), "level", "levels").c_str());
     std::fprintf(out, "  weights    Resize span %d\n", a.settings.span);
     std::fputc('\n', out);
 
     if (a.levels.empty()) {
-        std::fprintf(out, "  no levels: no bar is a fractal of depth %d (%d bars on each side)\n", a.settings.depth,
-                     a.settings.depth);
+        std::fprintf(out, "  no levels: no bar is a fractal of depth %d (%s on each side)\n", a.settings.depth,
+                     counted(static_cast<std::size_t>(a.settings.depth), "bar", "bars").c_str());
     } else {
         write_levels(out, run, style);
     }
@@ -186,7 +191,11 @@ void write_screen(std::FILE* out, const std::vector<ScreenEntry>& entries, const
     std::string tolerance = settings.tolerance >= 0 ? exact(settings.tolerance) + " (given)"
                                                     : fixed(kToleranceShare, 1) + " x each file's mean bar range";
     std::fprintf(out, "tidemark-scan: %zu %s%s, nearest to a level first (depth %d, mode %d, span %d, tolerance %s)\n",
-                 entries.size(), entries.size() == 1 ? "file" : "files", failed > 0 ? (", " + std::to_string(failed) + " unreadable").c_str() : "",
+                 entries.size(),
+                 std::any_of(entries.begin(), entries.end(), [](const ScreenEntry& e) { return !e.symbol.empty(); })
+                     ? "series"
+                     : entries.size() == 1 ? "file" : "files",
+                 failed > 0 ? (", " + std::to_string(failed) + " unreadable").c_str() : "",
                  settings.depth, settings.mode, settings.span, tolerance.c_str());
     Table table;
     table.add({"file", "bars", "last date", "last close", "on", "level", "weight", "below", "above", "distance"});
@@ -194,13 +203,13 @@ void write_screen(std::FILE* out, const std::vector<ScreenEntry>& entries, const
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const ScreenEntry& e = entries[i];
         if (!e.ok) {
-            table.add({e.file});
+            table.add({e.label()});
             errors[i] = e.error.text();
             continue;
         }
         const ScreenRow& r = e.row;
         const PriceStyle style = price_style(e.mean_range, e.data_decimals);
-        table.add({e.file, std::to_string(r.bars), time_text(r.last_time, r.intraday), price_text(r.last_close, style),
+        table.add({e.label(), std::to_string(r.bars), time_text(r.last_time, r.intraday), price_text(r.last_close, style),
                    r.on_level ? "yes" : "no", r.on_level ? price_text(r.level, style) : "-",
                    r.on_level ? std::to_string(r.level_weight) : "-", r.has_below ? price_text(r.below, style) : "-",
                    r.has_above ? price_text(r.above, style) : "-",

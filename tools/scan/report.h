@@ -34,6 +34,9 @@ struct Run {
 // One row of a screen: a file's row, or why the file could not be used.
 struct ScreenEntry {
     std::string file;
+    std::string symbol;  // of a table of closes, a symbol per column: the column's
+    // The file as a screen names it: with the symbol, when it has one.
+    std::string label() const { return symbol.empty() ? file : file + " (" + symbol + ")"; }
     bool ok = false;
     ReadError error;  // when not ok
     ScreenRow row;    // when ok

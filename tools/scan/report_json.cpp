@@ -105,6 +105,7 @@ void write_screen_json(std::FILE* out, const std::vector<ScreenEntry>& entries) 
         const ScreenEntry& e = entries[i];
         Json j;
         j["file"] = e.file;
+        if (!e.symbol.empty()) j["symbol"] = e.symbol;
         if (!e.ok) {
             j["error"] = e.error.what;
             j["line"] = e.error.line > 0 ? Json(e.error.line) : Json(nullptr);

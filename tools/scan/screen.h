@@ -19,7 +19,8 @@ using ScreenProgress = std::function<void(std::size_t done, std::size_t total)>;
 
 // One entry per file, in screen order (see screen_order; the files that
 // failed last, by name). A file that cannot be read or analysed is an entry
-// with its error; the others go on.
+// with its error; the others go on. A table of closes (a symbol per column)
+// gives an entry per symbol, unless read.symbol chooses one.
 std::vector<ScreenEntry> run_screen(const loader::Exports& lib, const std::vector<std::string>& files,
                                     const Settings& settings, const Window& window, const ReadOptions& read,
                                     const ScreenProgress& progress = nullptr);

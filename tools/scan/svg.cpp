@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -165,14 +166,17 @@ void draw_title(std::string& s, const Frame& f) {
     const std::string name = run.input.substr(run.input.find_last_of("/\\") + 1);
     const bool intraday = run.series.intraday;
     s += "<text x=\"" + num(kLeft) + "\" y=\"22\" font-size=\"15\" font-weight=\"bold\" fill=\"#212529\">" +
-         escape(name) + ": " + std::to_string(f.bars.size()) + (intraday ? " bars, " : " daily bars, ") +
+         escape(name) + ": " +
+         counted(f.bars.size(), intraday ? "bar" : std::string(period_name(run.series.period)) + " bar",
+                 intraday ? "bars" : std::string(period_name(run.series.period)) + " bars") +
+         ", " +
          time_text(f.bars.front().time, intraday) + " to " + time_text(f.bars.back().time, intraday) + "</text>\n";
     std::string drawn;
     if (f.levels.size() < a.levels.size())
         drawn = ", the " + std::to_string(f.levels.size()) + " heaviest drawn" +
                 (f.run.levels_listed > 0 ? "" : ", " + fixed(kLevelGap, 0) + " px apart");
-    s += "<text x=\"" + num(kLeft) + "\" y=\"40\" fill=\"#495057\">" + std::to_string(a.levels.size()) +
-         " levels merged from " + std::to_string(a.fractals.size()) + " fractals (depth " +
+    s += "<text x=\"" + num(kLeft) + "\" y=\"40\" fill=\"#495057\">" + counted(a.levels.size(), "level", "levels") +
+         " merged from " + counted(a.fractals.size(), "fractal", "fractals") + " (depth " +
          std::to_string(a.settings.depth) + ", Hlop mode " + std::to_string(a.settings.mode) + ", tolerance " +
          price_text(a.tolerance, f.style) + ")" + drawn + "; thickness shows the weight after Resize, span " +
          std::to_string(a.settings.span) +
@@ -297,6 +301,11 @@ void draw_date_grid(std::string& s, std::string& labels, const Frame& f) {
         unit = &u;
         ticks = at;
     }
+    // Ticks of days or finer label full dates: the first bar's goes first,
+    // so that a short series (a few bars, none starting a new unit after
+    // the first) still says where it starts.
+    if ((std::strcmp(unit->name, "day") == 0 || unit->intraday) && n > 0 && (ticks.empty() || ticks.front() != 0))
+        ticks.insert(ticks.begin(), 0);
     const bool intraday = f.run.series.intraday;
     const double label_width = intraday ? 100 : 60;
     double last_label = -1e9;
@@ -339,11 +348,12 @@ void draw_levels(std::string& s, const Frame& f) {
         std::snprintf(style, sizeof style, "\" stroke-width=\"%.2f\" stroke-opacity=\"%.2f", 0.6 + 0.55 * w,
                       std::min(0.75, 0.18 + 0.05 * w));
         std::string title = "level " + std::to_string(k) + ": " + price_text(level.price, f.style) + ", weight " +
-                            std::to_string(level.weight) + ", " + std::to_string(level.fractals) + " fractals";
+                            std::to_string(level.weight) + ", " +
+                            counted(static_cast<std::size_t>(level.fractals), "fractal", "fractals");
         if (track && f.a.records[k].formed >= 0) {
             const TrackRecord& r = f.a.records[k];
             title += ", formed " + time_text(f.bars[static_cast<std::size_t>(r.formed)].time, f.run.series.intraday) +
-                     "; " + std::to_string(r.touches) + " touches, " + std::to_string(r.held) + " held, " +
+                     "; " + counted(static_cast<std::size_t>(r.touches), "touch", "touches") + ", " + std::to_string(r.held) + " held, " +
                      std::to_string(r.broke) + " broke";
         }
         s += "<line x1=\"" + num(x) + "\" y1=\"" + num(y) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" + num(y) +
