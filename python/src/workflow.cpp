@@ -81,14 +81,30 @@ py::dict result_of(const analysis::Analysis& a, const reader::BarSeries& series,
 
 }  // namespace
 
+const reader::OptionSpelling& python_spelling() {
+    static const reader::OptionSpelling spelling = [] {
+        reader::OptionSpelling s;
+        s.dates = "dates";
+        s.columns = "columns";
+        s.symbol = "symbol";
+        s.from = "start";
+        s.to = "end";
+        s.keywords = true;
+        return s;
+    }();
+    return spelling;
+}
+
 Reading reading_of(const py::object& dates, const py::object& columns, const py::object& symbol,
                    const py::object& start, const py::object& end) {
     Reading r;
+    r.read.spelling = python_spelling();
     if (!dates.is_none() && !reader::date_order_from_text(dates.cast<std::string>(), r.read.dates))
-        throw py::value_error("dates must be 'mdy', 'dmy', 'ymd' or 'serial', got " +
+        throw py::value_error("dates must be 'mdy', 'dmy', 'ymd', 'serial', 'ms', 'us' or 'ns', got " +
                               py::repr(dates).cast<std::string>());
     std::string why;
-    if (!columns.is_none() && !reader::parse_column_choices(columns.cast<std::string>(), r.read.columns, why))
+    if (!columns.is_none() &&
+        !reader::parse_column_choices(columns.cast<std::string>(), r.read.columns, why, python_spelling()))
         throw py::value_error(why);
     if (!symbol.is_none()) {
         r.read.symbol = symbol.cast<std::string>();
@@ -97,7 +113,7 @@ Reading reading_of(const py::object& dates, const py::object& columns, const py:
     const std::string from = start.is_none() ? std::string() : start.cast<std::string>();
     const std::string to = end.is_none() ? std::string() : end.cast<std::string>();
     if (!analysis::window_bounds(start.is_none() ? nullptr : &from, end.is_none() ? nullptr : &to, r.read.dates,
-                                 r.window, why, "start", "end"))
+                                 r.window, why, "start", "end", python_spelling()))
         throw py::value_error(why);
     return r;
 }

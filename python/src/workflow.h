@@ -14,6 +14,7 @@
 #include "analysis.h"
 #include "bars.h"
 #include "checks.h"
+#include "options.h"
 #include "screen_row.h"
 
 namespace tidemark::python {
@@ -23,6 +24,10 @@ const analysis::Exports& exports();
 
 // The command's own limits for its options.
 analysis::Settings settings_of(long long depth, const pybind11::object& tolerance, long long mode, long long span);
+
+// How Python spells the reader's options in its messages: dates='dmy',
+// columns={'date': 'Datum'}, symbol=, start= and end=.
+const reader::OptionSpelling& python_spelling();
 
 // What a caller tells the reader, and the window of bars to analyse, from
 // the package's keywords (None: not given), checked as the command checks

@@ -273,9 +273,18 @@ LAYOUTS = [
         date=lambda f: f["date"] + "T00:00:00+09:00"), None),
     ("tz-aware index at local midnight, Tokyo", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True)
      .tz_localize("Asia/Tokyo"), None),
-    # 13 digits are epoch milliseconds, as in a file.
+    # 13 digits are epoch milliseconds, 16 microseconds, 19 nanoseconds, as in a file.
     ("epoch milliseconds", lambda a, b: read_newest_first(a).assign(
         date=lambda f: pd.to_datetime(f["date"]).astype("int64") // 10**6), None),
+    ("epoch microseconds, float64 index", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True).pipe(
+        lambda f: f.set_axis(pd.Index(f.index.astype("int64") / 10**3, name="timestamp"))), None),
+    ("epoch nanoseconds", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: pd.to_datetime(f["date"]).astype("int64")), None),
+    ("epoch milliseconds of 11 digits, with dates='ms' in the message", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: pd.to_datetime(f["date"]).astype("int64") // 10**6 - 1451606400000 + 20000000000),
+     (ValueError, "outside 1901-12-13.*epoch milliseconds\\? dates='ms' reads them")),
+    # Closes alone: each bar's open, high and low are its close, as in a file.
+    ("closes alone", lambda a, b: read_newest_first(a, index_col="date")[["close"]], "closes alone"),
 ]
 
 
@@ -298,7 +307,11 @@ def newest_first_files(tmp_path_factory):
 def test_dataframe_layouts_give_the_levels_of_the_same_bars_read_from_csv(newest_first_files, layout, make, expected):
     path_a, path_b = newest_first_files
     frame = make(path_a, path_b)
-    if expected is not None:
+    if expected == "closes alone":
+        path_a = path_a.parent / "closes-alone.csv"
+        path_a.write_text("date,close\n" + "".join(f"{d},{c!r}\n" for d, c in frame["close"].items()))
+        assert tm.levels(frame).attrs["close_only"] and tm.levels(path_a).attrs["close_only"]
+    elif expected is not None:
         error, words = expected
         with pytest.raises(error, match=words):
             tm.levels(frame)
@@ -476,6 +489,33 @@ READING = [
 ]
 
 
+# (what, a call given the folder of READER_FILES, words of the message): the
+# reader's messages name the options as Python spells them.
+READER_WORDS = [
+    ("a file's dates that read both ways", lambda d: tm.levels(d / "ambiguous.csv"),
+     "pass dates='mdy' or dates='dmy'"),
+    ("a DataFrame's dates that read both ways", lambda d: tm.levels(ambiguous_frame(), depth=1),
+     "pass dates='mdy' or dates='dmy'"),
+    ("a header without a close", lambda d: tm.read_bars(d / "no-close.csv"),
+     "name the columns with columns={'date': NAME, 'open': NAME"),
+    ("a file of two symbols", lambda d: tm.screen({"G": d / "german.csv"}, columns=GERMAN, dates="dmy"),
+     "choose one with symbol=NAME"),
+    ("epoch milliseconds of 11 digits in a file", lambda d: tm.walk(d / "far.csv"),
+     "epoch milliseconds\\? dates='ms' reads them"),
+    ("a bound that is no date", lambda d: tm.levels(d / "reader.csv", start="someday"), "start: date \"someday\""),
+]
+
+
+@pytest.mark.parametrize("what, call, words", READER_WORDS, ids=[case[0] for case in READER_WORDS])
+def test_the_readers_messages_name_the_python_keywords(reader_files, what, call, words):
+    (reader_files / "ambiguous.csv").write_text("date,open,high,low,close\n01/02/2016,1,2,0.5,1\n02/03/2016,1,2,0.5,1\n")
+    (reader_files / "no-close.csv").write_text("date,open,high,low\n2016-01-01,1,2,0.5\n")
+    (reader_files / "far.csv").write_text("date,open,high,low,close\n20000000000,1,2,0.5,1\n")
+    with pytest.raises(ValueError, match=words) as raised:
+        call(reader_files)
+    assert "--" not in str(raised.value)
+
+
 @pytest.fixture()
 def reader_files(tmp_path):
     (tmp_path / "german.csv").write_text(TWO_SYMBOLS_FILE)
@@ -490,7 +530,7 @@ def test_the_readers_options_and_what_it_passed_over(reader_files, what, call, c
 
 # Options checked before any work, named by their keyword.
 BAD_OPTIONS = [
-    ({"dates": "myd"}, ValueError, "dates must be 'mdy', 'dmy', 'ymd' or 'serial'"),
+    ({"dates": "myd"}, ValueError, "dates must be 'mdy', 'dmy', 'ymd', 'serial', 'ms', 'us' or 'ns'"),
     ({"dates": 1}, TypeError, "dates must be"),
     ({"start": "someday"}, ValueError, "start: date \"someday\" is not a date"),
     ({"start": "2020-02-01", "end": "2020-01-01"}, ValueError, "start is after end"),

@@ -24,7 +24,7 @@ _DATE_COLUMNS = ("date", "datetime", "time", "timestamp")
 _PRICE_COLUMNS = ("open", "high", "low", "close")
 # What the reader passed over, in attrs and in a screen's columns.
 _READING_FIELDS = ("bars_in_file", "duplicates_dropped", "null_rows_skipped", "unknown_volumes", "other_symbol_rows",
-                   "close_column")
+                   "name_rows_skipped", "notes_skipped", "close_column", "close_only", "bar_period")
 
 
 def _is_path(bars: Any) -> bool:
@@ -224,22 +224,25 @@ def _frame_columns(function: str, frame: Any, columns: Optional[str] = None) -> 
     table's only, adjusted, close."""
     labels = list(frame.columns)
     try:
-        found, close_column = _header_roles(tuple(str(label) for label in labels), columns or "")
+        found, close_column, close_only = _header_roles(tuple(str(label) for label in labels), columns or "")
     except ValueError as error:
         raise ValueError(f"{function}: {error}") from None
     roles = {role: labels[at] for role, at in found}
     roles["close_column"] = close_column
+    roles["close_only"] = close_only
     return roles
 
 
 @functools.lru_cache(maxsize=256)
-def _header_roles(names: Tuple[str, ...], columns: str) -> Tuple[Tuple[Tuple[str, int], ...], Optional[str]]:
-    """The header stage's roles of names, (role, position) pairs, and the
-    close's name when it is the only, adjusted, close: the same for every
-    frame of a screen that shares its columns, so asked once."""
+def _header_roles(names: Tuple[str, ...], columns: str) -> Tuple[Tuple[Tuple[str, int], ...], Optional[str], bool]:
+    """The header stage's roles of names, (role, position) pairs; the
+    close's name when it is the only close but not named close; whether
+    the close is the only price (each bar's open, high and low are then its
+    close): the same for every frame of a screen that shares its columns,
+    so asked once."""
     found = _native.frame_columns(list(names), columns, True)
-    close_column = found.pop("close_column")
-    return tuple(found.items()), close_column
+    close_column, close_only = found.pop("close_column"), found.pop("close_only")
+    return tuple(found.items()), close_column, close_only
 
 
 def _select_symbol(function: str, frame: pd.DataFrame, symbol: Optional[str], roles: dict) -> pd.DataFrame:
@@ -298,6 +301,7 @@ def _frame_arrays(function: str, frame: Any, options: Reading = Reading()) -> di
     # The rows' own labels, in the frame's order.
     arrays["index"] = frame.index
     arrays["close_column"] = by_name["close_column"]
+    arrays["close_only"] = by_name["close_only"]
     return arrays
 
 

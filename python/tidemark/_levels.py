@@ -57,6 +57,7 @@ def _analyse(function: str, bars: Any, settings: Settings, count_fractals: bool 
         # The order the bars came in, as the command says of a file's.
         result["file_order"] = ("newest first" if arrays["newest_first"] else "oldest first") if dated else None
         result["close_column"] = arrays["close_column"]
+        result["close_only"] = arrays["close_only"]
     first, last = result.pop("first_time"), result.pop("last_time")
     result["first_date"] = pd.Timestamp(first, unit="s") if dated else None
     result["last_date"] = pd.Timestamp(last, unit="s") if dated else None
@@ -247,6 +248,7 @@ def walk(
             raise ValueError(f"walk: {error}") from None
         dated = arrays["dates"] is not None
         newest_first = arrays["newest_first"]
+        result["close_column"], result["close_only"] = arrays["close_column"], arrays["close_only"]
         # The bars walked, oldest first, are a run of those given.
         oldest_first = arrays["index"][::-1] if newest_first else arrays["index"]
         labels = oldest_first[result["offset"]:result["offset"] + len(result["time"])]

@@ -34,9 +34,11 @@ _ROW_DTYPES = {
 # What the reader passed over.
 _READING_DTYPES = {
     "bars_in_file": "int64", "duplicates_dropped": "int64", "null_rows_skipped": "int64", "unknown_volumes": "int64",
-    "other_symbol_rows": "int64", "close_column": "object",
+    "other_symbol_rows": "int64", "name_rows_skipped": "int64", "notes_skipped": "int64", "close_column": "object",
+    "close_only": "bool", "bar_period": "object",
 }
-_COUNTS = ("bars", "bars_in_file", "duplicates_dropped", "null_rows_skipped", "unknown_volumes", "other_symbol_rows")
+_COUNTS = ("bars", "bars_in_file", "duplicates_dropped", "null_rows_skipped", "unknown_volumes", "other_symbol_rows",
+           "name_rows_skipped", "notes_skipped")
 
 # What one symbol's data can raise; anything else is a fault of the package.
 _FAILURES = (MemoryError, TypeError, ValueError, OSError)
@@ -47,7 +49,7 @@ def _dtypes(keep: bool, walk: Optional[int]) -> dict:
     row (walk: its window, 0 for all bars); with keep, an error column."""
     dtypes = {"file": "object", **(WALK_DTYPES if walk is not None else _ROW_DTYPES), **_READING_DTYPES}
     if keep:
-        dtypes.update({name: "Int64" for name in _COUNTS}, on_level="boolean", error="object")
+        dtypes.update({name: "Int64" for name in _COUNTS}, on_level="boolean", close_only="boolean", error="object")
     return dtypes
 
 
@@ -89,9 +91,12 @@ def _rows_frame(result: dict, errors: list, keep: bool, walk: Optional[int], dat
     if files is not None:
         columns["file"][:] = files
     if close_columns is not None:
-        # A DataFrame's is its header stage's.
+        # A DataFrame's are its header stage's.
         found["close_column"] = np.empty(n, dtype=object)
-        found["close_column"][:] = [None if error is not None else name for error, name in zip(errors, close_columns)]
+        found["close_column"][:] = [None if error is not None else name for error, (name, _) in zip(errors, close_columns)]
+        only = np.array([bool(only) for _, only in close_columns], dtype=bool)
+        failed = np.array([error is not None for error in errors], dtype=bool)
+        found["close_only"] = pd.arrays.BooleanArray(only, failed) if keep else only
     if skipped is not None:
         found["null_rows_skipped"] = found["null_rows_skipped"] + skipped
     columns.update(found)
