@@ -242,7 +242,10 @@ def screen(
     on shared dates (a row whose prices are all missing is no bar of that
     symbol); or a dask DataFrame with a symbol column or index, screened
     partition by partition in the tasks that compute them (a symbol whose
-    rows lie in several partitions is put together from all of them).
+    rows lie in several partitions is put together from all of them); a
+    dask DataFrame that is exactly ``dask.dataframe.read_csv`` of whole
+    files, the path as the symbol (``include_path_column=``), is read by the
+    command's reader instead, as paths are (docs/python.md says when).
     Without ``client`` the symbols run on the local cores; with a
     ``dask.distributed.Client`` they go to that cluster in batches of
     ``batch_size`` symbols (by default about four batches per worker thread),
