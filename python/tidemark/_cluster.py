@@ -3,7 +3,6 @@ DataFrames, partition by partition. Nothing here imports dask until a screen
 needs it: the package works without it."""
 from __future__ import annotations
 
-import concurrent.futures
 from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple
 
 import numpy as np
@@ -64,18 +63,13 @@ def run_on_cluster(client: Any, work: Iterable[Tuple[list, Any]], function: Call
                    keep: bool, options: Reading, walk: Optional[int] = None) -> List[Tuple[list, Any]]:
     """Each piece of work as a task, in the order given. A pack goes to a
     worker on its own (scatter), not inside the task's message through the
-    scheduler, from a thread of its own, so that the next pack is made while
-    one travels; files are read by the workers."""
-
-    def send(piece: Any) -> Any:
+    scheduler; files are read by the workers."""
+    submitted = []
+    for positions, piece in work:
         if isinstance(piece, Pack):
             [piece] = client.scatter([piece], hash=False)
-        return client.submit(function, piece, settings, keep, options, walk, pure=False)
-
-    with concurrent.futures.ThreadPoolExecutor(max_workers=1) as sender:
-        submitted = [(positions, sender.submit(send, piece)) for positions, piece in work]
-        futures = [sent.result() for _, sent in submitted]
-    results = client.gather(futures)
+        submitted.append((positions, client.submit(function, piece, settings, keep, options, walk, pure=False)))
+    results = client.gather([future for _, future in submitted])
     return [(positions, rows) for (positions, _), rows in zip(submitted, results)]
 
 
