@@ -55,6 +55,7 @@ FieldColumns::FieldColumns(const std::vector<analysis::Field>& model) {
     for (const analysis::Field& f : model) {
         Column c;
         c.key = f.key;
+        c.kind = f.value.kind;  // null until a value tells it
         columns_.push_back(std::move(c));
     }
 }
@@ -71,6 +72,14 @@ void FieldColumns::add(const std::vector<analysis::Field>& row) {
     }
     for (std::size_t i = 0; i < columns_.size() && i < row.size(); ++i) put(columns_[i], row[i].value);
     ++rows_;
+}
+
+void FieldColumns::reserve(std::size_t rows) {
+    for (Column& c : columns_) {
+        c.null.reserve(c.null.size() + rows);
+        if (c.kind == Kind::number) c.numbers.reserve(c.numbers.size() + rows);
+        else if (c.kind != Kind::null && c.kind != Kind::text) c.integers.reserve(c.integers.size() + rows);
+    }
 }
 
 void FieldColumns::add_null() {

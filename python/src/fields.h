@@ -34,6 +34,8 @@ public:
     // Adds a row of nulls (a series that failed).
     void add_null();
     std::size_t rows() const { return rows_; }
+    // Room for rows more, so that a long walk's columns do not grow by doubling.
+    void reserve(std::size_t rows);
 
     // {key: (values, null, kind)} in the rows' order of keys: values int64
     // for flags (0 or 1), integers and moments (seconds since 1970), float64

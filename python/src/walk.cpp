@@ -44,6 +44,7 @@ bool walk_into(Walked& w, const Reading& reading, const analysis::Settings& sett
     w.offset = static_cast<std::size_t>(
         std::lower_bound(times.begin(), times.end(), w.series.bars.front().time) - times.begin());
     w.first_bar = w.series.bars.size();
+    w.rows.reserve(w.series.bars.size());
     analysis::walk(exports(), w.series, settings, window, [&](std::size_t bar, const analysis::ScreenRow& row) {
         if (w.rows.rows() == 0) w.first_bar = bar;
         w.rows.add(analysis::walk_row_fields(row));
