@@ -135,13 +135,9 @@ RowResult price_stage(const Fields& fields, const int column[kBarValues], bool c
     return RowResult::bar;
 }
 
-// A date beyond a bar record's time; 11 or 12 digits read as seconds may
-// be epoch milliseconds of 1973 to 2001.
+// A date beyond a bar record's time.
 [[gnu::cold, gnu::noinline]] bool outside(std::string_view stamp, const RowState& state, std::string& why) {
-    const bool digits_only = stamp.find_first_not_of("0123456789") == std::string_view::npos;
-    why = outside_time_range(shown(stamp), digits_only && (stamp.size() == 11 || stamp.size() == 12) &&
-                                               epoch_unit_of(state.dates.option()) == EpochUnit::none,
-                             *state.spelling);
+    why = outside_text(stamp, state.dates.option(), *state.spelling);
     return false;
 }
 
@@ -259,6 +255,13 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, long line_no,
     }
     set_values(bar, values);
     return RowResult::bar;
+}
+
+std::string outside_text(std::string_view field, DateOrder option, const OptionSpelling& spelling) {
+    const bool digits_only = field.find_first_not_of("0123456789") == std::string_view::npos;
+    return outside_time_range(shown(field), digits_only && (field.size() == 11 || field.size() == 12) &&
+                                                epoch_unit_of(option) == EpochUnit::none,
+                              spelling);
 }
 
 }  // namespace tidemark::reader

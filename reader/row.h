@@ -17,6 +17,12 @@
 
 namespace tidemark::reader {
 
+// Why the date read from a date field lies outside a bar record's time: 11
+// or 12 digits read as seconds may be epoch milliseconds of 1973 to 2001,
+// unless the caller chose the unit (option). For a file's date column and a
+// front end's column of dates alike.
+std::string outside_text(std::string_view field, DateOrder option, const OptionSpelling& spelling);
+
 // A bar's values in this order, everywhere a bar's numbers are handed over
 // together.
 enum BarValue { kOpen, kHigh, kLow, kClose, kVolume, kBarValues };

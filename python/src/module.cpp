@@ -17,6 +17,7 @@
 #include "frame/float_environment.h"
 #include "module.h"
 #include "tidemark.h"
+#include "workflow.h"
 
 namespace py = pybind11;
 
@@ -223,4 +224,5 @@ PYBIND11_MODULE(_native, m) {
         .def_property_readonly("released", &Timer::released);
     bind_workflow(m);
     bind_reading(m);
+    bind_walk(m);
 }

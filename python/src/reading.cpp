@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "columns.h"
+#include "row.h"
 #include "module.h"
+#include "workflow.h"
 #include <pybind11/stl.h>
 #include "text.h"
 #include "timestamp.h"
@@ -25,14 +27,14 @@ namespace {
 py::tuple read_dates(const py::sequence& values, const std::string& order_text) {
     reader::DateOrder order = reader::DateOrder::automatic;
     if (!order_text.empty() && !reader::date_order_from_text(order_text, order))
-        throw py::value_error("dates must be 'mdy', 'dmy', 'ymd' or 'serial', got '" + order_text + "'");
+        throw py::value_error("dates must be 'mdy', 'dmy', 'ymd', 'serial', 'ms', 'us' or 'ns', got '" + order_text + "'");
     const auto n = static_cast<py::ssize_t>(py::len(values));
     py::array_t<int64_t> seconds(n);
     int64_t* out = seconds.mutable_data();
     const auto fault = [](py::ssize_t row, const std::string& why) {
         return py::make_tuple(py::none(), false, py::make_tuple(row, why));
     };
-    reader::DateReader dates(order);
+    reader::DateReader dates(order, python_spelling());
     std::string why;
     for (py::ssize_t i = 0; i < n; ++i) {
         const py::object value = values[static_cast<std::size_t>(i)];
@@ -54,8 +56,7 @@ py::tuple read_dates(const py::sequence& values, const std::string& order_text) 
         // that would overflow into another date.
         if (out[i] < reader::kEarliestTime || out[i] > reader::kLatestTime) {
             const py::object value = values[static_cast<std::size_t>(i)];
-            const std::string written = py::str(value).cast<std::string>();
-            return fault(i, reader::outside_time_range("\"" + written + "\"", written.size() >= 13));
+            return fault(i, reader::outside_text(py::str(value).cast<std::string>(), order, python_spelling()));
         }
         has_time = has_time || out[i] % 86400 != 0;
     }
@@ -70,9 +71,11 @@ py::tuple read_dates(const py::sequence& values, const std::string& order_text) 
 py::dict frame_columns(const std::vector<std::string>& names, const std::string& columns, bool dates_elsewhere) {
     std::vector<reader::ColumnChoice> choices;
     std::string why;
-    if (!columns.empty() && !reader::parse_column_choices(columns, choices, why)) throw py::value_error(why);
+    if (!columns.empty() && !reader::parse_column_choices(columns, choices, why, python_spelling()))
+        throw py::value_error(why);
     reader::Columns found;
-    if (!reader::columns_from_names(names, choices, dates_elsewhere, found, why)) throw py::value_error(why);
+    if (!reader::columns_from_names(names, choices, dates_elsewhere, found, why, python_spelling()))
+        throw py::value_error(why);
     py::dict r;
     const std::pair<const char*, int> roles[] = {{"date", found.stamp}, {"time", found.time},   {"open", found.open},
                                                  {"high", found.high},  {"low", found.low},     {"close", found.close},
@@ -80,6 +83,7 @@ py::dict frame_columns(const std::vector<std::string>& names, const std::string&
     for (const auto& [role, at] : roles)
         if (at >= 0) r[role] = at;
     r["close_column"] = found.close_name.empty() ? py::object(py::none()) : py::object(py::str(found.close_name));
+    r["close_only"] = found.close_only;
     return r;
 }
 

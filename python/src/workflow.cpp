@@ -13,18 +13,19 @@
 #include "bars.h"
 #include "checks.h"
 #include "exports.h"
+#include "fields.h"
 #include "module.h"
 #include "result.h"
 #include "screen_row.h"
 #include "timestamp.h"
 #include "tidemark.h"
+#include "walk.h"
+#include "workflow.h"
 
 namespace py = pybind11;
 
 namespace tidemark::python {
-namespace {
 
-// The exports compiled into this module, in the one table of exports.
 const analysis::Exports& exports() {
     static const analysis::Exports lib = [] {
         analysis::Exports e;
@@ -36,9 +37,7 @@ const analysis::Exports& exports() {
     return lib;
 }
 
-// The command's own limits for its options.
-analysis::Settings settings_of(long long depth, const py::object& tolerance, long long mode,
-                           long long span) {
+analysis::Settings settings_of(long long depth, const py::object& tolerance, long long mode, long long span) {
     analysis::Settings s;
     if (depth < 1 || depth > 100000)
         throw py::value_error("depth must be a whole number from 1 to 100000, got " +
@@ -62,81 +61,50 @@ analysis::Settings settings_of(long long depth, const py::object& tolerance, lon
     return s;
 }
 
-// A result's field as Python: null as None, a moment as seconds since 1970
-// under its "time" key, for the package to turn into a timestamp.
-void add(py::dict& d, const std::vector<analysis::Field>& fields) {
-    for (const analysis::Field& f : fields) {
-        const analysis::Value& v = f.value;
-        switch (v.kind) {
-            case analysis::Value::Kind::null:
-                d[f.key] = py::none();
-                break;
-            case analysis::Value::Kind::flag:
-                d[f.key] = v.flag;
-                break;
-            case analysis::Value::Kind::integer:
-                d[f.key] = v.integer;
-                break;
-            case analysis::Value::Kind::number:
-                d[f.key] = v.number;
-                break;
-            case analysis::Value::Kind::text:
-                d[f.key] = v.text;
-                break;
-            case analysis::Value::Kind::moment:
-                d[py::str(analysis::moment_key(f.key))] = v.integer;
-                break;
-        }
-    }
-}
+namespace {
 
 // The run under the names of the command's JSON (its fields are built in one
-// place, result.h), with the levels as arrays in ascending price (index = the
-// level's index) and the dates as seconds since 1970.
+// place, result.h), with the levels' fields as columns in ascending price and
+// the dates as seconds since 1970.
 py::dict result_of(const analysis::Analysis& a, const reader::BarSeries& series, std::size_t bars_in_file) {
-    const std::size_t n = a.levels.size();
-    py::array_t<double> price(static_cast<py::ssize_t>(n));
-    py::array_t<int32_t> merged(static_cast<py::ssize_t>(n)), weight(static_cast<py::ssize_t>(n)),
-        fractals(static_cast<py::ssize_t>(n));
-    for (std::size_t k = 0; k < n; ++k) {
-        const auto i = static_cast<py::ssize_t>(k);
-        price.mutable_at(i) = a.levels[k].price;
-        merged.mutable_at(i) = a.levels[k].merged_weight;
-        weight.mutable_at(i) = a.levels[k].weight;
-        fractals.mutable_at(i) = a.levels[k].fractals;
-    }
-    py::dict levels;
-    levels["price"] = price;
-    levels["merged_weight"] = merged;
-    levels["resized_weight"] = weight;
-    levels["fractals"] = fractals;
-
+    FieldColumns levels;
+    for (std::size_t k = 0; k < a.levels.size(); ++k) levels.add(analysis::level_fields(series, a, k));
     py::dict close;
-    add(close, analysis::last_close_fields(analysis::screen_row(series, a)));
+    add_fields(close, analysis::last_close_fields(analysis::screen_row(series, a)));
     py::dict r;
-    add(r, analysis::run_fields(series, a, &bars_in_file));
-    add(r, analysis::reading_fields(series));
-    r["levels"] = levels;
+    add_fields(r, analysis::run_fields(series, a, &bars_in_file));
+    add_fields(r, analysis::reading_fields(series));
+    r["levels"] = levels.to_python();
     r["last_close"] = close;
     return r;
 }
 
-// What a caller tells the reader, and the window of bars to analyse, from
-// the package's keywords (None: not given), checked as the command checks
-// its options and named as Python spells them.
-struct Reading {
-    reader::ReadOptions read;
-    analysis::Window window;
-};
+}  // namespace
+
+const reader::OptionSpelling& python_spelling() {
+    static const reader::OptionSpelling spelling = [] {
+        reader::OptionSpelling s;
+        s.dates = "dates";
+        s.columns = "columns";
+        s.symbol = "symbol";
+        s.from = "start";
+        s.to = "end";
+        s.keywords = true;
+        return s;
+    }();
+    return spelling;
+}
 
 Reading reading_of(const py::object& dates, const py::object& columns, const py::object& symbol,
                    const py::object& start, const py::object& end) {
     Reading r;
+    r.read.spelling = python_spelling();
     if (!dates.is_none() && !reader::date_order_from_text(dates.cast<std::string>(), r.read.dates))
-        throw py::value_error("dates must be 'mdy', 'dmy', 'ymd' or 'serial', got " +
+        throw py::value_error("dates must be 'mdy', 'dmy', 'ymd', 'serial', 'ms', 'us' or 'ns', got " +
                               py::repr(dates).cast<std::string>());
     std::string why;
-    if (!columns.is_none() && !reader::parse_column_choices(columns.cast<std::string>(), r.read.columns, why))
+    if (!columns.is_none() &&
+        !reader::parse_column_choices(columns.cast<std::string>(), r.read.columns, why, python_spelling()))
         throw py::value_error(why);
     if (!symbol.is_none()) {
         r.read.symbol = symbol.cast<std::string>();
@@ -145,13 +113,11 @@ Reading reading_of(const py::object& dates, const py::object& columns, const py:
     const std::string from = start.is_none() ? std::string() : start.cast<std::string>();
     const std::string to = end.is_none() ? std::string() : end.cast<std::string>();
     if (!analysis::window_bounds(start.is_none() ? nullptr : &from, end.is_none() ? nullptr : &to, r.read.dates,
-                                 r.window, why, "start", "end"))
+                                 r.window, why, "start", "end", python_spelling()))
         throw py::value_error(why);
     return r;
 }
 
-// Cuts a series read whole to the window: an error naming the file (or
-// none), as the command's.
 bool cut(reader::BarSeries& series, const analysis::Window& window, const std::string& file, std::string& error) {
     const std::size_t in_file = series.bars.size();
     if (in_file == 0 || apply_window(series, window)) return true;  // no bars: the analysis says so
@@ -159,9 +125,7 @@ bool cut(reader::BarSeries& series, const analysis::Window& window, const std::s
     return false;
 }
 
-// Raises type with text that may hold bytes that are not UTF-8 (a file name,
-// a field of a file): shown with replacement characters, never lost.
-[[noreturn]] void raise_text(PyObject* type, const std::string& text) {
+void raise_text(PyObject* type, const std::string& text) {
     const auto message = py::reinterpret_steal<py::object>(
         PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()), "replace"));
     if (!message) throw py::error_already_set();
@@ -169,39 +133,30 @@ bool cut(reader::BarSeries& series, const analysis::Window& window, const std::s
     throw py::error_already_set();
 }
 
-// Runs work, which reads or analyses bars without the GIL and returns false
-// with error set on a bad input. Bars too many for memory are an input that
-// cannot be used, as the command tells it, not the end of the caller's screen.
-template <typename Work>
-void without_gil(const std::string& file, Work&& work) {
-    std::string error;
-    bool done = false, memory = false;
-    {
-        py::gil_scoped_release unlocked;
-        try {
-            done = work(error);
-        } catch (const std::bad_alloc&) {
-            memory = true;
-        } catch (const std::length_error&) {  // more than a 32-bit string or vector can hold
-            memory = true;
-        }
-    }
-    if (memory)
-        raise_text(PyExc_MemoryError, file.empty() ? std::string(reader::kNoMemory)
-                                                   : reader::ReadError{file, 0, reader::kNoMemory}.text());
-    if (!done) raise_text(PyExc_ValueError, error);
-}
-
-analysis::Analysis run(const reader::BarSeries& series, const analysis::Settings& settings) {
+void check_size(const reader::BarSeries& series) {
     if (series.bars.empty()) throw py::value_error("no bars");
     if (series.bars.size() > static_cast<std::size_t>(INT32_MAX))
         throw py::value_error("more bars than a BarRecord index can address (2147483647)");
+}
+
+reader::BarSeries series_of(const int64_t* time, const reader::ArrayBars& b) {
+    reader::BarSeries series;
+    series.bars.reserve(b.size);
+    for (std::size_t i = 0; i < b.size; ++i)
+        series.bars.push_back({time[i], b.open[i], b.high[i], b.low[i], b.close[i], b.volume[i]});
+    series.intraday = reader::intraday(reader::times_of(series.bars));
+    return series;
+}
+
+namespace {
+
+analysis::Analysis run(const reader::BarSeries& series, const analysis::Settings& settings) {
+    check_size(series);
     return analysis::analyse(exports(), series, settings);
 }
 
-// The five price columns of a function's bars, each checked to be a float64
-// vector as long as reference (named so in the message; checked first when it
-// is one of them), as the reader's arrays, without times.
+}  // namespace
+
 reader::ArrayBars price_columns(const char* function, const py::array& reference, const char* reference_name,
                                 const py::array& open, const py::array& high, const py::array& low,
                                 const py::array& close, const py::array& volume) {
@@ -223,6 +178,8 @@ reader::ArrayBars price_columns(const char* function, const py::array& reference
     return bars;
 }
 
+namespace {
+
 // Bars from arrays that the Python layer has checked and put oldest first.
 py::dict analyse_arrays(const py::array& time, const py::array& open, const py::array& high,
                         const py::array& low, const py::array& close, const py::array& volume,
@@ -238,10 +195,7 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
     analysis::Analysis a;
     std::size_t in_frame = 0;
     without_gil("", [&](std::string& error) {
-        series.bars.reserve(b.size);
-        for (std::size_t i = 0; i < b.size; ++i)
-            series.bars.push_back({t[i], b.open[i], b.high[i], b.low[i], b.close[i], b.volume[i]});
-        series.intraday = reader::intraday(reader::times_of(series.bars));
+        series = series_of(t, b);
         in_frame = series.bars.size();
         if (!cut(series, reading.window, "", error)) return false;
         a = run(series, settings);
@@ -330,55 +284,93 @@ py::dict read_bars(const std::string& path, const py::object& dates, const py::o
     r["intraday"] = series.intraday;
     r["newest_first"] = series.newest_first;
     r["bars_in_file"] = in_file;
-    add(r, analysis::reading_fields(series));
+    add_fields(r, analysis::reading_fields(series));
     return r;
 }
 
-// Dates written as text (a DataFrame's index or column of strings), read by
-// the reader's own rules into seconds since 1970 (UTC). Returns the seconds
-// and the position of the first value that is not a date (-1 when all are).
-py::tuple parse_timestamps(const py::sequence& values) {
-    const auto n = static_cast<py::ssize_t>(py::len(values));
-    py::array_t<int64_t> seconds(n);
-    int64_t* out = seconds.mutable_data();
-    py::ssize_t bad = -1;
-    for (py::ssize_t i = 0; i < n && bad < 0; ++i) {
-        const py::object value = values[static_cast<std::size_t>(i)];
-        py::ssize_t size = 0;
-        const char* text = PyUnicode_Check(value.ptr()) ? PyUnicode_AsUTF8AndSize(value.ptr(), &size) : nullptr;
-        bool has_time = false;
-        if (text == nullptr) {
-            PyErr_Clear();  // not text, or text that UTF-8 cannot hold: not a date either way
-            bad = i;
-        } else if (!reader::parse_timestamp(std::string_view(text, static_cast<std::size_t>(size)), out[i],
-                                          has_time)) {
-            bad = i;
-        }
+// The row a screen gives of a series cut to its window: the screen's own
+// (the last close against the levels of all its bars), or with walk_window
+// 0 or more the walk's row at its last bar (which by definition is the
+// one-shot analysis of the bars in view there); then what the reader passed
+// over, with the bars before the cut.
+std::vector<analysis::Field> screen_fields(const reader::BarSeries& series, const analysis::Settings& settings,
+                                           long long walk_window, std::size_t bars_in_file) {
+    std::vector<analysis::Field> fields;
+    if (walk_window < 0) {
+        fields = analysis::screen_row_fields(analysis::screen_row(series, run(series, settings)));
+    } else {
+        check_size(series);
+        fields = analysis::walk_row_fields(analysis::walk_row_by_analysis(
+            exports(), series, settings, static_cast<std::size_t>(walk_window), series.bars.size() - 1));
     }
-    return py::make_tuple(seconds, bad);
+    analysis::Value in_file;
+    in_file.kind = analysis::Value::Kind::integer;
+    in_file.integer = static_cast<int64_t>(bars_in_file);
+    fields.push_back({"bars_in_file", in_file});
+    for (analysis::Field& f : analysis::reading_fields(series)) fields.push_back(std::move(f));
+    return fields;
 }
 
-// A column of a many-series result: numbers (a moment's seconds, a flag as
-// 0 or 1) with a mask of the nulls, or texts.
-struct Column {
-    std::vector<double> values;
-    std::vector<uint8_t> null;
-    py::list texts;
-    bool is_text = false;
-};
-
-void put(Column& c, const analysis::Value& v) {
-    using Kind = analysis::Value::Kind;
-    if (v.kind == Kind::text || c.is_text) {
-        c.is_text = true;
-        c.texts.append(v.kind == Kind::null ? py::object(py::none()) : py::object(py::str(v.text)));
-        return;
+// The screen's rows of CSV files read by tidemark-scan's reader (see
+// screen_fields), one call for a batch, without the GIL. A name that is None
+// (the package found it cannot be opened) gets a row of nulls; a file that
+// cannot be read or analysed, a row of nulls and in "fault" (whether memory
+// ran out, the reader's words).
+py::dict screen_files(const py::list& paths, long long depth, const py::object& tolerance,
+                      long long mode, long long span, long long walk_window, const py::object& dates,
+                      const py::object& columns, const py::object& symbol, const py::object& start,
+                      const py::object& end) {
+    analysis::Settings settings = settings_of(depth, tolerance, mode, span);
+    settings.count_fractals = false;
+    const Reading reading = reading_of(dates, columns, symbol, start, end);
+    const std::size_t count = py::len(paths);
+    std::vector<std::string> names(count);
+    std::vector<bool> given(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        given[k] = !paths[k].is_none();
+        if (given[k]) names[k] = paths[k].cast<std::string>();
     }
-    c.null.push_back(v.kind == Kind::null ? 1 : 0);
-    c.values.push_back(v.kind == Kind::number    ? v.number
-                       : v.kind == Kind::flag    ? (v.flag ? 1.0 : 0.0)
-                       : v.kind == Kind::null    ? 0.0
-                                                 : static_cast<double>(v.integer));
+    struct Done {
+        std::vector<analysis::Field> fields;
+        bool ok = false, memory = false;
+        std::string fault;
+    };
+    std::vector<Done> done(count);
+    {
+        py::gil_scoped_release unlocked;
+        for (std::size_t k = 0; k < count; ++k) {
+            Done& d = done[k];
+            if (!given[k]) continue;
+            try {
+                reader::BarSeries series;
+                if (!reader::read_bars(names[k], series, d.fault, nullptr, reading.read)) continue;
+                const std::size_t in_file = series.bars.size();
+                if (!cut(series, reading.window, names[k], d.fault)) continue;
+                d.fields = screen_fields(series, settings, walk_window, in_file);
+                d.ok = true;
+            } catch (const std::bad_alloc&) {
+                d.memory = true;
+            } catch (const std::length_error&) {
+                d.memory = true;
+            } catch (const py::error_already_set&) {
+                throw;
+            } catch (const std::exception& e) {  // the analysis' limits
+                d.fault = reader::ReadError{names[k], 0, e.what()}.text();
+            }
+            if (d.memory) d.fault = reader::ReadError{names[k], 0, reader::kNoMemory}.text();
+        }
+    }
+    FieldColumns rows;
+    py::list faults;
+    for (const Done& d : done) {
+        if (d.ok) rows.add(d.fields);
+        else rows.add_null();
+        faults.append(d.ok || d.fault.empty() ? py::object(py::none()) : py::object(py::make_tuple(d.memory, text(d.fault))));
+    }
+    py::dict r;
+    r["fields"] = rows.to_python();
+    r["fault"] = faults;
+    return r;
 }
 
 // Many series in one set of arrays, series k being rows offsets[k] to
@@ -391,7 +383,7 @@ void put(Column& c, const analysis::Value& v) {
 py::dict screen_series(const py::array& offsets, const py::array& time, const py::array& dated,
                        const py::array& open, const py::array& high, const py::array& low, const py::array& close,
                        const py::array& volume, long long depth, const py::object& tolerance, long long mode,
-                       long long span, const py::object& start, const py::object& end) {
+                       long long span, long long walk_window, const py::object& start, const py::object& end) {
     analysis::Settings settings = settings_of(depth, tolerance, mode, span);
     settings.count_fractals = false;
     const Reading reading = reading_of(py::none(), py::none(), py::none(), start, end);
@@ -440,13 +432,7 @@ py::dict screen_series(const py::array& offsets, const py::array& time, const py
                 series.newest_first = check.newest_first;
                 series.intraday = check.intraday;
                 if (!cut(series, reading.window, "", d.fault)) continue;
-                const analysis::Analysis a = run(series, settings);
-                d.fields = analysis::screen_row_fields(analysis::screen_row(series, a));
-                analysis::Value in_frame;
-                in_frame.kind = analysis::Value::Kind::integer;
-                in_frame.integer = static_cast<int64_t>(size);
-                d.fields.push_back({"bars_in_file", in_frame});
-                for (analysis::Field& f : analysis::reading_fields(series)) d.fields.push_back(std::move(f));
+                d.fields = screen_fields(series, settings, walk_window, size);
                 d.ok = true;
                 d.newest_first = check.newest_first;
             } catch (const std::bad_alloc&) {
@@ -461,34 +447,13 @@ py::dict screen_series(const py::array& offsets, const py::array& time, const py
         }
     }
     // The columns, keyed as the command's JSON keys a screen row.
-    std::vector<std::string> keys;
-    std::vector<Column> columns;
-    const Done* model = nullptr;
-    for (const Done& d : done)
-        if (d.ok) {
-            model = &d;
-            break;
-        }
-    if (model != nullptr) {
-        for (const analysis::Field& f : model->fields) {
-            keys.push_back(f.value.kind == analysis::Value::Kind::moment ? analysis::moment_key(f.key) : f.key);
-            columns.emplace_back();
-        }
-        for (const Done& d : done)
-            for (std::size_t c = 0; c < columns.size(); ++c) put(columns[c], d.ok ? d.fields[c].value : analysis::Value{});
+    FieldColumns columns;
+    for (const Done& d : done) {
+        if (d.ok) columns.add(d.fields);
+        else columns.add_null();
     }
     py::dict r;
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        Column& col = columns[c];
-        if (col.is_text) {
-            r[py::str(keys[c])] = col.texts;
-            continue;
-        }
-        py::array_t<double> values(static_cast<py::ssize_t>(col.values.size()), col.values.data());
-        py::array_t<bool> null(static_cast<py::ssize_t>(col.null.size()));
-        for (std::size_t i = 0; i < col.null.size(); ++i) null.mutable_at(static_cast<py::ssize_t>(i)) = col.null[i] != 0;
-        r[py::str(keys[c])] = py::make_tuple(values, null);
-    }
+    r["fields"] = columns.to_python();
     py::list faults;
     py::array_t<bool> newest(static_cast<py::ssize_t>(count));
     for (std::size_t k = 0; k < count; ++k) {
@@ -521,11 +486,15 @@ void bind_workflow(py::module_& m) {
           py::arg("dated").noconvert(), py::arg("open").noconvert(), py::arg("high").noconvert(),
           py::arg("low").noconvert(), py::arg("close").noconvert(), py::arg("volume").noconvert(),
           py::arg("depth"), py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"),
+          py::arg("walk_window") = -1, py::arg("start").none(true) = py::none(),
+          py::arg("end").none(true) = py::none());
+    m.def("screen_files", &screen_files, py::arg("paths"), py::arg("depth"), py::arg("tolerance").none(true),
+          py::arg("mode"), py::arg("span"), py::arg("walk_window") = -1, py::arg("dates").none(true) = py::none(),
+          py::arg("columns").none(true) = py::none(), py::arg("symbol").none(true) = py::none(),
           py::arg("start").none(true) = py::none(), py::arg("end").none(true) = py::none());
     m.def("check_settings", [](long long depth, const py::object& tolerance, long long mode, long long span) {
         settings_of(depth, tolerance, mode, span);
     }, py::arg("depth"), py::arg("tolerance").none(true), py::arg("mode"), py::arg("span"));
-    m.def("parse_timestamps", &parse_timestamps, py::arg("values"));
     m.def("check_reading", [](const py::object& dates, const py::object& columns, const py::object& symbol,
                               const py::object& start, const py::object& end) {
         reading_of(dates, columns, symbol, start, end);

@@ -66,3 +66,13 @@ def test_the_readme_and_docs_examples_pass_mypy(tmp_path):
         capture_output=True, text=True, env={**os.environ, "MYPYPATH": str(package)}, cwd=tmp_path,
     )
     assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_the_docs_backtest_example_prints_what_the_docs_show():
+    text = (TOP / "docs" / "python.md").read_text()
+    [block] = python_blocks(text, "<!-- backtest example -->")
+    shown = re.search(r"```text\n(.*?)```", text[text.index(block):], re.DOTALL).group(1)
+    done = subprocess.run([sys.executable, "-c", block], capture_output=True, text=True, cwd=TOP,
+                          env={**os.environ, "PYTHONPATH": str(pathlib.Path(tm.__file__).resolve().parents[1])})
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == shown

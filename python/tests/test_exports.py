@@ -133,8 +133,58 @@ def test_fractal_strength_gives_pandas_for_pandas():
     for h, l in ((high, low), (high, low.to_numpy()), (high.to_numpy(), low), (high.astype(np.float32), low)):
         frame = tm.fractal_strength(h, l, 3)
         assert isinstance(frame, pd.DataFrame) and list(frame.columns) == ["up", "down"]
-        assert frame.index.equals(dates) and (frame.dtypes == np.int32).all()
-        assert same_bits(frame["up"].to_numpy(), up) and same_bits(frame["down"].to_numpy(), down)
+        assert frame.index.equals(dates) and (frame.dtypes == "Int32").all()
+        # The bars too near either end have no value; the rest, the arrays' bits.
+        assert frame.isna().to_numpy().tolist() == [[i < 3 or i >= 197] * 2 for i in range(200)]
+        for column, values in (("up", up), ("down", down)):
+            assert same_bits(frame[column].to_numpy(dtype=np.int32, na_value=0), values)
+
+
+@given(bar_series(max_size=60), st.integers(0, 30))
+def test_confirmed_strengths_are_what_the_bars_so_far_tell(series, depth):
+    # Each bar's confirmed strength is the one its bar - depth gets, and the
+    # same when the later bars do not exist yet: no look-ahead.
+    high, low = series
+    up, down = tm.fractal_strength(high, low, depth)
+    confirmed = tm.fractal_strength(high, low, depth, align="confirmed")
+    for t in range(len(high)):
+        so_far = tm.fractal_strength(high[:t + 1], low[:t + 1], depth, align="confirmed")
+        for values, now, centred in zip(confirmed, so_far, (up, down)):
+            assert values[t] == now[t] == (centred[t - depth] if t >= depth else 0), t
+    assert all(values.dtype == np.int32 and len(values) == len(high) for values in confirmed)
+
+
+# (bars, depth, align, the rows of a pandas result without a value)
+UNJUDGED = [
+    (9, 2, "bar", [0, 1, 7, 8]),
+    (9, 2, "confirmed", [0, 1, 2, 3]),
+    (5, 2, "bar", [0, 1, 3, 4]),
+    (5, 2, "confirmed", [0, 1, 2, 3]),
+    (4, 2, "bar", [0, 1, 2, 3]),
+    (4, 2, "confirmed", [0, 1, 2, 3]),
+    (1, 3, "confirmed", [0]),
+    (3, 0, "bar", []),
+    (3, 0, "confirmed", []),
+    (0, 2, "confirmed", []),
+]
+
+
+@pytest.mark.parametrize("n, depth, align, missing", UNJUDGED, ids=[f"{n} bars, depth {d}, {a}" for n, d, a, _ in UNJUDGED])
+def test_pandas_strengths_mark_the_bars_that_cannot_be_judged(n, depth, align, missing):
+    high = pd.Series(np.arange(n, dtype=float) % 3 + 2, index=pd.date_range("2021-01-01", periods=n))
+    frame = tm.fractal_strength(high, high - 1, depth, align=align)
+    arrays = tm.fractal_strength(high.to_numpy(), high.to_numpy() - 1, depth, align=align)
+    assert [i for i in range(n) if frame["up"].isna().iloc[i]] == missing
+    assert frame["down"].isna().tolist() == frame["up"].isna().tolist()
+    for column, values in zip(("up", "down"), arrays):
+        # numpy keeps the library's 0 where pandas has no value.
+        assert not values[missing].any()
+        assert frame[column].fillna(0).astype(np.int32).tolist() == values.tolist()
+
+
+def test_fractal_strength_refuses_another_alignment():
+    with pytest.raises(ValueError, match="align must be 'bar' or 'confirmed'"):
+        tm.fractal_strength([1.0, 2.0, 1.0], [0.0, 1.0, 0.0], 1, align="centre")  # type: ignore[arg-type]
 
 
 def test_fractal_strength_on_long_random_walks(native):

@@ -228,10 +228,12 @@ def not_utf8_field(folder):
 
 
 def no_memory(monkeypatch):
-    def refuse(*args, **kwargs):
-        raise MemoryError()
+    def refuse(paths, *args, **kwargs):
+        # As the extension tells a file it had no memory for: a row of
+        # nothing, and why.
+        return {"fields": {}, "fault": [(True, f"{os.fsdecode(path)}: {_native.NO_MEMORY}") for path in paths]}
 
-    monkeypatch.setattr(_native, "analyse_file", refuse)
+    monkeypatch.setattr(_native, "screen_files", refuse)
     from conftest import SAMPLE
 
     return str(SAMPLE)
@@ -277,7 +279,7 @@ def test_a_failed_symbol_raises_naming_it_or_keeps_its_reason(tmp_path, monkeypa
 
 def test_screen_checks_its_options_once_before_any_work(monkeypatch):
     calls = []
-    monkeypatch.setattr(_native, "analyse_file", lambda *args: calls.append(args))
+    monkeypatch.setattr(_native, "screen_files", lambda *args: calls.append(args))
     data = {f"S{i}": "/any/file.csv" for i in range(5)}
     for options, error, words in [
         ({"depth": -1}, ValueError, "screen: depth must be a whole number from 1 to 100000, got -1"),
@@ -287,6 +289,9 @@ def test_screen_checks_its_options_once_before_any_work(monkeypatch):
         ({"batch_size": 0}, ValueError, "batch_size"),
         ({"errors": "ignore"}, ValueError, "errors"),
         ({"client": "tcp://127.0.0.1:8786"}, TypeError, "client must be a dask.distributed Client, got str"),
+        ({"walk": "yes"}, TypeError, "walk must be True or False, got str"),
+        ({"walk": True, "window": 0}, ValueError, "window must be from 1"),
+        ({"window": 10}, ValueError, "window is the walk's: pass walk=True with it"),
     ]:
         for errors in ("raise", "keep"):
             with pytest.raises(error, match=words):

@@ -2,6 +2,7 @@
 against screen() on a dask.distributed LocalCluster of two worker processes."""
 import datetime
 import errno
+import gzip
 import json
 import os
 import subprocess
@@ -25,8 +26,15 @@ def assert_levels_equal(frame, found):
     levels = sorted(found["levels"], key=lambda level: level["index"])
     assert len(frame) == len(levels) == found["level_count"] > 0
     assert [level["index"] for level in levels] == frame.index.tolist()
-    for column in ("price", "merged_weight", "resized_weight", "fractals"):
+    for column in ("price", "merged_weight", "resized_weight", "fractals", "touches", "held", "broke"):
         assert [level[column] for level in levels] == frame[column].tolist(), column
+    # The track record: the same bars, and no last touch where the command has none.
+    assert [level["bars_since_touch"] for level in levels] == [
+        None if pd.isna(value) else value for value in frame["bars_since_touch"]]
+    if frame.attrs["last_date"] is not None:
+        when = "%Y-%m-%d %H:%M" if found["intraday"] else "%Y-%m-%d"
+        for column in ("formed_date", "last_fractal_date"):
+            assert [level[column] for level in levels] == frame[column].dt.strftime(when).tolist(), column
     for key in ("tolerance", "mean_bar_range", "tolerance_rule", "candidates", "up_fractals", "down_fractals",
                 "fractal_counts", "bar_count", "fractal_depth", "merge_mode", "weight_span"):
         assert frame.attrs[key] == found[key], key
@@ -265,9 +273,18 @@ LAYOUTS = [
         date=lambda f: f["date"] + "T00:00:00+09:00"), None),
     ("tz-aware index at local midnight, Tokyo", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True)
      .tz_localize("Asia/Tokyo"), None),
-    # 13 digits are epoch milliseconds, as in a file.
+    # 13 digits are epoch milliseconds, 16 microseconds, 19 nanoseconds, as in a file.
     ("epoch milliseconds", lambda a, b: read_newest_first(a).assign(
         date=lambda f: pd.to_datetime(f["date"]).astype("int64") // 10**6), None),
+    ("epoch microseconds, float64 index", lambda a, b: read_newest_first(a, index_col="date", parse_dates=True).pipe(
+        lambda f: f.set_axis(pd.Index(f.index.astype("int64") / 10**3, name="timestamp"))), None),
+    ("epoch nanoseconds", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: pd.to_datetime(f["date"]).astype("int64")), None),
+    ("epoch milliseconds of 11 digits, with dates='ms' in the message", lambda a, b: read_newest_first(a).assign(
+        date=lambda f: pd.to_datetime(f["date"]).astype("int64") // 10**6 - 1451606400000 + 20000000000),
+     (ValueError, "outside 1901-12-13.*epoch milliseconds\\? dates='ms' reads them")),
+    # Closes alone: each bar's open, high and low are its close, as in a file.
+    ("closes alone", lambda a, b: read_newest_first(a, index_col="date")[["close"]], "closes alone"),
 ]
 
 
@@ -290,7 +307,11 @@ def newest_first_files(tmp_path_factory):
 def test_dataframe_layouts_give_the_levels_of_the_same_bars_read_from_csv(newest_first_files, layout, make, expected):
     path_a, path_b = newest_first_files
     frame = make(path_a, path_b)
-    if expected is not None:
+    if expected == "closes alone":
+        path_a = path_a.parent / "closes-alone.csv"
+        path_a.write_text("date,close\n" + "".join(f"{d},{c!r}\n" for d, c in frame["close"].items()))
+        assert tm.levels(frame).attrs["close_only"] and tm.levels(path_a).attrs["close_only"]
+    elif expected is not None:
         error, words = expected
         with pytest.raises(error, match=words):
             tm.levels(frame)
@@ -468,6 +489,33 @@ READING = [
 ]
 
 
+# (what, a call given the folder of READER_FILES, words of the message): the
+# reader's messages name the options as Python spells them.
+READER_WORDS = [
+    ("a file's dates that read both ways", lambda d: tm.levels(d / "ambiguous.csv"),
+     "pass dates='mdy' or dates='dmy'"),
+    ("a DataFrame's dates that read both ways", lambda d: tm.levels(ambiguous_frame(), depth=1),
+     "pass dates='mdy' or dates='dmy'"),
+    ("a header without a close", lambda d: tm.read_bars(d / "no-close.csv"),
+     "name the columns with columns={'date': NAME, 'open': NAME"),
+    ("a file of two symbols", lambda d: tm.screen({"G": d / "german.csv"}, columns=GERMAN, dates="dmy"),
+     "choose one with symbol=NAME"),
+    ("epoch milliseconds of 11 digits in a file", lambda d: tm.walk(d / "far.csv"),
+     "epoch milliseconds\\? dates='ms' reads them"),
+    ("a bound that is no date", lambda d: tm.levels(d / "reader.csv", start="someday"), "start: date \"someday\""),
+]
+
+
+@pytest.mark.parametrize("what, call, words", READER_WORDS, ids=[case[0] for case in READER_WORDS])
+def test_the_readers_messages_name_the_python_keywords(reader_files, what, call, words):
+    (reader_files / "ambiguous.csv").write_text("date,open,high,low,close\n01/02/2016,1,2,0.5,1\n02/03/2016,1,2,0.5,1\n")
+    (reader_files / "no-close.csv").write_text("date,open,high,low\n2016-01-01,1,2,0.5\n")
+    (reader_files / "far.csv").write_text("date,open,high,low,close\n20000000000,1,2,0.5,1\n")
+    with pytest.raises(ValueError, match=words) as raised:
+        call(reader_files)
+    assert "--" not in str(raised.value)
+
+
 @pytest.fixture()
 def reader_files(tmp_path):
     (tmp_path / "german.csv").write_text(TWO_SYMBOLS_FILE)
@@ -482,7 +530,7 @@ def test_the_readers_options_and_what_it_passed_over(reader_files, what, call, c
 
 # Options checked before any work, named by their keyword.
 BAD_OPTIONS = [
-    ({"dates": "myd"}, ValueError, "dates must be 'mdy', 'dmy', 'ymd' or 'serial'"),
+    ({"dates": "myd"}, ValueError, "dates must be 'mdy', 'dmy', 'ymd', 'serial', 'ms', 'us' or 'ns'"),
     ({"dates": 1}, TypeError, "dates must be"),
     ({"start": "someday"}, ValueError, "start: date \"someday\" is not a date"),
     ({"start": "2020-02-01", "end": "2020-01-01"}, ValueError, "start is after end"),
@@ -497,8 +545,257 @@ BAD_OPTIONS = [
 @pytest.mark.parametrize("options, error, words", BAD_OPTIONS, ids=[str(case[0]) for case in BAD_OPTIONS])
 def test_bad_reading_options_are_named(monkeypatch, options, error, words):
     calls = []
-    monkeypatch.setattr(tm._native, "analyse_file", lambda *args: calls.append(args))
-    for call in (tm.read_bars, tm.levels, lambda path, **o: tm.screen({"A": path}, **o)):
+    for name in ("analyse_file", "screen_files", "walk_file", "read_bars"):
+        monkeypatch.setattr(tm._native, name, lambda *args: calls.append(args))
+    for call in (tm.read_bars, tm.levels, tm.walk, lambda path, **o: tm.screen({"A": path}, **o)):
         with pytest.raises(error, match=words):
             call(SAMPLE, **options)
     assert calls == []
+
+
+def scan_walk(command, path, *options):
+    done = subprocess.run([str(command), "--walk", "-", "--json", *options, str(path)], capture_output=True,
+                          text=True, check=True)
+    return json.loads(done.stdout)
+
+
+def assert_walk_equals_the_commands(rows, walked, intraday=False):
+    """walk()'s rows from its first level on, and the command's, bit for bit."""
+    started = rows[rows["bars"].notna()]
+    assert len(started) == len(walked) and rows["bars"].isna().sum() == len(rows) - len(walked)
+    when = "%Y-%m-%d %H:%M" if intraday else "%Y-%m-%d"
+    assert started["date"].dt.strftime(when).tolist() == [row["date"] for row in walked]
+    for column in rows.columns.drop("date"):
+        values = [None if pd.isna(value) else value for value in started[column]]
+        assert values == [row[column] for row in walked], column
+
+
+WALK_OPTIONS = [
+    ({}, []),
+    ({"window": 40}, ["--window", "40"]),
+    ({"window": 250, "depth": 3, "mode": 2, "span": 5}, ["--window", "250", "--depth", "3", "--mode", "2",
+                                                        "--span", "5"]),
+    ({"tolerance": 2.5, "mode": 0}, ["--tolerance", "2.5", "--mode", "0"]),
+]
+
+
+@pytest.mark.parametrize("options, arguments", WALK_OPTIONS, ids=[" ".join(a) or "defaults" for _, a in WALK_OPTIONS])
+def test_walk_equals_the_commands_walk(scan_command, tmp_path, options, arguments):
+    rows = tm.walk(SAMPLE, **options)
+    assert_walk_equals_the_commands(rows, scan_walk(scan_command, SAMPLE, *arguments))
+    # The command's columns, in its order.
+    header = subprocess.run([str(scan_command), "--walk", "-", str(SAMPLE)], capture_output=True, text=True,
+                            check=True).stdout.splitlines()[0]
+    assert list(rows.columns) == header.split(",")
+    minutes = tmp_path / "minutes.csv"
+    bars = random_bars(1500, seed=len(arguments))
+    write_bars(minutes, bars, newest_first=True)
+    walked = scan_walk(scan_command, minutes, *arguments)
+    # The path, and the same bars as a newest-first DataFrame: rows on its
+    # own index, in its order.
+    assert_walk_equals_the_commands(tm.walk(minutes, **options), walked, intraday=True)
+    newest = tm.walk(bars.iloc[::-1], **options)
+    assert newest.index.equals(bars.index[::-1])
+    assert_walk_equals_the_commands(newest.iloc[::-1], walked, intraday=True)
+
+
+def test_each_walk_row_is_the_one_shot_levels_of_the_bars_so_far():
+    bars = tm.read_bars(SAMPLE)
+    for window in (None, 60):
+        rows = tm.walk(bars, window=window, depth=3, mode=1)
+        assert rows.index.equals(bars.index) and rows["close"].tolist() == bars["close"].tolist()
+        for t in list(range(0, 14)) + list(range(14, len(bars), 97)) + [len(bars) - 1]:
+            view = bars.iloc[:t + 1] if window is None else bars.iloc[max(0, t + 1 - window):t + 1]
+            row = rows.iloc[t]
+            if pd.isna(row["bars"]):
+                # No level yet: the one-shot on the same bars has none either.
+                assert len(view) < 7 or tm.levels(view, depth=3).empty, t
+                continue
+            found = tm.levels(view, depth=3)
+            close = found.attrs["last_close"]
+            assert row["bars"] == len(view) and row["level_count"] == len(found), t
+            assert row["tolerance"] == found.attrs["tolerance"] and row["date"] == close["date"], t
+            for key in ("on_level", "level", "level_weight", "below", "above", "distance"):
+                assert (pd.isna(row[key]) and close[key] is None) or row[key] == close[key], (t, key)
+            for side in ("below", "above"):
+                at = found.index[found["price"] == row[side]]
+                assert pd.isna(row[side]) or row[f"{side}_weight"] == found.loc[at[0], "resized_weight"], (t, side)
+
+
+def rising_after_a_spike(n=30):
+    """One up fractal (bar 2) and one down fractal (bar 4), then bars that only rise: none after them."""
+    high = np.array([10.0, 11.0, 14.0, 11.5, 10.5, 11.5] + [12.0 + i for i in range(n - 6)])
+    low = np.array([9.0, 10.0, 12.0, 10.0, 9.0, 10.2] + [11.0 + i for i in range(n - 6)])
+    return pd.DataFrame({"open": low, "high": high, "low": low, "close": high},
+                        index=pd.date_range("2022-03-01", periods=n, name="day"))
+
+
+# (window, depth, the first bar with a row, bars whose rows have no level)
+WINDOWS = [
+    (None, 1, 3, []),
+    (30, 1, 3, []),                        # the whole series: as without a window
+    (2, 1, None, []),                      # shorter than 2 * depth + 1: never a fractal
+    (3, 1, 3, [4] + list(range(6, 30))),   # the spike leaves the window, then the dip: no level
+    (8, 1, 3, list(range(11, 30))),       # bar 4's neighbour 3 leaves the view at bar 11
+    (5, 2, 4, [5] + list(range(7, 30))),   # depth 2: confirmed at 4 and 6, each in view for one bar
+]
+
+
+@pytest.mark.parametrize("window, depth, first, empty", WINDOWS, ids=[f"window {w}, depth {d}" for w, d, *_ in WINDOWS])
+def test_walk_window_edges(window, depth, first, empty):
+    bars = rising_after_a_spike()
+    rows = tm.walk(bars, window=window, depth=depth)
+    assert rows.index.equals(bars.index) and rows["date"].tolist() == bars.index.tolist()
+    started = rows["bars"].notna()
+    assert started.tolist() == [first is not None and t >= first for t in range(len(bars))]
+    if first is None:
+        assert rows.drop(columns=["date", "close"]).isna().all().all()
+        return
+    assert rows["level_count"].iloc[first:].eq(0).tolist() == [t in empty for t in range(first, len(bars))]
+    for t in empty:
+        assert not rows["on_level"].iloc[t] and rows[["level", "below", "above", "distance"]].iloc[t].isna().all()
+    assert rows["bars"].iloc[first:].tolist() == [min(t + 1, window or t + 1) for t in range(first, len(bars))]
+    # The last row is the one-shot analysis of the last window of bars.
+    last = tm.levels(bars.iloc[-(window or len(bars)):], depth=depth)
+    assert rows["level_count"].iloc[-1] == len(last) and rows["tolerance"].iloc[-1] == last.attrs["tolerance"]
+
+
+# (what, walk's arguments, exception, words)
+BAD_WALKS = [
+    ("window 0", {"window": 0}, ValueError, "window must be from 1"),
+    ("window -1", {"window": -1}, ValueError, "window must be from 1"),
+    ("window True", {"window": True}, TypeError, "window must be an integer, got bool"),
+    ("window 2.5", {"window": 2.5}, TypeError, "window must be an integer, got float"),
+    ("no bars in start ... end", {"start": "1999-01-01", "end": "1999-12-31"}, ValueError, "none of its 1047 bars"),
+    ("a missing file", {"bars": "/nonexistent.csv"}, FileNotFoundError, "No such file"),
+]
+
+
+@pytest.mark.parametrize("what, arguments, error, words", BAD_WALKS, ids=[case[0] for case in BAD_WALKS])
+def test_bad_walks_say_why(what, arguments, error, words):
+    arguments = {"bars": SAMPLE, **arguments}
+    with pytest.raises(error, match=words):
+        tm.walk(**arguments)
+
+
+def test_walk_of_undated_bars_a_window_of_dates_and_one_symbol_of_a_table():
+    sample = tm.read_bars(SAMPLE)
+    for bars in (SAMPLE, sample, sample.iloc[::-1]):
+        cut = tm.walk(bars, start="2006-01-01", end=datetime.date(2006, 12, 31))
+        assert cut.attrs["bars_in_file"] == 1047
+        pd.testing.assert_frame_equal(cut.sort_index(), tm.walk(sample.loc["2006"]), check_exact=True)
+    bars = rising_after_a_spike()
+    undated = tm.walk(bars.reset_index(drop=True), depth=1)
+    assert undated.index.equals(pd.RangeIndex(len(bars))) and undated["date"].isna().all()
+    pd.testing.assert_frame_equal(undated.drop(columns="date"),
+                                  tm.walk(bars, depth=1).drop(columns="date").reset_index(drop=True))
+    table = long_table(daily_universe(3))
+    rows = tm.walk(table, symbol="S1")
+    assert rows.index.equals(table.index[table["symbol"] == "S1"])
+    pd.testing.assert_frame_equal(rows.reset_index(drop=True),
+                                  tm.walk(daily_universe(3)["S1"]).reset_index(drop=True))
+
+
+def test_the_screens_walk_row_is_the_walks_last_row(tmp_path):
+    universe = daily_universe(4)
+    path = tmp_path / "file.csv"
+    write_bars(path, random_bars(300, seed=8, freq="D", start="2018-01-01"), newest_first=True)
+    data = {**universe, "FILE": str(path)}
+    for window in (None, 25):
+        rows = tm.screen(data, walk=True, window=window, depth=1)
+        for symbol, bars in data.items():
+            last = tm.walk(bars, window=window, depth=1).iloc[[-1]] if symbol != "FILE" else \
+                tm.walk(bars, window=window, depth=1).iloc[[-1]]
+            got = rows.loc[[symbol], list(last.columns)]
+            pd.testing.assert_frame_equal(got.reset_index(drop=True), last.reset_index(drop=True), check_exact=True)
+        # A table of the same frames, and a dask DataFrame of it, give the same rows.
+        frames = rows.loc[list(universe)].assign(file=None)
+        table = long_table(universe)
+        pd.testing.assert_frame_equal(tm.screen(table, walk=True, window=window, depth=1), frames,
+                                      check_names=False, check_exact=True)
+        pd.testing.assert_frame_equal(tm.screen(dask_frame(table, npartitions=3), walk=True, window=window, depth=1),
+                                      frames, check_names=False, check_exact=True)
+    # Without a window, the walk's last row is the screen's own row.
+    own = tm.screen(data, depth=1)
+    walked = tm.screen(data, walk=True, depth=1)
+    for mine, theirs in (("last_date", "date"), ("last_close", "close"), ("bars", "bars"), ("on_level", "on_level"),
+                         ("level", "level"), ("level_weight", "level_weight"), ("below", "below"),
+                         ("above", "above"), ("distance", "distance")):
+        assert own[mine].astype(object).tolist() == walked[theirs].astype(object).tolist(), mine
+    with pytest.raises(ValueError, match="window is the walk's"):
+        tm.screen(data, window=5)
+
+
+@pytest.fixture(scope="module")
+def daily_files(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("daily")
+    paths = []
+    for i in range(4):
+        path = folder / f"D{i}.csv"
+        write_bars(path, random_bars(150 + 40 * i, seed=80 + i, freq="D", start="2017-01-02"), newest_first=i == 2)
+        paths.append(str(path))
+    with open(paths[3], "rb") as plain, gzip.open(folder / "D3.csv.gz", "wb") as packed:
+        packed.write(plain.read())
+    paths[3] = str(folder / "D3.csv.gz")
+    return paths
+
+
+def read_csv(paths, **options):
+    dd = pytest.importorskip("dask.dataframe")
+    return dd.read_csv(paths, include_path_column="symbol", **options)
+
+
+# (what, the paths of the files, the dask DataFrame of them, whether the
+# reader reads the files)
+DASK_FILES = [
+    ("read_csv of whole files", slice(0, 3), lambda p: read_csv(p, blocksize=None), True),
+    ("read_csv, blocks of whole files", slice(0, 3), lambda p: read_csv(p), True),
+    ("read_csv, round-trip floats", slice(0, 3), lambda p: read_csv(p, blocksize=None, float_precision="round_trip"),
+     True),
+    ("read_csv of gzip files", slice(3, 4), lambda p: read_csv(p, blocksize=None), True),
+    ("read_csv, a file in blocks", slice(0, 3), lambda p: read_csv(p, blocksize=2000), False),
+    ("read_csv, dates parsed by pandas", slice(0, 3), lambda p: read_csv(p, blocksize=None, parse_dates=["date"]),
+     False),
+    ("read_csv, a dtype given", slice(0, 3), lambda p: read_csv(p, blocksize=None, dtype={"volume": "float64"}),
+     False),
+    ("read_csv, then a column dropped", slice(0, 3), lambda p: read_csv(p, blocksize=None).drop(columns="volume"),
+     False),
+    ("read_csv, then rows filtered", slice(0, 3), lambda p: read_csv(p, blocksize=None).pipe(lambda f: f[f.close > 0]),
+     False),
+    ("read_csv of a file twice", slice(0, 3), lambda p: read_csv([*p, p[0]], blocksize=None), False),
+]
+
+
+@pytest.mark.parametrize("what, which, make, by_reader", DASK_FILES, ids=[case[0] for case in DASK_FILES])
+def test_a_dask_read_csv_of_files_is_screened_by_the_reader(monkeypatch, daily_files, what, which, make, by_reader):
+    paths = daily_files[which]
+    data = make(paths)
+    read = []
+    real = tm._native.screen_files
+    monkeypatch.setattr(tm._native, "screen_files", lambda names, *args: read.append(names) or real(names, *args))
+    rows = tm.screen(data, errors="keep")
+    assert bool(read) == by_reader
+    if "twice" in what:
+        return
+    # Either way, the rows of the paths themselves, and of the same frame
+    # screened partition by partition.
+    want = tm.screen({path: path for path in paths}, errors="keep").assign(file=None)
+    pd.testing.assert_frame_equal(rows, want, check_exact=True, check_names=False)
+    if by_reader:
+        monkeypatch.setattr(tm._screen, "csv_files", lambda *args: None)
+        pd.testing.assert_frame_equal(rows, tm.screen(data, errors="keep"), check_exact=True)
+        # The screen's options hold on that route too.
+        chosen = tm.screen(data, symbol=paths[-1], walk=True, depth=3)
+        walked = tm.screen({paths[-1]: paths[-1]}, walk=True, depth=3).assign(file=None)
+        pd.testing.assert_frame_equal(chosen, walked, check_exact=True, check_names=False)
+
+
+def test_a_file_that_pandas_reads_otherwise_is_read_as_the_reader_reads_it(tmp_path):
+    # A day without trading written as nulls: pandas makes NaN prices of it
+    # (a bad bar); the reader skips and counts it, as for the path.
+    path = tmp_path / "nulls.csv"
+    write_bars(path, random_bars(60, seed=3, freq="D", start="2017-01-02"), newest_first=False)
+    lines = path.read_text().splitlines(keepends=True)
+    path.write_text("".join(lines[:30]) + "2017-01-31,null,null,null,null,null\n" + "".join(lines[31:]))  # bar 29
+    rows = tm.screen(read_csv([str(path)], blocksize=None))
+    assert rows["null_rows_skipped"].tolist() == [1] and rows["bars"].tolist() == [59]

@@ -3,8 +3,9 @@ their dates read by the reader's own rules, and the host's record layout."""
 from __future__ import annotations
 
 import datetime
+import functools
 import os
-from typing import Any, Optional, Union
+from typing import Any, Optional, Tuple, Union
 
 import numpy as np
 import pandas as pd
@@ -23,7 +24,7 @@ _DATE_COLUMNS = ("date", "datetime", "time", "timestamp")
 _PRICE_COLUMNS = ("open", "high", "low", "close")
 # What the reader passed over, in attrs and in a screen's columns.
 _READING_FIELDS = ("bars_in_file", "duplicates_dropped", "null_rows_skipped", "unknown_volumes", "other_symbol_rows",
-                   "close_column")
+                   "name_rows_skipped", "notes_skipped", "close_column", "close_only", "bar_period")
 
 
 def _is_path(bars: Any) -> bool:
@@ -118,6 +119,8 @@ def _dates(function: str, values: Any, where: str, rows: Any, order: str = "") -
     is a date, YYYYMMDD; 1577923200 seconds since 1970; 27/02/2003 settles
     the column's day-month order, which `order` may give instead; local
     midnights keep their written dates). rows names the rows in messages."""
+    if isinstance(values, pd.DatetimeIndex) and values.tz is None:
+        return values
     if values.dtype.kind == "M" and not isinstance(values.dtype, pd.DatetimeTZDtype):
         return pd.DatetimeIndex(values)
     missing = np.flatnonzero(np.asarray(pd.isna(values)))
@@ -209,7 +212,7 @@ def _frame_dates(function: str, frame: pd.DataFrame, many: bool = False, order: 
             dates = _dates(function, index, "the index", rows, order)
     if dates is None:
         return None
-    if dates.hasnans:
+    if np.isnat(dates.values).any():
         raise ValueError(f"{function}: a date is missing (row {frame.index[np.flatnonzero(dates.isna())[0]]!r})")
     return dates
 
@@ -221,13 +224,25 @@ def _frame_columns(function: str, frame: Any, columns: Optional[str] = None) -> 
     table's only, adjusted, close."""
     labels = list(frame.columns)
     try:
-        found = _native.frame_columns([str(label) for label in labels], columns or "", True)
+        found, close_column, close_only = _header_roles(tuple(str(label) for label in labels), columns or "")
     except ValueError as error:
         raise ValueError(f"{function}: {error}") from None
-    close_column = found.pop("close_column")
-    roles = {role: labels[at] for role, at in found.items()}
+    roles = {role: labels[at] for role, at in found}
     roles["close_column"] = close_column
+    roles["close_only"] = close_only
     return roles
+
+
+@functools.lru_cache(maxsize=256)
+def _header_roles(names: Tuple[str, ...], columns: str) -> Tuple[Tuple[Tuple[str, int], ...], Optional[str], bool]:
+    """The header stage's roles of names, (role, position) pairs; the
+    close's name when it is the only close but not named close; whether
+    the close is the only price (each bar's open, high and low are then its
+    close): the same for every frame of a screen that shares its columns,
+    so asked once."""
+    found = _native.frame_columns(list(names), columns, True)
+    close_column, close_only = found.pop("close_column"), found.pop("close_only")
+    return tuple(found.items()), close_column, close_only
 
 
 def _select_symbol(function: str, frame: pd.DataFrame, symbol: Optional[str], roles: dict) -> pd.DataFrame:
@@ -281,7 +296,12 @@ def _frame_arrays(function: str, frame: Any, options: Reading = Reading()) -> di
     arrays["time"] = np.ascontiguousarray(time)
     arrays["dates"] = dates
     arrays["newest_first"] = newest_first
+    # The rows' own labels, in the frame's order.
+    arrays["index"] = frame.index
+    # The rows' own labels, in the frame's order.
+    arrays["index"] = frame.index
     arrays["close_column"] = by_name["close_column"]
+    arrays["close_only"] = by_name["close_only"]
     return arrays
 
 

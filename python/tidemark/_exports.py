@@ -177,18 +177,24 @@ def down_fractal(bars: np.ndarray, depth: int, shift: int) -> int:
                                 _int32("down_fractal", "shift", shift))
 
 
+#: Where fractal_strength puts a strength: on the fractal's own bar, or on
+#: the bar that confirms it, depth bars later.
+Align = Literal["bar", "confirmed"]
+
+
 @overload
-def fractal_strength(high: pd.Series, low: Union[pd.Series, npt.ArrayLike], depth: int = ...) -> pd.DataFrame: ...
+def fractal_strength(high: pd.Series, low: Union[pd.Series, npt.ArrayLike], depth: int = ...,
+                     align: Align = ...) -> pd.DataFrame: ...
 @overload
 def fractal_strength(high: npt.ArrayLike, low: pd.Series,  # type: ignore[misc]
-                     depth: int = ...) -> pd.DataFrame: ...
+                     depth: int = ..., align: Align = ...) -> pd.DataFrame: ...
 @overload
 def fractal_strength(high: npt.ArrayLike, low: npt.ArrayLike,  # type: ignore[misc]
-                     depth: int = ...) -> Tuple[np.ndarray, np.ndarray]: ...
+                     depth: int = ..., align: Align = ...) -> Tuple[np.ndarray, np.ndarray]: ...
 
 
 def fractal_strength(
-    high: Any, low: Any, depth: int = 2
+    high: Any, low: Any, depth: int = 2, align: Align = "bar"
 ) -> Union[Tuple[np.ndarray, np.ndarray], pd.DataFrame]:
     """Up and down fractal strengths of every bar.
 
@@ -199,22 +205,37 @@ def fractal_strength(
     array([0, 0, 2, 0, 0, 0, 2, 0, 0], dtype=int32)
     >>> down
     array([0, 0, 0, 0, 2, 0, 0, 0, 0], dtype=int32)
+    >>> fractal_strength(pd.Series(high), pd.Series(low), depth=2, align="confirmed")["up"].tolist()
+    [<NA>, <NA>, <NA>, <NA>, 2, 0, 0, 0, 2]
 
     Bar i gets what ``up_fractal`` and ``down_fractal`` give for it (0 where it
     lacks ``depth`` neighbours on either side), computed in one call by the
     library. The order of the series does not matter: oldest or newest first,
     each bar gets the same strength.
 
-    Arrays in, two int32 arrays out (rows of one array). A pandas Series in
-    (either argument) gives a DataFrame with int32 columns ``up`` and ``down``
-    on the Series' index; two Series must have the same index, since the bars
-    are taken by position (``fractal_strength(bars["high"], bars["low"])``
-    gives ``up`` and ``down`` on the bars' dates).
+    ``align="bar"`` (the default) puts each strength on the fractal's own
+    bar, which is known only ``depth`` bars later: as a signal there it
+    looks ahead. ``align="confirmed"`` puts it on the bar that confirms it,
+    ``depth`` bars after its own (the bars oldest first), where a backtest
+    may use it; the last ``depth`` bars' strengths, not yet confirmed, are
+    dropped.
+
+    Arrays in, two int32 arrays out (rows of one array), where a bar that
+    cannot be judged (too near either end) has the library's 0. A pandas
+    Series in (either argument) gives a DataFrame with nullable Int32
+    columns ``up`` and ``down`` on the Series' index, where such a bar has
+    no value (``<NA>``, as technical-analysis libraries mark them): the first
+    and last ``depth`` bars, or with ``align="confirmed"`` the first
+    ``2 * depth``. Two Series must have the same index, since the bars are
+    taken by position (``fractal_strength(bars["high"], bars["low"])`` gives
+    ``up`` and ``down`` on the bars' dates).
 
     Raises TypeError for values that are not real numbers or a depth that is
     not an integer; ValueError for series of different lengths or indexes, a
-    missing value of a nullable dtype, or a negative depth.
+    missing value of a nullable dtype, a negative depth or another align.
     """
+    if align not in ("bar", "confirmed"):
+        raise ValueError(f"fractal_strength: align must be 'bar' or 'confirmed', got {align!r}")
     index = None
     for series in (high, low):
         if isinstance(series, pd.Series):
@@ -226,9 +247,19 @@ def fractal_strength(
     low = _floats("fractal_strength", "low", low)
     depth = _int32("fractal_strength", "depth", depth, low=0)
     up, down = _native.fractal_strength(high, low, depth)
+    n = len(up)
+    # The bars judged: those with depth neighbours on each side, or the bars
+    # that confirm them.
+    judged = slice(depth, max(n - depth, depth)) if align == "bar" else slice(2 * depth, n)
+    if align == "confirmed":
+        up, down = (np.concatenate([np.zeros(min(depth, n), np.int32), values[:max(n - depth, 0)]])
+                    for values in (up, down))
     if index is None:
         return up, down
-    return pd.DataFrame({"up": up, "down": down}, index=index)
+    missing = np.ones(n, bool)
+    missing[judged] = False
+    return pd.DataFrame({"up": pd.arrays.IntegerArray(up, missing.copy()),
+                         "down": pd.arrays.IntegerArray(down, missing)}, index=index)
 
 
 class Stopwatch:

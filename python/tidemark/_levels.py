@@ -6,14 +6,14 @@ from typing import Any, Literal, Optional, Tuple
 import pandas as pd
 
 from ._args import _int32, _real
-from ._bars import BarsLike, _file, _frame_arrays
+from ._bars import _READING_FIELDS, BarsLike, _file, _frame_arrays
+from ._fields import LEVEL_DTYPES, WALK_DTYPES
+from ._fields import columns as field_columns
 from ._library import _native
 from ._reading import Bound, ColumnNames, DateOrder, Reading, reading
 
 #: The merge modes of levels and screen (hlop takes any integer, as the export does).
 Mode = Literal[0, 1, 2]
-
-_LEVEL_COLUMNS = ("price", "merged_weight", "resized_weight", "fractals")
 
 
 #: depth, tolerance (None: the default), mode and span, checked.
@@ -42,7 +42,7 @@ def _analyse(function: str, bars: Any, settings: Settings, count_fractals: bool 
     file = _file(bars)
     if file is not None:
         result = _native.analyse_file(file, *settings, count_fractals, *options)
-        dated = True
+        dated = result["dated"] = True
     else:
         arrays = _frame_arrays(function, bars, options)
         try:
@@ -53,9 +53,11 @@ def _analyse(function: str, bars: Any, settings: Settings, count_fractals: bool 
         except ValueError as error:
             raise ValueError(f"{function}: {error}") from None
         dated = arrays["dates"] is not None
+        result["dated"] = dated
         # The order the bars came in, as the command says of a file's.
         result["file_order"] = ("newest first" if arrays["newest_first"] else "oldest first") if dated else None
         result["close_column"] = arrays["close_column"]
+        result["close_only"] = arrays["close_only"]
     first, last = result.pop("first_time"), result.pop("last_time")
     result["first_date"] = pd.Timestamp(first, unit="s") if dated else None
     result["last_date"] = pd.Timestamp(last, unit="s") if dated else None
@@ -65,9 +67,12 @@ def _analyse(function: str, bars: Any, settings: Settings, count_fractals: bool 
 
 
 def _levels_frame(result: dict) -> pd.DataFrame:
-    frame = pd.DataFrame({name: result["levels"][name] for name in _LEVEL_COLUMNS})
-    frame.index.name = "index"
-    frame.attrs.update({key: value for key, value in result.items() if key != "levels"})
+    fields = result.pop("levels")
+    count = len(fields["index"][1]) if "index" in fields else 0
+    found = field_columns(fields, LEVEL_DTYPES, count, result.pop("dated"))
+    index = pd.Index(found.pop("index"), name="index")
+    frame = pd.DataFrame(found, index=index)
+    frame.attrs.update(result)
     return frame
 
 
@@ -94,11 +99,16 @@ def levels(
     ...     "close": [9.5, 10.9, 11.8, 10.4, 10.8, 11.9, 12.1, 11.0, 10.2, 10.5, 11.2],
     ... }, index=pd.date_range("2024-01-01", periods=11, name="date"))
     >>> found = levels(bars, depth=1)
-    >>> found
+    >>> found[["price", "merged_weight", "resized_weight", "fractals"]]
            price  merged_weight  resized_weight  fractals
     index
     0        9.7              2               2         2
     1       12.6              2               2         2
+    >>> found[["formed_date", "touches", "held", "broke", "bars_since_touch"]]
+          formed_date  touches  held  broke  bars_since_touch
+    index
+    0      2024-01-06        3     3      0                 0
+    1      2024-01-04        3     3      0                 3
     >>> round(found.attrs["tolerance"], 4), found.attrs["last_close"]["below"]
     (0.6318, 9.7)
 
@@ -123,7 +133,14 @@ def levels(
 
     Returns one row per level in ascending price, indexed by the level's
     index: price, merged_weight (as Hlop wrote it), resized_weight (after
-    Resize) and fractals (how many fed it). ``attrs`` holds the rest of the
+    Resize) and fractals (how many fed it); and its track record:
+    formed_date (the bar that confirmed the first fractal that fed it),
+    last_fractal_date (the bar of the latest), touches (later bars whose
+    range came within the tolerance of it), held and broke (of those, the
+    ones that closed on the side they came from, and through it by more
+    than the tolerance) and bars_since_touch (no value without a touch);
+    the dates have no value for bars without dates. The exact rules are in
+    docs/scan.md (The track record). ``attrs`` holds the rest of the
     run under the names of the command's JSON: tolerance, mean_bar_range,
     up_fractals, down_fractals, candidates, first_date, last_date, and
     last_close (its price, date, level_index from CheckLevel, below, above,
@@ -143,3 +160,108 @@ def levels(
     settings = _settings("levels", depth, tolerance, mode, span)
     options = reading("levels", dates, columns, symbol, start, end)
     return _levels_frame(_analyse("levels", bars, settings, True, options))
+
+
+def walk(
+    bars: BarsLike,
+    window: Optional[int] = None,
+    depth: int = 2,
+    tolerance: Optional[float] = None,
+    mode: Mode = 1,
+    span: int = 11,
+    *,
+    dates: Optional[DateOrder] = None,
+    columns: Optional[ColumnNames] = None,
+    symbol: Optional[str] = None,
+    start: Optional[Bound] = None,
+    end: Optional[Bound] = None,
+) -> pd.DataFrame:
+    """The levels as they stood at every bar's close, from the bars up to it
+    alone: a backtest without look-ahead (``tidemark-scan --walk``).
+
+    >>> import pandas as pd
+    >>> bars = pd.DataFrame({
+    ...     "open": [9.2, 9.9, 11.0, 11.4, 10.0, 10.8, 11.9, 12.0, 11.0, 10.1, 10.5],
+    ...     "high": [10.0, 11.0, 12.5, 11.5, 11.0, 12.0, 12.6, 12.0, 11.2, 10.8, 11.5],
+    ...     "low": [9.0, 9.8, 11.0, 10.2, 9.6, 10.5, 11.4, 10.9, 10.0, 9.7, 10.1],
+    ...     "close": [9.5, 10.9, 11.8, 10.4, 10.8, 11.9, 12.1, 11.0, 10.2, 10.5, 11.2],
+    ... }, index=pd.date_range("2024-01-01", periods=11, name="date"))
+    >>> rows = walk(bars, depth=1)
+    >>> rows[["close", "level_count", "on_level", "level", "below", "above"]].iloc[2:9]
+                close  level_count  on_level  level  below  above
+    date
+    2024-01-03   11.8         <NA>      <NA>    NaN    NaN    NaN
+    2024-01-04   10.4            1     False    NaN    NaN   12.5
+    2024-01-05   10.8            1     False    NaN    NaN   12.5
+    2024-01-06   11.9            2      True   12.5    9.6   12.5
+    2024-01-07   12.1            2      True   12.5    9.6   12.5
+    2024-01-08   11.0            2     False    NaN    9.6   12.6
+    2024-01-09   10.2            2      True    9.6    9.6   12.6
+
+    The high of 12.5 on January 3rd is a fractal of depth 1 only once the
+    next bar's high is lower: it is a level from January 4th on, not before;
+    the low of 9.6 on the 5th, from the 6th.
+
+    ``bars``, the settings ``depth``, ``tolerance``, ``mode`` and ``span``,
+    and the reading options ``dates``, ``columns``, ``symbol``, ``start``
+    and ``end`` are those of ``levels``. At each bar t the levels come from
+    bars 0 ... t only (or the last ``window`` of them): a fractal counts from
+    the bar that confirms it, ``depth`` bars after its own, and the default
+    tolerance (half the mean bar range), the merge and the rescale come from
+    those bars alone. Each row equals, bit for bit, what ``levels`` gives
+    for the same bars cut at that bar.
+
+    Returns one row per bar, on the bars' own index and in their order (a
+    path's bars: on their dates, oldest first), so that ``bars.join(rows)``
+    lines them up. The columns: date, close, bars (in view), tolerance,
+    level_count, on_level (CheckLevel found a level within the tolerance of
+    the close), level and level_weight (that level's price and weight after
+    Resize), below, below_weight, above, above_weight (the nearest levels at
+    or below and above the close), distance_price and distance (to the
+    nearest level, in prices and in tolerances). A level that is not there
+    has no value. The walk starts at the first bar that has a level: the
+    bars before it (at least ``2 * depth``, or all of them when ``window``
+    is shorter than ``2 * depth + 1``, which never holds a fractal) have
+    their date and close and no value (``<NA>``, NaN) in the other columns.
+    ``attrs`` says what the reader passed over, as for ``levels``.
+
+    Raises what ``levels`` raises, and TypeError or ValueError for a
+    ``window`` that is not a whole number of bars, 1 or more.
+    """
+    settings = _settings("walk", depth, tolerance, mode, span)
+    options = reading("walk", dates, columns, symbol, start, end)
+    size = 0 if window is None else _int32("walk", "window", window, low=1)
+    file = _file(bars)
+    newest_first = False
+    if file is not None:
+        result = _native.walk_file(file, *settings, size, *options)
+        dated = True
+        labels: Any = pd.DatetimeIndex(result["time"].astype("datetime64[s]").astype("datetime64[ns]"), name="date")
+    else:
+        arrays = _frame_arrays("walk", bars, options)
+        try:
+            result = _native.walk_arrays(
+                arrays["time"], arrays["open"], arrays["high"], arrays["low"], arrays["close"], arrays["volume"],
+                *settings, size, options.start, options.end,
+            )
+        except ValueError as error:
+            raise ValueError(f"walk: {error}") from None
+        dated = arrays["dates"] is not None
+        newest_first = arrays["newest_first"]
+        result["close_column"], result["close_only"] = arrays["close_column"], arrays["close_only"]
+        # The bars walked, oldest first, are a run of those given.
+        oldest_first = arrays["index"][::-1] if newest_first else arrays["index"]
+        labels = oldest_first[result["offset"]:result["offset"] + len(result["time"])]
+    count, first = len(result["time"]), result["first_bar"]
+    rows = pd.DataFrame(field_columns(result["rows"], WALK_DTYPES, count - first, dated), index=pd.RangeIndex(first, count))
+    rows = rows.reindex(pd.RangeIndex(count))
+    # The bars before the first level have their own date and close.
+    rows["close"] = result["close"]
+    if dated:
+        rows["date"] = result["time"].astype("datetime64[s]").astype("datetime64[ns]")
+    rows.index = labels
+    if newest_first:
+        rows = rows.iloc[::-1]
+    rows.attrs.update({name: result[name] for name in _READING_FIELDS})
+    return rows
+

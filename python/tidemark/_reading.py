@@ -12,8 +12,9 @@ import pandas as pd
 
 from ._library import _native
 
-#: The day-month order of numeric dates, as --dates takes it.
-DateOrder = Literal["mdy", "dmy", "ymd", "serial"]
+#: The day-month order of numeric dates, as --dates takes it; or the unit
+#: of epoch numbers, whatever their digits.
+DateOrder = Literal["mdy", "dmy", "ymd", "serial", "ms", "us", "ns"]
 #: Columns named for their roles: {"date": "Datum", "close": "Schluss"}, or
 #: the command's text "date=Datum,close=Schluss".
 ColumnNames = Union[str, Mapping[str, str]]
@@ -47,7 +48,7 @@ def reading(function: str, dates: Any = None, columns: Any = None, symbol: Any =
     """The options checked (TypeError, ValueError naming the keyword) and as
     the extension takes them."""
     if dates is not None and not isinstance(dates, str):
-        raise TypeError(f"{function}: dates must be 'mdy', 'dmy', 'ymd' or 'serial', got {type(dates).__name__}")
+        raise TypeError(f"{function}: dates must be 'mdy', 'dmy', 'ymd', 'serial', 'ms', 'us' or 'ns', got {type(dates).__name__}")
     if isinstance(columns, Mapping):
         for role, name in columns.items():
             if not isinstance(role, str) or not isinstance(name, str) or "," in name or "=" in name:

@@ -12,9 +12,11 @@ import numpy as np
 import pandas as pd
 
 from ._args import _int32
-from ._bars import _READING_FIELDS, BarsLike, _frame_columns, _is_path, _select_symbol
-from ._cluster import is_dask_frame, run_on_cluster, screen_dask
-from ._levels import Mode, Settings, _analyse, _settings
+from ._bars import BarsLike, _file, _frame_columns, _is_path, _select_symbol
+from ._cluster import csv_files, is_dask_frame, run_on_cluster, screen_dask
+from ._fields import WALK_DTYPES
+from ._fields import columns as field_columns
+from ._levels import Mode, Settings, _settings
 from ._library import _native
 from ._reading import Bound, ColumnNames, DateOrder, Reading, reading
 from ._tables import Pack, is_wide, pack_frames, pack_table, pack_wide, symbol_source
@@ -25,35 +27,30 @@ from ._tables import Pack, is_wide, pack_frames, pack_table, pack_wide, symbol_s
 # in most columns: bars and on_level are then pandas' nullable integer and
 # boolean, whether or not a symbol failed, so that the dtypes do not depend
 # on the data (and rows[rows.on_level] takes the symbols on a level).
-_SCREEN_DTYPES = {
-    "file": object, "bars": "int64", "last_date": "datetime64[ns]", "last_close": "float64", "on_level": "bool",
+_ROW_DTYPES = {
+    "bars": "int64", "last_date": "datetime64[ns]", "last_close": "float64", "on_level": "bool",
     "level": "float64", "level_weight": "Int64", "below": "float64", "above": "float64", "distance": "float64",
-    # What the reader passed over.
-    "bars_in_file": "int64", "duplicates_dropped": "int64", "null_rows_skipped": "int64", "unknown_volumes": "int64",
-    "other_symbol_rows": "int64", "close_column": object,
 }
-_COUNTS = ("bars", "bars_in_file", "duplicates_dropped", "null_rows_skipped", "unknown_volumes", "other_symbol_rows")
-_KEPT_DTYPES = {**_SCREEN_DTYPES, **{name: "Int64" for name in _COUNTS}, "on_level": "boolean", "error": object}
+# What the reader passed over.
+_READING_DTYPES = {
+    "bars_in_file": "int64", "duplicates_dropped": "int64", "null_rows_skipped": "int64", "unknown_volumes": "int64",
+    "other_symbol_rows": "int64", "name_rows_skipped": "int64", "notes_skipped": "int64", "close_column": "object",
+    "close_only": "bool", "bar_period": "object",
+}
+_COUNTS = ("bars", "bars_in_file", "duplicates_dropped", "null_rows_skipped", "unknown_volumes", "other_symbol_rows",
+           "name_rows_skipped", "notes_skipped")
 
 # What one symbol's data can raise; anything else is a fault of the package.
 _FAILURES = (MemoryError, TypeError, ValueError, OSError)
 
 
-def _screen_row(result: dict, file: Optional[str]) -> dict:
-    close = result["last_close"]
-    return {
-        "file": file,
-        "bars": result["bar_count"],
-        "last_date": result["last_date"],
-        "last_close": close["price"],
-        "on_level": close["on_level"],
-        "level": close["level"],
-        "level_weight": close["level_weight"],
-        "below": close["below"],
-        "above": close["above"],
-        "distance": close["distance"],
-        **{name: result[name] for name in _READING_FIELDS},
-    }
+def _dtypes(keep: bool, walk: Optional[int]) -> dict:
+    """The columns of a screen's rows: the screen's own, or the walk's last
+    row (walk: its window, 0 for all bars); with keep, an error column."""
+    dtypes = {"file": "object", **(WALK_DTYPES if walk is not None else _ROW_DTYPES), **_READING_DTYPES}
+    if keep:
+        dtypes.update({name: "Int64" for name in _COUNTS}, on_level="boolean", close_only="boolean", error="object")
+    return dtypes
 
 
 def _reason(error: BaseException) -> str:
@@ -75,30 +72,59 @@ def _naming(symbol: Any, error: BaseException) -> BaseException:
     return kind(words + _reason(error))
 
 
-def _screen_frame(rows: list, keep_errors: bool) -> pd.DataFrame:
-    dtypes = _KEPT_DTYPES if keep_errors else _SCREEN_DTYPES
-    return pd.DataFrame({name: pd.Series([row.get(name) for row in rows], dtype=dtype) for name, dtype in dtypes.items()})
+def _rows_frame(result: dict, errors: list, keep: bool, walk: Optional[int], dated: Any = True,
+               first: Optional[dict] = None, files: Optional[list] = None, close_columns: Optional[list] = None,
+               skipped: Optional[np.ndarray] = None) -> pd.DataFrame:
+    """The rows of a batch, from the fields the extension gave for its series
+    (errors: None, or the error of a series that failed). first: columns to
+    put before the screen's own; files: the path of each series, if any;
+    close_columns, skipped: what a DataFrame's header stage and a wide
+    table's rows of nothing add to the reader's."""
+    n = len(errors)
+    dtypes = _dtypes(keep, walk)
+    found = field_columns(result, {name: dtype for name, dtype in dtypes.items() if name not in ("file", "error")},
+                          n, dated)
+    # Arrays, not Series: a DataFrame of Series aligns them, which costs more
+    # than a small batch's analysis.
+    columns: dict = dict(first or {})
+    columns["file"] = np.full(n, None, dtype=object)
+    if files is not None:
+        columns["file"][:] = files
+    if close_columns is not None:
+        # A DataFrame's are its header stage's.
+        found["close_column"] = np.empty(n, dtype=object)
+        found["close_column"][:] = [None if error is not None else name for error, (name, _) in zip(errors, close_columns)]
+        only = np.array([bool(only) for _, only in close_columns], dtype=bool)
+        failed = np.array([error is not None for error in errors], dtype=bool)
+        found["close_only"] = pd.arrays.BooleanArray(only, failed) if keep else only
+    if skipped is not None:
+        found["null_rows_skipped"] = found["null_rows_skipped"] + skipped
+    columns.update(found)
+    if keep:
+        columns["error"] = np.array([None if error is None else _reason(error) for error in errors], dtype=object)
+    return pd.DataFrame(columns, copy=False)
 
 
-def _screen_batch(batch: list, settings: Settings, keep_errors: bool, options: Reading = Reading()) -> pd.DataFrame:
-    """The screen rows of a batch of (symbol, bars) pairs, one after another;
-    runs on a worker of a cluster too, which reads the files named itself.
-    A DataFrame: columns of numbers travel back far faster than rows of
-    Python objects."""
-    rows = []
-    for symbol, bars in batch:
-        file = os.fsdecode(bars) if _is_path(bars) else None
+def _screen_files(batch: list, settings: Settings, keep: bool, options: Reading = Reading(),
+                  walk: Optional[int] = None) -> pd.DataFrame:
+    """The screen rows of a batch of (symbol, path) pairs, from one call of
+    the extension; runs on a worker of a cluster too, which reads the files
+    named itself. A DataFrame: columns of numbers travel back far faster
+    than rows of Python objects."""
+    names: list = []
+    errors: list = [None] * len(batch)
+    for k, (symbol, path) in enumerate(batch):
         try:
-            row = _screen_row(_analyse("screen", bars, settings, False, options), file)
+            names.append(_file(path))
         except _FAILURES as error:
-            if not keep_errors:
-                raise _naming(symbol, error) from None
-            row = {"file": file, "error": _reason(error)}
-        else:
-            if keep_errors:
-                row["error"] = None
-        rows.append(row)
-    return _screen_frame(rows, keep_errors)
+            names.append(None)
+            errors[k] = _failure(keep, symbol, error)
+    result = _native.screen_files(names, *settings, -1 if walk is None else walk, *options)
+    for k, fault in enumerate(result["fault"]):
+        if fault is not None:
+            memory, what = fault
+            errors[k] = _failure(keep, batch[k][0], MemoryError(what) if memory else ValueError(what))
+    return _rows_frame(result["fields"], errors, keep, walk, files=[os.fsdecode(path) for _, path in batch])
 
 
 def _failure(keep: bool, symbol: Any, error: BaseException) -> BaseException:
@@ -108,24 +134,16 @@ def _failure(keep: bool, symbol: Any, error: BaseException) -> BaseException:
     return error
 
 
-def _column(result: dict, key: str, size: int) -> Tuple[np.ndarray, np.ndarray]:
-    """A column of screen_series' result as (values, null); all null when no
-    series of the pack could be analysed."""
-    if key in result:
-        return result[key]
-    return np.zeros(size), np.ones(size, bool)
-
-
 def _screen_pack(pack: Pack, settings: Settings, keep_errors: bool, first: Optional[dict] = None,
-                 options: Reading = Reading()) -> pd.DataFrame:
+                 options: Reading = Reading(), walk: Optional[int] = None) -> pd.DataFrame:
     """The screen rows of a pack's series, in its order, from one call of the
     extension; runs on a worker of a cluster too. first: columns to put
     before the screen's own."""
-    n = len(pack)
     bars = pack.columns
     result = _native.screen_series(pack.offsets, pack.time, pack.dated, bars["open"], bars["high"], bars["low"],
-                                   bars["close"], bars["volume"], *settings, options.start, options.end)
-    errors: list = [None] * n
+                                   bars["close"], bars["volume"], *settings, -1 if walk is None else walk,
+                                   options.start, options.end)
+    errors: list = [None] * len(pack)
     for k, fault in enumerate(result["fault"]):
         if k in pack.failed:
             errors[k] = pack.failed[k]
@@ -134,46 +152,16 @@ def _screen_pack(pack: Pack, settings: Settings, keep_errors: bool, first: Optio
             error: BaseException = (ValueError(f"row {pack.label(k, row)!r}: {what}") if row >= 0 or what !=
                                     _native.NO_MEMORY else MemoryError(what))
             errors[k] = _failure(keep_errors, pack.symbols[k], error)
-    dtypes = _KEPT_DTYPES if keep_errors else _SCREEN_DTYPES
-    # Arrays, not Series: a DataFrame of Series aligns them, which costs more
-    # than a small pack's analysis.
-    columns: dict = dict(first or {})
-    columns["file"] = np.full(n, None, dtype=object)
-    for name in dtypes:
-        if name in ("file", "error"):
-            continue
-        if name == "close_column":
-            # A file's is the reader's; a DataFrame's, its header stage's.
-            names = np.empty(n, dtype=object)
-            names[:] = [None if fault is not None else close for fault, close in zip(errors, pack.close_columns)]
-            columns[name] = names
-            continue
-        values, null = _column(result, "last_time" if name == "last_date" else name, n)
-        if name == "null_rows_skipped":
-            values = values + pack.skipped
-        dtype = str(dtypes[name])
-        if name == "last_date":
-            last = values.astype(np.int64).astype("datetime64[s]").astype("datetime64[ns]")
-            last[null | ~pack.dated] = np.datetime64("NaT")
-            columns[name] = last
-        elif dtype == "float64":
-            columns[name] = np.where(null, np.nan, values)
-        elif dtype in ("int64", "bool"):
-            columns[name] = values.astype(dtype)
-        elif dtype == "Int64":
-            columns[name] = pd.arrays.IntegerArray(values.astype(np.int64), null.copy())
-        else:  # boolean
-            columns[name] = pd.arrays.BooleanArray(values.astype(bool), null.copy())
-    if keep_errors:
-        columns["error"] = np.array([None if error is None else _reason(error) for error in errors], dtype=object)
-    return pd.DataFrame(columns, copy=False)
+    return _rows_frame(result["fields"], errors, keep_errors, walk, pack.dated, first,
+                       close_columns=pack.close_columns, skipped=pack.skipped)
 
 
-def _screen_work(work: Any, settings: Settings, keep: bool, options: Reading = Reading()) -> pd.DataFrame:
+def _screen_work(work: Any, settings: Settings, keep: bool, options: Reading = Reading(),
+                 walk: Optional[int] = None) -> pd.DataFrame:
     """One piece of a screen: a pack, or (symbol, path) pairs."""
     if isinstance(work, Pack):
-        return _screen_pack(work, settings, keep, None, options)
-    return _screen_batch(work, settings, keep, options)
+        return _screen_pack(work, settings, keep, None, options, walk)
+    return _screen_files(work, settings, keep, options, walk)
 
 
 def _result_index(symbols: list, names: list) -> pd.Index:
@@ -227,6 +215,8 @@ def screen(
     symbol: Optional[str] = None,
     start: Optional[Bound] = None,
     end: Optional[Bound] = None,
+    walk: bool = False,
+    window: Optional[int] = None,
 ) -> pd.DataFrame:
     """One row per symbol with the fields of the command-line screen.
 
@@ -252,7 +242,10 @@ def screen(
     on shared dates (a row whose prices are all missing is no bar of that
     symbol); or a dask DataFrame with a symbol column or index, screened
     partition by partition in the tasks that compute them (a symbol whose
-    rows lie in several partitions is put together from all of them).
+    rows lie in several partitions is put together from all of them); a
+    dask DataFrame that is exactly ``dask.dataframe.read_csv`` of whole
+    files, the path as the symbol (``include_path_column=``), is read by the
+    command's reader instead, as paths are (docs/python.md says when).
     Without ``client`` the symbols run on the local cores; with a
     ``dask.distributed.Client`` they go to that cluster in batches of
     ``batch_size`` symbols (by default about four batches per worker thread),
@@ -276,6 +269,12 @@ def screen(
     close, NaN for none) and distance (from the close to the nearest level,
     in tolerances).
 
+    With ``walk=True`` each row is instead the walk's row at the symbol's
+    last bar, with the columns of ``walk`` (and ``window`` as ``walk``
+    takes it): what a backtest of ``walk``'s rows would see today. It is
+    the one-shot analysis of the bars in view, so without a window its
+    fields are the screen's own (close for last_close, date for last_date).
+
     Raises TypeError (a wrong type) or ValueError (a wrong value) for bad
     options, before any work; TypeError for data of another shape and
     ValueError for a row without a symbol. A symbol whose bars are bad raises
@@ -291,6 +290,11 @@ def screen(
     options = reading("screen", dates, columns, symbol, start, end)
     if batch_size is not None:
         batch_size = _int32("screen", "batch_size", batch_size, low=1)
+    if not isinstance(walk, (bool, np.bool_)):
+        raise TypeError(f"screen: walk must be True or False, got {type(walk).__name__}")
+    if window is not None and not walk:
+        raise ValueError("screen: window is the walk's: pass walk=True with it")
+    last_row = (0 if window is None else _int32("screen", "window", window, low=1)) if walk else None
     if client is not None and not all(hasattr(client, name) for name in ("map", "gather", "nthreads", "scatter")):
         raise TypeError(f"screen: client must be a dask.distributed Client, got {type(client).__name__}")
     keep = errors == "keep"
@@ -301,10 +305,17 @@ def screen(
         # nothing beside its work, enough that the threads finish together.
         return batch_size or max(1, -(-count // (4 * threads)))
 
+    paths_read = False
     if is_dask_frame(data):
-        return screen_dask(data, client, settings, keep, batch, options)
+        files = _read_csv_files(data, options)
+        if files is None:
+            return screen_dask(data, client, settings, keep, batch, options, last_row)
+        # Read as screen() reads paths; the symbol chosen is a path, which
+        # the files do not hold.
+        data, names, paths_read = files[0], files[1], True
+        options = options._replace(symbol=None)
     if isinstance(data, Mapping):
-        symbols, names = list(data.keys()), ["symbol"]
+        symbols, names = list(data.keys()), names if paths_read else ["symbol"]
         work: Iterable[Tuple[list, Any]] = _mapping_work(data, batch(len(symbols)), keep, options)
     elif isinstance(data, pd.DataFrame):
         pack, names = _pack_frame(data, keep, options)
@@ -315,18 +326,38 @@ def screen(
                         f"symbols, got {type(data).__name__}")
     if client is None:
         with concurrent.futures.ThreadPoolExecutor(max_workers=threads) as pool:
-            futures = [(positions, pool.submit(_screen_work, piece, settings, keep, options))
+            futures = [(positions, pool.submit(_screen_work, piece, settings, keep, options, last_row))
                        for positions, piece in work]
             done = [(positions, future.result()) for positions, future in futures]
     else:
-        done = run_on_cluster(client, work, _screen_work, settings, keep, options)
-    return _assemble(done, len(symbols), _result_index(symbols, names), keep)
+        done = run_on_cluster(client, work, _screen_work, settings, keep, options, last_row)
+    rows = _assemble(done, len(symbols), _result_index(symbols, names), keep, last_row)
+    if paths_read:
+        # As the rows of the same DataFrame screened partition by partition.
+        rows["file"] = None
+    return rows
 
 
-def _assemble(done: list, count: int, index: pd.Index, keep: bool) -> pd.DataFrame:
+def _read_csv_files(data: Any, options: Reading) -> Optional[Tuple[dict, list]]:
+    """The files of a dask DataFrame that is dask's read_csv of whole files,
+    their paths the symbols (csv_files), as {symbol: path} with the name of
+    the symbol column; only those of the symbol chosen. None for any other
+    dask DataFrame."""
+    source = symbol_source("screen", data._meta, options.columns)
+    if source is None or source[0] != "column":
+        return None
+    files = csv_files(data, source[1])
+    if files is None:
+        return None
+    if options.symbol is not None:
+        files = {symbol: path for symbol, path in files.items() if str(symbol) == options.symbol}
+    return files, source[2]
+
+
+def _assemble(done: list, count: int, index: pd.Index, keep: bool, walk: Optional[int] = None) -> pd.DataFrame:
     """The rows of the pieces, in the order of the symbols."""
     if not done:
-        frame = _screen_frame([], keep)
+        frame = _rows_frame({}, [], keep, walk)
     else:
         frame = pd.concat([rows for _, rows in done], ignore_index=True)
         order = np.concatenate([np.asarray(positions, dtype=np.int64) for positions, _ in done])

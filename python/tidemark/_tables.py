@@ -36,9 +36,10 @@ class Pack:
         self.columns = columns
         self.labels = labels
         self.failed = failed or {}
-        # Per series: the close's name when it is an adjusted close, the
-        # only one; rows of missing prices skipped (a wide table's).
-        self.close_columns = close_columns if close_columns is not None else [None] * len(symbols)
+        # Per series: what the header stage said of its close, (its name
+        # when it is the only close but not named close, whether it is the
+        # only price); rows of missing prices skipped (a wide table's).
+        self.close_columns = close_columns if close_columns is not None else [(None, False)] * len(symbols)
         self.skipped = skipped if skipped is not None else np.zeros(len(symbols), np.int64)
 
     def __len__(self) -> int:
@@ -126,7 +127,7 @@ def pack_frames(function: str, items: Iterable[Tuple[Any, Any]], fail: Any, opti
             failed[len(symbols)] = fail(symbol, error)
             arrays = None
         symbols.append(symbol)
-        closes.append(None if arrays is None else arrays["close_column"])
+        closes.append((None, False) if arrays is None else (arrays["close_column"], arrays["close_only"]))
         if arrays is None:
             sizes.append(0)
             dated.append(False)
@@ -226,7 +227,7 @@ def pack_table(function: str, frame: pd.DataFrame, source: Tuple[str, Any, List[
         time = np.ascontiguousarray(dates.values.astype("datetime64[s]").astype(np.int64)[order])
     symbols = list(uniques)
     return Pack(symbols, offsets, time, np.full(len(symbols), dates is not None), columns, frame.index[order], None,
-                [by_name["close_column"]] * len(symbols))
+                [(by_name["close_column"], by_name["close_only"])] * len(symbols))
 
 
 def _field_level(columns: pd.MultiIndex) -> Optional[int]:
