@@ -41,6 +41,10 @@ demo my-bars.csv --svg my-chart.svg >"$work/mine.txt" 2>&1 || fail "scripts/demo
 grep -q "^tidemark-scan: my-bars.csv$" "$work/mine.txt" || fail "my-bars.csv was not read: $(head -n 3 "$work/mine.txt")"
 [ -s "$work/my-chart.svg" ] || fail "--svg my-chart.svg did not land in the caller's folder"
 [ ! -e "$top/my-chart.svg" ] || fail "--svg my-chart.svg landed in the repository"
+# An option's value is no second input: one file with its walk still draws.
+rm -f "$top/build/demo/chart.svg"
+demo my-bars.csv --walk my-walk.csv --window 250 >"$work/walk.txt" 2>&1 || fail "scripts/demo --walk failed: $(cat "$work/walk.txt")"
+[ -s "$work/my-walk.csv" ] && [ -s "$top/build/demo/chart.svg" ] || fail "scripts/demo --walk FILE: no walk or no chart: $(tail -n 3 "$work/walk.txt")"
 mkdir "$work/prices"
 cp "$top/data/daily-bars.csv" "$work/prices/a.csv"
 cp "$top/data/daily-bars.csv" "$work/prices/b.csv"
