@@ -64,6 +64,9 @@ bool named_gz(const std::string& name) {
            name[name.size() - 3] == '.';
 }
 
+// Added to every message about a file named .gz whose bytes are no gzip data.
+constexpr const char* kNotGzip = " (the file is named .gz, but it is not gzip data)";
+
 // The record layout the host hands to the library; the header's struct must
 // agree with it byte for byte.
 constexpr std::size_t kRecordSize = kRecordBytes;
@@ -110,7 +113,7 @@ private:
 
     bool fail(long line, const std::string& what);
     void report_progress();
-    bool next_fields(std::string_view& line);
+    bool next_fields();
     bool first_line(Line& kind);
     bool row(Line& kind, Bar& bar);
     [[gnu::cold, gnu::noinline]] bool not_a_bar(Line& kind);
@@ -160,7 +163,7 @@ bool SeriesReader::fail(long line, const std::string& what) {
     error_.file = name_;
     error_.line = line;
     error_.what = what;
-    if (not_gzip_) error_.what += " (the file is named .gz, but it is not gzip data)";
+    if (not_gzip_) error_.what += kNotGzip;
     const std::size_t fast_lines = out_.fast_lines;
     out_ = BarSeries{};  // the memory too
     out_.fast_lines = fast_lines;
@@ -173,11 +176,12 @@ void SeriesReader::report_progress() {
     next_report_ = raw_.position() + (1u << 20);
 }
 
-// Lines -> fields: the next line that holds fields, past blank lines,
-// comments, a "sep=" line and rows of separators only. False at the end (or
-// on a read error, which finish() reports) and on a line that cannot be
-// split (error set).
-bool SeriesReader::next_fields(std::string_view& line) {
+// Lines -> fields: the next line that holds fields into line_ and fields_,
+// past blank lines, comments, a "sep=" line and rows of separators only.
+// False at the end (or on a read error, which finish() reports) and on a
+// line that cannot be split (error set).
+bool SeriesReader::next_fields() {
+    std::string_view line;
     while (lines_.next(line)) {
         line_no_ = lines_.number();
         report_progress();
@@ -204,7 +208,8 @@ bool SeriesReader::next_fields(std::string_view& line) {
 // title line before either.
 bool SeriesReader::first_line(Line& kind) {
     const ColumnRequest request{options_.columns, options_.symbol, options_.spelling, separator_ == ';'};
-    switch (columns_from_first_line(fields_, line_no_, request, columns_, why_)) {
+    const FirstLine first = columns_from_first_line(fields_, line_no_, request, columns_, why_);
+    switch (first) {
         case FirstLine::unnamed: {
             const std::string download = failed_download();
             if (!download.empty()) return fail(line_no_, download);
@@ -218,20 +223,15 @@ bool SeriesReader::first_line(Line& kind) {
         case FirstLine::fault:
             return fail(line_no_, why_);
         case FirstLine::header:
-            first_ = false;
-            rows_.mark = DecimalMark(separator_ == '\t', separator_ == ';');
-            kind = Line::columns;
-            return true;
         case FirstLine::bar:
-            first_ = false;
-            rows_.mark = DecimalMark(separator_ == '\t', separator_ == ';');
-            kind = Line::bar;
-            return true;
+            break;
     }
+    first_ = false;
+    rows_.mark = DecimalMark(separator_ == '\t', separator_ == ';');
+    kind = first == FirstLine::header ? Line::columns : Line::bar;
     return true;
 }
 
-// Row -> bar: a line after the first, or the first when it is a bar.
 // Row -> bar: a line after the first, or the first when it is a bar. The
 // usual row (columns known, a bar read before) goes straight to the row
 // stage; what is rare is each in a function of its own, out of the way.
@@ -248,7 +248,7 @@ bool SeriesReader::row(Line& kind, Bar& bar) {
             return true;
         }
     }
-    if (!first_ && repeated_header(fields_, columns_)) {
+    if (repeated_header(fields_, columns_)) {
         restart_ = true;
         kind = Line::skipped;
         return true;
@@ -422,14 +422,13 @@ bool SeriesReader::fast_rows() {
 // The stages in order, line by line; the fast rows, once they can, between
 // the lines the stages read.
 bool SeriesReader::read_rows() {
-    std::string_view line;
     for (;;) {
         if (fast_ == Fast::on && !fast_rows()) return false;
-        if (!next_fields(line)) break;
+        if (!next_fields()) break;
         Line kind = Line::skipped;
         Bar bar{};
         if (!row(kind, bar)) return false;
-        if (kind == Line::bar && !add_bar(bar, line)) return false;
+        if (kind == Line::bar && !add_bar(bar, line_)) return false;
         if (fast_ == Fast::untried && !out_.bars.empty()) start_fast_rows();
     }
     return error_.what.empty();
@@ -514,13 +513,13 @@ bool read_series(const std::string& name, Source& raw, BarSeries& out, ReadError
     std::string why;
     bool gzip = false;
     const std::unique_ptr<Source> text = text_of(raw, why, &gzip);
+    const bool not_gzip = !gzip && named_gz(name);
     if (!text) {
-        error = ReadError{name, 0, why};
-        if (!gzip && named_gz(name)) error.what += " (the file is named .gz, but it is not gzip data)";
+        error = ReadError{name, 0, not_gzip ? why + kNotGzip : why};
         return false;
     }
     SeriesReader reader(name, raw, *text, out, error, progress, options);
-    if (!gzip && named_gz(name)) reader.named_gzip_but_plain();
+    if (not_gzip) reader.named_gzip_but_plain();
     return reader.read_rows() && reader.finish();
 }
 
