@@ -37,6 +37,9 @@ std::string bar_fault_text(const BarCheck& check, const std::string texts[kBarVa
 
 namespace {
 
+// The field at a column's place, one the columns found.
+std::string_view field(const Fields& fields, int column) { return fields[static_cast<std::size_t>(column)]; }
+
 std::string field_count(std::size_t n) { return std::to_string(n) + (n == 1 ? " field" : " fields"); }
 
 // As many fields as the header (or the first bar) has, or 5 or 6.
@@ -84,7 +87,7 @@ RowResult symbol_stage(const Fields& fields, const Columns& columns, RowState& s
         return RowResult::fault;
     }
     if (columns.symbol < 0) return RowResult::bar;
-    const std::string_view here = fields[static_cast<std::size_t>(columns.symbol)];
+    const std::string_view here = field(fields, columns.symbol);
     if (!state.wanted_symbol.empty()) {
         if (here == state.wanted_symbol || same_symbol(here, state.wanted_symbol)) return RowResult::bar;
         ++state.other_symbols;
@@ -109,14 +112,13 @@ RowResult symbol_stage(const Fields& fields, const Columns& columns, RowState& s
 // ("null" in each) is skipped, one missing among numbers is a fault.
 [[gnu::cold, gnu::noinline]] RowResult missing_price(const Fields& fields, const int column[kBarValues], int value,
                                                       RowState& state, std::string& why) {
-    const auto field_at = [&](int i) { return fields[static_cast<std::size_t>(column[i])]; };
     bool placeholder = true;
-    for (int k = kOpen; k < kVolume; ++k) placeholder = placeholder && missing_value(field_at(k));
+    for (int k = kOpen; k < kVolume; ++k) placeholder = placeholder && missing_value(field(fields, column[k]));
     if (placeholder) {
         ++state.placeholders;
         return RowResult::skipped;
     }
-    why = bar_value_name(static_cast<BarValue>(value)) + std::string(" \"") + shown(field_at(value)) +
+    why = bar_value_name(static_cast<BarValue>(value)) + std::string(" \"") + shown(field(fields, column[value])) +
           "\" is not a finite number";
     return RowResult::fault;
 }
@@ -125,11 +127,11 @@ RowResult symbol_stage(const Fields& fields, const Columns& columns, RowState& s
 // close is read, and it is the open, high and low too.
 RowResult price_stage(const Fields& fields, const int column[kBarValues], bool close_only, long line_no,
                       RowState& state, double values[kBarValues], std::string& why) {
-    const auto field_at = [&](int i) { return fields[static_cast<std::size_t>(column[i])]; };
     for (int i = close_only ? kClose : kOpen; i < kVolume; ++i) {
-        if (state.mark.open() && !state.mark.check(field_at(i), bar_value_name(static_cast<BarValue>(i)), line_no, why))
+        const std::string_view text = field(fields, column[i]);
+        if (state.mark.open() && !state.mark.check(text, bar_value_name(static_cast<BarValue>(i)), line_no, why))
             return RowResult::fault;
-        if (!parse_price(field_at(i), state.mark.comma(), values[i])) return missing_price(fields, column, i, state, why);
+        if (!parse_price(text, state.mark.comma(), values[i])) return missing_price(fields, column, i, state, why);
     }
     if (close_only) values[kOpen] = values[kHigh] = values[kLow] = values[kClose];
     return RowResult::bar;
@@ -145,12 +147,12 @@ RowResult price_stage(const Fields& fields, const int column[kBarValues], bool c
 // record's time.
 bool date_stage(const Fields& fields, const Columns& columns, long line_no, RowState& state, int64_t& time,
                 std::string& why) {
-    std::string_view stamp = fields[static_cast<std::size_t>(columns.stamp)];
-    if (columns.time >= 0 && !fields[static_cast<std::size_t>(columns.time)].empty()) {
+    std::string_view stamp = field(fields, columns.stamp);
+    if (columns.time >= 0 && !field(fields, columns.time).empty()) {
         // Reused from row to row: no allocation once it is long enough.
         state.scratch.assign(stamp.data(), stamp.size());
         state.scratch += ' ';
-        state.scratch.append(fields[static_cast<std::size_t>(columns.time)]);
+        state.scratch.append(field(fields, columns.time));
         stamp = state.scratch;
     }
     if (!state.dates.read(stamp, line_no, time, why)) return false;
@@ -158,17 +160,12 @@ bool date_stage(const Fields& fields, const Columns& columns, long line_no, RowS
     return outside(stamp, state, why);
 }
 
-}  // namespace
-
-namespace {
-
 // The fields of the prices and the volume that hold a number.
 bool any_number(const Fields& fields, const Columns& columns) {
     for (const int i : {columns.open, columns.high, columns.low, columns.close, columns.volume}) {
         double v = 0;
         if (i >= 0 && static_cast<std::size_t>(i) < fields.size() &&
-            (parse_price(fields[static_cast<std::size_t>(i)], false, v) ||
-             parse_price(fields[static_cast<std::size_t>(i)], true, v)))
+            (parse_price(field(fields, i), false, v) || parse_price(field(fields, i), true, v)))
             return true;
     }
     return false;
@@ -187,7 +184,7 @@ bool has_word(std::string_view text, std::string_view word) {
 [[gnu::cold, gnu::noinline]] RowResult bar_fault(const Fields& fields, const int column[kBarValues],
                                                   const BarCheck& check, std::string& why) {
     const auto text_of = [&](int value) {
-        return column[value] < 0 ? std::string("0") : shown(fields[static_cast<std::size_t>(column[value])]);
+        return column[value] < 0 ? std::string("0") : shown(field(fields, column[value]));
     };
     const std::string texts[kBarValues] = {text_of(0), text_of(1), text_of(2), text_of(3), text_of(4)};
     why = bar_fault_text(check, texts);
@@ -198,7 +195,7 @@ bool has_word(std::string_view text, std::string_view word) {
 
 bool row_of_names(const Fields& fields, const Columns& columns) {
     if (columns.stamp < 0 || static_cast<std::size_t>(columns.stamp) >= fields.size()) return false;
-    const std::string_view lead = fields[static_cast<std::size_t>(columns.stamp)];
+    const std::string_view lead = field(fields, columns.stamp);
     if (lead.empty()) return !any_number(fields, columns);
     if (column_name(lead).role != Role::other) return true;
     const std::string key = column_key(lead);
@@ -241,8 +238,7 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, long line_no,
         return r;
     bar = Bar{};
     if (!date_stage(fields, columns, line_no, state, bar.time, why)) return RowResult::fault;
-    if (column[kVolume] >= 0 &&
-        !parse_volume(fields[static_cast<std::size_t>(column[kVolume])], state.mark.comma(), values[kVolume])) {
+    if (column[kVolume] >= 0 && !parse_volume(field(fields, column[kVolume]), state.mark.comma(), values[kVolume])) {
         // The analysis does not use the volume: the bar stays.
         values[kVolume] = 0;
         ++state.unknown_volumes;
@@ -250,7 +246,7 @@ RowResult row_to_bar(const Fields& fields, const Columns& columns, long line_no,
     if (const BarCheck check = check_bar(values)) return bar_fault(fields, column, check, why);
     if (columns.symbol >= 0 && state.wanted_symbol.empty() && state.symbol_line == 0) {
         // The first bar's symbol, which every later row must have.
-        state.symbol = fields[static_cast<std::size_t>(columns.symbol)];
+        state.symbol = field(fields, columns.symbol);
         state.symbol_line = line_no;
     }
     set_values(bar, values);
