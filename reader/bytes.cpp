@@ -223,22 +223,34 @@ bool Lines::keep(const char* data, std::size_t size) {
     return true;
 }
 
+void Lines::drop_returned_carry() {
+    if (!carry_returned_) return;
+    carry_.clear();
+    carry_returned_ = false;
+}
+
 std::string_view Lines::rest() {
     if (eol_ != '\n') return std::string_view();
-    if (!carry_.empty()) {
-        if (!carry_returned_) return std::string_view();
-        carry_.clear();
-        carry_returned_ = false;
-    }
-    if (pos_ == chunk_.size() && !pull()) return std::string_view();
+    drop_returned_carry();
+    if (!carry_.empty() || (pos_ == chunk_.size() && !pull())) return std::string_view();
     return chunk_.substr(pos_);
 }
 
-bool Lines::next(std::string_view& line) {
-    if (carry_returned_) {
-        carry_.clear();
-        carry_returned_ = false;
+bool Lines::settle_eol(const char* data, std::size_t left) {
+    const char* const stop = data + left;
+    const char* const end = std::find_if(data, stop, [](char c) { return c == '\n' || c == '\r'; });
+    if (end == stop) return true;  // no line end yet
+    if (*end == '\n') {
+        eol_ = '\n';
+    } else {
+        if (end + 1 == stop) return false;
+        eol_ = end[1] == '\n' ? '\n' : '\r';
     }
+    return true;
+}
+
+bool Lines::next(std::string_view& line) {
+    drop_returned_carry();
     const auto finish = [&](std::string_view part) {
         if (carry_.empty()) {
             line = part;
@@ -255,31 +267,17 @@ bool Lines::next(std::string_view& line) {
         if (pos_ < chunk_.size()) {
             const char* data = chunk_.data() + pos_;
             const std::size_t left = chunk_.size() - pos_;
-            const void* hit = nullptr;
-            if (eol_ != 0) {
-                hit = std::memchr(data, eol_, left);
-            } else {
-                // The first line end tells which ends the file uses.
-                const char* end = std::find_if(data, data + left, [](char c) { return c == '\n' || c == '\r'; });
-                if (end != data + left) {
-                    if (*end == '\n') {
-                        eol_ = '\n';
-                    } else if (end + 1 < data + left) {
-                        eol_ = end[1] == '\n' ? '\n' : '\r';
-                        if (eol_ == '\n') ++end;
-                    } else {
-                        // A CR ends the chunk: the next byte tells.
-                        if (!keep(data, left - 1)) return false;
-                        pos_ = chunk_.size();
-                        const bool more = pull();
-                        eol_ = more && chunk_[0] == '\n' ? '\n' : '\r';
-                        if (more && eol_ == '\n') pos_ = 1;
-                        if (failed_) return false;
-                        return finish(std::string_view());
-                    }
-                    hit = end;
-                }
+            if (eol_ == 0 && !settle_eol(data, left)) {
+                // A CR ends the chunk: the next byte tells.
+                if (!keep(data, left - 1)) return false;
+                pos_ = chunk_.size();
+                const bool more = pull();
+                eol_ = more && chunk_[0] == '\n' ? '\n' : '\r';
+                if (more && eol_ == '\n') pos_ = 1;
+                if (failed_) return false;
+                return finish(std::string_view());
             }
+            const void* const hit = eol_ == 0 ? nullptr : std::memchr(data, eol_, left);
             if (hit != nullptr) {
                 const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
                 if (carry_.size() + at > kLongest) return keep(data, at);

@@ -89,6 +89,11 @@ public:
 private:
     bool pull();  // the next chunk into chunk_; false at the end or on an error
     bool keep(const char* data, std::size_t size);  // into carry_, within kLongest
+    void drop_returned_carry();  // the carried line, once returned, is done with
+    // The first line end tells which ends the file uses: eol_ set from the
+    // first LF, CRLF or lone CR in data (left 0 when there is none). False
+    // when that end is a CR that ends data: the next byte tells.
+    bool settle_eol(const char* data, std::size_t left);
 
     Source& source_;
     std::string_view chunk_;
