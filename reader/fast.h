@@ -7,7 +7,6 @@
 #ifndef TIDEMARK_READER_FAST_H
 #define TIDEMARK_READER_FAST_H
 
-#include <cstddef>
 #include <vector>
 
 #include "bars.h"
