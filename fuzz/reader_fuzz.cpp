@@ -139,6 +139,47 @@ void check_numbers(std::string_view text) {
     }
 }
 
+// Another read of the same bytes against the whole one: the same outcome,
+// message and series. how names the read in the finding.
+void check_same_read(bool got, const ReadError& got_error, const BarSeries& got_series, bool want,
+                     const ReadError& want_error, const BarSeries& want_series, const char* how) {
+    const auto check = [how](bool ok, const char* what) {
+        if (!ok) fuzz_input::fail((std::string(how) + ", " + what).c_str());
+    };
+    check(got == want, "a different outcome");
+    check(got_error.text() == want_error.text(), "a different message");
+    check(same(want_series, got_series), "different bars");
+}
+
+// What an accepted series must be: bars in a record's time, oldest first,
+// each of them sound.
+void check_accepted(const BarSeries& series) {
+    fuzz_input::check(!series.bars.empty(), "accepted without bars");
+    for (std::size_t i = 0; i < series.bars.size(); ++i) {
+        const Bar& b = series.bars[i];
+        if (i > 0) fuzz_input::check(series.bars[i - 1].time < b.time, "times not strictly increasing");
+        fuzz_input::check(b.time >= INT32_MIN && b.time <= INT32_MAX, "a time a record cannot hold");
+        fuzz_input::check(std::isfinite(b.open) && std::isfinite(b.high) && std::isfinite(b.low) &&
+                              std::isfinite(b.close) && std::isfinite(b.volume),
+                          "a value that is not finite");
+        fuzz_input::check(b.low <= b.open && b.open <= b.high, "open outside low ... high");
+        fuzz_input::check(b.low <= b.close && b.close <= b.high, "close outside low ... high");
+        fuzz_input::check(std::isfinite(b.high - b.low), "a range beyond a double");
+        fuzz_input::check(b.volume >= 0, "a negative volume");
+    }
+}
+
+// What a refused read must leave: no bars, and a message of one line of UTF-8.
+void check_refused(const BarSeries& series, const ReadError& error) {
+    fuzz_input::check(series.bars.empty(), "a failed read left bars");
+    const std::string message = error.text();
+    fuzz_input::check(message.find('\n') == std::string::npos, "a message of more than one line");
+    for (std::size_t i = 0, n = 0; i < message.size(); i += n) {
+        n = utf8_sequence(message, i);
+        fuzz_input::check(n > 0, "a message that is not UTF-8");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -161,49 +202,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadOptions stages = options;
     stages.fast_rows = false;
     const bool general_read = parse_bars("f.csv", text, general, general_error, nullptr, stages);
-    fuzz_input::check(general_read == read, "the fast rows and the stages, a different outcome");
-    fuzz_input::check(general_error.text() == whole_error.text(), "the fast rows and the stages, a different message");
+    check_same_read(general_read, general_error, general, read, whole_error, whole, "the fast rows and the stages");
     fuzz_input::check(general_error.symbols == whole_error.symbols, "the fast rows and the stages, other symbols");
-    fuzz_input::check(same(whole, general), "the fast rows and the stages, different bars");
 
     MemorySource chunks(text, 1 + (flags & 7));
     const bool chunked_read = read_series("f.csv", chunks, chunked, chunked_error, nullptr, options);
-    fuzz_input::check(chunked_read == read, "read in chunks, a different outcome");
-    fuzz_input::check(chunked_error.text() == whole_error.text(), "read in chunks, a different message");
-    fuzz_input::check(same(whole, chunked), "read in chunks, different bars");
+    check_same_read(chunked_read, chunked_error, chunked, read, whole_error, whole, "read in chunks");
 
     if (std::FILE* stream = fmemopen(text.data(), text.size(), "rb")) {
         // With its size, or not known (a pipe), as the flags say.
         FileSource source(stream, (flags & 64) ? 0 : text.size());
         const bool streamed_read = read_series("f.csv", source, streamed, streamed_error, nullptr, options);
         std::fclose(stream);
-        fuzz_input::check(streamed_read == read, "read from a stream, a different outcome");
-        fuzz_input::check(streamed_error.text() == whole_error.text(), "read from a stream, a different message");
-        fuzz_input::check(same(whole, streamed), "read from a stream, different bars");
+        check_same_read(streamed_read, streamed_error, streamed, read, whole_error, whole, "read from a stream");
     }
 
     if (read) {
-        fuzz_input::check(!whole.bars.empty(), "accepted without bars");
-        for (std::size_t i = 0; i < whole.bars.size(); ++i) {
-            const Bar& b = whole.bars[i];
-            if (i > 0) fuzz_input::check(whole.bars[i - 1].time < b.time, "times not strictly increasing");
-            fuzz_input::check(b.time >= INT32_MIN && b.time <= INT32_MAX, "a time a record cannot hold");
-            fuzz_input::check(std::isfinite(b.open) && std::isfinite(b.high) && std::isfinite(b.low) &&
-                                  std::isfinite(b.close) && std::isfinite(b.volume),
-                              "a value that is not finite");
-            fuzz_input::check(b.low <= b.open && b.open <= b.high, "open outside low ... high");
-            fuzz_input::check(b.low <= b.close && b.close <= b.high, "close outside low ... high");
-            fuzz_input::check(std::isfinite(b.high - b.low), "a range beyond a double");
-            fuzz_input::check(b.volume >= 0, "a negative volume");
-        }
+        check_accepted(whole);
     } else {
-        fuzz_input::check(whole.bars.empty(), "a failed read left bars");
-        const std::string message = whole_error.text();
-        fuzz_input::check(message.find('\n') == std::string::npos, "a message of more than one line");
-        for (std::size_t i = 0, n = 0; i < message.size(); i += n) {
-            n = utf8_sequence(message, i);
-            fuzz_input::check(n > 0, "a message that is not UTF-8");
-        }
+        check_refused(whole, whole_error);
     }
     check_numbers(text);
     return 0;
