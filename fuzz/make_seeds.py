@@ -5,6 +5,7 @@ Each target's input layout is described at the top of its source file. Run
 from anywhere; the files are checked in, so this only needs re-running when
 a case or a layout changes.
 """
+import gzip
 import math
 import os
 import struct
@@ -142,14 +143,21 @@ def stopwatch_seeds():
               *[(stop + 4 * (i % 8), i) for i in range(8)]))
 
 
+def seed(name, text, flags=0):
+    """One reader_fuzz seed: the flags byte, then the file's first 4,000 bytes."""
+    data = text if isinstance(text, bytes) else text.encode("utf-8")
+    write("reader_fuzz", name, bytes([flags]) + data[:4000])
+
+
 def reader_seeds():
     """reader_fuzz: a flags byte (see reader_fuzz.cpp), then a file's bytes."""
-    import gzip
+    reader_format_seeds()
+    reader_shape_seeds()
+    fast_rows_seeds()
 
-    def seed(name, text, flags=0):
-        data = text if isinstance(text, bytes) else text.encode("utf-8")
-        write("reader_fuzz", name, bytes([flags]) + data[:4000])
 
+def reader_format_seeds():
+    """The encodings, separators, line ends and number forms files come in."""
     # The start of the real sample, as the shared data folder has it.
     sample = os.path.join(HERE, "..", "data", "daily-bars.csv")
     with open(sample, "rb") as f:
@@ -184,7 +192,10 @@ def reader_seeds():
          b"\x80uro;2020-01-03;11;13,5;10;12\n")
     seed("two_gzip_members", gzip.compress(rows[:30].encode(), mtime=0) + gzip.compress(rows[30:].encode(), mtime=0))
     seed("zero_bytes", b"\0" * 64)
-    # The shapes of this round's files.
+
+
+def reader_shape_seeds():
+    """Files laid out as download libraries, portals and spreadsheets lay them out."""
     seed("download_library_three_header_rows", "Price,Close,High,Low,Open,Volume\nTicker,ACME,ACME,ACME,ACME,ACME\n"
          "Date,,,,,\n2020-01-02,11,12,9,10,5\n2020-01-03,12,13.5,10,11,6\n")
     seed("reset_index_and_units_rows", "Date,Close,High,Low,Open,Volume\n,ACME,ACME,ACME,ACME,ACME\n"
@@ -214,8 +225,11 @@ def reader_seeds():
     seed("months_weeks_quarters", "Month,Close\n2020-01,1\nFeb 2020,2\n2020-W09,3\n2020Q2,4\nQ3 2020,5\n200302,6\n")
     seed("failed_downloads", "<!DOCTYPE html>\n<html><body>Rate limited</body></html>\n")
     seed("service_answer_in_json", '{"Error Message": "Invalid API call.", "Note": "5 calls per minute"}\n')
-    # Minute bars for the fast rows, with lines among them that are not quite
-    # of their shape, for the stages to read in between.
+
+
+def fast_rows_seeds():
+    """Minute bars for the fast rows, with lines among them that are not quite
+    of their shape, for the stages to read in between."""
     minutes = ["2020-01-02 %02d:%02d,%d.25,%d.5,%d,%d.75,%d" % (9 + i // 60, i % 60, 100 + i % 3, 101 + i % 3,
                                                                  99 + i % 3, 100 + i % 3, 1000 + i) for i in range(60)]
     parts = minutes[20].split(",")
