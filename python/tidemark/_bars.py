@@ -298,8 +298,6 @@ def _frame_arrays(function: str, frame: Any, options: Reading = Reading()) -> di
     arrays["newest_first"] = newest_first
     # The rows' own labels, in the frame's order.
     arrays["index"] = frame.index
-    # The rows' own labels, in the frame's order.
-    arrays["index"] = frame.index
     arrays["close_column"] = by_name["close_column"]
     arrays["close_only"] = by_name["close_only"]
     return arrays
