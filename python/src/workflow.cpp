@@ -125,11 +125,8 @@ bool cut(reader::BarSeries& series, const analysis::Window& window, const std::s
     return false;
 }
 
-void raise_text(PyObject* type, const std::string& text) {
-    const auto message = py::reinterpret_steal<py::object>(
-        PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()), "replace"));
-    if (!message) throw py::error_already_set();
-    PyErr_SetObject(type, message.ptr());
+void raise_text(PyObject* type, const std::string& message) {
+    PyErr_SetObject(type, text(message).ptr());
     throw py::error_already_set();
 }
 

@@ -80,14 +80,9 @@ void without_gil(const std::string& file, Work&& work) {
             memory = true;
         }
     }
-    if (memory)
-        raise_text(PyExc_MemoryError, file.empty() ? std::string(reader::kNoMemory)
-                                                   : reader::ReadError{file, 0, reader::kNoMemory}.text());
+    if (memory) raise_text(PyExc_MemoryError, reader::ReadError{file, 0, reader::kNoMemory}.text());
     if (!done) raise_text(PyExc_ValueError, error);
 }
-
-// walk_arrays() and walk_file(): the walk of one series.
-void bind_walk(pybind11::module_& m);
 
 }  // namespace tidemark::python
 
