@@ -118,6 +118,13 @@ Reading reading_of(const py::object& dates, const py::object& columns, const py:
     return r;
 }
 
+bool read_cut(const std::string& path, const Reading& reading, reader::BarSeries& series, std::size_t& bars_in_file,
+              std::string& error) {
+    if (!reader::read_bars(path, series, error, nullptr, reading.read)) return false;
+    bars_in_file = series.bars.size();
+    return cut(series, reading.window, path, error);
+}
+
 bool cut(reader::BarSeries& series, const analysis::Window& window, const std::string& file, std::string& error) {
     const std::size_t in_file = series.bars.size();
     if (in_file == 0 || apply_window(series, window)) return true;  // no bars: the analysis says so
@@ -136,11 +143,14 @@ void check_size(const reader::BarSeries& series) {
         throw py::value_error("more bars than a BarRecord index can address (2147483647)");
 }
 
-reader::BarSeries series_of(const int64_t* time, const reader::ArrayBars& b) {
+reader::BarSeries series_of(const reader::ArrayBars& b, bool newest_first) {
     reader::BarSeries series;
     series.bars.reserve(b.size);
-    for (std::size_t i = 0; i < b.size; ++i)
-        series.bars.push_back({time[i], b.open[i], b.high[i], b.low[i], b.close[i], b.volume[i]});
+    for (std::size_t j = 0; j < b.size; ++j) {
+        const std::size_t i = newest_first ? b.size - 1 - j : j;
+        series.bars.push_back({b.time ? b.time[i] : 0, b.open[i], b.high[i], b.low[i], b.close[i], b.volume[i]});
+    }
+    series.newest_first = newest_first;
     series.intraday = reader::intraday(reader::times_of(series.bars));
     return series;
 }
@@ -175,6 +185,15 @@ reader::ArrayBars price_columns(const char* function, const py::array& reference
     return bars;
 }
 
+reader::ArrayBars dated_columns(const char* function, const py::array& time, const py::array& open,
+                                const py::array& high, const py::array& low, const py::array& close,
+                                const py::array& volume) {
+    require_vector(time, function, "time", 'i', 8, "int64", false);
+    reader::ArrayBars bars = price_columns(function, time, "time", open, high, low, close, volume);
+    bars.time = static_cast<const int64_t*>(time.data());
+    return bars;
+}
+
 namespace {
 
 // Bars from arrays that the Python layer has checked and put oldest first.
@@ -185,14 +204,12 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
     analysis::Settings settings = settings_of(depth, tolerance, mode, span);
     const Reading reading = reading_of(py::none(), py::none(), py::none(), start, end);
     settings.count_fractals = count_fractals;
-    require_vector(time, "levels", "time", 'i', 8, "int64", false);
-    const reader::ArrayBars b = price_columns("levels", time, "time", open, high, low, close, volume);
-    const auto* t = static_cast<const int64_t*>(time.data());
+    const reader::ArrayBars b = dated_columns("levels", time, open, high, low, close, volume);
     reader::BarSeries series;
     analysis::Analysis a;
     std::size_t in_frame = 0;
     without_gil("", [&](std::string& error) {
-        series = series_of(t, b);
+        series = series_of(b);
         in_frame = series.bars.size();
         if (!cut(series, reading.window, "", error)) return false;
         a = run(series, settings);
@@ -239,9 +256,7 @@ py::dict analyse_file(const std::string& path, long long depth, const py::object
     analysis::Analysis a;
     std::size_t in_file = 0;
     without_gil(path, [&](std::string& error) {
-        if (!reader::read_bars(path, series, error, nullptr, reading.read)) return false;
-        in_file = series.bars.size();
-        if (!cut(series, reading.window, path, error)) return false;
+        if (!read_cut(path, reading, series, in_file, error)) return false;
         a = run(series, settings);
         return true;
     });
@@ -254,11 +269,7 @@ py::dict read_bars(const std::string& path, const py::object& dates, const py::o
     const Reading reading = reading_of(dates, columns, symbol, start, end);
     reader::BarSeries series;
     std::size_t in_file = 0;
-    without_gil(path, [&](std::string& error) {
-        if (!reader::read_bars(path, series, error, nullptr, reading.read)) return false;
-        in_file = series.bars.size();
-        return cut(series, reading.window, path, error);
-    });
+    without_gil(path, [&](std::string& error) { return read_cut(path, reading, series, in_file, error); });
     const auto n = static_cast<py::ssize_t>(series.bars.size());
     py::array_t<int64_t> time(n);
     py::array_t<double> open(n), high(n), low(n), close(n), volume(n);
@@ -340,9 +351,8 @@ py::dict screen_files(const py::list& paths, long long depth, const py::object& 
             if (!given[k]) continue;
             try {
                 reader::BarSeries series;
-                if (!reader::read_bars(names[k], series, d.fault, nullptr, reading.read)) continue;
-                const std::size_t in_file = series.bars.size();
-                if (!cut(series, reading.window, names[k], d.fault)) continue;
+                std::size_t in_file = 0;
+                if (!read_cut(names[k], reading, series, in_file, d.fault)) continue;
                 d.fields = screen_fields(series, settings, walk_window, in_file);
                 d.ok = true;
             } catch (const std::bad_alloc&) {
@@ -386,11 +396,9 @@ py::dict screen_series(const py::array& offsets, const py::array& time, const py
     const Reading reading = reading_of(py::none(), py::none(), py::none(), start, end);
     require_vector(offsets, "screen_series", "offsets", 'i', 8, "int64", false);
     require_vector(dated, "screen_series", "dated", 'b', 1, "bool", false);
-    require_vector(time, "screen_series", "time", 'i', 8, "int64", false);
-    const reader::ArrayBars all = price_columns("screen_series", time, "time", open, high, low, close, volume);
+    const reader::ArrayBars all = dated_columns("screen_series", time, open, high, low, close, volume);
     const auto* first = static_cast<const int64_t*>(offsets.data());
     const auto* has_time = static_cast<const bool*>(dated.data());
-    const auto* t = static_cast<const int64_t*>(time.data());
     const std::size_t count = offsets.shape(0) > 0 ? static_cast<std::size_t>(offsets.shape(0) - 1) : 0;
     if (static_cast<std::size_t>(dated.shape(0)) != count)
         throw py::value_error("screen_series: dated must hold one flag per series");
@@ -409,8 +417,8 @@ py::dict screen_series(const py::array& offsets, const py::array& time, const py
         py::gil_scoped_release unlocked;
         for (std::size_t k = 0; k < count; ++k) {
             const std::size_t begin = static_cast<std::size_t>(first[k]), size = static_cast<std::size_t>(first[k + 1]) - begin;
-            reader::ArrayBars b{size, has_time[k] ? t + begin : nullptr, all.open + begin, all.high + begin,
-                                all.low + begin, all.close + begin, all.volume + begin};
+            const reader::ArrayBars b{size, has_time[k] ? all.time + begin : nullptr, all.open + begin,
+                                      all.high + begin, all.low + begin, all.close + begin, all.volume + begin};
             Done& d = done[k];
             try {
                 const reader::ArrayCheck check = reader::check_arrays(b);
@@ -419,15 +427,7 @@ py::dict screen_series(const py::array& offsets, const py::array& time, const py
                     d.fault = check.what;
                     continue;
                 }
-                reader::BarSeries series;
-                series.bars.reserve(size);
-                for (std::size_t j = 0; j < size; ++j) {
-                    const std::size_t i = check.newest_first ? size - 1 - j : j;
-                    series.bars.push_back({b.time ? b.time[i] : 0, b.open[i], b.high[i], b.low[i], b.close[i],
-                                           b.volume[i]});
-                }
-                series.newest_first = check.newest_first;
-                series.intraday = check.intraday;
+                reader::BarSeries series = series_of(b, check.newest_first);
                 if (!cut(series, reading.window, "", d.fault)) continue;
                 d.fields = screen_fields(series, settings, walk_window, size);
                 d.ok = true;
