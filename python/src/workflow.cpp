@@ -319,6 +319,45 @@ std::vector<analysis::Field> screen_fields(const reader::BarSeries& series, cons
     return fields;
 }
 
+// A screen's row of one series, or why it has none.
+struct ScreenDone {
+    std::vector<analysis::Field> fields;
+    bool ok = false, memory = false;
+    std::string fault;
+};
+
+// Runs work(fault), which gives the row of one series of a screen without the
+// GIL, or returns false with fault set: a series beyond the analysis' limits
+// or too large for memory is a fault of its own (named by file, if any), not
+// the end of the screen.
+template <typename Work>
+void screen_one(const std::string& file, ScreenDone& d, Work&& work) {
+    try {
+        d.ok = work(d.fault);
+    } catch (const std::bad_alloc&) {
+        d.memory = true;
+    } catch (const std::length_error&) {
+        d.memory = true;
+    } catch (const py::error_already_set&) {
+        throw;
+    } catch (const std::exception& e) {  // the analysis' limits
+        d.fault = reader::ReadError{file, 0, e.what()}.text();
+    }
+    if (d.memory) d.fault = reader::ReadError{file, 0, reader::kNoMemory}.text();
+}
+
+// The rows as columns, keyed as the command's JSON keys a screen row; a
+// series without one, a row of nulls.
+template <typename Done>
+py::dict screen_columns(const std::vector<Done>& done) {
+    FieldColumns rows;
+    for (const ScreenDone& d : done) {
+        if (d.ok) rows.add(d.fields);
+        else rows.add_null();
+    }
+    return rows.to_python();
+}
+
 // The screen's rows of CSV files read by tidemark-scan's reader (see
 // screen_fields), one call for a batch, without the GIL. A name that is None
 // (the package found it cannot be opened) gets a row of nulls; a file that
@@ -338,44 +377,25 @@ py::dict screen_files(const py::list& paths, long long depth, const py::object& 
         given[k] = !paths[k].is_none();
         if (given[k]) names[k] = paths[k].cast<std::string>();
     }
-    struct Done {
-        std::vector<analysis::Field> fields;
-        bool ok = false, memory = false;
-        std::string fault;
-    };
-    std::vector<Done> done(count);
+    std::vector<ScreenDone> done(count);
     {
         py::gil_scoped_release unlocked;
         for (std::size_t k = 0; k < count; ++k) {
-            Done& d = done[k];
             if (!given[k]) continue;
-            try {
+            screen_one(names[k], done[k], [&](std::string& fault) {
                 reader::BarSeries series;
                 std::size_t in_file = 0;
-                if (!read_cut(names[k], reading, series, in_file, d.fault)) continue;
-                d.fields = screen_fields(series, settings, walk_window, in_file);
-                d.ok = true;
-            } catch (const std::bad_alloc&) {
-                d.memory = true;
-            } catch (const std::length_error&) {
-                d.memory = true;
-            } catch (const py::error_already_set&) {
-                throw;
-            } catch (const std::exception& e) {  // the analysis' limits
-                d.fault = reader::ReadError{names[k], 0, e.what()}.text();
-            }
-            if (d.memory) d.fault = reader::ReadError{names[k], 0, reader::kNoMemory}.text();
+                if (!read_cut(names[k], reading, series, in_file, fault)) return false;
+                done[k].fields = screen_fields(series, settings, walk_window, in_file);
+                return true;
+            });
         }
     }
-    FieldColumns rows;
     py::list faults;
-    for (const Done& d : done) {
-        if (d.ok) rows.add(d.fields);
-        else rows.add_null();
+    for (const ScreenDone& d : done)
         faults.append(d.ok || d.fault.empty() ? py::object(py::none()) : py::object(py::make_tuple(d.memory, text(d.fault))));
-    }
     py::dict r;
-    r["fields"] = rows.to_python();
+    r["fields"] = screen_columns(done);
     r["fault"] = faults;
     return r;
 }
@@ -406,11 +426,9 @@ py::dict screen_series(const py::array& offsets, const py::array& time, const py
         if (first[k] < 0 || first[k] > first[k + 1] || static_cast<std::size_t>(first[k + 1]) > all.size)
             throw py::value_error("screen_series: offsets must rise from 0 to the length of the columns");
 
-    struct Done {
-        std::vector<analysis::Field> fields;
-        bool ok = false, newest_first = false;
+    struct Done : ScreenDone {
+        bool newest_first = false;
         long long fault_row = -1;
-        std::string fault;
     };
     std::vector<Done> done(count);
     {
@@ -420,37 +438,23 @@ py::dict screen_series(const py::array& offsets, const py::array& time, const py
             const reader::ArrayBars b{size, has_time[k] ? all.time + begin : nullptr, all.open + begin,
                                       all.high + begin, all.low + begin, all.close + begin, all.volume + begin};
             Done& d = done[k];
-            try {
+            screen_one("", d, [&](std::string& fault) {
                 const reader::ArrayCheck check = reader::check_arrays(b);
                 if (!check.ok) {
                     d.fault_row = static_cast<long long>(check.row);
-                    d.fault = check.what;
-                    continue;
+                    fault = check.what;
+                    return false;
                 }
                 reader::BarSeries series = series_of(b, check.newest_first);
-                if (!cut(series, reading.window, "", d.fault)) continue;
+                if (!cut(series, reading.window, "", fault)) return false;
                 d.fields = screen_fields(series, settings, walk_window, size);
-                d.ok = true;
                 d.newest_first = check.newest_first;
-            } catch (const std::bad_alloc&) {
-                d.fault = reader::kNoMemory;
-            } catch (const std::length_error&) {
-                d.fault = reader::kNoMemory;
-            } catch (const py::error_already_set&) {
-                throw;
-            } catch (const std::exception& e) {  // run()'s limits
-                d.fault = e.what();
-            }
+                return true;
+            });
         }
     }
-    // The columns, keyed as the command's JSON keys a screen row.
-    FieldColumns columns;
-    for (const Done& d : done) {
-        if (d.ok) columns.add(d.fields);
-        else columns.add_null();
-    }
     py::dict r;
-    r["fields"] = columns.to_python();
+    r["fields"] = screen_columns(done);
     py::list faults;
     py::array_t<bool> newest(static_cast<py::ssize_t>(count));
     for (std::size_t k = 0; k < count; ++k) {
