@@ -6,8 +6,8 @@ from typing import Any, Callable, Literal, Optional, Tuple
 import pandas as pd
 
 from ._args import _int32, _real
-from ._bars import _READING_FIELDS, BarsLike, _file, _frame_arrays
-from ._fields import LEVEL_DTYPES, WALK_DTYPES
+from ._bars import BarsLike, _file, _frame_arrays
+from ._fields import LEVEL_DTYPES, READING_DTYPES, WALK_DTYPES
 from ._fields import columns as field_columns
 from ._library import _native
 from ._reading import Bound, ColumnNames, DateOrder, Reading, reading
@@ -262,6 +262,6 @@ def walk(
     rows.index = labels
     if newest_first:
         rows = rows.iloc[::-1]
-    rows.attrs.update({name: result[name] for name in _READING_FIELDS})
+    rows.attrs.update({name: result[name] for name in READING_DTYPES})
     return rows
 
