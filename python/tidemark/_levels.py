@@ -242,10 +242,11 @@ def walk(
     options = reading("walk", dates, columns, symbol, start, end)
     size = 0 if window is None else _int32("walk", "window", window, low=1)
     result, arrays = _run("walk", bars, options, _native.walk_file, _native.walk_arrays, *settings, size)
+    moments = result["time"].astype("datetime64[s]").astype("datetime64[ns]")
     newest_first = False
     if arrays is None:
         dated = True
-        labels: Any = pd.DatetimeIndex(result["time"].astype("datetime64[s]").astype("datetime64[ns]"), name="date")
+        labels: Any = pd.DatetimeIndex(moments, name="date")
     else:
         dated = arrays["dates"] is not None
         newest_first = arrays["newest_first"]
@@ -258,7 +259,7 @@ def walk(
     # The bars before the first level have their own date and close.
     rows["close"] = result["close"]
     if dated:
-        rows["date"] = result["time"].astype("datetime64[s]").astype("datetime64[ns]")
+        rows["date"] = moments
     rows.index = labels
     if newest_first:
         rows = rows.iloc[::-1]
