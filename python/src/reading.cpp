@@ -14,7 +14,6 @@
 #include "module.h"
 #include "workflow.h"
 #include <pybind11/stl.h>
-#include "text.h"
 #include "timestamp.h"
 
 namespace py = pybind11;

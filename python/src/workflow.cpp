@@ -2,7 +2,6 @@
 // on bars that come from numpy arrays or from a CSV file read by the same
 // reader, with the exports compiled into this module. So the levels are the
 // ones the command finds, bit for bit.
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <string>
