@@ -300,7 +300,6 @@ bool map_header(const Fields& fields, const ColumnRequest& request, Columns& col
         map.at[static_cast<int>(Role::date)] = 0;
         map.rank[static_cast<int>(Role::date)] = 0;
         if (map.column(Role::close) == 0) map.at[static_cast<int>(Role::close)] = -1;
-        columns.names_below = true;
     }
     place_columns(fields, map, columns);
     if (columns.close < 0 && columns.open < 0 && columns.high < 0 && columns.low < 0 && columns.stamp >= 0)

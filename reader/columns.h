@@ -66,7 +66,6 @@ struct Columns {
     std::string symbol_name;
     std::string close_name;    // set when the close is the file's only one, but not named close
     bool close_only = false;   // no open, high or low: each bar's prices are its close
-    bool names_below = false;  // the header's first row named the fields: rows of names follow it
     // A table of closes, a symbol per column, none chosen: those columns,
     // and what to say if the first row shows it is no table of numbers.
     std::vector<int> table;
