@@ -220,8 +220,9 @@ void place_columns(const Fields& fields, const RoleMap& map, Columns& columns) {
 
 // Columns of a header without a close or any other price, which name no
 // role: one is the close (a series of closes: "DATE,SP500"); several are a
-// table of closes, a symbol per column, of which symbol chooses one.
-void closes_by_column(const Fields& fields, const RoleMap& map, std::string_view symbol, Columns& columns) {
+// table of closes, a symbol per column, of which symbol chooses one. False
+// when symbol names none of them.
+bool closes_by_column(const Fields& fields, const RoleMap& map, std::string_view symbol, Columns& columns) {
     std::vector<int> others;
     for (std::size_t i = 0; i < fields.size(); ++i)
         if (!map.taken[i] && column_name(fields[i]).role == Role::other && static_cast<int>(i) != columns.stamp &&
@@ -237,10 +238,11 @@ void closes_by_column(const Fields& fields, const RoleMap& map, std::string_view
             columns.table.clear();
             columns.symbol_is_column = true;
         }
-        else if (!symbol.empty()) columns.table_symbol_missing = true;
         for (int i : columns.table) columns.table_names.emplace_back(fields[static_cast<std::size_t>(i)]);
+        if (columns.close < 0 && !symbol.empty()) return false;
     }
     if (columns.close >= 0) columns.close_name = std::string(fields[static_cast<std::size_t>(columns.close)]);
+    return true;
 }
 
 // What the header lacks, or nothing; a close alone makes bars of closes.
@@ -302,9 +304,8 @@ bool map_header(const Fields& fields, const ColumnRequest& request, Columns& col
         if (map.column(Role::close) == 0) map.at[static_cast<int>(Role::close)] = -1;
     }
     place_columns(fields, map, columns);
-    if (columns.close < 0 && columns.open < 0 && columns.high < 0 && columns.low < 0 && columns.stamp >= 0)
-        closes_by_column(fields, map, request.symbol, columns);
-    if (columns.table_symbol_missing) {
+    if (columns.close < 0 && columns.open < 0 && columns.high < 0 && columns.low < 0 && columns.stamp >= 0 &&
+        !closes_by_column(fields, map, request.symbol, columns)) {
         why = request.spelling.symbol + " chooses \"" + shown(request.symbol) +
               "\", but no column of this table of closes is named so (its symbols: " +
               shown_list(columns.table_names) + ")";

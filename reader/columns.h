@@ -71,8 +71,7 @@ struct Columns {
     std::vector<int> table;
     std::vector<std::string> table_names;
     std::string table_refusal;
-    bool table_symbol_missing = false;  // the symbol chosen names none of them
-    bool symbol_is_column = false;      // the symbol chosen is the close's column of a table
+    bool symbol_is_column = false;  // the symbol chosen is the close's column of a table
 };
 
 // What the user said of the columns, and how the messages spell it.
