@@ -15,16 +15,24 @@ namespace {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_alnum(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
-// The letters and digits of a name, lower-cased, without what is in
-// brackets (a unit: "Close (USD)", "Volume [shares]").
-std::string word_of(std::string_view field) {
-    std::string out;
+// A name without what is in brackets (a unit: "Close (USD)", "Volume
+// [shares]").
+std::string without_units(std::string_view name) {
+    std::string kept;
     int depth = 0;
-    for (char c : field) {
+    for (const char c : name) {
         if (c == '(' || c == '[') ++depth;
         else if ((c == ')' || c == ']') && depth > 0) --depth;
-        else if (depth == 0 && is_alnum(ascii_lower(c))) out += ascii_lower(c);
+        else if (depth == 0) kept += c;
     }
+    return kept;
+}
+
+// The letters and digits of a name, lower-cased, units aside.
+std::string word_of(std::string_view field) {
+    std::string out;
+    for (const char c : without_units(field))
+        if (is_alnum(ascii_lower(c))) out += ascii_lower(c);
     return out;
 }
 
@@ -412,18 +420,6 @@ bool same_column_name(std::string_view field, std::string_view name) {
     return !key.empty() && column_key(field) == key;
 }
 
-// A name's key without what is in brackets (a unit: "Close (USD)").
-std::string unit_free_key(std::string_view name) {
-    std::string kept;
-    int depth = 0;
-    for (const char c : name) {
-        if (c == '(' || c == '[') ++depth;
-        else if ((c == ')' || c == ']') && depth > 0) --depth;
-        else if (depth == 0) kept += c;
-    }
-    return column_key(kept);
-}
-
 bool find_column(const Fields& fields, std::string_view name, std::size_t& index) {
     // The name as written (case, spaces and punctuation aside); else the
     // one column it names with units aside ("Close" for "Close (USD)").
@@ -433,10 +429,10 @@ bool find_column(const Fields& fields, std::string_view name, std::size_t& index
             return true;
         }
     }
-    const std::string word = unit_free_key(name);
+    const std::string word = column_key(without_units(name));
     std::size_t found = 0, count = 0;
     for (std::size_t i = 0; i < fields.size() && !word.empty(); ++i)
-        if (unit_free_key(fields[i]) == word) found = i, ++count;
+        if (column_key(without_units(fields[i])) == word) found = i, ++count;
     if (count != 1) return false;
     index = found;
     return true;
