@@ -287,16 +287,15 @@ bool check_prices(const Fields& fields, const RoleMap& map, const std::vector<Co
         why += ": " + columns_hint(spelling);
         return false;
     }
-    if (missing_count > 0 && !columns.table.empty()) {
+    if (missing_count == 0) return true;
+    const std::string refusal = "the header has no " + named + ": " + columns_hint(spelling);
+    if (!columns.table.empty()) {
         // Kept until the first row shows whether the table holds closes.
-        columns.table_refusal = "the header has no " + named + ": " + columns_hint(spelling);
+        columns.table_refusal = refusal;
         return true;
     }
-    if (missing_count > 0) {
-        why = "the header has no " + named + ": " + columns_hint(spelling);
-        return false;
-    }
-    return true;
+    why = refusal;
+    return false;
 }
 
 // Maps a header's names to columns, or says what is missing. The user's
