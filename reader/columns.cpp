@@ -90,6 +90,11 @@ std::string columns_hint(const OptionSpelling& spelling) {
                                  true);
 }
 
+// How to name the columns of a file without a header.
+std::string positions_example(const OptionSpelling& spelling) {
+    return spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"}, {"close", "5"}});
+}
+
 // A --columns name of digits alone is a column's position, 1 for the first.
 bool position_of(std::string_view name, std::size_t& index) {
     name = trimmed(name);
@@ -164,7 +169,7 @@ bool resolve_choices(const Fields& row, bool header, const std::vector<ColumnCho
             --i;
         } else if (!header) {
             why = named + ", but the file has no header (its first line is a bar): name its columns by position, as in " +
-                  spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"}, {"close", "5"}});
+                  positions_example(spelling);
             return false;
         } else if (!find_column(row, c.name, i)) {
             why = named + ", but the header has no column named \"" + shown(c.name) + "\" (its columns: " +
@@ -338,9 +343,7 @@ FirstLine columns_by_position(const Fields& fields, long line_no, const ColumnRe
         const int prices = (columns.open >= 0) + (columns.high >= 0) + (columns.low >= 0);
         if (columns.stamp < 0 || columns.close < 0 || prices == 1 || prices == 2) {
             why = request.spelling.columns + " must give the date, the close and either all of open, high and low "
-                  "or none of them (bars of closes alone), as in " +
-                  request.spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"},
-                                                 {"close", "5"}});
+                  "or none of them (bars of closes alone), as in " + positions_example(request.spelling);
             return FirstLine::fault;
         }
         if (prices == 0) {
@@ -365,8 +368,7 @@ FirstLine columns_by_position(const Fields& fields, long line_no, const ColumnRe
     if (!prices) {
         why = std::to_string(fields.size()) + " fields without a header, and fields " + std::to_string(first + 1) +
               " to " + std::to_string(first + 5) + " are not open, high, low, close and volume: name the columns " +
-              "by position with " + request.spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"},
-                                                                    {"low", "4"}, {"close", "5"}});
+              "by position with " + positions_example(request.spelling);
         return FirstLine::fault;
     }
     columns.open = first;
