@@ -138,8 +138,8 @@ std::vector<Field> level_fields(const BarSeries& s, const Analysis& a, std::size
     f.push_back({"touches", integer(r.touches)});
     f.push_back({"held", integer(r.held)});
     f.push_back({"broke", integer(r.broke)});
-    f.push_back({"bars_since_touch",
-                 r.last_touch < 0 ? null_value() : integer(static_cast<int64_t>(s.bars.size()) - 1 - r.last_touch)});
+    const int64_t since = bars_since_touch(r, s.bars.size());
+    f.push_back({"bars_since_touch", since < 0 ? null_value() : integer(since)});
     return f;
 }
 
