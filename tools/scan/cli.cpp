@@ -128,6 +128,10 @@ public:
         std::fflush(err_);
         shown_ = true;
     }
+    // A stage of work and how much of it is done, as "walking 42%".
+    void show(const char* stage, double done) {
+        show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
+    }
     void finish() {
         if (!shown_) return;
         std::fprintf(err_, "\r%56s\r", "");
@@ -320,6 +324,23 @@ bool walk_target_ok(const std::string& walk, const std::string& input, std::stri
 // Inputs at least this long get the walk's progress on a terminal.
 constexpr std::size_t kLongWalk = 50000;
 
+// The walk's rows as --walk writes them: CSV, or JSON with --json.
+std::string walk_text(const Options& o, const loader::Exports& lib, const BarSeries& series, std::FILE* err,
+                      bool terminal) {
+    ProgressLine walking(err, terminal && series.bars.size() >= kLongWalk);
+    std::string rows = walk_start(o.json);
+    bool first = true;
+    walk(
+        lib, series, o.settings, o.walk_window,
+        [&](std::size_t, const ScreenRow& row) {
+            walk_row(rows, row, o.json, first);
+            first = false;
+        },
+        [&](const char* stage, double done) { walking.show(stage, done); });
+    walking.finish();
+    return rows + walk_end(o.json, first);
+}
+
 int screen(const Options& o, const loader::Exports& lib, std::FILE* out, std::FILE* err) {
     std::vector<std::string> files;
     std::vector<ScreenEntry> unlisted;
@@ -402,9 +423,7 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
 
     // Read a chunk at a time: the bars take memory, the file does not.
     ProgressLine progress(err, terminal && size >= kLongInput);
-    const Progress report_progress = [&](const char* stage, double done) {
-        progress.show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
-    };
+    const Progress report_progress = [&](const char* stage, double done) { progress.show(stage, done); };
     if (!read_series(run.input, *source, run.series, error, report_progress, o.read)) {
         progress.finish();
         // A table of closes, a symbol per column: screened, a row each.
@@ -435,20 +454,7 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
     progress.finish();
     std::string walk_error;
     if (!o.walk.empty()) {
-        ProgressLine walking(err, terminal && run.series.bars.size() >= kLongWalk);
-        std::string rows = walk_start(o.json);
-        bool first = true;
-        walk(
-            lib, run.series, o.settings, o.walk_window,
-            [&](std::size_t, const ScreenRow& row) {
-                walk_row(rows, row, o.json, first);
-                first = false;
-            },
-            [&](const char* stage, double done) {
-                walking.show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
-            });
-        walking.finish();
-        rows += walk_end(o.json, first);
+        const std::string rows = walk_text(o, lib, run.series, err, terminal);
         // The rows on standard output take the report's place.
         if (o.walk == "-") {
             std::fputs(rows.c_str(), out);
