@@ -15,16 +15,24 @@ namespace {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_alnum(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
 
-// The letters and digits of a name, lower-cased, without what is in
-// brackets (a unit: "Close (USD)", "Volume [shares]").
-std::string word_of(std::string_view field) {
-    std::string out;
+// A name without what is in brackets (a unit: "Close (USD)", "Volume
+// [shares]").
+std::string without_units(std::string_view name) {
+    std::string kept;
     int depth = 0;
-    for (char c : field) {
+    for (const char c : name) {
         if (c == '(' || c == '[') ++depth;
         else if ((c == ')' || c == ']') && depth > 0) --depth;
-        else if (depth == 0 && is_alnum(ascii_lower(c))) out += ascii_lower(c);
+        else if (depth == 0) kept += c;
     }
+    return kept;
+}
+
+// The letters and digits of a name, lower-cased, units aside.
+std::string word_of(std::string_view field) {
+    std::string out;
+    for (const char c : without_units(field))
+        if (is_alnum(ascii_lower(c))) out += ascii_lower(c);
     return out;
 }
 
@@ -80,6 +88,11 @@ std::string columns_hint(const OptionSpelling& spelling) {
     return "name the columns with " +
            spelling.columns_with({{"date", "NAME"}, {"open", "NAME"}, {"high", "NAME"}, {"low", "NAME"}, {"close", "NAME"}},
                                  true);
+}
+
+// How to name the columns of a file without a header.
+std::string positions_example(const OptionSpelling& spelling) {
+    return spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"}, {"close", "5"}});
 }
 
 // A --columns name of digits alone is a column's position, 1 for the first.
@@ -156,7 +169,7 @@ bool resolve_choices(const Fields& row, bool header, const std::vector<ColumnCho
             --i;
         } else if (!header) {
             why = named + ", but the file has no header (its first line is a bar): name its columns by position, as in " +
-                  spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"}, {"close", "5"}});
+                  positions_example(spelling);
             return false;
         } else if (!find_column(row, c.name, i)) {
             why = named + ", but the header has no column named \"" + shown(c.name) + "\" (its columns: " +
@@ -220,8 +233,9 @@ void place_columns(const Fields& fields, const RoleMap& map, Columns& columns) {
 
 // Columns of a header without a close or any other price, which name no
 // role: one is the close (a series of closes: "DATE,SP500"); several are a
-// table of closes, a symbol per column, of which symbol chooses one.
-void closes_by_column(const Fields& fields, const RoleMap& map, std::string_view symbol, Columns& columns) {
+// table of closes, a symbol per column, of which symbol chooses one. False
+// when symbol names none of them.
+bool closes_by_column(const Fields& fields, const RoleMap& map, std::string_view symbol, Columns& columns) {
     std::vector<int> others;
     for (std::size_t i = 0; i < fields.size(); ++i)
         if (!map.taken[i] && column_name(fields[i]).role == Role::other && static_cast<int>(i) != columns.stamp &&
@@ -237,10 +251,11 @@ void closes_by_column(const Fields& fields, const RoleMap& map, std::string_view
             columns.table.clear();
             columns.symbol_is_column = true;
         }
-        else if (!symbol.empty()) columns.table_symbol_missing = true;
         for (int i : columns.table) columns.table_names.emplace_back(fields[static_cast<std::size_t>(i)]);
+        if (columns.close < 0 && !symbol.empty()) return false;
     }
     if (columns.close >= 0) columns.close_name = std::string(fields[static_cast<std::size_t>(columns.close)]);
+    return true;
 }
 
 // What the header lacks, or nothing; a close alone makes bars of closes.
@@ -277,16 +292,15 @@ bool check_prices(const Fields& fields, const RoleMap& map, const std::vector<Co
         why += ": " + columns_hint(spelling);
         return false;
     }
-    if (missing_count > 0 && !columns.table.empty()) {
+    if (missing_count == 0) return true;
+    const std::string refusal = "the header has no " + named + ": " + columns_hint(spelling);
+    if (!columns.table.empty()) {
         // Kept until the first row shows whether the table holds closes.
-        columns.table_refusal = "the header has no " + named + ": " + columns_hint(spelling);
+        columns.table_refusal = refusal;
         return true;
     }
-    if (missing_count > 0) {
-        why = "the header has no " + named + ": " + columns_hint(spelling);
-        return false;
-    }
-    return true;
+    why = refusal;
+    return false;
 }
 
 // Maps a header's names to columns, or says what is missing. The user's
@@ -300,12 +314,10 @@ bool map_header(const Fields& fields, const ColumnRequest& request, Columns& col
         map.at[static_cast<int>(Role::date)] = 0;
         map.rank[static_cast<int>(Role::date)] = 0;
         if (map.column(Role::close) == 0) map.at[static_cast<int>(Role::close)] = -1;
-        columns.names_below = true;
     }
     place_columns(fields, map, columns);
-    if (columns.close < 0 && columns.open < 0 && columns.high < 0 && columns.low < 0 && columns.stamp >= 0)
-        closes_by_column(fields, map, request.symbol, columns);
-    if (columns.table_symbol_missing) {
+    if (columns.close < 0 && columns.open < 0 && columns.high < 0 && columns.low < 0 && columns.stamp >= 0 &&
+        !closes_by_column(fields, map, request.symbol, columns)) {
         why = request.spelling.symbol + " chooses \"" + shown(request.symbol) +
               "\", but no column of this table of closes is named so (its symbols: " +
               shown_list(columns.table_names) + ")";
@@ -331,9 +343,7 @@ FirstLine columns_by_position(const Fields& fields, long line_no, const ColumnRe
         const int prices = (columns.open >= 0) + (columns.high >= 0) + (columns.low >= 0);
         if (columns.stamp < 0 || columns.close < 0 || prices == 1 || prices == 2) {
             why = request.spelling.columns + " must give the date, the close and either all of open, high and low "
-                  "or none of them (bars of closes alone), as in " +
-                  request.spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"},
-                                                 {"close", "5"}});
+                  "or none of them (bars of closes alone), as in " + positions_example(request.spelling);
             return FirstLine::fault;
         }
         if (prices == 0) {
@@ -358,8 +368,7 @@ FirstLine columns_by_position(const Fields& fields, long line_no, const ColumnRe
     if (!prices) {
         why = std::to_string(fields.size()) + " fields without a header, and fields " + std::to_string(first + 1) +
               " to " + std::to_string(first + 5) + " are not open, high, low, close and volume: name the columns " +
-              "by position with " + request.spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"},
-                                                                    {"low", "4"}, {"close", "5"}});
+              "by position with " + positions_example(request.spelling);
         return FirstLine::fault;
     }
     columns.open = first;
@@ -412,18 +421,6 @@ bool same_column_name(std::string_view field, std::string_view name) {
     return !key.empty() && column_key(field) == key;
 }
 
-// A name's key without what is in brackets (a unit: "Close (USD)").
-std::string unit_free_key(std::string_view name) {
-    std::string kept;
-    int depth = 0;
-    for (const char c : name) {
-        if (c == '(' || c == '[') ++depth;
-        else if ((c == ')' || c == ']') && depth > 0) --depth;
-        else if (depth == 0) kept += c;
-    }
-    return column_key(kept);
-}
-
 bool find_column(const Fields& fields, std::string_view name, std::size_t& index) {
     // The name as written (case, spaces and punctuation aside); else the
     // one column it names with units aside ("Close" for "Close (USD)").
@@ -433,10 +430,10 @@ bool find_column(const Fields& fields, std::string_view name, std::size_t& index
             return true;
         }
     }
-    const std::string word = unit_free_key(name);
+    const std::string word = column_key(without_units(name));
     std::size_t found = 0, count = 0;
     for (std::size_t i = 0; i < fields.size() && !word.empty(); ++i)
-        if (unit_free_key(fields[i]) == word) found = i, ++count;
+        if (column_key(without_units(fields[i])) == word) found = i, ++count;
     if (count != 1) return false;
     index = found;
     return true;

@@ -66,14 +66,12 @@ struct Columns {
     std::string symbol_name;
     std::string close_name;    // set when the close is the file's only one, but not named close
     bool close_only = false;   // no open, high or low: each bar's prices are its close
-    bool names_below = false;  // the header's first row named the fields: rows of names follow it
     // A table of closes, a symbol per column, none chosen: those columns,
     // and what to say if the first row shows it is no table of numbers.
     std::vector<int> table;
     std::vector<std::string> table_names;
     std::string table_refusal;
-    bool table_symbol_missing = false;  // the symbol chosen names none of them
-    bool symbol_is_column = false;      // the symbol chosen is the close's column of a table
+    bool symbol_is_column = false;  // the symbol chosen is the close's column of a table
 };
 
 // What the user said of the columns, and how the messages spell it.

@@ -196,9 +196,10 @@ bool normalised_number(std::string_view s, bool decimal_comma, bool currency, do
     if (!sign.empty() && !s.empty() && (s[0] == '-' || s[0] == '+')) return false;
     // What is left may be a plain number (" 2.020" in a ";" file is 2.02,
     // as "2.020" is: a point alone is the point).
-    if (parse_number(sign + std::string(s), decimal_comma, value)) return true;
+    const std::string number = sign + std::string(s);
+    if (parse_number(number, decimal_comma, value)) return true;
     std::string digits;
-    if (!ungrouped(sign + std::string(s), decimal_comma, digits)) return false;
+    if (!ungrouped(number, decimal_comma, digits)) return false;
     return parse_number(digits, false, value);
 }
 
@@ -266,10 +267,11 @@ bool missing_value(std::string_view text) {
 namespace {
 
 // Digits grouped by commas as thousands are (or as in India), the first
-// group without a leading zero: "1,234", "12,345,678", "1,55,800".
+// group without a leading zero (ungrouped() refuses one): "1,234",
+// "12,345,678", "1,55,800".
 bool comma_grouped(std::string_view s) {
-    std::size_t start = s.find_first_of("0123456789");
-    if (start == std::string_view::npos || s[start] == '0') return false;
+    const std::size_t start = s.find_first_of("0123456789");
+    if (start == std::string_view::npos) return false;
     std::string digits;
     return ungrouped(s.substr(start), false, digits);
 }

@@ -781,9 +781,18 @@ const char* period_name(BarPeriod period) {
     }
 }
 
-bool parse_bound(std::string_view text, DateOrder order, bool end, int64_t& seconds, std::string& why,
-                 const OptionSpelling& spelling) {
-    WrittenTime w;
+namespace {
+
+// 'date "TEXT" reads as 2003-02-01 month/day or 2003-01-02 day/month'.
+std::string two_readings(const std::string& quoted_text, int year, int first, int second) {
+    return "date " + quoted_text + " reads as " + iso_date(year, first, second) + " month/day or " +
+           iso_date(year, second, first) + " day/month";
+}
+
+// A date alone, as UTC seconds: numeric in the given order, or when
+// automatic in the order a day above 12 (or the same day and month) tells.
+bool lone_date(std::string_view text, DateOrder order, WrittenTime& w, int64_t& seconds, std::string& why,
+               const OptionSpelling& spelling) {
     const bool chosen = order != DateOrder::automatic;
     const DateProblem problem = read_written_time(text, w);
     if (problem != DateProblem::none) {
@@ -791,7 +800,6 @@ bool parse_bound(std::string_view text, DateOrder order, bool end, int64_t& seco
         return false;
     }
     if (w.kind == WrittenTime::Kind::numeric && order == DateOrder::automatic) {
-        // Alone, a date tells its order only by a day above 12.
         if (w.first > 12 && w.second > 12) {
             why = date_problem_text(text, DateProblem::no_such_day, w, order, false, spelling);
             return false;
@@ -801,8 +809,7 @@ bool parse_bound(std::string_view text, DateOrder order, bool end, int64_t& seco
         } else if (w.second > 12 || w.first == w.second) {
             order = DateOrder::mdy;
         } else {
-            why = "date " + quoted(text) + " reads as " + iso_date(w.year, w.first, w.second) + " month/day or " +
-                  iso_date(w.year, w.second, w.first) + " day/month: write it as YYYY-MM-DD, or pass " +
+            why = two_readings(quoted(text), w.year, w.first, w.second) + ": write it as YYYY-MM-DD, or pass " +
                   spelling.with(spelling.dates, "mdy") + " or " + spelling.with(spelling.dates, "dmy");
             return false;
         }
@@ -813,6 +820,15 @@ bool parse_bound(std::string_view text, DateOrder order, bool end, int64_t& seco
         return false;
     }
     seconds = local - w.offset;
+    return true;
+}
+
+}  // namespace
+
+bool parse_bound(std::string_view text, DateOrder order, bool end, int64_t& seconds, std::string& why,
+                 const OptionSpelling& spelling) {
+    WrittenTime w;
+    if (!lone_date(text, order, w, seconds, why, spelling)) return false;
     if (!end || w.has_time) return true;
     // The end of what the text names: its day, week, month or quarter.
     if (w.kind == WrittenTime::Kind::week) {
@@ -830,18 +846,9 @@ bool parse_bound(std::string_view text, DateOrder order, bool end, int64_t& seco
 
 bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time, DateOrder order) {
     WrittenTime w;
+    std::string why;
     has_time = false;
-    if (read_written_time(text, w) != DateProblem::none) return false;
-    if (w.kind == WrittenTime::Kind::serial && order != DateOrder::serial) return false;
-    if (w.kind == WrittenTime::Kind::numeric && order == DateOrder::automatic) {
-        // Alone, a date tells its order only by a day above 12.
-        if (w.first > 12) order = DateOrder::dmy;
-        else if (w.second > 12 || w.first == w.second) order = DateOrder::mdy;
-        else return false;
-    }
-    int64_t local = 0;
-    if (!local_seconds(w, order, local)) return false;
-    seconds = local - w.offset;
+    if (!lone_date(text, order, w, seconds, why, command_spelling())) return false;
     has_time = w.has_time;
     return true;
 }
@@ -954,9 +961,8 @@ bool DateReader::finish(long& line, std::string& why) {
     if (order_ != DateOrder::automatic || pending_.empty()) return true;
     const Pending& p = pending_.front();
     line = p.line;
-    why = "date " + ambiguous_text_ + " reads as " + iso_date(p.year, p.first, p.second) + " month/day or " +
-          iso_date(p.year, p.second, p.first) +
-          " day/month, and no date in the file has a day above 12 to tell: pass " + spelling_->with(spelling_->dates, "mdy") +
+    why = two_readings(ambiguous_text_, p.year, p.first, p.second) +
+          ", and no date in the file has a day above 12 to tell: pass " + spelling_->with(spelling_->dates, "mdy") +
           " or " + spelling_->with(spelling_->dates, "dmy");
     return false;
 }

@@ -143,10 +143,9 @@ std::string date_problem_text(std::string_view text, DateProblem problem, const 
 bool parse_bound(std::string_view text, DateOrder order, bool end, int64_t& seconds, std::string& why,
                  const OptionSpelling& spelling = command_spelling());
 
-// One timestamp alone (as --from takes it): a numeric date in the given
-// order, or when automatic only if a day above 12 (or the same day and
-// month) tells it. has_time tells whether a time of day was written. False
-// when the text is not a timestamp.
+// One timestamp alone, read as parse_bound reads the start of a window;
+// has_time tells whether a time of day was written. False when the text is
+// not a timestamp.
 bool parse_timestamp(std::string_view text, int64_t& seconds, bool& has_time,
                      DateOrder order = DateOrder::automatic);
 

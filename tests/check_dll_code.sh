@@ -79,11 +79,6 @@ function unguarded_faults(name, entry,    stack, sp, i, m, o, t, faults) {
     }
     return faults
 }
-# Checks that the straight run from `start` to its return reads MXCSR before
-# its first call, can load the default between the two, loads the host
-# value back after its last call and holds no floating-point instruction of
-# its own. Prints what fails when `report` is set (and then also counts the
-# x87 load that StopTimer may hold); returns the number of faults.
 # The straight run from `start` to its first return, or to a jump before any
 # MXCSR access (a guard-free function that tail-calls, on x64): sets ret,
 # read (its stmxcsr), first_call, last_call, and load_before and load_after
@@ -99,6 +94,11 @@ function scan_run(start,    i, m) {
         if (m ~ /^call/) { if (!first_call) first_call = i; last_call = i; load_after = 0 }
     }
 }
+# Checks that the straight run from `start` to its return reads MXCSR before
+# its first call, can load the default between the two, loads the host
+# value back after its last call and holds no floating-point instruction of
+# its own. Prints what fails when `report` is set (and then also counts the
+# x87 load that StopTimer may hold); returns the number of faults.
 function guarded_run(name, start, report,    i, m, target, faults) {
     faults = 0
     scan_run(start)

@@ -17,7 +17,6 @@
 #include "frame/float_environment.h"
 #include "module.h"
 #include "tidemark.h"
-#include "workflow.h"
 
 namespace py = pybind11;
 

@@ -21,6 +21,9 @@ void bind_workflow(pybind11::module_& m);
 // read_dates(), frame_columns(): a DataFrame through the reader's stages.
 void bind_reading(pybind11::module_& m);
 
+// walk_arrays() and walk_file(): the walk of one series.
+void bind_walk(pybind11::module_& m);
+
 }  // namespace tidemark::python
 
 #endif

@@ -14,7 +14,6 @@
 #include "module.h"
 #include "workflow.h"
 #include <pybind11/stl.h>
-#include "text.h"
 #include "timestamp.h"
 
 namespace py = pybind11;
@@ -54,7 +53,7 @@ py::tuple read_dates(const py::sequence& values, const std::string& order_text) 
     for (py::ssize_t i = 0; i < n; ++i) {
         // Checked here, before anyone converts the seconds to a finer unit
         // that would overflow into another date.
-        if (out[i] < reader::kEarliestTime || out[i] > reader::kLatestTime) {
+        if (!reader::in_record_time(out[i])) {
             const py::object value = values[static_cast<std::size_t>(i)];
             return fault(i, reader::outside_text(py::str(value).cast<std::string>(), order, python_spelling()));
         }

@@ -80,12 +80,10 @@ py::dict walk_arrays(const py::array& time, const py::array& open, const py::arr
     const analysis::Settings settings = settings_of(depth, tolerance, mode, span);
     const std::size_t bars_in_view = window_of(window);
     const Reading reading = reading_of(py::none(), py::none(), py::none(), start, end);
-    require_vector(time, "walk", "time", 'i', 8, "int64", false);
-    const reader::ArrayBars b = price_columns("walk", time, "time", open, high, low, close, volume);
-    const auto* t = static_cast<const int64_t*>(time.data());
+    const reader::ArrayBars b = dated_columns("walk", time, open, high, low, close, volume);
     Walked w;
     without_gil("", [&](std::string& error) {
-        w.series = series_of(t, b);
+        w.series = series_of(b);
         return walk_into(w, reading, settings, bars_in_view, "", error);
     });
     return result_of(w);

@@ -2,7 +2,6 @@
 // on bars that come from numpy arrays or from a CSV file read by the same
 // reader, with the exports compiled into this module. So the levels are the
 // ones the command finds, bit for bit.
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -118,6 +117,13 @@ Reading reading_of(const py::object& dates, const py::object& columns, const py:
     return r;
 }
 
+bool read_cut(const std::string& path, const Reading& reading, reader::BarSeries& series, std::size_t& bars_in_file,
+              std::string& error) {
+    if (!reader::read_bars(path, series, error, nullptr, reading.read)) return false;
+    bars_in_file = series.bars.size();
+    return cut(series, reading.window, path, error);
+}
+
 bool cut(reader::BarSeries& series, const analysis::Window& window, const std::string& file, std::string& error) {
     const std::size_t in_file = series.bars.size();
     if (in_file == 0 || apply_window(series, window)) return true;  // no bars: the analysis says so
@@ -125,11 +131,8 @@ bool cut(reader::BarSeries& series, const analysis::Window& window, const std::s
     return false;
 }
 
-void raise_text(PyObject* type, const std::string& text) {
-    const auto message = py::reinterpret_steal<py::object>(
-        PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()), "replace"));
-    if (!message) throw py::error_already_set();
-    PyErr_SetObject(type, message.ptr());
+void raise_text(PyObject* type, const std::string& message) {
+    PyErr_SetObject(type, text(message).ptr());
     throw py::error_already_set();
 }
 
@@ -139,11 +142,14 @@ void check_size(const reader::BarSeries& series) {
         throw py::value_error("more bars than a BarRecord index can address (2147483647)");
 }
 
-reader::BarSeries series_of(const int64_t* time, const reader::ArrayBars& b) {
+reader::BarSeries series_of(const reader::ArrayBars& b, bool newest_first) {
     reader::BarSeries series;
     series.bars.reserve(b.size);
-    for (std::size_t i = 0; i < b.size; ++i)
-        series.bars.push_back({time[i], b.open[i], b.high[i], b.low[i], b.close[i], b.volume[i]});
+    for (std::size_t j = 0; j < b.size; ++j) {
+        const std::size_t i = newest_first ? b.size - 1 - j : j;
+        series.bars.push_back({b.time ? b.time[i] : 0, b.open[i], b.high[i], b.low[i], b.close[i], b.volume[i]});
+    }
+    series.newest_first = newest_first;
     series.intraday = reader::intraday(reader::times_of(series.bars));
     return series;
 }
@@ -178,6 +184,15 @@ reader::ArrayBars price_columns(const char* function, const py::array& reference
     return bars;
 }
 
+reader::ArrayBars dated_columns(const char* function, const py::array& time, const py::array& open,
+                                const py::array& high, const py::array& low, const py::array& close,
+                                const py::array& volume) {
+    require_vector(time, function, "time", 'i', 8, "int64", false);
+    reader::ArrayBars bars = price_columns(function, time, "time", open, high, low, close, volume);
+    bars.time = static_cast<const int64_t*>(time.data());
+    return bars;
+}
+
 namespace {
 
 // Bars from arrays that the Python layer has checked and put oldest first.
@@ -188,14 +203,12 @@ py::dict analyse_arrays(const py::array& time, const py::array& open, const py::
     analysis::Settings settings = settings_of(depth, tolerance, mode, span);
     const Reading reading = reading_of(py::none(), py::none(), py::none(), start, end);
     settings.count_fractals = count_fractals;
-    require_vector(time, "levels", "time", 'i', 8, "int64", false);
-    const reader::ArrayBars b = price_columns("levels", time, "time", open, high, low, close, volume);
-    const auto* t = static_cast<const int64_t*>(time.data());
+    const reader::ArrayBars b = dated_columns("levels", time, open, high, low, close, volume);
     reader::BarSeries series;
     analysis::Analysis a;
     std::size_t in_frame = 0;
     without_gil("", [&](std::string& error) {
-        series = series_of(t, b);
+        series = series_of(b);
         in_frame = series.bars.size();
         if (!cut(series, reading.window, "", error)) return false;
         a = run(series, settings);
@@ -242,9 +255,7 @@ py::dict analyse_file(const std::string& path, long long depth, const py::object
     analysis::Analysis a;
     std::size_t in_file = 0;
     without_gil(path, [&](std::string& error) {
-        if (!reader::read_bars(path, series, error, nullptr, reading.read)) return false;
-        in_file = series.bars.size();
-        if (!cut(series, reading.window, path, error)) return false;
+        if (!read_cut(path, reading, series, in_file, error)) return false;
         a = run(series, settings);
         return true;
     });
@@ -257,11 +268,7 @@ py::dict read_bars(const std::string& path, const py::object& dates, const py::o
     const Reading reading = reading_of(dates, columns, symbol, start, end);
     reader::BarSeries series;
     std::size_t in_file = 0;
-    without_gil(path, [&](std::string& error) {
-        if (!reader::read_bars(path, series, error, nullptr, reading.read)) return false;
-        in_file = series.bars.size();
-        return cut(series, reading.window, path, error);
-    });
+    without_gil(path, [&](std::string& error) { return read_cut(path, reading, series, in_file, error); });
     const auto n = static_cast<py::ssize_t>(series.bars.size());
     py::array_t<int64_t> time(n);
     py::array_t<double> open(n), high(n), low(n), close(n), volume(n);
@@ -311,6 +318,45 @@ std::vector<analysis::Field> screen_fields(const reader::BarSeries& series, cons
     return fields;
 }
 
+// A screen's row of one series, or why it has none.
+struct ScreenDone {
+    std::vector<analysis::Field> fields;
+    bool ok = false, memory = false;
+    std::string fault;
+};
+
+// Runs work(fault), which gives the row of one series of a screen without the
+// GIL, or returns false with fault set: a series beyond the analysis' limits
+// or too large for memory is a fault of its own (named by file, if any), not
+// the end of the screen.
+template <typename Work>
+void screen_one(const std::string& file, ScreenDone& d, Work&& work) {
+    try {
+        d.ok = work(d.fault);
+    } catch (const std::bad_alloc&) {
+        d.memory = true;
+    } catch (const std::length_error&) {
+        d.memory = true;
+    } catch (const py::error_already_set&) {
+        throw;
+    } catch (const std::exception& e) {  // the analysis' limits
+        d.fault = reader::ReadError{file, 0, e.what()}.text();
+    }
+    if (d.memory) d.fault = reader::ReadError{file, 0, reader::kNoMemory}.text();
+}
+
+// The rows as columns, keyed as the command's JSON keys a screen row; a
+// series without one, a row of nulls.
+template <typename Done>
+py::dict screen_columns(const std::vector<Done>& done) {
+    FieldColumns rows;
+    for (const ScreenDone& d : done) {
+        if (d.ok) rows.add(d.fields);
+        else rows.add_null();
+    }
+    return rows.to_python();
+}
+
 // The screen's rows of CSV files read by tidemark-scan's reader (see
 // screen_fields), one call for a batch, without the GIL. A name that is None
 // (the package found it cannot be opened) gets a row of nulls; a file that
@@ -330,45 +376,25 @@ py::dict screen_files(const py::list& paths, long long depth, const py::object& 
         given[k] = !paths[k].is_none();
         if (given[k]) names[k] = paths[k].cast<std::string>();
     }
-    struct Done {
-        std::vector<analysis::Field> fields;
-        bool ok = false, memory = false;
-        std::string fault;
-    };
-    std::vector<Done> done(count);
+    std::vector<ScreenDone> done(count);
     {
         py::gil_scoped_release unlocked;
         for (std::size_t k = 0; k < count; ++k) {
-            Done& d = done[k];
             if (!given[k]) continue;
-            try {
+            screen_one(names[k], done[k], [&](std::string& fault) {
                 reader::BarSeries series;
-                if (!reader::read_bars(names[k], series, d.fault, nullptr, reading.read)) continue;
-                const std::size_t in_file = series.bars.size();
-                if (!cut(series, reading.window, names[k], d.fault)) continue;
-                d.fields = screen_fields(series, settings, walk_window, in_file);
-                d.ok = true;
-            } catch (const std::bad_alloc&) {
-                d.memory = true;
-            } catch (const std::length_error&) {
-                d.memory = true;
-            } catch (const py::error_already_set&) {
-                throw;
-            } catch (const std::exception& e) {  // the analysis' limits
-                d.fault = reader::ReadError{names[k], 0, e.what()}.text();
-            }
-            if (d.memory) d.fault = reader::ReadError{names[k], 0, reader::kNoMemory}.text();
+                std::size_t in_file = 0;
+                if (!read_cut(names[k], reading, series, in_file, fault)) return false;
+                done[k].fields = screen_fields(series, settings, walk_window, in_file);
+                return true;
+            });
         }
     }
-    FieldColumns rows;
     py::list faults;
-    for (const Done& d : done) {
-        if (d.ok) rows.add(d.fields);
-        else rows.add_null();
+    for (const ScreenDone& d : done)
         faults.append(d.ok || d.fault.empty() ? py::object(py::none()) : py::object(py::make_tuple(d.memory, text(d.fault))));
-    }
     py::dict r;
-    r["fields"] = rows.to_python();
+    r["fields"] = screen_columns(done);
     r["fault"] = faults;
     return r;
 }
@@ -389,11 +415,9 @@ py::dict screen_series(const py::array& offsets, const py::array& time, const py
     const Reading reading = reading_of(py::none(), py::none(), py::none(), start, end);
     require_vector(offsets, "screen_series", "offsets", 'i', 8, "int64", false);
     require_vector(dated, "screen_series", "dated", 'b', 1, "bool", false);
-    require_vector(time, "screen_series", "time", 'i', 8, "int64", false);
-    const reader::ArrayBars all = price_columns("screen_series", time, "time", open, high, low, close, volume);
+    const reader::ArrayBars all = dated_columns("screen_series", time, open, high, low, close, volume);
     const auto* first = static_cast<const int64_t*>(offsets.data());
     const auto* has_time = static_cast<const bool*>(dated.data());
-    const auto* t = static_cast<const int64_t*>(time.data());
     const std::size_t count = offsets.shape(0) > 0 ? static_cast<std::size_t>(offsets.shape(0) - 1) : 0;
     if (static_cast<std::size_t>(dated.shape(0)) != count)
         throw py::value_error("screen_series: dated must hold one flag per series");
@@ -401,59 +425,35 @@ py::dict screen_series(const py::array& offsets, const py::array& time, const py
         if (first[k] < 0 || first[k] > first[k + 1] || static_cast<std::size_t>(first[k + 1]) > all.size)
             throw py::value_error("screen_series: offsets must rise from 0 to the length of the columns");
 
-    struct Done {
-        std::vector<analysis::Field> fields;
-        bool ok = false, newest_first = false;
+    struct Done : ScreenDone {
+        bool newest_first = false;
         long long fault_row = -1;
-        std::string fault;
     };
     std::vector<Done> done(count);
     {
         py::gil_scoped_release unlocked;
         for (std::size_t k = 0; k < count; ++k) {
             const std::size_t begin = static_cast<std::size_t>(first[k]), size = static_cast<std::size_t>(first[k + 1]) - begin;
-            reader::ArrayBars b{size, has_time[k] ? t + begin : nullptr, all.open + begin, all.high + begin,
-                                all.low + begin, all.close + begin, all.volume + begin};
+            const reader::ArrayBars b{size, has_time[k] ? all.time + begin : nullptr, all.open + begin,
+                                      all.high + begin, all.low + begin, all.close + begin, all.volume + begin};
             Done& d = done[k];
-            try {
+            screen_one("", d, [&](std::string& fault) {
                 const reader::ArrayCheck check = reader::check_arrays(b);
                 if (!check.ok) {
                     d.fault_row = static_cast<long long>(check.row);
-                    d.fault = check.what;
-                    continue;
+                    fault = check.what;
+                    return false;
                 }
-                reader::BarSeries series;
-                series.bars.reserve(size);
-                for (std::size_t j = 0; j < size; ++j) {
-                    const std::size_t i = check.newest_first ? size - 1 - j : j;
-                    series.bars.push_back({b.time ? b.time[i] : 0, b.open[i], b.high[i], b.low[i], b.close[i],
-                                           b.volume[i]});
-                }
-                series.newest_first = check.newest_first;
-                series.intraday = check.intraday;
-                if (!cut(series, reading.window, "", d.fault)) continue;
+                reader::BarSeries series = series_of(b, check.newest_first);
+                if (!cut(series, reading.window, "", fault)) return false;
                 d.fields = screen_fields(series, settings, walk_window, size);
-                d.ok = true;
                 d.newest_first = check.newest_first;
-            } catch (const std::bad_alloc&) {
-                d.fault = reader::kNoMemory;
-            } catch (const std::length_error&) {
-                d.fault = reader::kNoMemory;
-            } catch (const py::error_already_set&) {
-                throw;
-            } catch (const std::exception& e) {  // run()'s limits
-                d.fault = e.what();
-            }
+                return true;
+            });
         }
     }
-    // The columns, keyed as the command's JSON keys a screen row.
-    FieldColumns columns;
-    for (const Done& d : done) {
-        if (d.ok) columns.add(d.fields);
-        else columns.add_null();
-    }
     py::dict r;
-    r["fields"] = columns.to_python();
+    r["fields"] = screen_columns(done);
     py::list faults;
     py::array_t<bool> newest(static_cast<py::ssize_t>(count));
     for (std::size_t k = 0; k < count; ++k) {

@@ -43,6 +43,11 @@ Reading reading_of(const pybind11::object& dates, const pybind11::object& column
 // none), as the command's.
 bool cut(reader::BarSeries& series, const analysis::Window& window, const std::string& file, std::string& error);
 
+// Reads the file at path as the command does and cuts it to the window;
+// bars_in_file: the bars before the cut.
+bool read_cut(const std::string& path, const Reading& reading, reader::BarSeries& series, std::size_t& bars_in_file,
+              std::string& error);
+
 // The five price columns of a function's bars, each checked to be a float64
 // vector as long as reference (named so in the message; checked first when it
 // is one of them), as the reader's arrays, without times.
@@ -51,9 +56,15 @@ reader::ArrayBars price_columns(const char* function, const pybind11::array& ref
                                 const pybind11::array& low, const pybind11::array& close,
                                 const pybind11::array& volume);
 
-// A series the Python layer has checked and put oldest first, from its
-// arrays (time: int64 seconds, 0 for undated bars).
-reader::BarSeries series_of(const int64_t* time, const reader::ArrayBars& bars);
+// The same with the int64 time column (seconds, 0 for undated bars), checked
+// first, as the reader's arrays.
+reader::ArrayBars dated_columns(const char* function, const pybind11::array& time, const pybind11::array& open,
+                                const pybind11::array& high, const pybind11::array& low,
+                                const pybind11::array& close, const pybind11::array& volume);
+
+// A series from arrays that the reader's checks passed, oldest first (their
+// rows reversed when newest_first); a bar without a time is at 0.
+reader::BarSeries series_of(const reader::ArrayBars& bars, bool newest_first = false);
 
 // Raises: the series cannot be analysed (no bars, or more than a bar
 // record's index can address).
@@ -80,14 +91,9 @@ void without_gil(const std::string& file, Work&& work) {
             memory = true;
         }
     }
-    if (memory)
-        raise_text(PyExc_MemoryError, file.empty() ? std::string(reader::kNoMemory)
-                                                   : reader::ReadError{file, 0, reader::kNoMemory}.text());
+    if (memory) raise_text(PyExc_MemoryError, reader::ReadError{file, 0, reader::kNoMemory}.text());
     if (!done) raise_text(PyExc_ValueError, error);
 }
-
-// walk_arrays() and walk_file(): the walk of one series.
-void bind_walk(pybind11::module_& m);
 
 }  // namespace tidemark::python
 

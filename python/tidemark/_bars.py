@@ -12,6 +12,7 @@ import pandas as pd
 
 from ._args import _floats
 from ._exports import BAR_RECORD
+from ._fields import READING_DTYPES
 from ._library import _native
 from ._reading import Bound, ColumnNames, DateOrder, Reading, reading
 
@@ -22,9 +23,6 @@ BarsLike = Union[pd.DataFrame, Path]
 
 _DATE_COLUMNS = ("date", "datetime", "time", "timestamp")
 _PRICE_COLUMNS = ("open", "high", "low", "close")
-# What the reader passed over, in attrs and in a screen's columns.
-_READING_FIELDS = ("bars_in_file", "duplicates_dropped", "null_rows_skipped", "unknown_volumes", "other_symbol_rows",
-                   "name_rows_skipped", "notes_skipped", "close_column", "close_only", "bar_period")
 
 
 def _is_path(bars: Any) -> bool:
@@ -85,7 +83,7 @@ def read_bars(
         {name: bars[name] for name in ("open", "high", "low", "close", "volume")},
         index=pd.DatetimeIndex(pd.to_datetime(bars["time"], unit="s"), name="date"),
     )
-    frame.attrs.update({key: bars[key] for key in _READING_FIELDS})
+    frame.attrs.update({key: bars[key] for key in READING_DTYPES})
     return frame
 
 
@@ -296,8 +294,6 @@ def _frame_arrays(function: str, frame: Any, options: Reading = Reading()) -> di
     arrays["time"] = np.ascontiguousarray(time)
     arrays["dates"] = dates
     arrays["newest_first"] = newest_first
-    # The rows' own labels, in the frame's order.
-    arrays["index"] = frame.index
     # The rows' own labels, in the frame's order.
     arrays["index"] = frame.index
     arrays["close_column"] = by_name["close_column"]

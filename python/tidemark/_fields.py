@@ -25,6 +25,13 @@ LEVEL_DTYPES: Dict[str, str] = {
     "broke": "int64", "bars_since_touch": "Int64",
 }
 
+#: What the reader passed over: in attrs, and in a screen's columns.
+READING_DTYPES: Dict[str, str] = {
+    "bars_in_file": "int64", "duplicates_dropped": "int64", "null_rows_skipped": "int64", "unknown_volumes": "int64",
+    "other_symbol_rows": "int64", "name_rows_skipped": "int64", "notes_skipped": "int64", "close_column": "object",
+    "close_only": "bool", "bar_period": "object",
+}
+
 # A field no table names yet still gets a column, by the kind of its values.
 _BY_KIND = {"flag": "boolean", "integer": "Int64", "moment": "datetime64[ns]", "number": "float64", "text": "object",
             "": "float64"}

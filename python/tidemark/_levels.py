@@ -1,13 +1,13 @@
 """The workflow of tidemark-scan on one series: the levels and the run."""
 from __future__ import annotations
 
-from typing import Any, Literal, Optional, Tuple
+from typing import Any, Callable, Literal, Optional, Tuple
 
 import pandas as pd
 
 from ._args import _int32, _real
-from ._bars import _READING_FIELDS, BarsLike, _file, _frame_arrays
-from ._fields import LEVEL_DTYPES, WALK_DTYPES
+from ._bars import BarsLike, _file, _frame_arrays
+from ._fields import LEVEL_DTYPES, READING_DTYPES, WALK_DTYPES
 from ._fields import columns as field_columns
 from ._library import _native
 from ._reading import Bound, ColumnNames, DateOrder, Reading, reading
@@ -35,29 +35,39 @@ def _settings(function: str, depth: int, tolerance: Optional[float], mode: int, 
     return depth, tolerance, mode, span
 
 
+def _run(function: str, bars: Any, options: Reading, on_file: Callable[..., dict], on_arrays: Callable[..., dict],
+         *args: Any) -> Tuple[dict, Optional[dict]]:
+    """bars through the extension, args after them: a path read by the
+    command's reader (on_file), or a DataFrame's arrays, oldest first
+    (on_arrays), whose header stage's close_column and close_only stand in
+    the result for the reader's. Returns the result and the arrays (None for
+    a path)."""
+    file = _file(bars)
+    if file is not None:
+        return on_file(file, *args, *options), None
+    arrays = _frame_arrays(function, bars, options)
+    try:
+        result = on_arrays(*(arrays[name] for name in ("time", "open", "high", "low", "close", "volume")), *args,
+                           options.start, options.end)
+    except ValueError as error:
+        raise ValueError(f"{function}: {error}") from None
+    result["close_column"], result["close_only"] = arrays["close_column"], arrays["close_only"]
+    return result, arrays
+
+
 def _analyse(function: str, bars: Any, settings: Settings, count_fractals: bool = True,
              options: Reading = Reading()) -> dict:
     """One series analysed with checked settings (see _settings) and options
     (see _reading)."""
-    file = _file(bars)
-    if file is not None:
-        result = _native.analyse_file(file, *settings, count_fractals, *options)
+    result, arrays = _run(function, bars, options, _native.analyse_file, _native.analyse_arrays, *settings,
+                          count_fractals)
+    if arrays is None:
         dated = result["dated"] = True
     else:
-        arrays = _frame_arrays(function, bars, options)
-        try:
-            result = _native.analyse_arrays(
-                arrays["time"], arrays["open"], arrays["high"], arrays["low"], arrays["close"], arrays["volume"],
-                *settings, count_fractals, options.start, options.end,
-            )
-        except ValueError as error:
-            raise ValueError(f"{function}: {error}") from None
         dated = arrays["dates"] is not None
         result["dated"] = dated
         # The order the bars came in, as the command says of a file's.
         result["file_order"] = ("newest first" if arrays["newest_first"] else "oldest first") if dated else None
-        result["close_column"] = arrays["close_column"]
-        result["close_only"] = arrays["close_only"]
     first, last = result.pop("first_time"), result.pop("last_time")
     result["first_date"] = pd.Timestamp(first, unit="s") if dated else None
     result["last_date"] = pd.Timestamp(last, unit="s") if dated else None
@@ -231,24 +241,15 @@ def walk(
     settings = _settings("walk", depth, tolerance, mode, span)
     options = reading("walk", dates, columns, symbol, start, end)
     size = 0 if window is None else _int32("walk", "window", window, low=1)
-    file = _file(bars)
+    result, arrays = _run("walk", bars, options, _native.walk_file, _native.walk_arrays, *settings, size)
+    moments = result["time"].astype("datetime64[s]").astype("datetime64[ns]")
     newest_first = False
-    if file is not None:
-        result = _native.walk_file(file, *settings, size, *options)
+    if arrays is None:
         dated = True
-        labels: Any = pd.DatetimeIndex(result["time"].astype("datetime64[s]").astype("datetime64[ns]"), name="date")
+        labels: Any = pd.DatetimeIndex(moments, name="date")
     else:
-        arrays = _frame_arrays("walk", bars, options)
-        try:
-            result = _native.walk_arrays(
-                arrays["time"], arrays["open"], arrays["high"], arrays["low"], arrays["close"], arrays["volume"],
-                *settings, size, options.start, options.end,
-            )
-        except ValueError as error:
-            raise ValueError(f"walk: {error}") from None
         dated = arrays["dates"] is not None
         newest_first = arrays["newest_first"]
-        result["close_column"], result["close_only"] = arrays["close_column"], arrays["close_only"]
         # The bars walked, oldest first, are a run of those given.
         oldest_first = arrays["index"][::-1] if newest_first else arrays["index"]
         labels = oldest_first[result["offset"]:result["offset"] + len(result["time"])]
@@ -258,10 +259,10 @@ def walk(
     # The bars before the first level have their own date and close.
     rows["close"] = result["close"]
     if dated:
-        rows["date"] = result["time"].astype("datetime64[s]").astype("datetime64[ns]")
+        rows["date"] = moments
     rows.index = labels
     if newest_first:
         rows = rows.iloc[::-1]
-    rows.attrs.update({name: result[name] for name in _READING_FIELDS})
+    rows.attrs.update({name: result[name] for name in READING_DTYPES})
     return rows
 

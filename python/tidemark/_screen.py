@@ -14,7 +14,7 @@ import pandas as pd
 from ._args import _int32
 from ._bars import BarsLike, _file, _frame_columns, _is_path, _select_symbol
 from ._cluster import csv_files, is_dask_frame, run_on_cluster, screen_dask
-from ._fields import WALK_DTYPES
+from ._fields import READING_DTYPES, WALK_DTYPES
 from ._fields import columns as field_columns
 from ._levels import Mode, Settings, _settings
 from ._library import _native
@@ -31,14 +31,8 @@ _ROW_DTYPES = {
     "bars": "int64", "last_date": "datetime64[ns]", "last_close": "float64", "on_level": "bool",
     "level": "float64", "level_weight": "Int64", "below": "float64", "above": "float64", "distance": "float64",
 }
-# What the reader passed over.
-_READING_DTYPES = {
-    "bars_in_file": "int64", "duplicates_dropped": "int64", "null_rows_skipped": "int64", "unknown_volumes": "int64",
-    "other_symbol_rows": "int64", "name_rows_skipped": "int64", "notes_skipped": "int64", "close_column": "object",
-    "close_only": "bool", "bar_period": "object",
-}
-_COUNTS = ("bars", "bars_in_file", "duplicates_dropped", "null_rows_skipped", "unknown_volumes", "other_symbol_rows",
-           "name_rows_skipped", "notes_skipped")
+# The counts, nullable with errors="keep".
+_COUNTS = ("bars",) + tuple(name for name, dtype in READING_DTYPES.items() if dtype == "int64")
 
 # What one symbol's data can raise; anything else is a fault of the package.
 _FAILURES = (MemoryError, TypeError, ValueError, OSError)
@@ -47,7 +41,7 @@ _FAILURES = (MemoryError, TypeError, ValueError, OSError)
 def _dtypes(keep: bool, walk: Optional[int]) -> dict:
     """The columns of a screen's rows: the screen's own, or the walk's last
     row (walk: its window, 0 for all bars); with keep, an error column."""
-    dtypes = {"file": "object", **(WALK_DTYPES if walk is not None else _ROW_DTYPES), **_READING_DTYPES}
+    dtypes = {"file": "object", **(WALK_DTYPES if walk is not None else _ROW_DTYPES), **READING_DTYPES}
     if keep:
         dtypes.update({name: "Int64" for name in _COUNTS}, on_level="boolean", close_only="boolean", error="object")
     return dtypes
