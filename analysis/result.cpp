@@ -97,8 +97,10 @@ std::vector<Field> reading_fields(const BarSeries& s) {
             {"notes_skipped", integer(count(s.notes_skipped))},
             {"close_column", s.close_column.empty() ? Value{} : text(s.close_column)},
             {"close_only", flag(s.close_only)},
-            {"bar_period", text(s.intraday ? "intraday" : reader::period_name(s.period))}};
+            {"bar_period", text(bar_period(s))}};
 }
+
+const char* bar_period(const BarSeries& s) { return s.intraday ? "intraday" : reader::period_name(s.period); }
 
 std::string reading_text(const BarSeries& s) {
     std::string out;

@@ -151,7 +151,7 @@ void write_report(std::FILE* out, const Run& run) {
     const PriceStyle style = price_style(a.mean_range, data_decimals(s.bars));
 
     std::fprintf(out, "tidemark-scan: %s%s\n", run.input.c_str(), run.sample ? " (the bundled sample)" : "");
-    const std::string kind = s.intraday ? "intraday" : period_name(s.period);
+    const std::string kind = bar_period(s);
     std::fprintf(out, "  bars       %s, %s to %s (%s first in the file)\n",
                  counted(s.bars.size(), kind + " bar", kind + " bars").c_str(),
                  time_text(s.bars.front().time, s.intraday).c_str(), time_text(s.bars.back().time, s.intraday).c_str(),
