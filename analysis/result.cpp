@@ -97,8 +97,10 @@ std::vector<Field> reading_fields(const BarSeries& s) {
             {"notes_skipped", integer(count(s.notes_skipped))},
             {"close_column", s.close_column.empty() ? Value{} : text(s.close_column)},
             {"close_only", flag(s.close_only)},
-            {"bar_period", text(s.intraday ? "intraday" : reader::period_name(s.period))}};
+            {"bar_period", text(bar_period(s))}};
 }
+
+const char* bar_period(const BarSeries& s) { return s.intraday ? "intraday" : reader::period_name(s.period); }
 
 std::string reading_text(const BarSeries& s) {
     std::string out;
@@ -138,8 +140,8 @@ std::vector<Field> level_fields(const BarSeries& s, const Analysis& a, std::size
     f.push_back({"touches", integer(r.touches)});
     f.push_back({"held", integer(r.held)});
     f.push_back({"broke", integer(r.broke)});
-    f.push_back({"bars_since_touch",
-                 r.last_touch < 0 ? null_value() : integer(static_cast<int64_t>(s.bars.size()) - 1 - r.last_touch)});
+    const int64_t since = bars_since_touch(r, s.bars.size());
+    f.push_back({"bars_since_touch", since < 0 ? null_value() : integer(since)});
     return f;
 }
 

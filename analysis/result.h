@@ -53,6 +53,10 @@ std::vector<Field> run_fields(const BarSeries& series, const Analysis& analysis,
 // "monthly" or "quarterly", as the dates are written).
 std::vector<Field> reading_fields(const BarSeries& series);
 
+// The bars' period as bar_period names it: "intraday", or as the dates are
+// written.
+const char* bar_period(const BarSeries& series);
+
 // One sentence of the same for a report, or "" when nothing was passed over.
 std::string reading_text(const BarSeries& series);
 

@@ -41,6 +41,7 @@ std::vector<TrackRecord> track_records(const std::vector<reader::Bar>& bars, con
         if (first < 0 || bar + depth < first) first = bar + depth;
         r.last_fractal = std::max(r.last_fractal, bar);
     }
+    if (first < 0) return records;
     // The levels by price, so that each bar finds the ones its range reaches
     // by two searches. Both tests are monotonic in the price, so the levels
     // that pass both are one stretch of this order.
@@ -49,7 +50,6 @@ std::vector<TrackRecord> track_records(const std::vector<reader::Bar>& bars, con
     std::stable_sort(by_price.begin(), by_price.end(),
                      [&](std::size_t x, std::size_t y) { return a.levels[x].price < a.levels[y].price; });
     const double tolerance = a.tolerance;
-    if (first < 0) return records;
     for (auto b = static_cast<std::size_t>(first) + 1; b < bars.size(); ++b) {
         const reader::Bar& bar = bars[b];
         const auto begin = std::partition_point(by_price.begin(), by_price.end(), [&](std::size_t k) {

@@ -28,6 +28,11 @@ struct TrackRecord {
     int64_t last_touch = -1;  // the latest touch's bar, -1 for none
 };
 
+// Bars from the latest touch to the last of `bars`; -1 before any touch.
+inline int64_t bars_since_touch(const TrackRecord& r, std::size_t bars) {
+    return r.last_touch < 0 ? -1 : static_cast<int64_t>(bars) - 1 - r.last_touch;
+}
+
 // A bar touches a level when its range reaches within the tolerance of it:
 // its low is at most price + tolerance and its high at least price -
 // tolerance. Each half is monotonic in the price.

@@ -76,7 +76,9 @@ public:
         }
         const bool fast = mode_ == 1 && unusual_ == 0 && total_ <= std::numeric_limits<int32_t>::max() &&
                           std::isfinite(tolerance) && tolerance >= 0;
-        if (changes_.empty() && tolerance == tolerance_ && valid_) return;
+        // Nothing to redo; also at the start, when no candidate has come in
+        // and there is no level at any tolerance.
+        if (changes_.empty() && tolerance == tolerance_) return;
         if (!fast) {
             apply_changes();
             merge_all(tolerance, false);
@@ -98,7 +100,6 @@ public:
             }
         }
         tolerance_ = tolerance;
-        valid_ = true;
     }
 
     const std::vector<double>& prices() const { return prices_; }
@@ -153,28 +154,40 @@ private:
         for (std::size_t i = 0; i < count; ++i, ++first) out.push_back(first);
     }
 
-    // Merges the candidates of block: the levels come back in p_ and w_, the
-    // candidates' strengths stay in strengths_. Returns how many levels.
-    int32_t merge_block(const std::vector<Slot>& block, double tolerance) {
+    // The candidates of block as levels at tolerance 0, in p_ and w_.
+    void load(const std::vector<Slot>& block) {
         p_.clear();
         w_.clear();
         for (Slot s : block) {
             p_.push_back(s->price);
             w_.push_back(s->strength);
         }
+    }
+
+    // Merges the candidates of block: the levels come back in p_ and w_, the
+    // candidates' strengths stay in strengths_. Returns how many levels.
+    int32_t merge_block(const std::vector<Slot>& block, double tolerance) {
+        load(block);
         strengths_ = w_;
         return merge(p_, w_, tolerance);
+    }
+
+    // The run lengths of the last merge (strengths_ into the first `levels`
+    // of w_) in lengths_; false, with runs_valid_ cleared, when the weights
+    // do not read off as runs.
+    bool read_lengths(int32_t levels) {
+        if (runs_by_weight(strengths_.data(), strengths_.size(), w_.data(), static_cast<std::size_t>(levels),
+                           lengths_))
+            return true;
+        runs_valid_ = false;
+        return false;
     }
 
     // The runs of block's merge (merge_block) into out, merged at tolerance.
     // False, with runs_valid_ cleared, when the weights do not read off as
     // runs.
     bool append_runs(const std::vector<Slot>& block, int32_t levels, double tolerance, std::vector<Run>& out) {
-        if (!runs_by_weight(strengths_.data(), strengths_.size(), w_.data(), static_cast<std::size_t>(levels),
-                            lengths_)) {
-            runs_valid_ = false;
-            return false;
-        }
+        if (!read_lengths(levels)) return false;
         std::size_t at = 0;
         for (std::size_t k = 0; k < lengths_.size(); ++k) {
             const double low = lengths_[k] == 1 ? kNever : tolerance;
@@ -213,6 +226,7 @@ private:
 
     // Merges the runs around `center` again with the change made, taking in
     // twice as many runs on each side each time the outermost ones change.
+    // It ends at the latest with all runs taken in: nothing is compared then.
     void local_change(std::size_t center, const Candidate* added, Slot added_slot, const Candidate* removed) {
         for (std::size_t reach = 1;; reach *= 2) {
             const std::size_t lo = center > reach ? center - reach : 0;
@@ -229,12 +243,7 @@ private:
                 block_.erase(std::remove_if(block_.begin(), block_.end(),
                                             [&](Slot s) { return !MergeOrder()(*s, *removed) && !MergeOrder()(*removed, *s); }),
                              block_.end());
-            if (remerge(lo, hi, block_, tolerance_)) return;
-            if (!runs_valid_) return;
-            if (lo == 0 && hi + 1 == runs_.size()) {  // cannot happen: nothing is checked then
-                runs_valid_ = false;
-                return;
-            }
+            if (remerge(lo, hi, block_, tolerance_) || !runs_valid_) return;
         }
     }
 
@@ -268,12 +277,7 @@ private:
     double last_gap(const Run& run, double at) {
         if (run.count == 1) return kNever;
         collect(run.first, static_cast<std::size_t>(run.count), block_);
-        p_.clear();
-        w_.clear();
-        for (Slot s : block_) {
-            p_.push_back(s->price);
-            w_.push_back(s->strength);
-        }
+        load(block_);
         while (p_.size() > 1) {
             double widest = 0;
             for (std::size_t i = 0; i + 1 < p_.size(); ++i) widest = std::max(widest, p_[i + 1] - p_[i]);
@@ -333,12 +337,7 @@ private:
                     w_.push_back(runs_[k].weight);
                 }
                 strengths_ = w_;
-                const int32_t n = merge(p_, w_, tolerance);
-                if (!runs_by_weight(strengths_.data(), strengths_.size(), w_.data(), static_cast<std::size_t>(n),
-                                    lengths_)) {
-                    runs_valid_ = false;
-                    return;
-                }
+                if (!read_lengths(merge(p_, w_, tolerance))) return;
                 std::size_t at = i;
                 for (std::size_t k = 0; k < lengths_.size(); ++k) {
                     Run joined = runs_[at];
@@ -363,14 +362,16 @@ private:
     std::vector<Change> changes_;
     int64_t total_ = 0;    // the candidates' strengths
     int64_t unusual_ = 0;  // candidates the fast path cannot vouch for
-    double tolerance_ = 0;
-    bool valid_ = false;       // prices_ and weights_ are the levels at tolerance_
+    double tolerance_ = 0;     // prices_ and weights_ are the levels at it
     bool runs_valid_ = false;  // and runs_ holds them with their runs
     std::vector<Run> runs_, fresh_;
-    std::vector<double> prices_, p_, gaps_;
+    std::vector<double> prices_, p_;
     std::vector<int32_t> weights_, w_, strengths_, lengths_, tags_;
     std::vector<Slot> block_;
 };
+
+// The first bar in view at bar t: of its last `window` bars, or of all.
+std::size_t first_in_view(std::size_t window, std::size_t t) { return window > 0 && t + 1 > window ? t + 1 - window : 0; }
 
 }  // namespace
 
@@ -388,7 +389,7 @@ void walk(const Exports& lib, const BarSeries& series, const Settings& settings,
     std::vector<int32_t> scaled;
     const std::size_t step = std::max<std::size_t>(1, n / 100);
     for (std::size_t t = 0; t < n; ++t) {
-        const std::size_t first = window > 0 && t + 1 > window ? t + 1 - window : 0;
+        const std::size_t first = first_in_view(window, t);
         // A fractal counts from the bar that confirms it while its whole
         // neighbourhood is in view.
         while (next_out < next_in && fractals[next_out].bar < first + depth) {
@@ -457,7 +458,7 @@ Walk walk(const Exports& lib, const BarSeries& series, const Settings& settings,
 
 ScreenRow walk_row_by_analysis(const Exports& lib, const BarSeries& series, const Settings& settings,
                                std::size_t window, std::size_t bar) {
-    const std::size_t first = window > 0 && bar + 1 > window ? bar + 1 - window : 0;
+    const std::size_t first = first_in_view(window, bar);
     BarSeries view;
     view.bars.assign(series.bars.begin() + static_cast<std::ptrdiff_t>(first),
                      series.bars.begin() + static_cast<std::ptrdiff_t>(bar) + 1);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -127,6 +128,10 @@ public:
         std::fflush(err_);
         shown_ = true;
     }
+    // A stage of work and how much of it is done, as "walking 42%".
+    void show(const char* stage, double done) {
+        show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
+    }
     void finish() {
         if (!shown_) return;
         std::fprintf(err_, "\r%56s\r", "");
@@ -150,16 +155,110 @@ struct Options {
     std::vector<std::string> inputs;
     std::string svg, library;
     std::size_t levels = 0;
-    std::string walk;         // --walk FILE, "-" for standard output
+    std::string walk;             // --walk FILE, "-" for standard output
     std::size_t walk_window = 0;  // --window N
+    std::string from, to;         // --from and --to as given: read after every option
     bool json = false;
     bool help = false, version = false;
 };
 
+// Applies an option of what is read (the bars, their dates and columns),
+// as apply_option does.
+bool apply_read_option(const std::string& arg, const std::function<bool()>& take, const std::string& value,
+                       Options& o, std::string& why) {
+    int32_t number = 0;
+    if (arg == "--last") {
+        if (!take() || !to_int(value, 1, INT32_MAX, number))
+            return why = "--last needs a whole number of bars, 1 or more", false;
+        o.window.last = static_cast<std::size_t>(number);
+    } else if (arg == "--from") {
+        if (!take()) return why = "--from needs a date: YYYY-MM-DD, optionally with a time", false;
+        o.from = value;
+        o.window.has_from = true;
+    } else if (arg == "--to") {
+        if (!take()) return why = "--to needs a date: YYYY-MM-DD, optionally with a time", false;
+        o.to = value;
+        o.window.has_to = true;
+    } else if (arg == "--dates") {
+        if (!take() || !date_order_from_text(value, o.read.dates))
+            return why = "--dates needs mdy, dmy, ymd, serial, ms, us or ns", false;
+    } else if (arg == "--symbol") {
+        if (!take() || value.empty()) return why = "--symbol needs the symbol to read", false;
+        o.read.symbol = value;
+    } else if (arg == "--columns") {
+        if (!take()) return why = "--columns needs ROLE=NAME pairs (as in --columns date=Datum,close=Schluss)", false;
+        if (!parse_column_choices(value, o.read.columns, why)) return false;
+    } else {
+        return why = "unknown option " + arg, false;
+    }
+    return true;
+}
+
+// Applies one option: take() puts its value into value, false when it has
+// none. False with why set on a bad value or an unknown option.
+bool apply_option(const std::string& arg, const std::function<bool()>& take, const std::string& value,
+                  Options& o, std::string& why) {
+    int32_t number = 0;
+    if (arg == "-h" || arg == "--help") {
+        o.help = true;
+    } else if (arg == "--version") {
+        o.version = true;
+    } else if (arg == "--json") {
+        o.json = true;
+    } else if (arg == "--depth") {
+        if (!take() || !to_int(value, 1, 100000, o.settings.depth))
+            return why = "--depth needs a whole number from 1 to 100000", false;
+    } else if (arg == "--tolerance") {
+        if (!take() || !to_price(value, o.settings.tolerance))
+            return why = "--tolerance needs a price distance, 0 or more", false;
+    } else if (arg == "--mode") {
+        if (!take() || !to_int(value, 0, 2, o.settings.mode)) return why = "--mode needs 0, 1 or 2", false;
+    } else if (arg == "--span") {
+        if (!take() || !to_int(value, 1, INT32_MAX, o.settings.span))
+            return why = "--span needs a whole number, 1 or more", false;
+    } else if (arg == "--levels") {
+        if (!take() || !to_int(value, 1, INT32_MAX, number))
+            return why = "--levels needs a whole number, 1 or more", false;
+        o.levels = static_cast<std::size_t>(number);
+    } else if (arg == "--walk") {
+        if (!take() || value.empty())
+            return why = "--walk needs a file name for the rows (- for standard output)", false;
+        o.walk = value;
+    } else if (arg == "--window") {
+        if (!take() || !to_int(value, 1, INT32_MAX, number))
+            return why = "--window needs a whole number of bars, 1 or more", false;
+        o.walk_window = static_cast<std::size_t>(number);
+    } else if (arg == "--svg") {
+        if (!take() || value.empty()) return why = "--svg needs a file name", false;
+        // The chart is SVG whatever the name says: a name that says
+        // otherwise (chart.png) would mislead every program that opens it.
+        if (!has_extension(value, ".svg"))
+            return why = "--svg writes an SVG chart: name the file *.svg (not " + value + ")", false;
+        o.svg = value;
+    } else if (arg == "--library") {
+        if (!take() || value.empty()) return why = "--library needs a file name", false;
+        o.library = value;
+    } else {
+        return apply_read_option(arg, take, value, o, why);
+    }
+    return true;
+}
+
+// Adds an input as named; on Windows, which hands *.csv over as written,
+// the files it matches.
+bool add_input(const std::string& arg, Options& o, std::string& why) {
+    if (!kExpandsWildcards || !has_wildcard(arg)) {
+        o.inputs.push_back(arg);
+        return true;
+    }
+    const std::vector<std::string> found = expand_wildcard(arg);
+    if (found.empty()) return why = arg + ": no file matches", false;
+    o.inputs.insert(o.inputs.end(), found.begin(), found.end());
+    return true;
+}
+
 // Parses argv; on a bad argument returns false with why set.
 bool parse_options(int argc, const char* const* argv, Options& o, std::string& why) {
-    int32_t number = 0;
-    std::string from, to;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -178,84 +277,11 @@ bool parse_options(int argc, const char* const* argv, Options& o, std::string& w
             value = argv[++i];
             return true;
         };
-        if (arg == "-h" || arg == "--help") {
-            o.help = true;
-        } else if (arg == "--version") {
-            o.version = true;
-        } else if (arg == "--json") {
-            o.json = true;
-        } else if (arg == "--depth") {
-            if (!take() || !to_int(value, 1, 100000, o.settings.depth))
-                return why = "--depth needs a whole number from 1 to 100000", false;
-        } else if (arg == "--tolerance") {
-            if (!take() || !to_price(value, o.settings.tolerance))
-                return why = "--tolerance needs a price distance, 0 or more", false;
-        } else if (arg == "--mode") {
-            if (!take() || !to_int(value, 0, 2, o.settings.mode)) return why = "--mode needs 0, 1 or 2", false;
-        } else if (arg == "--span") {
-            if (!take() || !to_int(value, 1, INT32_MAX, o.settings.span))
-                return why = "--span needs a whole number, 1 or more", false;
-        } else if (arg == "--levels") {
-            if (!take() || !to_int(value, 1, INT32_MAX, number))
-                return why = "--levels needs a whole number, 1 or more", false;
-            o.levels = static_cast<std::size_t>(number);
-        } else if (arg == "--last") {
-            if (!take() || !to_int(value, 1, INT32_MAX, number))
-                return why = "--last needs a whole number of bars, 1 or more", false;
-            o.window.last = static_cast<std::size_t>(number);
-        } else if (arg == "--walk") {
-            if (!take() || value.empty())
-                return why = "--walk needs a file name for the rows (- for standard output)", false;
-            o.walk = value;
-        } else if (arg == "--window") {
-            if (!take() || !to_int(value, 1, INT32_MAX, number))
-                return why = "--window needs a whole number of bars, 1 or more", false;
-            o.walk_window = static_cast<std::size_t>(number);
-        } else if (arg == "--from") {
-            if (!take()) return why = "--from needs a date: YYYY-MM-DD, optionally with a time", false;
-            from = value;
-            o.window.has_from = true;
-        } else if (arg == "--to") {
-            if (!take()) return why = "--to needs a date: YYYY-MM-DD, optionally with a time", false;
-            to = value;
-            o.window.has_to = true;
-        } else if (arg == "--dates") {
-            if (!take() || !date_order_from_text(value, o.read.dates))
-                return why = "--dates needs mdy, dmy, ymd, serial, ms, us or ns", false;
-        } else if (arg == "--symbol") {
-            if (!take() || value.empty()) return why = "--symbol needs the symbol to read", false;
-            o.read.symbol = value;
-        } else if (arg == "--columns") {
-            if (!take()) return why = "--columns needs ROLE=NAME pairs (as in --columns date=Datum,close=Schluss)", false;
-            if (!parse_column_choices(value, o.read.columns, why)) return false;
-        } else if (arg == "--svg") {
-            if (!take() || value.empty()) return why = "--svg needs a file name", false;
-            // The chart is SVG whatever the name says: a name that says
-            // otherwise (chart.png) would mislead every program that opens it.
-            const std::string lower = [&] {
-                std::string l = value;
-                for (char& c : l) c = ascii_lower(c);
-                return l;
-            }();
-            if (lower.size() < 5 || lower.compare(lower.size() - 4, 4, ".svg") != 0)
-                return why = "--svg writes an SVG chart: name the file *.svg (not " + value + ")", false;
-            o.svg = value;
-        } else if (arg == "--library") {
-            if (!take() || value.empty()) return why = "--library needs a file name", false;
-            o.library = value;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return why = "unknown option " + arg, false;
-        } else if (kExpandsWildcards && has_wildcard(arg)) {
-            // Windows hands *.csv over as written: the program expands it.
-            const std::vector<std::string> found = expand_wildcard(arg);
-            if (found.empty()) return why = arg + ": no file matches", false;
-            o.inputs.insert(o.inputs.end(), found.begin(), found.end());
-        } else {
-            o.inputs.push_back(arg);
-        }
+        const bool is_option = arg.size() > 1 && arg[0] == '-';
+        if (!(is_option ? apply_option(arg, take, value, o, why) : add_input(arg, o, why))) return false;
     }
     // After every option, so that --dates applies wherever it stands.
-    return window_bounds(o.window.has_from ? &from : nullptr, o.window.has_to ? &to : nullptr, o.read.dates,
+    return window_bounds(o.window.has_from ? &o.from : nullptr, o.window.has_to ? &o.to : nullptr, o.read.dates,
                          o.window, why);
 }
 
@@ -267,35 +293,53 @@ int fail(std::FILE* out, std::FILE* err, bool json, const ReadError& error, int 
     return status;
 }
 
-// A chart file that may be written: never the input, never a folder, never
-// an existing file that is not a chart.
-bool chart_target_ok(const std::string& svg, const std::string& input, std::string& why) {
-    const PathKind kind = path_kind(svg);
+// A file the command may write: never the input, never a folder, never an
+// existing file that is_own does not take for one it wrote (a `noun`).
+bool target_ok(const std::string& path, const std::string& input, const char* what, const char* noun,
+               bool (*is_own)(const std::string&), std::string& why) {
+    const PathKind kind = path_kind(path);
     if (kind == PathKind::missing) return true;
-    if (kind == PathKind::folder) return why = "is a folder: the chart needs a file name", false;
-    if (!input.empty() && same_file(svg, input)) return why = "is the input file: it is not overwritten", false;
-    if (!looks_like_svg(svg))
-        return why = "exists and is not an SVG chart: it is not overwritten (remove it, or name another file)",
+    if (kind == PathKind::folder) return why = "is a folder: the " + std::string(what) + " needs a file name", false;
+    if (!input.empty() && same_file(path, input)) return why = "is the input file: it is not overwritten", false;
+    if (!is_own(path))
+        return why = "exists and is not " + std::string(noun) +
+                     ": it is not overwritten (remove it, or name another file)",
                false;
     return true;
 }
 
-// A walk file that may be written: never the input, never a folder, never
-// an existing file that is not a walk's rows.
+bool chart_target_ok(const std::string& svg, const std::string& input, std::string& why) {
+    return target_ok(svg, input, "chart", "an SVG chart", looks_like_svg, why);
+}
+
+bool looks_like_walk(const std::string& path) {
+    return starts_with_any(path, {walk_start(false), walk_start(true) + "\n  {\"date\":", "[]"});
+}
+
+// The walk may also go to standard output ("-").
 bool walk_target_ok(const std::string& walk, const std::string& input, std::string& why) {
-    if (walk == "-") return true;
-    const PathKind kind = path_kind(walk);
-    if (kind == PathKind::missing) return true;
-    if (kind == PathKind::folder) return why = "is a folder: the walk needs a file name", false;
-    if (!input.empty() && same_file(walk, input)) return why = "is the input file: it is not overwritten", false;
-    if (!starts_with_any(walk, {walk_start(false), walk_start(true) + "\n  {\"date\":", "[]"}))
-        return why = "exists and is not a walk's rows: it is not overwritten (remove it, or name another file)",
-               false;
-    return true;
+    return walk == "-" || target_ok(walk, input, "walk", "a walk's rows", looks_like_walk, why);
 }
 
 // Inputs at least this long get the walk's progress on a terminal.
 constexpr std::size_t kLongWalk = 50000;
+
+// The walk's rows as --walk writes them: CSV, or JSON with --json.
+std::string walk_text(const Options& o, const loader::Exports& lib, const BarSeries& series, std::FILE* err,
+                      bool terminal) {
+    ProgressLine walking(err, terminal && series.bars.size() >= kLongWalk);
+    std::string rows = walk_start(o.json);
+    bool first = true;
+    walk(
+        lib, series, o.settings, o.walk_window,
+        [&](std::size_t, const ScreenRow& row) {
+            walk_row(rows, row, o.json, first);
+            first = false;
+        },
+        [&](const char* stage, double done) { walking.show(stage, done); });
+    walking.finish();
+    return rows + walk_end(o.json, first);
+}
 
 int screen(const Options& o, const loader::Exports& lib, std::FILE* out, std::FILE* err) {
     std::vector<std::string> files;
@@ -379,9 +423,7 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
 
     // Read a chunk at a time: the bars take memory, the file does not.
     ProgressLine progress(err, terminal && size >= kLongInput);
-    const Progress report_progress = [&](const char* stage, double done) {
-        progress.show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
-    };
+    const Progress report_progress = [&](const char* stage, double done) { progress.show(stage, done); };
     if (!read_series(run.input, *source, run.series, error, report_progress, o.read)) {
         progress.finish();
         // A table of closes, a symbol per column: screened, a row each.
@@ -412,20 +454,7 @@ int single(const Options& o, const loader::Exports& lib, const std::string& libr
     progress.finish();
     std::string walk_error;
     if (!o.walk.empty()) {
-        ProgressLine walking(err, terminal && run.series.bars.size() >= kLongWalk);
-        std::string rows = walk_start(o.json);
-        bool first = true;
-        walk(
-            lib, run.series, o.settings, o.walk_window,
-            [&](std::size_t, const ScreenRow& row) {
-                walk_row(rows, row, o.json, first);
-                first = false;
-            },
-            [&](const char* stage, double done) {
-                walking.show(std::string(stage) + " " + std::to_string(static_cast<int>(done * 100)) + "%");
-            });
-        walking.finish();
-        rows += walk_end(o.json, first);
+        const std::string rows = walk_text(o, lib, run.series, err, terminal);
         // The rows on standard output take the report's place.
         if (o.walk == "-") {
             std::fputs(rows.c_str(), out);

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "text.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -22,9 +24,6 @@ namespace {
 
 // A path from UTF-8 text on every system (Windows keeps paths in UTF-16).
 fs::path path_of(const std::string& utf8) { return fs::u8path(utf8); }
-
-// ASCII letters in lower case, as Windows matches names.
-char folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 #ifdef _WIN32
 std::string narrowed(const wchar_t* wide) {
@@ -98,13 +97,8 @@ bool list_csv_files(const std::string& folder, std::vector<std::string>& paths, 
         folder.empty() || folder.back() == '/' || folder.back() == '\\' ? folder : folder + separator;
     for (; it != end; it.increment(ec)) {
         const std::string name = it->path().filename().u8string();
-        std::string lower = name;
-        std::transform(lower.begin(), lower.end(), lower.begin(), folded);
-        const auto ends = [&](const std::string& tail) {
-            return lower.size() > tail.size() && lower.compare(lower.size() - tail.size(), tail.size(), tail) == 0;
-        };
         // Downloads often come compressed; the reader inflates them.
-        if (!ends(".csv") && !ends(".csv.gz")) continue;
+        if (!has_extension(name, ".csv") && !has_extension(name, ".csv.gz")) continue;
         std::error_code kind_ec;
         if (it->is_directory(kind_ec)) continue;
         paths.push_back(prefix + name);
@@ -115,6 +109,13 @@ bool list_csv_files(const std::string& folder, std::vector<std::string>& paths, 
     }
     std::sort(paths.begin(), paths.end());
     return true;
+}
+
+bool has_extension(const std::string& name, const std::string& tail) {
+    if (name.size() <= tail.size()) return false;
+    // ASCII letters in any case, as Windows matches names.
+    return std::equal(tail.begin(), tail.end(), name.end() - static_cast<std::ptrdiff_t>(tail.size()),
+                      [](char t, char c) { return t == ascii_lower(c); });
 }
 
 bool same_file(const std::string& a, const std::string& b) {
@@ -159,7 +160,7 @@ namespace {
 bool wildcard_match(const std::string& pattern, const std::string& name) {
     std::size_t p = 0, n = 0, star = std::string::npos, resume = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || folded(pattern[p]) == folded(name[n]))) {
+        if (p < pattern.size() && (pattern[p] == '?' || ascii_lower(pattern[p]) == ascii_lower(name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == '*') {

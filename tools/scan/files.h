@@ -22,6 +22,10 @@ bool write_file_atomically(const std::string& path, const std::string& content, 
 // to folder with the folder's own separator. error does not name the folder.
 bool list_csv_files(const std::string& folder, std::vector<std::string>& paths, std::string& error);
 
+// The name ends in tail (written in lower case), in any case, with
+// something before it: has_extension("Chart.SVG", ".svg").
+bool has_extension(const std::string& name, const std::string& tail);
+
 // Both name one existing file (through links, case or different spellings).
 bool same_file(const std::string& a, const std::string& b);
 

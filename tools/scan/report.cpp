@@ -55,56 +55,19 @@ std::string weight_bar(int32_t weight, int32_t heaviest) {
     return std::string(static_cast<std::size_t>(std::min(length, kBarWidth)), '#');
 }
 
-void write_levels(std::FILE* out, const Run& run, const PriceStyle& style) {
-    const Analysis& a = run.analysis;
-    const BarSeries& s = run.series;
-    const std::vector<std::size_t> listed = heaviest_levels(a, run.levels_listed);
-    int price_width = 8;
-    int32_t heaviest = 0;
-    for (std::size_t k : listed) {
-        price_width = std::max(price_width, static_cast<int>(price_text(a.levels[k].price, style).size()) + 1);
-        heaviest = std::max(heaviest, a.levels[k].weight);
-    }
-    // The track record's columns, when the analysis kept it.
-    const bool track = a.records.size() == a.levels.size() && !a.levels.empty();
-    const int date_width = static_cast<int>(time_text(s.bars.back().time, s.intraday).size());
-    const auto record_text = [&](std::size_t k) {
-        if (!track) return std::string();
-        const TrackRecord& r = a.records[k];
-        char text[96];
-        const std::string since =
-            r.last_touch < 0 ? "-" : std::to_string(static_cast<int64_t>(s.bars.size()) - 1 - r.last_touch);
-        std::snprintf(text, sizeof text, "  %*s  %7d  %4d  %5d  %5s", date_width,
-                      r.formed < 0 ? "-" : time_text(s.bars[static_cast<std::size_t>(r.formed)].time, s.intraday).c_str(),
-                      r.touches, r.held, r.broke, since.c_str());
-        return std::string(text);
-    };
-    std::fprintf(out, "  %5s %*s  %-*s  %11s  %8s", "index", price_width, "price", kBarWidth + 7, "weight",
-                 "Hlop weight", "fractals");
-    if (track) std::fprintf(out, "  %*s  %7s  %4s  %5s  %5s", date_width, "formed", "touches", "held", "broke", "since");
-    std::fputc('\n', out);
-    const std::string close_row = "  -----> " + price_text(a.last_close, style) + "  last close, " +
-                                  time_text(s.bars.back().time, s.intraday) + "\n";
-    bool close_shown = a.close_level >= 0 &&
-                       std::find(listed.begin(), listed.end(), static_cast<std::size_t>(a.close_level)) != listed.end();
-    // Highest price first, as on a chart.
-    for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
-        const std::size_t k = *it;
-        const Level& level = a.levels[k];
-        if (!close_shown && level.price < a.last_close) {
-            std::fputs(close_row.c_str(), out);
-            close_shown = true;
-        }
-        std::fprintf(out, "  %5zu %*s  %6d %-*s  %11d  %8d%s%s\n", k, price_width,
-                     price_text(level.price, style).c_str(), level.weight, kBarWidth,
-                     weight_bar(level.weight, heaviest).c_str(), level.merged_weight, level.fractals,
-                     record_text(k).c_str(), static_cast<int32_t>(k) == a.close_level ? "   <- last close" : "");
-    }
-    if (!close_shown) std::fputs(close_row.c_str(), out);
-    if (listed.size() < a.levels.size())
-        std::fprintf(out, "  (the %s of %zu levels)\n",
-                     listed.size() == 1 ? "heaviest" : (std::to_string(listed.size()) + " heaviest").c_str(),
-                     a.levels.size());
+// A level's track record as the columns after its fractals: formed,
+// touches, held, broke and since.
+std::string track_columns(const BarSeries& s, const TrackRecord& r, int date_width) {
+    char text[96];
+    const int64_t since = bars_since_touch(r, s.bars.size());
+    std::snprintf(text, sizeof text, "  %*s  %7d  %4d  %5d  %5s", date_width,
+                  r.formed < 0 ? "-" : time_text(s.bars[static_cast<std::size_t>(r.formed)].time, s.intraday).c_str(),
+                  r.touches, r.held, r.broke, since < 0 ? "-" : std::to_string(since).c_str());
+    return std::string(text);
+}
+
+// What the columns of the levels' table mean.
+void write_level_legend(std::FILE* out, const Analysis& a, bool track) {
     const int32_t span = a.settings.span;
     std::fprintf(out,
                  "  weight       the Hlop weight rescaled by Resize, span %d; Resize scales without shifting,\n"
@@ -126,6 +89,49 @@ void write_levels(std::FILE* out, const Run& run, const PriceStyle& style) {
                      a.settings.depth);
 }
 
+void write_levels(std::FILE* out, const Run& run, const PriceStyle& style) {
+    const Analysis& a = run.analysis;
+    const BarSeries& s = run.series;
+    const std::vector<std::size_t> listed = heaviest_levels(a, run.levels_listed);
+    int price_width = 8;
+    int32_t heaviest = 0;
+    for (std::size_t k : listed) {
+        price_width = std::max(price_width, static_cast<int>(price_text(a.levels[k].price, style).size()) + 1);
+        heaviest = std::max(heaviest, a.levels[k].weight);
+    }
+    // The track record's columns, when the analysis kept it.
+    const bool track = a.records.size() == a.levels.size() && !a.levels.empty();
+    const int date_width = static_cast<int>(time_text(s.bars.back().time, s.intraday).size());
+    std::fprintf(out, "  %5s %*s  %-*s  %11s  %8s", "index", price_width, "price", kBarWidth + 7, "weight",
+                 "Hlop weight", "fractals");
+    if (track) std::fprintf(out, "  %*s  %7s  %4s  %5s  %5s", date_width, "formed", "touches", "held", "broke", "since");
+    std::fputc('\n', out);
+    const std::string close_row = "  -----> " + price_text(a.last_close, style) + "  last close, " +
+                                  time_text(s.bars.back().time, s.intraday) + "\n";
+    bool close_shown = a.close_level >= 0 &&
+                       std::find(listed.begin(), listed.end(), static_cast<std::size_t>(a.close_level)) != listed.end();
+    // Highest price first, as on a chart.
+    for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
+        const std::size_t k = *it;
+        const Level& level = a.levels[k];
+        if (!close_shown && level.price < a.last_close) {
+            std::fputs(close_row.c_str(), out);
+            close_shown = true;
+        }
+        std::fprintf(out, "  %5zu %*s  %6d %-*s  %11d  %8d%s%s\n", k, price_width,
+                     price_text(level.price, style).c_str(), level.weight, kBarWidth,
+                     weight_bar(level.weight, heaviest).c_str(), level.merged_weight, level.fractals,
+                     track ? track_columns(s, a.records[k], date_width).c_str() : "",
+                     static_cast<int32_t>(k) == a.close_level ? "   <- last close" : "");
+    }
+    if (!close_shown) std::fputs(close_row.c_str(), out);
+    if (listed.size() < a.levels.size())
+        std::fprintf(out, "  (the %s of %zu levels)\n",
+                     listed.size() == 1 ? "heaviest" : (std::to_string(listed.size()) + " heaviest").c_str(),
+                     a.levels.size());
+    write_level_legend(out, a, track);
+}
+
 // Column widths that fit every row, in terminal columns.
 struct Table {
     std::vector<std::vector<std::string>> rows;
@@ -145,7 +151,7 @@ void write_report(std::FILE* out, const Run& run) {
     const PriceStyle style = price_style(a.mean_range, data_decimals(s.bars));
 
     std::fprintf(out, "tidemark-scan: %s%s\n", run.input.c_str(), run.sample ? " (the bundled sample)" : "");
-    const std::string kind = s.intraday ? "intraday" : period_name(s.period);
+    const std::string kind = bar_period(s);
     std::fprintf(out, "  bars       %s, %s to %s (%s first in the file)\n",
                  counted(s.bars.size(), kind + " bar", kind + " bars").c_str(),
                  time_text(s.bars.front().time, s.intraday).c_str(), time_text(s.bars.back().time, s.intraday).c_str(),

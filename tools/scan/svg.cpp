@@ -165,11 +165,9 @@ void draw_title(std::string& s, const Frame& f) {
     const Analysis& a = f.a;
     const std::string name = run.input.substr(run.input.find_last_of("/\\") + 1);
     const bool intraday = run.series.intraday;
+    const std::string period = intraday ? "" : std::string(period_name(run.series.period)) + " ";
     s += "<text x=\"" + num(kLeft) + "\" y=\"22\" font-size=\"15\" font-weight=\"bold\" fill=\"#212529\">" +
-         escape(name) + ": " +
-         counted(f.bars.size(), intraday ? "bar" : std::string(period_name(run.series.period)) + " bar",
-                 intraday ? "bars" : std::string(period_name(run.series.period)) + " bars") +
-         ", " +
+         escape(name) + ": " + counted(f.bars.size(), period + "bar", period + "bars") + ", " +
          time_text(f.bars.front().time, intraday) + " to " + time_text(f.bars.back().time, intraday) + "</text>\n";
     std::string drawn;
     if (f.levels.size() < a.levels.size())
@@ -341,21 +339,20 @@ void draw_levels(std::string& s, const Frame& f) {
         const Level& level = f.a.levels[k];
         const double y = f.y(level.price);
         const int w = std::max(0, std::min(level.weight, 20));
-        const double x = track && f.a.records[k].formed >= 0
-                             ? f.x_of_bar(static_cast<std::size_t>(f.a.records[k].formed)) - f.slot / 2
-                             : kLeft;
+        // The level's track record, when it has one that starts somewhere.
+        const TrackRecord* r = track && f.a.records[k].formed >= 0 ? &f.a.records[k] : nullptr;
+        const auto formed = r != nullptr ? static_cast<std::size_t>(r->formed) : 0;
+        const double x = r != nullptr ? f.x_of_bar(formed) - f.slot / 2 : kLeft;
         char style[96];
         std::snprintf(style, sizeof style, "\" stroke-width=\"%.2f\" stroke-opacity=\"%.2f", 0.6 + 0.55 * w,
                       std::min(0.75, 0.18 + 0.05 * w));
         std::string title = "level " + std::to_string(k) + ": " + price_text(level.price, f.style) + ", weight " +
                             std::to_string(level.weight) + ", " +
                             counted(static_cast<std::size_t>(level.fractals), "fractal", "fractals");
-        if (track && f.a.records[k].formed >= 0) {
-            const TrackRecord& r = f.a.records[k];
-            title += ", formed " + time_text(f.bars[static_cast<std::size_t>(r.formed)].time, f.run.series.intraday) +
-                     "; " + counted(static_cast<std::size_t>(r.touches), "touch", "touches") + ", " + std::to_string(r.held) + " held, " +
-                     std::to_string(r.broke) + " broke";
-        }
+        if (r != nullptr)
+            title += ", formed " + time_text(f.bars[formed].time, f.run.series.intraday) + "; " +
+                     counted(static_cast<std::size_t>(r->touches), "touch", "touches") + ", " +
+                     std::to_string(r->held) + " held, " + std::to_string(r->broke) + " broke";
         s += "<line x1=\"" + num(x) + "\" y1=\"" + num(y) + "\" x2=\"" + num(kLeft + kPlotW) + "\" y2=\"" + num(y) +
              style + "\"><title>" + title + "</title></line>\n";
     }
