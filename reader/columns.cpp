@@ -90,11 +90,6 @@ std::string columns_hint(const OptionSpelling& spelling) {
                                  true);
 }
 
-// How to name the columns of a file without a header.
-std::string positions_example(const OptionSpelling& spelling) {
-    return spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"}, {"close", "5"}});
-}
-
 // A --columns name of digits alone is a column's position, 1 for the first.
 bool position_of(std::string_view name, std::size_t& index) {
     name = trimmed(name);
@@ -380,6 +375,11 @@ FirstLine columns_by_position(const Fields& fields, long line_no, const ColumnRe
 }
 
 }  // namespace
+
+// How to name the columns of a file without a header.
+std::string positions_example(const OptionSpelling& spelling) {
+    return spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"}, {"close", "5"}});
+}
 
 const char* role_name(Role role) {
     static const char* const kNames[] = {"other", "date", "time",  "datetime", "open",

@@ -53,6 +53,8 @@ bool find_column(const Fields& fields, std::string_view name, std::size_t& index
 bool parse_column_choices(std::string_view text, std::vector<ColumnChoice>& out, std::string& why,
                           const OptionSpelling& spelling = command_spelling());
 bool same_column_name(std::string_view field, std::string_view name);
+// How to name the columns of a file without a header, by position.
+std::string positions_example(const OptionSpelling& spelling);
 
 struct Columns {
     bool header = false;

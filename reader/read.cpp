@@ -277,8 +277,7 @@ bool SeriesReader::not_a_bar(Line& kind) {
     if (out_.bars.empty() && !columns_.header && columns_.count > 0 && options_.columns.empty())
         why_ += " (the fields were taken by position as date, " + std::string(columns_.time >= 0 ? "time, " : "") +
                 "open, high, low, close" + (columns_.volume >= 0 ? " and volume" : "") + ": name them with " +
-                options_.spelling.columns_with({{"date", "1"}, {"open", "2"}, {"high", "3"}, {"low", "4"},
-                                                {"close", "5"}}) +
+                positions_example(options_.spelling) +
                 ", adding time=N for a time of day)";
     return fail(line_no_, why_);
 }

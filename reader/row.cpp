@@ -129,7 +129,7 @@ RowResult price_stage(const Fields& fields, const int column[kBarValues], bool c
                       RowState& state, double values[kBarValues], std::string& why) {
     for (int i = close_only ? kClose : kOpen; i < kVolume; ++i) {
         const std::string_view text = field(fields, column[i]);
-        if (state.mark.open() && !state.mark.check(text, bar_value_name(static_cast<BarValue>(i)), line_no, why))
+        if (!state.mark.check(text, bar_value_name(static_cast<BarValue>(i)), line_no, why))
             return RowResult::fault;
         if (!parse_price(text, state.mark.comma(), values[i])) return missing_price(fields, column, i, state, why);
     }
